@@ -1,0 +1,50 @@
+// init, config and quit: where the plugin starts, switches on or off, and stops.
+#include "host/host_queries.h"
+#include "host/plugin.h"
+#include "host/settings.h"
+#include "tray/tray.h"
+
+namespace {
+
+const WCHAR kCaption[] = L"ID3 Vimbrel";
+const WCHAR kActiveKey[] = L"Active";
+const int kFirstTrayIcon = 110;
+const int kFirstMenuIcon = 103;
+
+}  // namespace
+
+int init() {
+  g_state.taskbarMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  for (int i = 0; i < kStarLevels; ++i)
+    g_state.trayIcons[i] = LoadIconW(g_header.moduleInstance, MAKEINTRESOURCEW(kFirstTrayIcon + i));
+  for (int i = 0; i < kStarLevels; ++i)
+    g_state.menuIcons[i] = LoadIconW(g_header.moduleInstance, MAKEINTRESOURCEW(kFirstMenuIcon + i));
+  g_state.previousWindowProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(hook)));
+  buildSettingsPath();
+  g_state.active = readSetting(kActiveKey, 1);
+  updateTrayIcon();
+  return 0;
+}
+
+void config() {
+  HWND owner = reinterpret_cast<HWND>(queryHost(kQueryDialogOwner, 0));
+  const WCHAR* question = g_state.active ? L"Disable plugin?" : L"Activate plugin?";
+  int answer = MessageBoxW(owner, question, kCaption, MB_YESNO | MB_ICONQUESTION);
+  if (answer == IDYES) {
+    g_state.active = g_state.active ? 0 : 1;
+    updateTrayIcon();
+  }
+  writeSetting(kActiveKey, g_state.active);
+}
+
+void quit() {
+  g_state.active = 0;
+  updateTrayIcon();
+  if (IsWindowUnicode(g_header.hostWindow))
+    SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
+  else
+    SetWindowLongA(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
+  for (int i = 0; i < kStarLevels; ++i) DestroyIcon(g_state.trayIcons[i]);
+  for (int i = 0; i < kStarLevels; ++i) DestroyIcon(g_state.menuIcons[i]);
+}

@@ -1,0 +1,7 @@
+// The plugin's own settings file, section "Main".
+#pragma once
+
+#include <windows.h>
+
+int readSetting(const WCHAR* key, int fallback);
+void writeSetting(const WCHAR* key, int value);

@@ -1,0 +1,147 @@
+#include "standin/host_core.h"
+
+#include "host/host_queries.h"
+
+StandinHost g_host;
+
+namespace {
+
+const wchar_t kClassW[] = L"VimbrelStandinHostW";
+const char kClassA[] = "VimbrelStandinHostA";
+
+LRESULT answerQuery(LPARAM number, WPARAM argument) {
+  const int count = static_cast<int>(g_host.playlist.size());
+  const int index = static_cast<int>(argument);
+  const bool valid = index >= 0 && index < count;
+  switch (number) {
+    case kQueryIsPlaying:
+      return g_host.playing;
+    case kQueryPlaylistIndex:
+      return g_host.current;
+    case kQueryEntryPath:
+      if (!valid || !g_host.playlist[index].hasPath) return 0;
+      return reinterpret_cast<LRESULT>(g_host.playlist[index].path.c_str());
+    case kQueryEntryTitle:
+      if (!valid || !g_host.playlist[index].hasTitle) return 0;
+      return reinterpret_cast<LRESULT>(g_host.playlist[index].title.c_str());
+    case kQueryIniPath:
+      return g_host.iniPathGiven ? reinterpret_cast<LRESULT>(g_host.iniPath.c_str()) : 0;
+    case kQueryDialogOwner:
+      return reinterpret_cast<LRESULT>(g_host.dialogOwner ? g_host.dialogOwner : g_host.window);
+  }
+  return 0;
+}
+
+bool isQuery(LPARAM number) {
+  switch (number) {
+    case kQueryIsPlaying: case kQueryPlaylistIndex: case kQueryEntryPath:
+    case kQueryEntryTitle: case kQueryIniPath: case kQueryDialogOwner:
+      return true;
+  }
+  return false;
+}
+
+// Worth recording: the player's messages, command and owner-draw messages, the
+// tray callback and registered messages such as "TaskbarCreated".
+bool isInteresting(UINT message) {
+  return message >= WM_USER || message == WM_COMMAND || message == WM_DRAWITEM ||
+         message == WM_MEASUREITEM;
+}
+
+LRESULT hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool unicode) {
+  if (isInteresting(message)) {
+    HostMessageRecord record = {message, wParam, lParam};
+    g_host.received.push_back(record);
+    if (g_host.onMessage) g_host.onMessage(record);
+  }
+  if (message == WM_USER && isQuery(lParam)) return answerQuery(lParam, wParam);
+  if (message == WM_USER) return 0;
+  if (message == WM_CLOSE) {
+    g_host.closeRequested = true;  // the program quits the plugin before the window goes
+    return 0;
+  }
+  return unicode ? DefWindowProcW(window, message, wParam, lParam)
+                 : DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK hostProcW(HWND w, UINT m, WPARAM wp, LPARAM lp) { return hostProc(w, m, wp, lp, true); }
+LRESULT CALLBACK hostProcA(HWND w, UINT m, WPARAM wp, LPARAM lp) { return hostProc(w, m, wp, lp, false); }
+
+}  // namespace
+
+HWND createHostWindow(bool unicode) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (unicode) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = hostProcW;
+    wc.hInstance = instance;
+    wc.lpszClassName = kClassW;
+    RegisterClassW(&wc);
+    g_host.window = CreateWindowW(kClassW, L"Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120,
+                                  nullptr, nullptr, instance, nullptr);
+  } else {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = hostProcA;
+    wc.hInstance = instance;
+    wc.lpszClassName = kClassA;
+    RegisterClassA(&wc);
+    g_host.window = CreateWindowA(kClassA, "Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120,
+                                  nullptr, nullptr, instance, nullptr);
+  }
+  return g_host.window;
+}
+
+void destroyHostWindow() {
+  if (g_host.window) DestroyWindow(g_host.window);
+  g_host.window = nullptr;
+}
+
+bool loadPlugin(const wchar_t* dllPath) {
+  g_host.plugin = LoadLibraryW(dllPath);
+  if (!g_host.plugin) return false;
+  using Entry = PluginHeader* (*)();
+  auto entry = reinterpret_cast<Entry>(
+      reinterpret_cast<void*>(GetProcAddress(g_host.plugin, "winampGetGeneralPurposePlugin")));
+  if (!entry) return false;
+  g_host.header = entry();
+  g_host.header->hostWindow = g_host.window;
+  g_host.header->moduleInstance = g_host.plugin;
+  return true;
+}
+
+void unloadPlugin() {
+  if (g_host.plugin) FreeLibrary(g_host.plugin);
+  g_host.plugin = nullptr;
+  g_host.header = nullptr;
+}
+
+std::wstring programFolder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::wstring findPluginDll() {
+  const std::wstring beside = programFolder() + L"Plugins\\gen_id3vimbrel.dll";
+  if (GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+  return programFolder() + L"..\\player\\Plugins\\gen_id3vimbrel.dll";
+}
+
+LRESULT notifyHost(int number, WPARAM wParam) {
+  return SendMessageW(g_host.window, WM_USER, wParam, number);
+}
+
+void pumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+bool hostReceived(UINT message, WPARAM wParam, LPARAM lParam) {
+  for (const HostMessageRecord& r : g_host.received)
+    if (r.message == message && r.wParam == wParam && r.lParam == lParam) return true;
+  return false;
+}

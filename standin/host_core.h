@@ -1,0 +1,58 @@
+// A stand-in for the media player: a main window that answers the plugin's
+// queries from a playlist, loads the plugin and calls its callbacks. Used by the
+// stand-in host program and by the tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "host/plugin.h"
+
+struct PlaylistEntry {
+  std::string path;    // 8-bit text, as the player gives it
+  std::wstring title;
+  bool hasPath = true;   // false: query 211 answers no address
+  bool hasTitle = true;  // false: query 213 answers no address
+};
+
+struct HostMessageRecord {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+struct StandinHost {
+  HWND window = nullptr;
+  HMODULE plugin = nullptr;
+  PluginHeader* header = nullptr;
+  std::vector<PlaylistEntry> playlist;
+  int current = 0;
+  int playing = 0;
+  std::string iniPath;        // answered to query 334
+  bool iniPathGiven = true;   // false: query 334 answers no address
+  HWND dialogOwner = nullptr; // answered to query 365; the main window when null
+  std::vector<HostMessageRecord> received;  // what reached the host's own procedure
+  void (*onMessage)(const HostMessageRecord&) = nullptr;  // optional observer
+  bool closeRequested = false;  // the person closed the main window
+};
+
+extern StandinHost g_host;
+
+// Creates the main window; unicode selects a W or an A window class.
+HWND createHostWindow(bool unicode);
+void destroyHostWindow();
+// Loads the plugin DLL and fills the header; does not call init.
+bool loadPlugin(const wchar_t* dllPath);
+void unloadPlugin();
+// The folder of the running program, with a trailing backslash.
+std::wstring programFolder();
+// The plugin DLL at Plugins\gen_id3vimbrel.dll beside the host program, or, for
+// the tests, in ..\player\Plugins.
+std::wstring findPluginDll();
+// Sends a WM_USER notification to the main window, as the player does.
+LRESULT notifyHost(int number, WPARAM wParam);
+// Runs the message loop until the queue is empty.
+void pumpMessages();
+bool hostReceived(UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,176 @@
+// The stand-in player program. It loads Plugins\gen_id3vimbrel.dll beside it,
+// answers the plugin's queries from a playlist file, and takes commands on
+// standard input so that scripts can play the player's part:
+//   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click | quit
+// With --trace it prints the tray calls the plugin makes and the player messages
+// that reach the main window.
+#include <windows.h>
+
+#include <shellapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "standin/host_core.h"
+#include "standin/iat_patch.h"
+#include "tray/tray.h"
+
+namespace {
+
+const UINT kCommandMessage = WM_APP + 1;  // lParam: a heap copy of one command line
+bool g_trace = false;
+BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
+
+std::wstring fromUtf8(const std::string& text) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+  return wide;
+}
+
+std::string toUtf8(const wchar_t* text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], n, nullptr, nullptr);
+  return narrow;
+}
+
+int starsOfIcon(HICON icon) {
+  for (int i = 0; i < 6; ++i)
+    if (LoadIconW(g_host.plugin, MAKEINTRESOURCEW(110 + i)) == icon) return i;
+  return -1;
+}
+
+BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
+  BOOL ok = g_realNotifyIcon(action, data);
+  const char* names[] = {"add", "modify", "delete"};
+  printf("tray %s stars=%d tip=\"%s\" ok=%d\n", action < 3 ? names[action] : "?",
+         (data->uFlags & NIF_ICON) ? starsOfIcon(data->hIcon) : -1, toUtf8(data->szTip).c_str(), ok);
+  fflush(stdout);
+  return ok;
+}
+
+void traceMessage(const HostMessageRecord& r) {
+  if (!g_trace) return;
+  if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
+    printf("host got %ld/%u\n", static_cast<long>(r.lParam), static_cast<unsigned>(r.wParam));
+  else if (r.message == WM_COMMAND)
+    printf("host got command %u\n", static_cast<unsigned>(LOWORD(r.wParam)));
+  else
+    return;
+  fflush(stdout);
+}
+
+bool readPlaylist(const char* file) {
+  FILE* in = fopen(file, "rb");
+  if (!in) return false;
+  char line[4096];
+  while (fgets(line, sizeof line, in)) {
+    line[strcspn(line, "\r\n")] = 0;
+    if (!*line) continue;
+    char* tab = strchr(line, '\t');
+    PlaylistEntry entry;
+    if (tab) *tab = 0;
+    entry.path = line;
+    entry.title = fromUtf8(tab ? tab + 1 : line);
+    g_host.playlist.push_back(entry);
+  }
+  fclose(in);
+  return true;
+}
+
+DWORD WINAPI readCommands(void*) {
+  char line[1024];
+  while (fgets(line, sizeof line, stdin)) {
+    line[strcspn(line, "\r\n")] = 0;
+    PostMessageW(g_host.window, kCommandMessage, 0, reinterpret_cast<LPARAM>(_strdup(line)));
+  }
+  return 0;
+}
+
+void shutDown() {
+  if (!g_host.plugin) return;
+  g_host.header->quit();
+  unloadPlugin();
+  printf("quit\n");
+  fflush(stdout);
+}
+
+void runCommand(const char* line) {
+  int a = 0, b = 0;
+  if (sscanf(line, "current %d", &a) == 1) {
+    g_host.current = a;
+  } else if (sscanf(line, "playing %d", &a) == 1) {
+    g_host.playing = a;
+  } else if (sscanf(line, "notify %d %d", &a, &b) == 2) {
+    notifyHost(a, b);
+  } else if (strcmp(line, "taskbar") == 0) {
+    SendMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  } else if (strcmp(line, "config") == 0) {
+    g_host.header->config();
+  } else if (strcmp(line, "click") == 0) {
+    PostMessageW(g_host.window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP);
+  } else if (strcmp(line, "quit") == 0) {
+    shutDown();
+    PostQuitMessage(0);
+  }
+  printf("done %s\n", line);
+  fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool commands = false;
+  std::string ini = toUtf8((programFolder() + L"player.ini").c_str());
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : "";
+    if (arg == "--playlist" && readPlaylist(value)) ++i;
+    else if (arg == "--ini") ini = value, ++i;
+    else if (arg == "--current") g_host.current = atoi(value), ++i;
+    else if (arg == "--playing") g_host.playing = atoi(value), ++i;
+    else if (arg == "--trace") g_trace = true;
+    else if (arg == "--commands") commands = true;
+    else {
+      fprintf(stderr, "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
+                      "[--playing 0|1] [--trace] [--commands]\n");
+      return 2;
+    }
+  }
+  g_host.iniPath = ini;
+  g_host.onMessage = traceMessage;
+
+  createHostWindow(true);
+  ShowWindow(g_host.window, SW_SHOWNORMAL);
+  if (!loadPlugin(findPluginDll().c_str())) {
+    fprintf(stderr, "vimbrel_host: cannot load the plugin\n");
+    return 1;
+  }
+  if (g_trace)
+    g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(
+        patchImport(g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
+  if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
+  g_host.header->init();
+  printf("ready\n");
+  fflush(stdout);
+  if (commands) CloseHandle(CreateThread(nullptr, 0, readCommands, nullptr, 0, nullptr));
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd == g_host.window && msg.message == kCommandMessage) {
+      char* line = reinterpret_cast<char*>(msg.lParam);
+      runCommand(line);
+      free(line);
+      continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    if (g_host.closeRequested) break;
+  }
+  shutDown();
+  destroyHostWindow();
+  return 0;
+}

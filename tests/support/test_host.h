@@ -1,0 +1,68 @@
+// The tests' player: the stand-in host window plus recorders for the platform
+// calls the plugin makes that a test must observe or answer (tray, message
+// boxes, settings file, icons). The recorders are installed by rewriting the
+// plugin's import table after it is loaded; the DLL itself is the shipped one.
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "standin/host_core.h"
+
+struct TrayCall {
+  DWORD action;            // NIM_ADD, NIM_MODIFY, NIM_DELETE
+  NOTIFYICONDATAW data;    // the first cbSize bytes the plugin passed, the rest zero
+  int stars;               // which tray icon hIcon is, -1 for none or unknown
+};
+
+struct MessageBoxCall {
+  HWND owner;
+  std::wstring text;
+  std::wstring caption;
+  UINT style;
+};
+
+struct Harness {
+  std::vector<TrayCall> tray;
+  std::vector<MessageBoxCall> boxes;
+  std::deque<int> boxAnswers;              // answers for the next boxes; IDNO when empty
+  void (*whileBoxOpen)() = nullptr;        // runs inside the next message box
+  std::vector<std::wstring> profileFiles;  // every settings file path the plugin used
+  std::map<int, HICON> loadedIcons;        // resource number -> handle
+  std::vector<HICON> destroyedIcons;
+  std::vector<std::string> events;         // tray calls and host messages, in order
+  WNDPROC originalProc = nullptr;          // the host window's own procedure
+};
+
+extern Harness g_harness;
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates the host window, loads the plugin, installs the recorders, calls init.
+  void startPlugin(bool unicodeWindow = true);
+  // Calls quit and unloads the plugin.
+  void quitPlugin();
+  // Writes the plugin's settings file before start.
+  void writeSettings(const wchar_t* key, const wchar_t* value);
+  std::wstring readSettings(const wchar_t* key);
+  // The last tray call, failing the test when there is none.
+  const TrayCall& lastTray();
+
+  std::string folder;         // scratch folder of this test
+  std::wstring settingsFile;  // where the plugin keeps its settings for this host
+};
+
+LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
+UINT taskbarCreatedMessage();
+std::wstring widen(const std::string& text);

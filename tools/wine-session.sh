@@ -1,0 +1,31 @@
+#!/bin/sh
+# Starts or stops the Wine session the tests share: one prefix under the build folder
+# and one wineserver kept alive for the whole run, so that each test start is cheap.
+#   wine-session.sh start PREFIX | stop PREFIX
+set -eu
+action=$1
+export WINEPREFIX=$2
+unset DISPLAY
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+case "$action" in
+start)
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init </dev/null >/dev/null 2>&1
+    # Tests run headless: the null driver still gives windows, menus and timers.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    wineserver -w
+  fi
+  # A persistent server; its services must not inherit the test runner's pipes.
+  wineserver -p5 </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  ;;
+stop)
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  ;;
+*)
+  echo "usage: $0 start|stop PREFIX" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,34 @@
+// The notification-area icon: its picture is the current rating, its tooltip the title.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "host/plugin.h"
+#include "tray/tray.h"
+
+namespace {
+
+// The record's Windows 2000 layout ends after the balloon fields; the platform
+// reads nothing beyond it.
+const DWORD kNotifyIconDataSize = 936;
+
+}  // namespace
+
+void updateTrayIcon() {
+  NOTIFYICONDATAW data;
+  ZeroMemory(&data, sizeof data);
+  data.cbSize = kNotifyIconDataSize;
+  data.hWnd = g_header.hostWindow;
+  data.uID = kTrayIconId;
+  if (g_state.active) {
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kTrayCallbackMessage;
+    data.hIcon = g_state.trayIcons[g_state.currentRating];
+    lstrcpynW(data.szTip, g_state.title, kTitleChars);
+    Shell_NotifyIconW(g_state.iconShown ? NIM_MODIFY : NIM_ADD, &data);
+    g_state.iconShown = 1;
+  } else {
+    Shell_NotifyIconW(NIM_DELETE, &data);
+    g_state.iconShown = 0;
+  }
+}
