@@ -1,0 +1,30 @@
+// The rating store: a track's star rating (0-5) kept as the rating byte of the
+// first POPM frame of the file's ID3v2 tag.
+//
+// Paths are 8-bit text in the system code page, as the player hands them over.
+// None of these functions throws.
+#pragma once
+
+// The rating byte written for 0..5 stars.
+extern const int RatingScale[6];
+
+// Stars for a rating byte: the smallest i with RatingScale[i] >= value, the
+// value compared as a signed 32-bit number (so anything from 0x80000000 up
+// counts as negative and gives 0); 5 when no step is large enough.
+int starsFromRatingByte(unsigned value);
+
+// The file's rating in stars, 0 when it has none or cannot be read.
+int readRating(const char* path);
+
+// Stores `stars` (0..5) in the file's first POPM frame, or in a new one owned
+// by "ID3Vimbrel", then repairs an interrupted rewrite (recoverRewrite).
+// Writes nothing for a null or empty path, a path that is not an existing
+// regular file, or stars outside 0..5.
+void writeRating(const char* path, int stars);
+
+// id3lib enlarges a tag by writing a new copy of the file to "<path>.XXXXXX",
+// then removing the original and renaming the copy, without checking either
+// step. When the player holds the file open those steps fail and the copy is
+// left over. This copies a leftover that is larger than the file over the file
+// and then deletes it; it leaves everything as it is in every other case.
+void recoverRewrite(const char* path);

@@ -1,0 +1,216 @@
+"""Cross-check of the rating store with mutagen.
+
+The store runs under Wine behind tests/rating_tool.exe; mutagen (Debian's
+python3-mutagen) writes the files the store reads and reads the files the
+store writes.
+    python3 rating_crosscheck_test.py BUILD_DIR
+Needs WINEPREFIX etc. in the environment (CTest passes them) and uses
+VIMBREL_SCRATCH for its files.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+try:
+    from mutagen.id3 import ID3, POPM, TIT2, TPE1, TALB, TRCK, COMM, USLT, APIC, TXXX, PRIV, UFID
+except ImportError:
+    # Debian's python3-mutagen belongs to the system interpreter; another
+    # python3 may come first on the PATH.
+    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures"))
+import make_fixtures as fx  # noqa: E402
+
+BUILD_DIR = None
+SCRATCH = None
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def tool(*args):
+    """Runs rating_tool.exe under Wine; returns its output, failing on a crash."""
+    exe = os.path.join(BUILD_DIR, "tests", "rating_tool.exe")
+    result = subprocess.run(["wine", exe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError("rating_tool %s exited %d: %s" % (args, result.returncode, result.stderr))
+    return result.stdout.strip()
+
+
+def read_stars(path):
+    return int(tool("read", winpath(path)))
+
+
+def write_stars(path, stars):
+    tool("write", winpath(path), stars)
+
+
+def v2_frames(path):
+    """The ID3v2 frames as mutagen sees them, ID3v1 left out."""
+    return ID3(path, load_v1=False)
+
+
+def popms(path):
+    return v2_frames(path).getall("POPM")
+
+
+def audio_after_tag(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        return data[ID3(path, load_v1=False).size:]
+    except Exception:
+        return data
+
+
+def described(tags, skip="POPM"):
+    """Every frame but POPM, as comparable text."""
+    return sorted(repr(frame) for key, frame in tags.items() if not key.startswith(skip))
+
+
+def rich_tags(path):
+    """A v2.3 tag with many kinds of frames, saved by mutagen."""
+    tags = ID3()
+    tags.add(TIT2(encoding=0, text="A title"))
+    tags.add(TPE1(encoding=1, text="An artist \u00e9\u4e2d"))
+    tags.add(TALB(encoding=0, text="An album"))
+    tags.add(TRCK(encoding=0, text="3/12"))
+    tags.add(COMM(encoding=0, lang="eng", desc="", text="A comment"))
+    tags.add(USLT(encoding=1, lang="eng", desc="", text="Some lyrics\nover two lines"))
+    tags.add(APIC(encoding=0, mime="image/png", type=3, desc="cover", data=bytes(range(256)) * 4))
+    tags.add(TXXX(encoding=0, desc="KEY", text="value"))
+    tags.add(PRIV(owner="owner", data=b"\x00\x01\xff"))
+    tags.add(UFID(owner="http://example.org", data=b"id-1234"))
+    return tags
+
+
+class CrossCheck(unittest.TestCase):
+    def setUp(self):
+        self.dir = os.path.join(SCRATCH, "rating_crosscheck", self._testMethodName)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.audio = fx.mpeg_audio()
+
+    def path(self, name, content=None):
+        path = os.path.join(self.dir, name)
+        if content is not None:
+            with open(path, "wb") as f:
+                f.write(content)
+        return path
+
+    def assert_audio_kept(self, path):
+        rest = audio_after_tag(path)
+        self.assertEqual(rest[:len(self.audio)], self.audio, "audio changed")
+        tail = rest[len(self.audio):]
+        self.assertTrue(tail == b"" or (len(tail) == 128 and tail[:3] == b"TAG"),
+                        "%d unexpected bytes after the audio" % len(tail))
+
+    def test_tagless_file_gets_one_popm_of_ours(self):
+        path = self.path("tagless.mp3", self.audio)
+        self.assertEqual(read_stars(path), 0)
+        write_stars(path, 3)
+        tags = v2_frames(path)
+        self.assertEqual(tags.version[:2], (2, 3))
+        self.assertEqual(len(tags), 1, list(tags.keys()))
+        (popm,) = tags.getall("POPM")
+        self.assertEqual((popm.email, popm.rating), ("ID3Vimbrel", 128))
+        self.assert_audio_kept(path)
+        self.assertFalse(os.path.exists(path + ".XXXXXX"))
+
+    def test_other_owner_keeps_owner_and_counter(self):
+        path = self.path("other.mp3", fx.SAMPLES["v23_other_owner_200.mp3"]())
+        before = v2_frames(path)
+        self.assertEqual(read_stars(path), 5)
+        write_stars(path, 2)
+        after = v2_frames(path)
+        (popm,) = after.getall("POPM")
+        self.assertEqual((popm.email, popm.rating, popm.count), ("someone@example.org", 64, 7))
+        self.assertEqual(described(after), described(before))
+        self.assert_audio_kept(path)
+
+    def test_reads_rating_bytes_that_mutagen_wrote(self):
+        expected = {0: 0, 1: 1, 2: 2, 64: 2, 65: 3, 128: 3, 129: 4, 160: 4, 161: 5, 255: 5}
+        for rating, stars in expected.items():
+            for count in (None, 3):
+                path = self.path("m%d.mp3" % rating, self.audio)
+                tags = ID3()
+                tags.add(TIT2(encoding=3, text="utf-8 title \u00e9"))
+                frame = POPM(email="mutagen@example.org", rating=rating)
+                if count is not None:
+                    frame.count = count
+                tags.add(frame)
+                tags.save(path, v2_version=3)
+                self.assertEqual(read_stars(path), stars, "byte %d, count %s" % (rating, count))
+
+    def test_choosing_zero_keeps_the_frame(self):
+        path = self.path("zero.mp3", self.audio)
+        tags = ID3()
+        tags.add(POPM(email="ID3Vimbrel", rating=160, count=2))
+        tags.save(path, v2_version=3)
+        write_stars(path, 0)
+        (popm,) = popms(path)
+        self.assertEqual((popm.email, popm.rating, popm.count), ("ID3Vimbrel", 0, 2))
+        self.assertEqual(read_stars(path), 0)
+
+    def test_all_other_frames_survive(self):
+        for padding in (0, 64, 5000):
+            for with_popm in (False, True):
+                what = "padding %d, %s POPM" % (padding, "with" if with_popm else "without")
+                path = self.path("rich.mp3", self.audio)
+                tags = rich_tags(path)
+                if with_popm:
+                    tags.add(POPM(email="x@y", rating=1, count=9))
+                tags.save(path, v2_version=3, padding=lambda info: padding)
+                before = v2_frames(path)
+                write_stars(path, 4)
+                after = v2_frames(path)
+                self.assertEqual(described(after), described(before), what)
+                self.assertEqual(len(after.getall("POPM")), 1, what)
+                self.assertEqual(after.getall("POPM")[0].rating, 160, what)
+                self.assert_audio_kept(path)
+                self.assertEqual(read_stars(path), 4, what)
+                self.assertFalse(os.path.exists(path + ".XXXXXX"), what)
+
+    def test_frames_survive_beside_an_id3v1_tag(self):
+        # id3lib also copies the ID3v1 fields that the ID3v2 tag lacks (here
+        # genre and year) into the ID3v2 tag it writes: frames are added, none lost.
+        path = self.path("v1.mp3", fx.SAMPLES["v23_with_v1.mp3"]())
+        before = described(v2_frames(path))
+        write_stars(path, 1)
+        after = described(v2_frames(path))
+        self.assertEqual([f for f in before if f not in after], [])
+        self.assertEqual([(p.email, p.rating) for p in popms(path)], [("ID3Vimbrel", 1)])
+        self.assert_audio_kept(path)
+
+    def test_v22_tag(self):
+        path = self.path("v22.mp3", fx.SAMPLES["v22_pop_128.mp3"]())
+        self.assertEqual(read_stars(path), 3)
+        write_stars(path, 5)
+        tags = v2_frames(path)
+        self.assertEqual([(p.email, p.rating) for p in tags.getall("POPM")], [("x", 255)])
+        self.assertEqual(str(tags["TIT2"]), "Old")
+        self.assert_audio_kept(path)
+
+
+def main():
+    global BUILD_DIR, SCRATCH
+    if len(sys.argv) < 2:
+        print("usage: rating_crosscheck_test.py BUILD_DIR", file=sys.stderr)
+        return 2
+    BUILD_DIR = os.path.abspath(sys.argv[1])
+    SCRATCH = os.environ.get("VIMBREL_SCRATCH") or os.path.join(BUILD_DIR, "test-scratch")
+    if not os.path.exists(os.path.join(BUILD_DIR, "tests", "rating_tool.exe")):
+        print("rating_tool.exe not built in %s/tests" % BUILD_DIR, file=sys.stderr)
+        return 1
+    result = unittest.main(argv=sys.argv[:1], exit=False, verbosity=2).result
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

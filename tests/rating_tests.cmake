@@ -1,0 +1,16 @@
+# Tests of the rating store (rating/): included from tests/CMakeLists.txt.
+
+# The store linked into a GoogleTest program: scale, reading, writing, recovery,
+# and the player holding the file open.
+vimbrel_wine_gtest(rating_store_tests
+  SOURCES rating_store_test.cpp
+  LIBS vimbrel_rating vimbrel_test_support)
+
+# The store behind a command line, for the Python cross-check with mutagen.
+add_executable(rating_tool tools/rating_tool.cpp)
+target_compile_options(rating_tool PRIVATE ${VIMBREL_WARNINGS})
+target_link_libraries(rating_tool PRIVATE vimbrel_rating)
+set_target_properties(rating_tool PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# Files written by mutagen are read by the store and the other way round.
+vimbrel_python_test(rating_crosscheck rating_crosscheck_test.py)
