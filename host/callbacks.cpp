@@ -41,10 +41,19 @@ void config() {
 void quit() {
   g_state.active = 0;
   updateTrayIcon();
+  // A pending refresh would call back into a module the player is about to unload.
+  stopRefreshTimer();
+  noteQuitDuringStarMenu();
   if (IsWindowUnicode(g_header.hostWindow))
     SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
   else
     SetWindowLongA(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
-  for (int i = 0; i < kStarLevels; ++i) DestroyIcon(g_state.trayIcons[i]);
-  for (int i = 0; i < kStarLevels; ++i) DestroyIcon(g_state.menuIcons[i]);
+  for (HICON& icon : g_state.trayIcons) {
+    DestroyIcon(icon);
+    icon = nullptr;
+  }
+  for (HICON& icon : g_state.menuIcons) {
+    DestroyIcon(icon);
+    icon = nullptr;
+  }
 }

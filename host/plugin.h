@@ -33,6 +33,8 @@ struct PluginState {
   int currentRating;                    // 0 to 5, what the icon and the menu show
   WCHAR title[kTitleChars];             // first 127 characters of the current title
   UINT_PTR refreshTimer;                // pending refresh timer, 0 when none
+  int starMenusOpen;                    // star menus whose message loop is running
+  int quitWhileStarMenuOpen;            // the player quit the plugin meanwhile
 };
 
 extern PluginHeader g_header;

@@ -61,5 +61,9 @@ void writeSetting(const WCHAR* key, int value) {
   WCHAR text[10];
   _snwprintf(text, 9, L"%d", value);
   text[9] = 0;  // a number longer than nine characters is cut
-  WritePrivateProfileStringW(kSection, key, text, g_state.settingsPath);
+  writeSettingText(key, text);
+}
+
+void writeSettingText(const WCHAR* key, const WCHAR* value) {
+  WritePrivateProfileStringW(kSection, key, value, g_state.settingsPath);
 }

@@ -5,3 +5,4 @@
 
 int readSetting(const WCHAR* key, int fallback);
 void writeSetting(const WCHAR* key, int value);
+void writeSettingText(const WCHAR* key, const WCHAR* value);

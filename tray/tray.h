@@ -6,7 +6,20 @@
 enum {
   kTrayIconId = 4538,
   kTrayCallbackMessage = 0x20F4,
+  kFirstStarCommand = 11000,  // menu row of n stars: 11000 + n
 };
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void updateTrayIcon();
+
+// Star menu.
+LRESULT openStarMenu(HWND window);
+void measureStarRow(MEASUREITEMSTRUCT* item);
+void drawStarRow(const DRAWITEMSTRUCT* item);
+void applyStarChoice(int id);
+void noteQuitDuringStarMenu();
+
+// Delayed refresh of the current entry's rating and title.
+void scheduleRefresh();
+void CALLBACK refreshNow(HWND window, UINT message, UINT_PTR id, DWORD time);
+void stopRefreshTimer();

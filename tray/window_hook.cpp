@@ -25,8 +25,69 @@ LRESULT onSetRating(HWND, WPARAM wParam, LPARAM) {
   return 0;
 }
 
+bool isTitleChange(WPARAM wParam, LPARAM lParam) { return lParam == kNotifyTitleChange && wParam == kTitleChanged; }
+
+// While the player plays, a new title is announced to it as a changed rating
+// too; that message passes this hook first and schedules the refresh.
+LRESULT onTitleChange(HWND window, WPARAM, LPARAM) {
+  if (hostIsPlaying())
+    SendMessageW(window, WM_USER, kRatingChanged, kNotifyTitleChange);
+  else
+    scheduleRefresh();
+  return 0;
+}
+
+bool isStatusOrRatingChange(WPARAM wParam, LPARAM lParam) {
+  return lParam == kNotifyTitleChange && (wParam == kPlayStatusChanged || wParam == kRatingChanged);
+}
+
+bool isTagChange(WPARAM, LPARAM lParam) { return lParam == kNotifyTagChanged; }
+
+LRESULT onRefreshRequest(HWND, WPARAM, LPARAM) {
+  scheduleRefresh();
+  return 0;
+}
+
+bool isOwnerDrawnMenuItem(WPARAM, LPARAM lParam) {
+  // Both records start with the control type.
+  return reinterpret_cast<const UINT*>(lParam)[0] == ODT_MENU;
+}
+
+LRESULT onDrawItem(HWND, WPARAM, LPARAM lParam) {
+  drawStarRow(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+  return 1;
+}
+
+LRESULT onMeasureItem(HWND, WPARAM, LPARAM lParam) {
+  measureStarRow(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+  return 1;
+}
+
+bool isStarChoice(WPARAM wParam, LPARAM) {
+  const int id = LOWORD(wParam);
+  return id >= kFirstStarCommand && id < kFirstStarCommand + kStarLevels;
+}
+
+LRESULT onStarChoice(HWND, WPARAM wParam, LPARAM) {
+  applyStarChoice(LOWORD(wParam));
+  return 0;
+}
+
+bool isTrayClick(WPARAM wParam, LPARAM lParam) {
+  return wParam == kTrayIconId && (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP);
+}
+
+LRESULT onTrayClick(HWND window, WPARAM, LPARAM) { return openStarMenu(window); }
+
 const Route kRoutes[] = {
   {WM_USER, isSetRating, onSetRating, true},
+  {WM_USER, isTitleChange, onTitleChange, true},
+  {WM_USER, isStatusOrRatingChange, onRefreshRequest, true},
+  {WM_USER, isTagChange, onRefreshRequest, true},
+  {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, false},
+  {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
+  {WM_COMMAND, isStarChoice, onStarChoice, false},
+  {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
 };
 
 const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {

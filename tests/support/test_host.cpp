@@ -65,7 +65,46 @@ BOOL WINAPI recordDestroyIcon(HICON icon) {
   return DestroyIcon(icon);
 }
 
+UINT_PTR WINAPI fakeSetTimer(HWND, UINT_PTR, UINT, TIMERPROC proc) {
+  g_harness.timerProc = proc;
+  ++g_harness.timersStarted;
+  return 0x7E57;
+}
+
+BOOL WINAPI fakeKillTimer(HWND, UINT_PTR id) {
+  EXPECT_EQ(id, 0x7E57u);
+  g_harness.timerProc = nullptr;
+  ++g_harness.timersKilled;
+  return TRUE;
+}
+
+void WINAPI fakeGetLocalTime(LPSYSTEMTIME time) { *time = g_harness.clock; }
+
+BOOL WINAPI fakeTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+  ++g_harness.menusTracked;
+  g_harness.trackedMenu = menu;
+  g_harness.trackFlags = flags;
+  g_harness.trackPoint = {x, y};
+  g_harness.trackOwner = owner;
+  g_harness.menuIds.clear();
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) g_harness.menuIds.push_back(GetMenuItemID(menu, i));
+  if (g_harness.whileMenuOpen) g_harness.whileMenuOpen();
+  return TRUE;
+}
+
+BOOL WINAPI fakeGetCursorPos(LPPOINT point) {
+  *point = {321, 234};
+  return TRUE;
+}
+
+BOOL WINAPI recordSetForegroundWindow(HWND) {
+  ++g_harness.foregroundCalls;
+  return TRUE;
+}
+
 void recordHostMessage(const HostMessageRecord& r) {
+  if (r.message == WM_USER && r.lParam != 603 && r.lParam != 639 && r.lParam != 3002)
+    g_harness.queries.push_back(r.lParam);
   if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
     g_harness.events.push_back("host " + std::to_string(r.lParam) + "/" + std::to_string(r.wParam));
   else if (r.message == taskbarCreatedMessage())
@@ -107,6 +146,14 @@ void PluginTest::startPlugin(bool unicodeWindow) {
   patch("user32.dll", "DestroyIcon", recordDestroyIcon);
   patch("kernel32.dll", "GetPrivateProfileIntW", recordProfileInt);
   patch("kernel32.dll", "WritePrivateProfileStringW", recordProfileWrite);
+  if (!realTimers) {
+    patch("user32.dll", "SetTimer", fakeSetTimer);
+    patch("user32.dll", "KillTimer", fakeKillTimer);
+    patch("kernel32.dll", "GetLocalTime", fakeGetLocalTime);
+  }
+  patch("user32.dll", "TrackPopupMenu", fakeTrackPopupMenu);
+  patch("user32.dll", "GetCursorPos", fakeGetCursorPos);
+  patch("user32.dll", "SetForegroundWindow", recordSetForegroundWindow);
   ASSERT_EQ(g_host.header->init(), 0);
 }
 
@@ -133,6 +180,35 @@ const TrayCall& PluginTest::lastTray() {
 
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {
   return SendMessageW(g_host.window, message, wParam, lParam);
+}
+
+void advanceClock(int milliseconds) {
+  FILETIME file;
+  SystemTimeToFileTime(&g_harness.clock, &file);
+  ULARGE_INTEGER value;
+  value.LowPart = file.dwLowDateTime;
+  value.HighPart = file.dwHighDateTime;
+  value.QuadPart += static_cast<LONGLONG>(milliseconds) * 10000;
+  file.dwLowDateTime = value.LowPart;
+  file.dwHighDateTime = value.HighPart;
+  FileTimeToSystemTime(&file, &g_harness.clock);
+}
+
+void tick() {
+  ASSERT_NE(g_harness.timerProc, nullptr) << "no refresh timer is pending";
+  g_harness.timerProc(nullptr, WM_TIMER, 0x7E57, GetTickCount());
+}
+
+bool timerPending() { return g_harness.timerProc != nullptr; }
+
+int tickUntilIdle(int maxTicks) {
+  int ticks = 0;
+  while (timerPending() && ticks < maxTicks) {
+    advanceClock(100);
+    tick();
+    ++ticks;
+  }
+  return ticks;
 }
 
 UINT taskbarCreatedMessage() {

@@ -40,6 +40,25 @@ struct Harness {
   std::vector<HICON> destroyedIcons;
   std::vector<std::string> events;         // tray calls and host messages, in order
   WNDPROC originalProc = nullptr;          // the host window's own procedure
+
+  // The refresh timer runs on the test's clock: SetTimer only records the
+  // callback, and the test calls tick() to run it at the time it chooses.
+  TIMERPROC timerProc = nullptr;
+  int timersStarted = 0;
+  int timersKilled = 0;
+  SYSTEMTIME clock = {2026, 12, 1, 7, 12, 0, 0, 0};
+  std::vector<LPARAM> queries;             // WM_USER query numbers the host answered, in order
+
+  // The star menu: TrackPopupMenu records the popup and runs whileMenuOpen,
+  // which plays the person (measure, draw, choose).
+  int menusTracked = 0;
+  HMENU trackedMenu = nullptr;
+  std::vector<UINT> menuIds;               // the popup's item ids, top to bottom
+  UINT trackFlags = 0;
+  POINT trackPoint = {0, 0};
+  HWND trackOwner = nullptr;
+  int foregroundCalls = 0;
+  void (*whileMenuOpen)() = nullptr;
 };
 
 extern Harness g_harness;
@@ -59,10 +78,18 @@ class PluginTest : public ::testing::Test {
   // The last tray call, failing the test when there is none.
   const TrayCall& lastTray();
 
+  bool realTimers = false;    // leave SetTimer, KillTimer and GetLocalTime alone
   std::string folder;         // scratch folder of this test
   std::wstring settingsFile;  // where the plugin keeps its settings for this host
 };
 
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
+// Moves the test clock on by that many milliseconds (negative: back).
+void advanceClock(int milliseconds);
+// Runs the pending refresh timer's callback once, as a 100 ms tick would.
+void tick();
+// Moves the clock by 100 ms and ticks, while a timer is pending; returns the ticks run.
+int tickUntilIdle(int maxTicks = 20);
+bool timerPending();
 UINT taskbarCreatedMessage();
 std::wstring widen(const std::string& text);

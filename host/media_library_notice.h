@@ -1,0 +1,4 @@
+// The one-time notice that the player's media library can store ratings itself.
+#pragma once
+
+void checkMediaLibraryOverlap();

@@ -1,0 +1,321 @@
+// The star menu: opened by a click on the icon, drawn by the plugin, and the
+// chosen row written into the current entry's file.
+#include "support/scratch.h"
+#include "support/tag_files.h"
+#include "support/test_host.h"
+
+namespace {
+
+const int kRowWidth = 90, kRowHeight = 20;
+
+enum Pixel { kWhite, kOrange, kGreyBlue, kOther };
+
+Pixel classify(COLORREF c) {
+  int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+  if (r == 255 && g == 255 && b == 255) return kWhite;
+  if (r > 200 && g > 100 && g < 190 && b < 60) return kOrange;
+  if (b > r + 20) return kGreyBlue;
+  return kOther;
+}
+
+// One drawn row in a real 32-bit memory bitmap.
+struct DrawnRow {
+  LRESULT result;
+  std::vector<COLORREF> pixels;
+  COLORREF at(int x, int y) const { return pixels[y * kRowWidth + x]; }
+  // Counts of each pixel kind inside picture position i (0 to 4).
+  int count(int position, Pixel kind) const {
+    int n = 0;
+    for (int y = 4; y < 16; ++y)
+      for (int x = 7 + 16 * position; x < 19 + 16 * position; ++x) n += classify(at(x, y)) == kind;
+    return n;
+  }
+  int sum(int position) const {
+    int s = 0;
+    for (int y = 4; y < 16; ++y)
+      for (int x = 7 + 16 * position; x < 19 + 16 * position; ++x)
+        if (classify(at(x, y)) != kWhite) s += GetRValue(at(x, y)) + GetGValue(at(x, y)) + GetBValue(at(x, y));
+    return s;
+  }
+};
+
+DrawnRow drawRow(UINT id, bool selected) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kRowWidth;
+  info.bmiHeader.biHeight = -kRowHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  PatBlt(dc, 0, 0, kRowWidth, kRowHeight, BLACKNESS);  // the plugin must paint the background
+
+  DRAWITEMSTRUCT item = {};
+  item.CtlType = ODT_MENU;
+  item.itemID = id;
+  item.itemAction = ODA_DRAWENTIRE;
+  item.itemState = selected ? ODS_SELECTED : 0;
+  item.hwndItem = reinterpret_cast<HWND>(g_harness.trackedMenu);
+  item.hDC = dc;
+  item.rcItem = {0, 0, kRowWidth, kRowHeight};
+  DrawnRow row;
+  row.result = sendToHost(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+  GdiFlush();
+  const DWORD* p = static_cast<const DWORD*>(bits);
+  for (int i = 0; i < kRowWidth * kRowHeight; ++i)
+    row.pixels.push_back(RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF));
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return row;
+}
+
+class StarMenu : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    for (const char* name : {"one.mp3", "two.mp3"}) {
+      PlaylistEntry entry;
+      entry.path = folder + name;
+      entry.title = L"Song";
+      writeFileBytes(entry.path, mp3WithRating(128));  // 3 stars
+      g_host.playlist.push_back(entry);
+    }
+  }
+  int ratingByteOf(int entry) { return popmRatingByte(readFileBytes(g_host.playlist[entry].path)); }
+  void click() { sendToHost(0x20F4, 4538, WM_LBUTTONUP); }
+  // Clicks the icon and chooses the row of that many stars.
+  void choose(int stars) {
+    chosen = 11000 + stars;
+    g_harness.whileMenuOpen = [] { PostMessageW(g_host.window, WM_COMMAND, chosen, 0); };
+    click();
+    pumpMessages();
+  }
+  static UINT chosen;
+};
+UINT StarMenu::chosen = 0;
+
+TEST_F(StarMenu, AClickOpensSixRowsFromFiveStarsDownAtTheCursor) {
+  startPlugin();
+  g_host.received.clear();
+  click();
+  EXPECT_EQ(g_harness.menusTracked, 1);
+  std::vector<UINT> expected = {11005, 11004, 11003, 11002, 11001, 11000};
+  EXPECT_EQ(g_harness.menuIds, expected);
+  EXPECT_EQ(g_harness.trackFlags, static_cast<UINT>(TPM_LEFTBUTTON));
+  EXPECT_EQ(g_harness.trackPoint.x, 321);
+  EXPECT_EQ(g_harness.trackPoint.y, 234);
+  EXPECT_EQ(g_harness.trackOwner, g_host.window);
+  EXPECT_EQ(g_harness.foregroundCalls, 1);
+  EXPECT_FALSE(hostReceived(0x20F4, 4538, WM_LBUTTONUP));
+  // The menu is gone once the call returns.
+  EXPECT_FALSE(IsMenu(g_harness.trackedMenu));
+
+  sendToHost(0x20F4, 4538, WM_RBUTTONUP);
+  EXPECT_EQ(g_harness.menusTracked, 2);
+}
+
+TEST_F(StarMenu, PressesMovesAndOtherIconsPassOnWithoutAMenu) {
+  startPlugin();
+  struct { WPARAM id; LPARAM mouse; } messages[] = {
+    {4538, WM_LBUTTONDOWN}, {4538, WM_RBUTTONDOWN}, {4538, WM_MOUSEMOVE}, {4538, WM_LBUTTONDBLCLK},
+    {4539, WM_LBUTTONUP},
+  };
+  for (const auto& m : messages) {
+    g_host.received.clear();
+    sendToHost(0x20F4, m.id, m.mouse);
+    EXPECT_TRUE(hostReceived(0x20F4, m.id, m.mouse)) << m.mouse;
+  }
+  EXPECT_EQ(g_harness.menusTracked, 0);
+}
+
+TEST_F(StarMenu, RowsAreMeasuredTwentyHighAndNinetyLessTheCheckMarkWide) {
+  startPlugin();
+  g_host.received.clear();
+  MEASUREITEMSTRUCT item = {};
+  item.CtlType = ODT_MENU;
+  item.itemID = 11003;
+  EXPECT_EQ(sendToHost(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&item)), 1);
+  EXPECT_EQ(item.itemHeight, 20u);
+  EXPECT_EQ(item.itemWidth, static_cast<UINT>(90 - GetSystemMetrics(SM_CXMENUCHECK)));
+  EXPECT_FALSE(hostReceived(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&item)));
+
+  MEASUREITEMSTRUCT list = {};
+  list.CtlType = ODT_LISTBOX;
+  sendToHost(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&list));
+  EXPECT_TRUE(hostReceived(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&list)));
+  EXPECT_EQ(list.itemHeight, 0u);
+}
+
+TEST_F(StarMenu, OnlyTheCurrentRatingsRowIsOrangeAndDotsFillTheRest) {
+  startPlugin();
+  click();  // reads 3 stars from the current entry
+  for (int stars = 0; stars <= 5; ++stars) {
+    for (bool selected : {false, true}) {
+      DrawnRow row = drawRow(11000 + stars, selected);
+      EXPECT_EQ(row.result, 1);
+      EXPECT_EQ(classify(row.at(1, 1)), kWhite);
+      EXPECT_EQ(classify(row.at(kRowWidth - 2, kRowHeight - 2)), kWhite);
+      for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE("row " + std::to_string(stars) + " position " + std::to_string(i) +
+                     (selected ? " highlighted" : ""));
+        const bool star = i < stars;
+        const bool current = stars == 3;
+        if (star && current && !selected) {
+          EXPECT_GT(row.count(i, kOrange), 20);
+        } else if (star && !current) {
+          EXPECT_GT(row.count(i, kGreyBlue), 20);
+          EXPECT_EQ(row.count(i, kOrange), 0);
+        } else if (!star) {
+          // A dot: a few grey pixels, no colour.
+          EXPECT_EQ(row.count(i, kOrange) + row.count(i, kGreyBlue), 0);
+          EXPECT_GT(row.count(i, kOther), 0);
+          EXPECT_LT(row.count(i, kOther), 30);
+        }
+        if (!current || !star) {
+          EXPECT_EQ(row.count(i, kOrange), 0);
+        }
+      }
+    }
+  }
+}
+
+TEST_F(StarMenu, AHighlightedRowUsesTheDarkerPictures) {
+  startPlugin();
+  click();
+  for (int stars : {3, 4, 0}) {
+    DrawnRow normal = drawRow(11000 + stars, false), highlighted = drawRow(11000 + stars, true);
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_LT(highlighted.sum(i), normal.sum(i)) << stars << " " << i;
+    }
+  }
+}
+
+TEST_F(StarMenu, OtherOwnerDrawnItemsAreDotsBelowAndStarsAbove) {
+  startPlugin();
+  click();
+  DrawnRow below = drawRow(10999, false), above = drawRow(11006, false);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(below.count(i, kGreyBlue) + below.count(i, kOrange), 0);
+    EXPECT_GT(above.count(i, kGreyBlue), 20);
+  }
+}
+
+TEST_F(StarMenu, ChoosingWhilePlayingWritesTheFileAndTheIconFollows) {
+  g_host.playing = 1;
+  startPlugin();
+  g_host.received.clear();
+  choose(5);
+  EXPECT_EQ(ratingByteOf(0), 255);
+  EXPECT_TRUE(hostReceived(WM_USER, 6, 603));
+  EXPECT_FALSE(hostReceived(WM_COMMAND, 11005, 0));
+  tickUntilIdle();
+  EXPECT_EQ(lastTray().stars, 5);
+}
+
+TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndLeavesTheIcon) {
+  startPlugin();
+  size_t trayCalls = g_harness.tray.size();
+  g_host.received.clear();
+  choose(1);
+  EXPECT_EQ(ratingByteOf(0), 1);
+  EXPECT_FALSE(hostReceived(WM_USER, 6, 603));
+  EXPECT_FALSE(timerPending());
+  EXPECT_EQ(g_harness.tray.size(), trayCalls);
+}
+
+TEST_F(StarMenu, ClosingWithoutAChoiceWritesNothing) {
+  startPlugin();
+  std::string before = readFileBytes(g_host.playlist[0].path);
+  click();
+  pumpMessages();
+  EXPECT_EQ(readFileBytes(g_host.playlist[0].path), before);
+}
+
+TEST_F(StarMenu, TheEntryCurrentAtTheChoiceIsTheOneWritten) {
+  startPlugin();
+  chosen = 11002;
+  g_harness.whileMenuOpen = [] {
+    g_host.current = 1;
+    PostMessageW(g_host.window, WM_COMMAND, chosen, 0);
+  };
+  click();
+  pumpMessages();
+  EXPECT_EQ(ratingByteOf(0), 128);
+  EXPECT_EQ(ratingByteOf(1), 64);
+}
+
+TEST_F(StarMenu, MediaLibraryNoticeIsShownOnceWhenItWritesRatingsToo) {
+  std::string mediaLibrary = folder + "Plugins\\gen_ml.ini";
+  WritePrivateProfileStringA("gen_ml_config", "writeratings", "1", mediaLibrary.c_str());
+  std::string mediaLibraryBefore = readFileBytes(mediaLibrary);
+  startPlugin();
+
+  choose(4);
+  ASSERT_EQ(g_harness.boxes.size(), 1u);
+  EXPECT_EQ(g_harness.boxes[0].owner, g_host.window);
+  EXPECT_EQ(g_harness.boxes[0].caption, L"ID3 Vimbrel");
+  EXPECT_EQ(g_harness.boxes[0].style, 0x40u);
+  EXPECT_EQ(g_harness.boxes[0].text,
+            L"Note: You have already enabled the ID3 rating feature in the media library and probably won't "
+            L"need the ID3 version of Vimbrel. If you have installed the media library, you better should use "
+            L"the original Vimbrel plugin by Kestrin and rely on the media library to store ID3 tag ratings...");
+  EXPECT_EQ(ratingByteOf(0), 160);
+  EXPECT_EQ(readSettings(L"ML_notification_shown"), L"1");
+
+  choose(2);
+  EXPECT_EQ(g_harness.boxes.size(), 1u);
+  EXPECT_EQ(ratingByteOf(0), 64);
+
+  WritePrivateProfileStringW(L"Main", L"ML_notification_shown", nullptr, settingsFile.c_str());
+  choose(3);
+  EXPECT_EQ(g_harness.boxes.size(), 2u);
+  EXPECT_EQ(readFileBytes(mediaLibrary), mediaLibraryBefore);
+}
+
+TEST_F(StarMenu, NoNoticeWithoutTheMediaLibrarysSetting) {
+  startPlugin();
+  choose(4);
+  std::string mediaLibrary = folder + "Plugins\\gen_ml.ini";
+  WritePrivateProfileStringA("gen_ml_config", "writeratings", "0", mediaLibrary.c_str());
+  choose(5);
+  EXPECT_TRUE(g_harness.boxes.empty());
+  EXPECT_EQ(ratingByteOf(0), 255);
+  EXPECT_EQ(readSettings(L"ML_notification_shown"), L"<missing>");
+}
+
+TEST_F(StarMenu, ThePlayerQuittingWhileTheMenuIsOpenDoesNotCrashIt) {
+  startPlugin();
+  g_harness.whileMenuOpen = [] {
+    g_host.header->quit();
+    FreeLibrary(g_host.plugin);  // what the player does after quit
+    PostMessageW(g_host.window, WM_COMMAND, 11005, 0);
+  };
+  HMODULE plugin = g_host.plugin;
+  click();  // returns into the plugin after the player let go of it
+  g_host.plugin = nullptr;
+  g_host.header = nullptr;
+  pumpMessages();
+  EXPECT_TRUE(hostReceived(WM_COMMAND, 11005, 0));  // the hook is gone
+  EXPECT_EQ(ratingByteOf(0), 128);
+  (void)plugin;
+}
+
+TEST_F(StarMenu, SwitchedOffWhileTheMenuIsOpenTheChoiceGoesToThePlayer) {
+  startPlugin();
+  g_harness.whileMenuOpen = [] {
+    g_harness.boxAnswers = {IDYES};
+    g_host.header->config();
+    PostMessageW(g_host.window, WM_COMMAND, 11005, 0);
+  };
+  click();
+  pumpMessages();
+  EXPECT_TRUE(hostReceived(WM_COMMAND, 11005, 0));
+  EXPECT_EQ(ratingByteOf(0), 128);
+}
+
+}  // namespace

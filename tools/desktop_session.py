@@ -1,0 +1,185 @@
+"""A desktop for the plugin to be seen and clicked on: Xvfb, Wine's desktop
+shell (which has a notification area), the stand-in player, screenshots, and
+finding the tray icon and the star menu by their pixels."""
+import os
+import subprocess
+import time
+
+SCREEN = (800, 600)
+TRAY_GREY = (160, 160, 160)     # points of the tray star not lit
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+    return env
+
+
+def quiet(args, env, check=True):
+    return subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, check=check)
+
+
+def prepare_prefix(env):
+    """A prefix whose programs open in Wine's desktop shell."""
+    if not os.path.exists(os.path.join(env["WINEPREFIX"], "system.reg")):
+        quiet(["wineboot", "--init"], env)
+    quiet(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "shell", "/f"], env)
+    quiet(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "shell",
+           "/d", "%dx%d" % SCREEN, "/f"], env)
+    quiet(["wineserver", "-w"], env, check=False)
+
+
+class Xvfb:
+    def __init__(self):
+        self.display = ":%d" % (100 + os.getpid() % 800)
+        self.proc = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "%dx%dx24" % SCREEN,
+                                      "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class Player:
+    """The stand-in player, commanded on its standard input."""
+
+    def __init__(self, build, env, playlist, ini, playing=1, echo=False):
+        self.echo = echo
+        self.proc = subprocess.Popen(
+            ["wine", os.path.join(build, "player", "vimbrel_host.exe"), "--playlist", windows_path(playlist),
+             "--ini", windows_path(ini), "--playing", str(playing), "--trace", "--commands"],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            text=True, bufsize=1)
+        self.lines = []
+
+    def wait_for(self, prefix, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            line = self.proc.stdout.readline()
+            if not line:
+                break
+            line = line.rstrip("\n")
+            self.lines.append(line)
+            if self.echo:
+                print("  player: " + line)
+            if line.startswith(prefix):
+                return line
+        raise RuntimeError("the player did not say %r; it said %r" % (prefix, self.lines[-10:]))
+
+    def command(self, text):
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+        return self.wait_for("done " + text)
+
+    def quit(self):
+        try:
+            self.command("quit")
+            self.proc.stdin.close()
+            self.proc.wait(timeout=30)
+        except (RuntimeError, OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+
+
+class Image:
+    """An RGB screenshot read from a PPM."""
+
+    def __init__(self, width, height, pixels):
+        self.width, self.height, self.pixels = width, height, pixels
+
+    def at(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.pixels[i:i + 3])
+
+    def find(self, matches, box):
+        """Pixels in box whose colour matches: a colour, or a test of one."""
+        test = matches if callable(matches) else (lambda c: c == matches)
+        x0, y0, x1, y1 = (max(0, box[0]), max(0, box[1]), min(self.width, box[2]), min(self.height, box[3]))
+        return [(x, y) for y in range(y0, y1) for x in range(x0, x1) if test(self.at(x, y))]
+
+
+def is_orange(c):
+    """Orange, also where the picture's edge blends into the background."""
+    return c[0] > 200 and 100 < c[1] < 190 and c[2] < 60
+
+
+def is_grey_blue(c):
+    return c[2] > c[0] + 20
+
+
+def screenshot(display, png_path=None):
+    xwd = subprocess.run(["xwd", "-root", "-display", display, "-silent"], stdout=subprocess.PIPE,
+                         check=True).stdout
+    if png_path:
+        subprocess.run(["/usr/bin/convert", "xwd:-", png_path], input=xwd, check=True)
+    rgb = subprocess.run(["/usr/bin/convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd,
+                         stdout=subprocess.PIPE, check=True).stdout
+    return Image(SCREEN[0], SCREEN[1], rgb)
+
+
+def tray_box():
+    """Where Wine's taskbar keeps its notification area: the bottom right."""
+    return (SCREEN[0] - 200, SCREEN[1] - 40, SCREEN[0], SCREEN[1])
+
+
+def find_tray_icon(image):
+    """The centre of the tray star, found by its grey and orange pixels, or None."""
+    hits = image.find(lambda c: c == TRAY_GREY or is_orange(c), tray_box())
+    if not hits:
+        return None
+    xs = [x for x, _ in hits]
+    ys = [y for _, y in hits]
+    return ((min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
+
+
+def tray_stars(image):
+    """How many points of the tray star are lit, from its pure orange pixels."""
+    centre = find_tray_icon(image)
+    if centre is None:
+        return None
+    x, y = centre
+    orange = len(image.find(is_orange, (x - 9, y - 9, x + 9, y + 9)))
+    # Orange pixels per icon: 0, 6, 11, 16, 22 and 66 for 0 to 5 stars.
+    for stars, least in [(5, 40), (4, 19), (3, 14), (2, 9), (1, 3)]:
+        if orange >= least:
+            return stars
+    return 0
+
+
+def menu_rows(image, current_stars):
+    """Screen rows of the open star menu: {stars: (x, y)} to click, found from
+    the orange stars of the current rating's row (rows are 20 pixels apart)."""
+    box = (0, 0, image.width, image.height - 40)
+    orange = image.find(is_orange, box)
+    if not orange:
+        return {}
+    ys = [y for _, y in orange]
+    xs = [x for x, _ in orange]
+    row_y = (min(ys) + max(ys)) // 2
+    x = min(xs) + 20
+    return {stars: (x, row_y + 20 * (current_stars - stars)) for stars in range(6)}
+
+
+def click(display, x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
+                   env=dict(os.environ, DISPLAY=display), check=True)
+
+
+def crop_enlarged(source_png, box, target_png, scale=4):
+    x0, y0, x1, y1 = box
+    subprocess.run(["/usr/bin/convert", source_png, "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0),
+                    "+repage", "-scale", "%d%%" % (100 * scale), target_png], check=True)
+
+
+def side_by_side(left_png, right_png, target_png):
+    subprocess.run(["/usr/bin/convert", left_png, right_png, "-background", "white", "-gravity", "south",
+                    "+append", target_png], check=True)
+
+

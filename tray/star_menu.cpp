@@ -1,0 +1,91 @@
+// The star menu: six owner-drawn rows, 5 stars at the top down to 0, opened by a
+// click on the tray icon; choosing a row writes that rating into the file of
+// the player's current entry.
+#include "host/host_queries.h"
+#include "host/media_library_notice.h"
+#include "host/plugin.h"
+#include "rating/rating.h"
+#include "tray/tray.h"
+
+namespace {
+
+const int kRowHeight = 20;
+const int kRowWidth = 90;
+const int kPictureSize = 12;
+const int kPictureLeft = 7;
+const int kPictureStep = 16;
+const int kPictureTop = 4;
+
+// Menu icon numbers: a star, a star of the current rating's row, a dot; each
+// followed by its highlighted version.
+const int kStarPicture = 0;
+const int kCurrentStarPicture = 2;
+const int kDotPicture = 4;
+
+int starMenuId(int stars) { return kFirstStarCommand + stars; }
+
+}  // namespace
+
+LRESULT openStarMenu(HWND window) {
+  g_state.currentRating = readRating(currentEntryPath());
+
+  HMENU bar = CreateMenu();
+  HMENU popup = CreatePopupMenu();
+  if (!bar || !popup) {
+    if (popup) DestroyMenu(popup);
+    if (bar) DestroyMenu(bar);
+    return 0;
+  }
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), nullptr);
+  for (int stars = kStarLevels - 1; stars >= 0; --stars)
+    AppendMenuW(popup, MF_OWNERDRAW, starMenuId(stars), nullptr);
+
+  // The menu runs a message loop of its own, during which the player may quit
+  // and unload the plugin. A reference of the menu's own keeps the code this
+  // call returns into mapped; it is given back only if the player still holds
+  // the module, otherwise the module stays loaded until the player exits.
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCWSTR>(&openStarMenu), &self);
+  if (g_state.starMenusOpen++ == 0) g_state.quitWhileStarMenuOpen = 0;
+
+  SetForegroundWindow(window);
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  DestroyMenu(bar);  // takes the popup with it
+
+  --g_state.starMenusOpen;
+  if (self && !g_state.quitWhileStarMenuOpen) FreeLibrary(self);
+  return 0;
+}
+
+void noteQuitDuringStarMenu() {
+  if (g_state.starMenusOpen) g_state.quitWhileStarMenuOpen = 1;
+}
+
+void measureStarRow(MEASUREITEMSTRUCT* item) {
+  item->itemHeight = kRowHeight;
+  item->itemWidth = kRowWidth - GetSystemMetrics(SM_CXMENUCHECK);
+}
+
+void drawStarRow(const DRAWITEMSTRUCT* item) {
+  const int stars = static_cast<int>(item->itemID) - kFirstStarCommand;
+  HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+  FillRect(item->hDC, &item->rcItem, white);
+  const int highlighted = (item->itemState & ODS_SELECTED) ? 1 : 0;
+  const int starPicture = g_state.currentRating == stars ? kCurrentStarPicture : kStarPicture;
+  for (int i = 0; i < 5; ++i) {
+    const int picture = (i < stars ? starPicture : kDotPicture) + highlighted;
+    DrawIconEx(item->hDC, item->rcItem.left + kPictureLeft + kPictureStep * i, item->rcItem.top + kPictureTop,
+               g_state.menuIcons[picture], kPictureSize, kPictureSize, 0, nullptr, DI_NORMAL);
+  }
+  DeleteObject(white);
+}
+
+void applyStarChoice(int id) {
+  checkMediaLibraryOverlap();
+  writeRating(currentEntryPath(), id - kFirstStarCommand);
+  // The player answers with a refresh that reads the new rating back.
+  if (hostIsPlaying()) SendMessageW(g_header.hostWindow, WM_USER, kRatingChanged, kNotifyTitleChange);
+}
