@@ -2,15 +2,12 @@
 #include "host/plugin.h"
 
 PluginHeader g_header = {
-  0x10,
-  "ID3 Vimbrel v0.6 based on Kestrin' Vimbrel v0.1",
-  nullptr, nullptr, nullptr,
-  nullptr, nullptr,
+    0x10, "ID3 Vimbrel v0.6 based on Kestrin' Vimbrel v0.1", nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 PluginState g_state = {
-  1,  // active until the settings file says otherwise
-  {}, nullptr, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0,
+    1,  // active until the settings file says otherwise
+    {}, nullptr, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0,
 };
 
 extern "C" __declspec(dllexport) PluginHeader* winampGetGeneralPurposePlugin() {

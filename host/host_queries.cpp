@@ -6,9 +6,7 @@ LRESULT queryHost(int number, WPARAM argument) {
   return SendMessageW(g_header.hostWindow, WM_USER, argument, number);
 }
 
-int hostIsPlaying() {
-  return queryHost(kQueryIsPlaying, 0) != 0;
-}
+int hostIsPlaying() { return queryHost(kQueryIsPlaying, 0) != 0; }
 
 const char* currentEntryPath() {
   LRESULT index = queryHost(kQueryPlaylistIndex, 0);

@@ -12,29 +12,29 @@ struct PluginHeader {
   int (*init)();
   void (*config)();
   void (*quit)();
-  HWND hostWindow;        // written by the player before init
+  HWND hostWindow;           // written by the player before init
   HINSTANCE moduleInstance;  // written by the player before init
 };
 
 enum {
-  kStarLevels = 6,  // 0 to 5 stars
+  kStarLevels = 6,    // 0 to 5 stars
   kTitleChars = 128,  // tooltip room: 127 characters and the terminator
 };
 
 struct PluginState {
-  int active;                           // nonzero: icon shown and messages handled
-  WCHAR settingsPath[MAX_PATH];         // full path of gen_id3vimbrel.ini
-  WNDPROC previousWindowProc;           // the host window's own procedure
-  HICON menuIcons[kStarLevels];         // star, hot star, current, hot current, dot, hot dot
-  HICON trayIcons[kStarLevels];         // 0 to 5 stars
-  SYSTEMTIME refreshStamp;              // when a refresh was last asked for
-  UINT taskbarMessage;                  // "TaskbarCreated"
-  int iconShown;                        // the tray icon has been added
-  int currentRating;                    // 0 to 5, what the icon and the menu show
-  WCHAR title[kTitleChars];             // first 127 characters of the current title
-  UINT_PTR refreshTimer;                // pending refresh timer, 0 when none
-  int starMenusOpen;                    // star menus whose message loop is running
-  int quitWhileStarMenuOpen;            // the player quit the plugin meanwhile
+  int active;                    // nonzero: icon shown and messages handled
+  WCHAR settingsPath[MAX_PATH];  // full path of gen_id3vimbrel.ini
+  WNDPROC previousWindowProc;    // the host window's own procedure
+  HICON menuIcons[kStarLevels];  // star, hot star, current, hot current, dot, hot dot
+  HICON trayIcons[kStarLevels];  // 0 to 5 stars
+  SYSTEMTIME refreshStamp;       // when a refresh was last asked for
+  UINT taskbarMessage;           // "TaskbarCreated"
+  int iconShown;                 // the tray icon has been added
+  int currentRating;             // 0 to 5, what the icon and the menu show
+  WCHAR title[kTitleChars];      // first 127 characters of the current title
+  UINT_PTR refreshTimer;         // pending refresh timer, 0 when none
+  int starMenusOpen;             // star menus whose message loop is running
+  int quitWhileStarMenuOpen;     // the player quit the plugin meanwhile
 };
 
 extern PluginHeader g_header;

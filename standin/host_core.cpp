@@ -34,8 +34,12 @@ LRESULT answerQuery(LPARAM number, WPARAM argument) {
 
 bool isQuery(LPARAM number) {
   switch (number) {
-    case kQueryIsPlaying: case kQueryPlaylistIndex: case kQueryEntryPath:
-    case kQueryEntryTitle: case kQueryIniPath: case kQueryDialogOwner:
+    case kQueryIsPlaying:
+    case kQueryPlaylistIndex:
+    case kQueryEntryPath:
+    case kQueryEntryTitle:
+    case kQueryIniPath:
+    case kQueryDialogOwner:
       return true;
   }
   return false;
@@ -44,8 +48,7 @@ bool isQuery(LPARAM number) {
 // Worth recording: the player's messages, command and owner-draw messages, the
 // tray callback and registered messages such as "TaskbarCreated".
 bool isInteresting(UINT message) {
-  return message >= WM_USER || message == WM_COMMAND || message == WM_DRAWITEM ||
-         message == WM_MEASUREITEM;
+  return message >= WM_USER || message == WM_COMMAND || message == WM_DRAWITEM || message == WM_MEASUREITEM;
 }
 
 LRESULT hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool unicode) {
@@ -74,19 +77,21 @@ HWND createHostWindow(bool unicode) {
   if (unicode) {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = hostProcW;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.hInstance = instance;
     wc.lpszClassName = kClassW;
     RegisterClassW(&wc);
-    g_host.window = CreateWindowW(kClassW, L"Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120,
-                                  nullptr, nullptr, instance, nullptr);
+    g_host.window = CreateWindowW(kClassW, L"Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120, nullptr,
+                                  nullptr, instance, nullptr);
   } else {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = hostProcA;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.hInstance = instance;
     wc.lpszClassName = kClassA;
     RegisterClassA(&wc);
-    g_host.window = CreateWindowA(kClassA, "Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120,
-                                  nullptr, nullptr, instance, nullptr);
+    g_host.window = CreateWindowA(kClassA, "Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120, nullptr,
+                                  nullptr, instance, nullptr);
   }
   return g_host.window;
 }
@@ -128,9 +133,7 @@ std::wstring findPluginDll() {
   return programFolder() + L"..\\player\\Plugins\\gen_id3vimbrel.dll";
 }
 
-LRESULT notifyHost(int number, WPARAM wParam) {
-  return SendMessageW(g_host.window, WM_USER, wParam, number);
-}
+LRESULT notifyHost(int number, WPARAM wParam) { return SendMessageW(g_host.window, WM_USER, wParam, number); }
 
 void pumpMessages() {
   MSG msg;

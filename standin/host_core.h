@@ -11,7 +11,7 @@
 #include "host/plugin.h"
 
 struct PlaylistEntry {
-  std::string path;    // 8-bit text, as the player gives it
+  std::string path;  // 8-bit text, as the player gives it
   std::wstring title;
   bool hasPath = true;   // false: query 211 answers no address
   bool hasTitle = true;  // false: query 213 answers no address
@@ -30,12 +30,12 @@ struct StandinHost {
   std::vector<PlaylistEntry> playlist;
   int current = 0;
   int playing = 0;
-  std::string iniPath;        // answered to query 334
-  bool iniPathGiven = true;   // false: query 334 answers no address
-  HWND dialogOwner = nullptr; // answered to query 365; the main window when null
-  std::vector<HostMessageRecord> received;  // what reached the host's own procedure
+  std::string iniPath;                                    // answered to query 334
+  bool iniPathGiven = true;                               // false: query 334 answers no address
+  HWND dialogOwner = nullptr;                             // answered to query 365; the main window when null
+  std::vector<HostMessageRecord> received;                // what reached the host's own procedure
   void (*onMessage)(const HostMessageRecord&) = nullptr;  // optional observer
-  bool closeRequested = false;  // the person closed the main window
+  bool closeRequested = false;                            // the person closed the main window
 };
 
 extern StandinHost g_host;

@@ -128,15 +128,22 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : "";
-    if (arg == "--playlist" && readPlaylist(value)) ++i;
-    else if (arg == "--ini") ini = value, ++i;
-    else if (arg == "--current") g_host.current = atoi(value), ++i;
-    else if (arg == "--playing") g_host.playing = atoi(value), ++i;
-    else if (arg == "--trace") g_trace = true;
-    else if (arg == "--commands") commands = true;
+    if (arg == "--playlist" && readPlaylist(value))
+      ++i;
+    else if (arg == "--ini")
+      ini = value, ++i;
+    else if (arg == "--current")
+      g_host.current = atoi(value), ++i;
+    else if (arg == "--playing")
+      g_host.playing = atoi(value), ++i;
+    else if (arg == "--trace")
+      g_trace = true;
+    else if (arg == "--commands")
+      commands = true;
     else {
-      fprintf(stderr, "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
-                      "[--playing 0|1] [--trace] [--commands]\n");
+      fprintf(stderr,
+              "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
+              "[--playing 0|1] [--trace] [--commands]\n");
       return 2;
     }
   }
@@ -150,8 +157,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (g_trace)
-    g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(
-        patchImport(g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
+    g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(patchImport(
+        g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
   if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
   g_host.header->init();
   printf("ready\n");

@@ -32,15 +32,18 @@ class ModuleImage : public ::testing::Test {
 TEST_F(ModuleImage, IsA32BitDllWhoseOneExportIsThePlayerEntry) {
   EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
   EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
-  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(
+      base + directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
   ASSERT_EQ(exports->NumberOfNames, 1u);
   auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
   EXPECT_STREQ(reinterpret_cast<char*>(base + names[0]), "winampGetGeneralPurposePlugin");
 }
 
 TEST_F(ModuleImage, ImportsOnlyWindowsSystemDlls) {
-  const std::set<std::string> system = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "msvcrt.dll"};
-  auto* imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
+  const std::set<std::string> system = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll",
+                                        "msvcrt.dll"};
+  auto* imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
+      base + directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
   int count = 0;
   for (; imports->Name; ++imports, ++count) {
     std::string name = reinterpret_cast<char*>(base + imports->Name);

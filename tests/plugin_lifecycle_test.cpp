@@ -34,9 +34,18 @@ TEST_F(Lifecycle, SwitchedOffInTheSettingsFileShowsNoIconAndPassesEverythingOn) 
   EXPECT_EQ(g_harness.tray[0].action, static_cast<DWORD>(NIM_DELETE));
   EXPECT_EQ(g_harness.tray[0].data.uFlags, 0u);
 
-  struct { UINT message; WPARAM wParam; LPARAM lParam; } messages[] = {
-    {0x20F4, 4538, WM_LBUTTONUP}, {0x20F4, 4538, WM_RBUTTONUP}, {WM_USER, 0, 603},
-    {WM_USER, 4, 639}, {WM_USER, 0, 3002}, {taskbarCreatedMessage(), 0, 0}, {WM_COMMAND, 11003, 0},
+  struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } messages[] = {
+      {0x20F4, 4538, WM_LBUTTONUP},
+      {0x20F4, 4538, WM_RBUTTONUP},
+      {WM_USER, 0, 603},
+      {WM_USER, 4, 639},
+      {WM_USER, 0, 3002},
+      {taskbarCreatedMessage(), 0, 0},
+      {WM_COMMAND, 11003, 0},
   };
   for (const auto& m : messages) {
     g_host.received.clear();

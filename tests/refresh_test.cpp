@@ -10,7 +10,7 @@ class Refresh : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    addEntry("first.mp3", 128, L"First song");   // 3 stars
+    addEntry("first.mp3", 128, L"First song");    // 3 stars
     addEntry("second.mp3", 255, L"Second song");  // 5 stars
   }
   void addEntry(const char* name, int ratingByte, const wchar_t* title) {

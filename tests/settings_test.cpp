@@ -9,11 +9,14 @@ using Settings = PluginTest;
 void useHostIni(const std::string& hostIniPath) { g_host.iniPath = hostIniPath; }
 
 TEST_F(Settings, PathIsThePluginsFolderBesideThePlayersIni) {
-  struct { const char* hostIni; const wchar_t* expected; } cases[] = {
-    {"D:\\Media\\Player\\player.ini", L"D:\\Media\\Player\\Plugins\\gen_id3vimbrel.ini"},
-    {"player.ini", L"player.ini\\Plugins\\gen_id3vimbrel.ini"},
-    {"\\player.ini", L"\\Plugins\\gen_id3vimbrel.ini"},
-    {"", L"\\Plugins\\gen_id3vimbrel.ini"},
+  struct {
+    const char* hostIni;
+    const wchar_t* expected;
+  } cases[] = {
+      {"D:\\Media\\Player\\player.ini", L"D:\\Media\\Player\\Plugins\\gen_id3vimbrel.ini"},
+      {"player.ini", L"player.ini\\Plugins\\gen_id3vimbrel.ini"},
+      {"\\player.ini", L"\\Plugins\\gen_id3vimbrel.ini"},
+      {"", L"\\Plugins\\gen_id3vimbrel.ini"},
   };
   for (const auto& c : cases) {
     useHostIni(c.hostIni);
@@ -61,8 +64,11 @@ TEST_F(Settings, TheSettingsFileAppearsOnDiskWithTheChoice) {
 }
 
 TEST_F(Settings, ActiveIsReadAsANumberWithOnAsTheDefault) {
-  struct { const wchar_t* stored; bool iconShown; } cases[] = {
-    {nullptr, true}, {L"1", true}, {L"0", false}, {L"abc", false}, {L"-1", true}, {L"", true},
+  struct {
+    const wchar_t* stored;
+    bool iconShown;
+  } cases[] = {
+      {nullptr, true}, {L"1", true}, {L"0", false}, {L"abc", false}, {L"-1", true}, {L"", true},
   };
   for (const auto& c : cases) {
     if (c.stored) writeSettings(L"Active", c.stored);

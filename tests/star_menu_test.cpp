@@ -34,7 +34,8 @@ struct DrawnRow {
     int s = 0;
     for (int y = 4; y < 16; ++y)
       for (int x = 7 + 16 * position; x < 19 + 16 * position; ++x)
-        if (classify(at(x, y)) != kWhite) s += GetRValue(at(x, y)) + GetGValue(at(x, y)) + GetBValue(at(x, y));
+        if (classify(at(x, y)) != kWhite)
+          s += GetRValue(at(x, y)) + GetGValue(at(x, y)) + GetBValue(at(x, y));
     return s;
   }
 };
@@ -121,9 +122,12 @@ TEST_F(StarMenu, AClickOpensSixRowsFromFiveStarsDownAtTheCursor) {
 
 TEST_F(StarMenu, PressesMovesAndOtherIconsPassOnWithoutAMenu) {
   startPlugin();
-  struct { WPARAM id; LPARAM mouse; } messages[] = {
-    {4538, WM_LBUTTONDOWN}, {4538, WM_RBUTTONDOWN}, {4538, WM_MOUSEMOVE}, {4538, WM_LBUTTONDBLCLK},
-    {4539, WM_LBUTTONUP},
+  struct {
+    WPARAM id;
+    LPARAM mouse;
+  } messages[] = {
+      {4538, WM_LBUTTONDOWN},   {4538, WM_RBUTTONDOWN}, {4538, WM_MOUSEMOVE},
+      {4538, WM_LBUTTONDBLCLK}, {4539, WM_LBUTTONUP},
   };
   for (const auto& m : messages) {
     g_host.received.clear();
@@ -260,10 +264,11 @@ TEST_F(StarMenu, MediaLibraryNoticeIsShownOnceWhenItWritesRatingsToo) {
   EXPECT_EQ(g_harness.boxes[0].owner, g_host.window);
   EXPECT_EQ(g_harness.boxes[0].caption, L"ID3 Vimbrel");
   EXPECT_EQ(g_harness.boxes[0].style, 0x40u);
-  EXPECT_EQ(g_harness.boxes[0].text,
-            L"Note: You have already enabled the ID3 rating feature in the media library and probably won't "
-            L"need the ID3 version of Vimbrel. If you have installed the media library, you better should use "
-            L"the original Vimbrel plugin by Kestrin and rely on the media library to store ID3 tag ratings...");
+  EXPECT_EQ(
+      g_harness.boxes[0].text,
+      L"Note: You have already enabled the ID3 rating feature in the media library and probably won't "
+      L"need the ID3 version of Vimbrel. If you have installed the media library, you better should use "
+      L"the original Vimbrel plugin by Kestrin and rely on the media library to store ID3 tag ratings...");
   EXPECT_EQ(ratingByteOf(0), 160);
   EXPECT_EQ(readSettings(L"ML_notification_shown"), L"1");
 

@@ -51,8 +51,15 @@ TEST_F(WindowHook, TaskbarCreatedAddsTheIconAnewAfterThePlayerHandledIt) {
 TEST_F(WindowHook, UnrelatedMessagesPassThroughUnchanged) {
   startPlugin();
   size_t trayCalls = g_harness.tray.size();
-  struct { UINT message; WPARAM wParam; LPARAM lParam; } messages[] = {
-    {WM_USER, 7, 604}, {WM_USER + 1, 4, 639}, {WM_APP, 1, 2}, {0x20F4, 4538, WM_MOUSEMOVE},
+  struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } messages[] = {
+      {WM_USER, 7, 604},
+      {WM_USER + 1, 4, 639},
+      {WM_APP, 1, 2},
+      {0x20F4, 4538, WM_MOUSEMOVE},
   };
   for (const auto& m : messages) {
     g_host.received.clear();

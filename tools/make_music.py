@@ -1,16 +1,14 @@
 #!/usr/bin/env python3
-"""Makes small but real MP3 files for the watched run and the benchmark."""
+"""Makes small but real MP3 files for the watched run and the tests."""
 import os
-import struct
 
-# One MPEG-1 Layer III frame header: 128 kbit/s, 44.1 kHz, no padding (417 bytes).
+# One MPEG-1 Layer III frame: 128 kbit/s, 44.1 kHz, no padding (417 bytes).
 FRAME_HEADER = bytes([0xFF, 0xFB, 0x90, 0x64])
 FRAME_BYTES = 417
 
 
 def audio(frames):
-    frame = FRAME_HEADER + bytes(FRAME_BYTES - len(FRAME_HEADER))
-    return frame * frames
+    return (FRAME_HEADER + bytes(FRAME_BYTES - len(FRAME_HEADER))) * frames
 
 
 def write_untagged(path, frames=40):
@@ -18,11 +16,35 @@ def write_untagged(path, frames=40):
         f.write(audio(frames))
 
 
+def write_tagged(path, title, rating_byte, version):
+    """A file with title, artist and, unless rating_byte is None, a POPM of
+    another player's, in an ID3v2 tag of that version (3 or 4)."""
+    from mutagen.id3 import ID3, POPM, TIT2, TPE1
+    write_untagged(path)
+    tags = ID3()
+    tags.add(TIT2(encoding=3, text=title))
+    tags.add(TPE1(encoding=3, text="The Stand-ins"))
+    if rating_byte is not None:
+        tags.add(POPM(email="another.player@example.com", rating=rating_byte, count=3))
+    tags.save(path, v2_version=version)
+
+
+# (file, title, rating byte or None for no POPM, tag version or None for no tag)
+DEMO_LIBRARY = [
+    ("morning_fields.mp3", "Morning Fields", 64, 3),      # 2 stars, ID3v2.3
+    ("harbour_lights.mp3", "Harbour Lights", 160, 4),     # 4 stars, ID3v2.4
+    ("last_train_home.mp3", "Last Train Home", None, None),  # no tag at all
+]
+
+
 def make_demo_library(folder):
-    """Three files with titles; returns [(path, title)]."""
+    """The watched run's playlist; returns [(path, title)]."""
     entries = []
-    for i, title in enumerate(["Morning Fields", "Harbour Lights", "Last Train Home"]):
-        path = os.path.join(folder, "track%d.mp3" % (i + 1))
-        write_untagged(path)
+    for name, title, rating_byte, version in DEMO_LIBRARY:
+        path = os.path.join(folder, name)
+        if version is None:
+            write_untagged(path)
+        else:
+            write_tagged(path, title, rating_byte, version)
         entries.append((path, title))
     return entries

@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
 cmake -S . -B build
 cmake --build build -j"$(nproc)" --target vimbrel_host gen_id3vimbrel
-exec python3 tools/watched_run.py build "$@"
+exec /usr/bin/python3 tools/watched_run.py build "$@"

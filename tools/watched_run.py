@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Runs the plugin in the stand-in player where a person can see it.
 
-With an X display the player runs there until its window is closed. Without one
-it starts Xvfb with Wine's desktop shell (which has a notification area), walks
-through what a person would do, and saves screenshots of each step.
+With an X display the player runs there until its window is closed. Without
+one it starts Xvfb with Wine's desktop shell (which has a notification area),
+walks through what a person does (the icon appears, the track changes and the
+icon follows, a click opens the star menu, a click on a row rates the track,
+the icon follows) and saves a screenshot of each step, the tray enlarged
+beside the full screen. It fails when a screenshot does not show what it should.
 usage: watched_run.py BUILD_DIR
 """
 import os
@@ -12,108 +15,105 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import desktop_session as desk  # noqa: E402
+import make_music  # noqa: E402
+
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-PLAYER = os.path.join(BUILD, "player")
 OUT = os.path.join(BUILD, "run")
 PREFIX = os.path.join(BUILD, "wineprefix-run")
-SCREEN = (800, 600)
-
-
-def wine_env(display):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=PREFIX, WINEARCH="win32", WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
-    return env
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def prepare_prefix(env):
-    """A prefix of its own whose programs open in Wine's desktop shell."""
-    if not os.path.exists(os.path.join(PREFIX, "system.reg")):
-        subprocess.run(["wineboot", "--init"], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    for key, name, value in [
-        (r"HKCU\Software\Wine\Explorer", "Desktop", "shell"),
-        (r"HKCU\Software\Wine\Explorer\Desktops", "shell", "%dx%d" % SCREEN),
-    ]:
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True)
-    subprocess.run(["wineserver", "-w"], env=env)
 
 
 def make_playlist():
-    """A few small files for the player to announce; the titles become tooltips."""
     folder = os.path.join(OUT, "music")
-    os.makedirs(folder, exist_ok=True)
-    sys.path.insert(0, os.path.join(os.path.dirname(__file__)))
-    import make_music  # noqa: E402  (beside this script)
-    entries = make_music.make_demo_library(folder)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    os.makedirs(os.path.join(OUT, "Plugins"), exist_ok=True)
     playlist = os.path.join(OUT, "playlist.txt")
     with open(playlist, "w", encoding="utf-8") as f:
-        for path, title in entries:
-            f.write("%s\t%s\n" % (windows_path(path), title))
-    return playlist, entries
+        for path, title in make_music.make_demo_library(folder):
+            f.write("%s\t%s\n" % (desk.windows_path(path), title))
+    return playlist
 
 
-class Player:
-    def __init__(self, env, playlist):
-        self.proc = subprocess.Popen(
-            ["wine", os.path.join(PLAYER, "vimbrel_host.exe"), "--playlist", windows_path(playlist),
-             "--ini", windows_path(os.path.join(OUT, "player.ini")), "--trace", "--commands"],
-            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            text=True, bufsize=1)
-        self.lines = []
+class Steps:
+    def __init__(self, display):
+        self.display = display
+        self.number = 0
+        self.failures = []
 
-    def wait_for(self, prefix, timeout=30):
+    def wait_for_screen(self, check, timeout=10):
         end = time.time() + timeout
-        while time.time() < end:
-            line = self.proc.stdout.readline()
-            if not line:
-                break
-            line = line.rstrip("\n")
-            self.lines.append(line)
-            print("  player: " + line)
-            if line.startswith(prefix):
-                return line
-        raise RuntimeError("the player did not say %r" % prefix)
+        while True:
+            image = desk.screenshot(self.display)
+            if check(image) or time.time() > end:
+                return image
 
-    def command(self, text):
-        self.proc.stdin.write(text + "\n")
-        self.proc.stdin.flush()
-        return self.wait_for("done " + text)
-
-    def quit(self):
-        try:
-            self.command("quit")
-        finally:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=30)
-
-
-def screenshot(display, name):
-    path = os.path.join(OUT, name + ".png")
-    subprocess.run(["/usr/bin/import", "-display", display, "-window", "root", path], check=True)
-    print("screenshot: " + path)
-    return path
+    def record(self, name, check, expectation):
+        """Screenshots the step once the screen shows it, or after a while."""
+        self.number += 1
+        image = self.wait_for_screen(check)
+        full = os.path.join(OUT, "%d-%s-full.png" % (self.number, name))
+        desk.screenshot(self.display, full)
+        tray = os.path.join(OUT, "%d-%s-tray.png" % (self.number, name))
+        x0, y0, x1, y1 = desk.tray_box()
+        desk.crop_enlarged(full, (x1 - 80, y0, x1, y1), tray, scale=6)
+        step = os.path.join(OUT, "%d-%s.png" % (self.number, name))
+        desk.side_by_side(full, tray, step)
+        os.remove(full)
+        os.remove(tray)
+        ok = check(image)
+        print("step %d, %s: %s (%s)" % (self.number, name, "ok" if ok else "NOT SEEN", expectation))
+        print("  screenshot: " + step)
+        if not ok:
+            self.failures.append(name)
+        return image
 
 
-def watched(display, env):
-    playlist, _ = make_playlist()
-    player = Player(env, playlist)
+def shows_stars(stars):
+    return lambda image: desk.tray_stars(image) == stars
+
+
+def walk_through(display, env):
+    playlist = make_playlist()
+    player = desk.Player(BUILD, env, playlist, os.path.join(OUT, "player.ini"), playing=1, echo=True)
+    steps = Steps(display)
     try:
-        player.wait_for("tray add")
         player.wait_for("ready")
-        time.sleep(2)
-        screenshot(display, "1-icon-appears")
-        player.command("notify 639 3")
-        time.sleep(1)
-        screenshot(display, "2-three-stars")
+        steps.record("icon-appears", shows_stars(0), "the tray icon, 0 stars")
+
+        player.command("current 0")
+        player.command("notify 603 0")
+        steps.record("track-morning-fields", shows_stars(2), "a new track rated 2 stars in ID3v2.3")
+        player.command("current 1")
+        player.command("notify 603 0")
+        steps.record("track-harbour-lights", shows_stars(4), "a new track rated 4 stars in ID3v2.4")
+
+        icon = desk.find_tray_icon(desk.screenshot(display))
+        if icon is None:
+            steps.failures.append("no tray icon to click")
+            return steps
+        desk.click(display, *icon)
+        image = steps.record("star-menu", lambda image: len(desk.menu_rows(image, 4)) == 6,
+                             "six star rows, the 4-star row orange")
+        rows = desk.menu_rows(image, 4)
+        if rows:
+            desk.click(display, *rows[5])
+            player.wait_for("tray modify stars=5")
+        steps.record("rated-five-stars", shows_stars(5), "the file rated 5 stars, the icon follows")
+        return steps
     finally:
         player.quit()
+
+
+def run_on_display(display):
+    env = desk.wine_env(PREFIX, display)
+    desk.prepare_prefix(env)
+    playlist = make_playlist()
+    print("The player runs on %s; close its window to stop." % display)
+    subprocess.run(["wine", os.path.join(BUILD, "player", "vimbrel_host.exe"), "--playlist",
+                    desk.windows_path(playlist), "--ini", desk.windows_path(os.path.join(OUT, "player.ini")),
+                    "--playing", "1"], env=env)
 
 
 def main():
@@ -121,28 +121,21 @@ def main():
     display = os.environ.get("DISPLAY", "")
     if display and subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL).returncode == 0:
-        env = wine_env(display)
-        prepare_prefix(env)
-        playlist, _ = make_playlist()
-        print("The player runs on %s; close its window to stop." % display)
-        subprocess.run(["wine", os.path.join(PLAYER, "vimbrel_host.exe"), "--playlist",
-                        windows_path(playlist), "--ini",
-                        windows_path(os.path.join(OUT, "player.ini"))], env=env)
+        run_on_display(display)
         return 0
 
-    display = ":%d" % (90 + os.getpid() % 100)
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = wine_env(display)
+    xvfb = desk.Xvfb()
+    env = desk.wine_env(PREFIX, xvfb.display)
     try:
-        time.sleep(1)
-        prepare_prefix(env)
-        watched(display, env)
+        desk.prepare_prefix(env)
+        steps = walk_through(xvfb.display, env)
     finally:
-        subprocess.run(["wineserver", "-k"], env=env)
-        xvfb.terminate()
-        xvfb.wait()
+        desk.quiet(["wineserver", "-k"], env, check=False)
+        xvfb.close()
     print("Screenshots are in " + OUT)
+    if steps.failures:
+        print("Not seen: " + ", ".join(steps.failures))
+        return 1
     return 0
 
 

@@ -45,8 +45,7 @@ LRESULT openStarMenu(HWND window) {
   // call returns into mapped; it is given back only if the player still holds
   // the module, otherwise the module stays loaded until the player exits.
   HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                     reinterpret_cast<LPCWSTR>(&openStarMenu), &self);
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&openStarMenu), &self);
   if (g_state.starMenusOpen++ == 0) g_state.quitWhileStarMenuOpen = 0;
 
   SetForegroundWindow(window);

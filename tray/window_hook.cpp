@@ -25,7 +25,9 @@ LRESULT onSetRating(HWND, WPARAM wParam, LPARAM) {
   return 0;
 }
 
-bool isTitleChange(WPARAM wParam, LPARAM lParam) { return lParam == kNotifyTitleChange && wParam == kTitleChanged; }
+bool isTitleChange(WPARAM wParam, LPARAM lParam) {
+  return lParam == kNotifyTitleChange && wParam == kTitleChanged;
+}
 
 // While the player plays, a new title is announced to it as a changed rating
 // too; that message passes this hook first and schedules the refresh.
@@ -80,14 +82,14 @@ bool isTrayClick(WPARAM wParam, LPARAM lParam) {
 LRESULT onTrayClick(HWND window, WPARAM, LPARAM) { return openStarMenu(window); }
 
 const Route kRoutes[] = {
-  {WM_USER, isSetRating, onSetRating, true},
-  {WM_USER, isTitleChange, onTitleChange, true},
-  {WM_USER, isStatusOrRatingChange, onRefreshRequest, true},
-  {WM_USER, isTagChange, onRefreshRequest, true},
-  {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, false},
-  {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
-  {WM_COMMAND, isStarChoice, onStarChoice, false},
-  {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
+    {WM_USER, isSetRating, onSetRating, true},
+    {WM_USER, isTitleChange, onTitleChange, true},
+    {WM_USER, isStatusOrRatingChange, onRefreshRequest, true},
+    {WM_USER, isTagChange, onRefreshRequest, true},
+    {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, false},
+    {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
+    {WM_COMMAND, isStarChoice, onStarChoice, false},
+    {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
 };
 
 const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {

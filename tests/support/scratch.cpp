@@ -38,7 +38,8 @@ std::string scratchFolder() {
     GetTempPathA(MAX_PATH, root);
     base = std::string(root) + "vimbrel-tests";
   }
-  for (char& c : base) if (c == '/') c = '\\';
+  for (char& c : base)
+    if (c == '/') c = '\\';
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string folder = base + "\\" + test->test_suite_name() + "." + test->name() + "\\";
   CreateDirectoryA(base.c_str(), nullptr);

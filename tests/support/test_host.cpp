@@ -137,8 +137,9 @@ void PluginTest::TearDown() {
 
 void PluginTest::startPlugin(bool unicodeWindow) {
   ASSERT_NE(createHostWindow(unicodeWindow), nullptr);
-  g_harness.originalProc = reinterpret_cast<WNDPROC>(
-      unicodeWindow ? GetWindowLongW(g_host.window, GWL_WNDPROC) : GetWindowLongA(g_host.window, GWL_WNDPROC));
+  g_harness.originalProc =
+      reinterpret_cast<WNDPROC>(unicodeWindow ? GetWindowLongW(g_host.window, GWL_WNDPROC)
+                                              : GetWindowLongA(g_host.window, GWL_WNDPROC));
   ASSERT_TRUE(loadPlugin(findPluginDll().c_str()));
   patch("shell32.dll", "Shell_NotifyIconW", recordNotifyIcon);
   patch("user32.dll", "MessageBoxW", answerMessageBox);
@@ -216,6 +217,4 @@ UINT taskbarCreatedMessage() {
   return message;
 }
 
-std::wstring widen(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }

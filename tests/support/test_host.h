@@ -18,9 +18,9 @@
 #include "standin/host_core.h"
 
 struct TrayCall {
-  DWORD action;            // NIM_ADD, NIM_MODIFY, NIM_DELETE
-  NOTIFYICONDATAW data;    // the first cbSize bytes the plugin passed, the rest zero
-  int stars;               // which tray icon hIcon is, -1 for none or unknown
+  DWORD action;          // NIM_ADD, NIM_MODIFY, NIM_DELETE
+  NOTIFYICONDATAW data;  // the first cbSize bytes the plugin passed, the rest zero
+  int stars;             // which tray icon hIcon is, -1 for none or unknown
 };
 
 struct MessageBoxCall {
@@ -38,8 +38,8 @@ struct Harness {
   std::vector<std::wstring> profileFiles;  // every settings file path the plugin used
   std::map<int, HICON> loadedIcons;        // resource number -> handle
   std::vector<HICON> destroyedIcons;
-  std::vector<std::string> events;         // tray calls and host messages, in order
-  WNDPROC originalProc = nullptr;          // the host window's own procedure
+  std::vector<std::string> events;  // tray calls and host messages, in order
+  WNDPROC originalProc = nullptr;   // the host window's own procedure
 
   // The refresh timer runs on the test's clock: SetTimer only records the
   // callback, and the test calls tick() to run it at the time it chooses.
@@ -47,13 +47,13 @@ struct Harness {
   int timersStarted = 0;
   int timersKilled = 0;
   SYSTEMTIME clock = {2026, 12, 1, 7, 12, 0, 0, 0};
-  std::vector<LPARAM> queries;             // WM_USER query numbers the host answered, in order
+  std::vector<LPARAM> queries;  // WM_USER query numbers the host answered, in order
 
   // The star menu: TrackPopupMenu records the popup and runs whileMenuOpen,
   // which plays the person (measure, draw, choose).
   int menusTracked = 0;
   HMENU trackedMenu = nullptr;
-  std::vector<UINT> menuIds;               // the popup's item ids, top to bottom
+  std::vector<UINT> menuIds;  // the popup's item ids, top to bottom
   UINT trackFlags = 0;
   POINT trackPoint = {0, 0};
   HWND trackOwner = nullptr;

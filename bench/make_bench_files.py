@@ -1,0 +1,43 @@
+#!/usr/bin/env python3
+"""Makes the benchmark's music files: real MPEG frames behind the tags a
+person's library holds. usage: make_bench_files.py FOLDER"""
+import os
+import sys
+
+from mutagen.id3 import APIC, ID3, POPM, TALB, TIT2, TPE1
+
+FRAME = bytes([0xFF, 0xFB, 0x90, 0x64]) + bytes(413)  # 128 kbit/s, 44.1 kHz
+
+
+def audio(megabytes):
+    return FRAME * (megabytes * 1024 * 1024 // len(FRAME))
+
+
+def tagged(path, megabytes, version, popm=True, cover_bytes=0, padding=None):
+    with open(path, "wb") as f:
+        f.write(audio(megabytes))
+    tags = ID3()
+    tags.add(TIT2(encoding=3, text="Benchmark song"))
+    tags.add(TPE1(encoding=3, text="Benchmark artist"))
+    tags.add(TALB(encoding=3, text="Benchmark album"))
+    if popm:
+        tags.add(POPM(email="someone@example.com", rating=128, count=5))
+    if cover_bytes:
+        tags.add(APIC(encoding=0, mime="image/jpeg", type=3, desc="", data=bytes(range(256)) * (cover_bytes // 256)))
+    tags.save(path, v2_version=version, padding=(lambda info: padding) if padding is not None else None)
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    tagged(os.path.join(folder, "v23_popm_5mb.mp3"), 5, 3, padding=0)
+    tagged(os.path.join(folder, "v23_popm_cover8mb_5mb.mp3"), 5, 3, cover_bytes=8 * 1024 * 1024, padding=0)
+    with open(os.path.join(folder, "untagged_10mb.mp3"), "wb") as f:
+        f.write(audio(10))
+    tagged(os.path.join(folder, "v24_popm_5mb.mp3"), 5, 4)
+    tagged(os.path.join(folder, "v24_nopopm_padding_5mb.mp3"), 5, 4, popm=False, padding=1024)
+    tagged(os.path.join(folder, "v23_padding20k_5mb.mp3"), 5, 3, popm=False, padding=20 * 1024)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Builds and runs the benchmark under Wine and prints its table.
+set -eu
+cd "$(dirname "$0")/.."
+./tools/install-deps.sh
+cmake -S . -B build
+cmake --build build -j"$(nproc)" --target rating_benchmark
+files=build/bench/files
+/usr/bin/python3 bench/make_bench_files.py "$files"
+export WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+sh tools/wine-session.sh start "$WINEPREFIX"
+wine build/bench/rating_benchmark.exe "Z:$(realpath "$files" | tr / '\\')"
+sh tools/wine-session.sh stop "$WINEPREFIX"
