@@ -3,9 +3,7 @@
 rated by mutagen, and the icon follows the current entry as the player
 announces each new title."""
 import os
-import subprocess
 import sys
-import time
 import unittest
 
 from mutagen.id3 import ID3, POPM, TIT2
@@ -14,43 +12,8 @@ BUILD = os.path.abspath(sys.argv[1])
 sys.argv[1:] = []
 SCRATCH = os.path.join(os.environ.get("VIMBREL_SCRATCH", os.path.join(BUILD, "test-scratch")), "player_follow")
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+import desktop_session as desk  # noqa: E402
 import make_music  # noqa: E402
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-class StandinPlayer:
-    def __init__(self, playlist, playing):
-        self.proc = subprocess.Popen(
-            ["wine", os.path.join(BUILD, "player", "vimbrel_host.exe"), "--playlist", playlist,
-             "--ini", windows_path(os.path.join(SCRATCH, "player.ini")), "--playing", str(playing),
-             "--trace", "--commands"],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
-        self.lines = []
-        self.wait_for("ready")
-
-    def wait_for(self, prefix, timeout=20):
-        end = time.time() + timeout
-        while time.time() < end:
-            line = self.proc.stdout.readline()
-            if not line:
-                break
-            self.lines.append(line.rstrip("\n"))
-            if line.startswith(prefix):
-                return line
-        raise AssertionError("no %r in %r" % (prefix, self.lines))
-
-    def command(self, text):
-        self.proc.stdin.write(text + "\n")
-        self.proc.stdin.flush()
-        self.wait_for("done " + text)
-
-    def close(self):
-        self.command("quit")
-        self.proc.stdin.close()
-        self.proc.wait(timeout=20)
 
 
 class IconFollowsThePlayer(unittest.TestCase):
@@ -65,10 +28,11 @@ class IconFollowsThePlayer(unittest.TestCase):
                 tags.add(TIT2(encoding=3, text="Song %d" % i))
                 tags.add(POPM(email="someone@example.com", rating=rating, count=2))
                 tags.save(path, v2_version=3)
-                f.write("%s\tSong number %d\n" % (windows_path(path), i))
+                f.write("%s\tSong number %d\n" % (desk.windows_path(path), i))
 
-        player = StandinPlayer(windows_path(playlist), playing=1)
+        player = desk.Player(BUILD, dict(os.environ), playlist, os.path.join(SCRATCH, "player.ini"), playing=1)
         try:
+            player.wait_for("ready")
             for index, stars in enumerate([1, 3, 5]):
                 player.command("current %d" % index)
                 player.command("notify 603 0")
@@ -79,7 +43,7 @@ class IconFollowsThePlayer(unittest.TestCase):
             received = [l for l in player.lines if l.startswith("host got 603")]
             self.assertEqual(received[:2], ["host got 603/6", "host got 603/0"])
         finally:
-            player.close()
+            player.quit()
 
 
 if __name__ == "__main__":
