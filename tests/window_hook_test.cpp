@@ -60,6 +60,8 @@ TEST_F(WindowHook, UnrelatedMessagesPassThroughUnchanged) {
       {WM_USER + 1, 4, 639},
       {WM_APP, 1, 2},
       {0x20F4, 4538, WM_MOUSEMOVE},
+      {WM_DRAWITEM, 0, 0},  // no record: not an owner-drawn item
+      {WM_MEASUREITEM, 0, 0},
   };
   for (const auto& m : messages) {
     g_host.received.clear();

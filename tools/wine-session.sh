@@ -15,6 +15,8 @@ start)
     wineboot --init </dev/null >/dev/null 2>&1
     # Tests run headless: the null driver still gives windows, menus and timers.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    # A crashing test ends at once instead of waiting in a crash dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
     wineserver -w
   fi
   # A persistent server; its services must not inherit the test runner's pipes.

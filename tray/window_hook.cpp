@@ -51,8 +51,8 @@ LRESULT onRefreshRequest(HWND, WPARAM, LPARAM) {
 }
 
 bool isOwnerDrawnMenuItem(WPARAM, LPARAM lParam) {
-  // Both records start with the control type.
-  return reinterpret_cast<const UINT*>(lParam)[0] == ODT_MENU;
+  // Both records start with the control type; a message without one is not ours.
+  return lParam != 0 && reinterpret_cast<const UINT*>(lParam)[0] == ODT_MENU;
 }
 
 LRESULT onDrawItem(HWND, WPARAM, LPARAM lParam) {
