@@ -5,6 +5,8 @@
 // None of these functions throws.
 #pragma once
 
+#include <cstdint>
+
 // The rating byte written for 0..5 stars.
 extern const int RatingScale[6];
 
@@ -17,14 +19,33 @@ int starsFromRatingByte(unsigned value);
 int readRating(const char* path);
 
 // Stores `stars` (0..5) in the file's first POPM frame, or in a new one owned
-// by "ID3Vimbrel", then repairs an interrupted rewrite (recoverRewrite).
-// Writes nothing for a null or empty path, a path that is not an existing
-// regular file, or stars outside 0..5.
+// by "ID3Vimbrel", then finishes a rewrite that this call left half done
+// (recoverRewriteSince). Writes only what the write guard (write_guard.h)
+// allows: when in doubt the file stays byte for byte as it was. Writes nothing
+// for a null or empty path, a path that is not an existing, writable regular
+// file, or stars outside 0..5.
 void writeRating(const char* path, int stars);
 
 // id3lib enlarges a tag by writing a new copy of the file to "<path>.XXXXXX",
 // then removing the original and renaming the copy, without checking either
 // step. When the player holds the file open those steps fail and the copy is
 // left over. This copies a leftover that is larger than the file over the file
-// and then deletes it; it leaves everything as it is in every other case.
+// and then deletes it; it leaves everything as it is in every other case (also
+// when the volume lacks the room the copy needs).
 void recoverRewrite(const char* path);
+
+// What "<path>.XXXXXX" looked like at some moment.
+struct LeftoverNote {
+  bool exists;
+  uint64_t size;
+  uint64_t lastWriteTime;  // FILETIME as a number
+};
+
+// Notes the state of "<path>.XXXXXX" (exists: false for none, or a path longer
+// than MAX_PATH).
+LeftoverNote noteLeftover(const char* path);
+
+// recoverRewrite, except that a leftover that existed at `before` and has not
+// been written since is never copied over the file (a stale copy from an
+// earlier failed write is no copy of the file as it is now).
+void recoverRewriteSince(const char* path, const LeftoverNote& before);

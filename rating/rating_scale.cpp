@@ -5,11 +5,9 @@
 
 const int RatingScale[6] = {0, 1, 64, 128, 160, 255};
 
-int starsFromRatingByte(unsigned value)
-{
-    const int32_t signedValue = static_cast<int32_t>(value);
-    int stars = 0;
-    while (stars < 5 && RatingScale[stars] < signedValue)
-        ++stars;
-    return stars;
+int starsFromRatingByte(unsigned value) {
+  const int32_t signedValue = static_cast<int32_t>(value);
+  int stars = 0;
+  while (stars < 5 && RatingScale[stars] < signedValue) ++stars;
+  return stars;
 }

@@ -1,144 +1,263 @@
-// Reading and writing the rating byte through id3lib's C interface.
+// Reading and writing the rating byte: the write guard decides, from the bytes
+// of the file's tag, whether the strict reader, a change of bytes in place or
+// id3lib's C interface does the work (write_guard.h).
 //
 // id3lib is the only code here that may throw; each sequence of id3lib calls
 // runs inside one try/catch(...), so that nothing leaves the store.
-#include "rating/rating.h"
-
 #include <windows.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
 #include <id3.h>
+#include <id3/tag.h>
+// Last of id3lib's headers: it defines a min() macro unless one exists.
+#include <id3/io_strings.h>
+#undef min
+
+#include "rating/rating.h"
+#include "rating/tag_file.h"
+#include "rating/write_guard.h"
 
 namespace {
 
-// The owner written into a POPM frame that we create.
-const char OwnerName[] = "ID3Vimbrel";
-
-bool isEmptyPath(const char* path)
-{
-    return path == nullptr || path[0] == '\0';
-}
+bool isEmptyPath(const char* path) { return path == nullptr || path[0] == '\0'; }
 
 // id3lib's update creates a file that holds only a tag when the path names
 // nothing, so a write needs an existing regular file; one marked read-only is
 // left alone too (Windows refuses to open it for writing anyway, Wine running
 // as root does not).
-bool isWritableRegularFile(const char* path)
-{
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES
-           && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+bool isWritableRegularFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
 }
+
+// The player holds the playing file open for reading, sharing read and write;
+// the store's own handles share the same, so that both can be open together.
+HANDLE openTrack(const char* path, DWORD access) {
+  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// ---- Reading ----------------------------------------------------------------
 
 // The rating byte of the tag's first POPM frame, whatever its owner; 0 when
 // there is no such frame or it lacks the fields.
-unsigned ratingByteOfFirstPopm(const ID3Tag* tag)
-{
-    const ID3Frame* frame = ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER);
-    if (frame == nullptr)
-        return 0;
-    if (ID3Frame_GetField(frame, ID3FN_EMAIL) == nullptr)
-        return 0;
-    const ID3Field* rating = ID3Frame_GetField(frame, ID3FN_RATING);
-    if (rating == nullptr)
-        return 0;
-    return ID3Field_GetINT(rating);
+unsigned ratingByteOfFirstPopm(const ID3Tag* tag) {
+  const ID3Frame* frame = ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER);
+  if (frame == nullptr) return 0;
+  if (ID3Frame_GetField(frame, ID3FN_EMAIL) == nullptr) return 0;
+  const ID3Field* rating = ID3Frame_GetField(frame, ID3FN_RATING);
+  if (rating == nullptr) return 0;
+  return ID3Field_GetINT(rating);
 }
 
-int readWithId3lib(const char* path)
-{
-    ID3Tag* tag = nullptr;
-    int stars = 0;
-    try {
-        tag = ID3Tag_New();
-        if (tag != nullptr) {
-            ID3Tag_Link(tag, path);
-            stars = starsFromRatingByte(ratingByteOfFirstPopm(tag));
+int readWithId3lib(const char* path) {
+  ID3Tag* tag = nullptr;
+  int stars = 0;
+  try {
+    tag = ID3Tag_New();
+    if (tag != nullptr) {
+      // The ID3v2 tag only: the tags at the end of a file hold no rating.
+      ID3Tag_LinkWithFlags(tag, path, ID3TT_ID3V2);
+      stars = starsFromRatingByte(ratingByteOfFirstPopm(tag));
+    }
+  } catch (...) {
+    stars = 0;
+  }
+  try {
+    ID3Tag_Delete(tag);
+  } catch (...) {
+  }
+  return stars;
+}
+
+// How the guard wants the file read; *ratingByte is set for kRatingReadFromTag.
+RatingReadMethod planReadOfFile(const char* path, unsigned* ratingByte) {
+  *ratingByte = 0;
+  HANDLE file = openTrack(path, GENERIC_READ);
+  if (file == INVALID_HANDLE_VALUE) return kRatingReadZero;
+  RatingReadMethod method = kRatingReadZero;
+  uint64_t fileSize = 0;
+  const size_t wanted = headBytesToRead(file, &fileSize);
+  unsigned char* head = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
+  if (head != nullptr && wanted > 0) {
+    const size_t available = readAt(file, 0, head, wanted);
+    method = planRatingRead(head, available, fileSize, ratingByte);
+  }
+  std::free(head);
+  CloseHandle(file);
+  return method;
+}
+
+// ---- Writing with id3lib ----------------------------------------------------
+
+// The tag as id3lib would render it, into `rendered`. The frames come out as in
+// an update; header and padding may differ (the render knows no file size).
+void renderTag(const ID3Tag* tag, std::string& rendered) {
+  dami::io::StringWriter writer(rendered);
+  reinterpret_cast<const ID3_Tag*>(tag)->Render(writer, ID3TT_ID3V2);
+}
+
+// A POPM frame of our own holding the rating byte, added to the tag (which
+// keeps a copy). `frame` receives the frame made here so that the caller
+// deletes it even when id3lib throws.
+bool addOwnPopm(ID3Tag* tag, int ratingByte, ID3Frame*& frame) {
+  frame = ID3Frame_NewID(ID3FID_POPULARIMETER);
+  if (frame == nullptr) return false;
+  ID3Field* owner = ID3Frame_GetField(frame, ID3FN_EMAIL);
+  ID3Field* rating = ID3Frame_GetField(frame, ID3FN_RATING);
+  if (owner == nullptr || rating == nullptr) return false;
+  ID3Field_SetASCII(owner, kPluginPopmOwner);
+  ID3Field_SetINT(rating, static_cast<uint32>(ratingByte));
+  ID3Tag_AddFrame(tag, frame);
+  return true;
+}
+
+// The free room a rewrite needs: the copy id3lib writes beside the file (the
+// file and the new tag, whose padding the render may not match: up to 2 KB
+// more) and then the growth when the copy replaces the file.
+uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
+  const uint64_t newTag = uint64_t{renderedSize} + 4096;
+  return fileSize + 2 * newTag + kRewriteSpareRoom;
+}
+
+// What the guard's head of the file was.
+struct FileHead {
+  const unsigned char* bytes;
+  size_t available;
+  uint64_t fileSize;
+};
+
+// Lets id3lib add our POPM frame, after checking that it sees the tag the guard
+// planned for and would render every frame of it unchanged. Only the ID3v2 tag
+// is updated: no ID3v1 tag is added to a file without one, an existing one is
+// not touched. `rendered` receives the frames id3lib was allowed to write.
+// Returns true when id3lib was asked to update the file.
+bool updateWithId3lib(const char* path, const FileHead& head, const RatingWritePlan& plan, int ratingByte,
+                      std::string& rendered) {
+  ID3Tag* tag = nullptr;
+  ID3Frame* frame = nullptr;
+  bool updated = false;
+  try {
+    tag = ID3Tag_New();
+    if (tag != nullptr) {
+      const size_t tagBytes = ID3Tag_LinkWithFlags(tag, path, ID3TT_ID3V2);
+      const bool sameTag = tagBytes == plan.tagSize && ID3Tag_NumFrames(tag) == plan.frameCount &&
+                           ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER) == nullptr;
+      if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
+        renderTag(tag, rendered);
+        if (id3libRenderKeepsTag(head.bytes, head.available, head.fileSize, ratingByte,
+                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()) &&
+            volumeHasRoom(path, rewriteRoom(head.fileSize, rendered.size()))) {
+          ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
+          updated = true;
         }
-    } catch (...) {
-        stars = 0;
+      }
     }
-    try {
-        ID3Tag_Delete(tag);
-    } catch (...) {
-    }
-    return stars;
+  } catch (...) {
+    // Stop here: nothing more is written.
+  }
+  try {
+    ID3Frame_Delete(frame);
+  } catch (...) {
+  }
+  try {
+    ID3Tag_Delete(tag);
+  } catch (...) {
+  }
+  return updated;
 }
 
-// Sets the rating byte of the tag's first POPM frame. Returns false when the
-// tag has no POPM frame; a frame without the expected fields is left alone.
-bool setRatingOfFirstPopm(ID3Tag* tag, int ratingByte)
-{
-    ID3Frame* frame = ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER);
-    if (frame == nullptr)
-        return false;
-    if (ID3Frame_GetField(frame, ID3FN_EMAIL) != nullptr) {
-        ID3Field* rating = ID3Frame_GetField(frame, ID3FN_RATING);
-        if (rating != nullptr) {
-            ID3Field_SetINT(rating, static_cast<uint32>(ratingByte));
-            ID3Tag_Update(tag);
-        }
-    }
-    return true;
+// True when `copy` is the file as id3lib meant to write it: a tag with exactly
+// the rendered frames, then the original from the end of its old tag on.
+bool leftoverIsComplete(HANDLE file, uint64_t fileSize, uint64_t oldTagSize, HANDLE copy,
+                        const std::string& rendered) {
+  uint64_t copySize = 0;
+  const size_t wanted = headBytesToRead(copy, &copySize);
+  unsigned char* copyHead = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
+  bool complete = false;
+  if (copyHead != nullptr && wanted > 0) {
+    const size_t available = readAt(copy, 0, copyHead, wanted);
+    uint64_t copyTagSize = 0;
+    complete = id3libCopyMatchesRender(copyHead, available, copySize,
+                                       reinterpret_cast<const unsigned char*>(rendered.data()),
+                                       rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
+               sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
+  }
+  std::free(copyHead);
+  return complete;
 }
 
-// Adds a POPM frame of our own holding the rating byte. `frame` receives the
-// frame made here so that the caller deletes it even when id3lib throws.
-void addOwnPopm(ID3Tag* tag, int ratingByte, ID3Frame*& frame)
-{
-    frame = ID3Frame_NewID(ID3FID_POPULARIMETER);
-    if (frame == nullptr)
-        return;
-    ID3Field* owner = ID3Frame_GetField(frame, ID3FN_EMAIL);
-    ID3Field* rating = ID3Frame_GetField(frame, ID3FN_RATING);
-    if (owner == nullptr || rating == nullptr)
-        return;
-    ID3Field_SetASCII(owner, OwnerName);
-    ID3Field_SetINT(rating, static_cast<uint32>(ratingByte));
-    ID3Tag_AddFrame(tag, frame);  // the tag keeps a copy
-    ID3Tag_Update(tag);
+// After id3lib's update, with the file still held: a leftover that this write
+// produced and that is not the complete new file is removed (the original was
+// held and is untouched); a complete one stays for recoverRewriteSince.
+void vetLeftover(const char* path, HANDLE file, uint64_t fileSize, uint64_t oldTagSize,
+                 const std::string& rendered, const LeftoverNote& before) {
+  char leftover[kLeftoverNameSize];
+  if (!makeLeftoverName(path, leftover) || !leftoverWrittenSince(path, before)) return;
+  HANDLE copy = CreateFileA(leftover, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool complete = false;
+  if (copy != INVALID_HANDLE_VALUE) {
+    complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered);
+    CloseHandle(copy);
+  }
+  if (!complete) DeleteFileA(leftover);
 }
 
-// The one place where id3lib rewrites a file. Callers have checked the path
-// and the star count; a check of the tag before id3lib may rewrite the file
-// belongs in front of this call.
-void updateWithId3lib(const char* path, int stars)
-{
-    ID3Tag* tag = nullptr;
-    ID3Frame* frame = nullptr;
-    try {
-        tag = ID3Tag_New();
-        if (tag != nullptr) {
-            ID3Tag_Link(tag, path);
-            if (!setRatingOfFirstPopm(tag, RatingScale[stars]))
-                addOwnPopm(tag, RatingScale[stars], frame);
-        }
-    } catch (...) {
-        // Stop here: nothing more is written.
+// ---- Writing ----------------------------------------------------------------
+
+// Stores the rating byte as the guard plans it. The file stays open (reading
+// and writing, sharing read and write but not delete) for the whole call: an
+// in-place change goes through this handle, and while id3lib updates the file
+// the handle keeps id3lib from removing it, so that a rewrite always ends as a
+// copy beside the file that is checked before it replaces anything.
+void storeRatingByte(const char* path, int ratingByte, const LeftoverNote& before) {
+  HANDLE file = openTrack(path, GENERIC_READ | GENERIC_WRITE);
+  if (file == INVALID_HANDLE_VALUE) return;
+  uint64_t fileSize = 0;
+  const size_t wanted = headBytesToRead(file, &fileSize);
+  unsigned char* bytes = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
+  if (bytes != nullptr && wanted > 0) {
+    const FileHead head = {bytes, readAt(file, 0, bytes, wanted), fileSize};
+    RatingWritePlan plan;
+    planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
+    if (plan.method == kRatingWriteBytes) {
+      writePlannedBytes(file, plan);
+    } else if (plan.method == kRatingWriteWithId3lib) {
+      std::string rendered;
+      if (updateWithId3lib(path, head, plan, ratingByte, rendered)) {
+        vetLeftover(path, file, fileSize, plan.tagSize, rendered, before);
+      }
     }
-    try {
-        ID3Frame_Delete(frame);
-    } catch (...) {
-    }
-    try {
-        ID3Tag_Delete(tag);
-    } catch (...) {
-    }
+  }
+  std::free(bytes);
+  CloseHandle(file);
 }
 
 }  // namespace
 
-int readRating(const char* path)
-{
-    if (isEmptyPath(path))
-        return 0;
-    return readWithId3lib(path);
+int readRating(const char* path) {
+  if (isEmptyPath(path)) return 0;
+  unsigned ratingByte = 0;
+  switch (planReadOfFile(path, &ratingByte)) {
+    case kRatingReadFromTag:
+      return starsFromRatingByte(ratingByte);
+    case kRatingReadWithId3lib:
+      return readWithId3lib(path);
+    case kRatingReadZero:
+      break;
+  }
+  return 0;
 }
 
-void writeRating(const char* path, int stars)
-{
-    if (isEmptyPath(path))
-        return;
-    if (stars >= 0 && stars <= 5 && isWritableRegularFile(path))
-        updateWithId3lib(path, stars);
-    recoverRewrite(path);
+void writeRating(const char* path, int stars) {
+  if (isEmptyPath(path)) return;
+  const LeftoverNote before = noteLeftover(path);
+  if (stars >= 0 && stars <= 5 && isWritableRegularFile(path))
+    storeRatingByte(path, RatingScale[stars], before);
+  recoverRewriteSince(path, before);
 }

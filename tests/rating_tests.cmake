@@ -1,16 +1,25 @@
 # Tests of the rating store (rating/): included from tests/CMakeLists.txt.
 
+# The strict ID3v2 reader and the write guard: pure code over bytes.
+vimbrel_wine_gtest(id3v2_reader_tests SOURCES id3v2_reader_test.cpp LIBS vimbrel_rating)
+vimbrel_wine_gtest(write_guard_tests SOURCES write_guard_test.cpp LIBS vimbrel_rating)
+
 # The store linked into a GoogleTest program: scale, reading, writing, recovery,
 # and the player holding the file open.
 vimbrel_wine_gtest(rating_store_tests
   SOURCES rating_store_test.cpp
   LIBS vimbrel_rating vimbrel_test_support)
 
-# The store behind a command line, for the Python cross-check with mutagen.
+# The store behind a command line, for the Python tests with mutagen.
 add_executable(rating_tool tools/rating_tool.cpp)
 target_compile_options(rating_tool PRIVATE ${VIMBREL_WARNINGS})
+target_compile_definitions(rating_tool PRIVATE WIN32_LEAN_AND_MEAN)
 target_link_libraries(rating_tool PRIVATE vimbrel_rating)
 set_target_properties(rating_tool PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 # Files written by mutagen are read by the store and the other way round.
 vimbrel_python_test(rating_crosscheck rating_crosscheck_test.py)
+
+# Every file of the corpus (tests/fixtures/make_corpus.py) at every star count,
+# a full disk, and mutagen's ID3v2.4 files.
+vimbrel_python_test(rating_corpus rating_corpus_test.py)

@@ -1,0 +1,674 @@
+// The plugin's strict ID3v2 tag reader; see id3v2_reader.h for what it vouches for.
+#include "rating/id3v2_reader.h"
+
+#include <cstring>
+
+namespace {
+
+const size_t kTagHeaderSize = 10;
+const size_t kFooterSize = 10;
+
+// Header flags.
+const unsigned char kHeaderUnsynchronisation = 0x80;
+const unsigned char kHeaderExtendedHeader = 0x40;  // ID3v2.3, ID3v2.4
+const unsigned char kHeaderCompressionV22 = 0x40;  // ID3v2.2
+const unsigned char kHeaderExperimental = 0x20;    // ID3v2.3, ID3v2.4
+const unsigned char kHeaderFooter = 0x10;          // ID3v2.4
+const unsigned char kKnownHeaderFlagsV22 = 0xC0;
+const unsigned char kKnownHeaderFlagsV23 = 0xE0;
+const unsigned char kKnownHeaderFlagsV24 = 0xF0;
+
+// ID3v2.3 frame flags: status %abc00000, format %ijk00000.
+const uint16_t kKnownFrameFlagsV23 = 0xE0E0;
+const uint16_t kFrameCompressedV23 = 0x0080;
+const uint16_t kFrameEncryptedV23 = 0x0040;
+const uint16_t kFrameGroupedV23 = 0x0020;
+
+// ID3v2.4 frame flags: status %0abc0000, format %0h00kmnp.
+const uint16_t kKnownFrameFlagsV24 = 0x704F;
+const uint16_t kFrameGroupedV24 = 0x0040;
+const uint16_t kFrameCompressedV24 = 0x0008;
+const uint16_t kFrameEncryptedV24 = 0x0004;
+const uint16_t kFrameUnsynchronisedV24 = 0x0002;
+const uint16_t kFrameDataLengthV24 = 0x0001;
+
+// ID3v2.4 extended header flags, each followed by a length byte and that many data bytes.
+const unsigned char kExtendedUpdateV24 = 0x40;
+const unsigned char kExtendedCrcV24 = 0x20;
+const unsigned char kExtendedRestrictionsV24 = 0x10;
+const unsigned char kKnownExtendedFlagsV24 = 0x70;
+
+const uint16_t kExtendedCrcV23 = 0x8000;
+
+// Frame IDs that each version defines. id3lib knows these; anything else it may mangle.
+const char kStandardFrameIdsV22[][4] = {
+    "BUF", "CNT", "COM", "CRA", "CRM", "ETC", "EQU", "GEO", "IPL", "LNK", "MCI", "MLL",
+    "PIC", "POP", "REV", "RVA", "SLT", "STC", "TAL", "TBP", "TCM", "TCO", "TCR", "TDA",
+    "TDY", "TEN", "TFT", "TIM", "TKE", "TLA", "TLE", "TMT", "TOA", "TOF", "TOL", "TOR",
+    "TOT", "TP1", "TP2", "TP3", "TP4", "TPA", "TPB", "TRC", "TRD", "TRK", "TSI", "TSS",
+    "TT1", "TT2", "TT3", "TXT", "TXX", "TYE", "UFI", "ULT", "WAF", "WAR", "WAS", "WCM",
+    "WCP", "WPB", "WXX",
+};
+
+const char kStandardFrameIdsV23[][5] = {
+    "AENC", "APIC", "COMM", "COMR", "ENCR", "EQUA", "ETCO", "GEOB", "GRID", "IPLS", "LINK",
+    "MCDI", "MLLT", "OWNE", "PRIV", "PCNT", "POPM", "POSS", "RBUF", "RVAD", "RVRB", "SYLT",
+    "SYTC", "TALB", "TBPM", "TCOM", "TCON", "TCOP", "TDAT", "TDLY", "TENC", "TEXT", "TFLT",
+    "TIME", "TIT1", "TIT2", "TIT3", "TKEY", "TLAN", "TLEN", "TMED", "TOAL", "TOFN", "TOLY",
+    "TOPE", "TORY", "TOWN", "TPE1", "TPE2", "TPE3", "TPE4", "TPOS", "TPUB", "TRCK", "TRDA",
+    "TRSN", "TRSO", "TSIZ", "TSRC", "TSSE", "TYER", "TXXX", "UFID", "USER", "USLT", "WCOM",
+    "WCOP", "WOAF", "WOAR", "WOAS", "WORS", "WPAY", "WPUB", "WXXX",
+};
+
+const char kStandardFrameIdsV24[][5] = {
+    "AENC", "APIC", "ASPI", "COMM", "COMR", "ENCR", "EQU2", "ETCO", "GEOB", "GRID", "LINK",
+    "MCDI", "MLLT", "OWNE", "PRIV", "PCNT", "POPM", "POSS", "RBUF", "RVA2", "RVRB", "SEEK",
+    "SIGN", "SYLT", "SYTC", "TALB", "TBPM", "TCOM", "TCON", "TCOP", "TDEN", "TDLY", "TDOR",
+    "TDRC", "TDRL", "TDTG", "TENC", "TEXT", "TFLT", "TIPL", "TIT1", "TIT2", "TIT3", "TKEY",
+    "TLAN", "TLEN", "TMCL", "TMED", "TMOO", "TOAL", "TOFN", "TOLY", "TOPE", "TOWN", "TPE1",
+    "TPE2", "TPE3", "TPE4", "TPOS", "TPRO", "TPUB", "TRCK", "TRSN", "TRSO", "TSOA", "TSOP",
+    "TSOT", "TSRC", "TSSE", "TSST", "TXXX", "UFID", "USER", "USLT", "WCOM", "WCOP", "WOAF",
+    "WOAR", "WOAS", "WORS", "WPAY", "WPUB", "WXXX",
+};
+
+// Reads tag bytes one at a time. When unsynchronised, a 0x00 right after 0xFF is a stuffing
+// byte the writer inserted, and is skipped, so the reader sees the bytes as they were before
+// unsynchronisation while position keeps counting bytes on disk.
+struct TagByteReader {
+  const unsigned char* bytes;
+  size_t position;  // next byte on disk
+  size_t end;       // one past the last byte this reader may touch
+  bool unsynchronised;
+};
+
+TagByteReader makeReader(const unsigned char* bytes, size_t position, size_t end,
+                         bool unsynchronised) {
+  TagByteReader reader;
+  reader.bytes = bytes;
+  reader.position = position;
+  reader.end = end;
+  reader.unsynchronised = unsynchronised;
+  return reader;
+}
+
+bool takeByte(TagByteReader* reader, unsigned char* value) {
+  if (reader->position >= reader->end) return false;
+  const unsigned char byte = reader->bytes[reader->position++];
+  if (reader->unsynchronised && byte == 0xFF && reader->position < reader->end &&
+      reader->bytes[reader->position] == 0x00) {
+    reader->position++;
+  }
+  *value = byte;
+  return true;
+}
+
+bool takeBytes(TagByteReader* reader, unsigned char* out, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!takeByte(reader, &out[i])) return false;
+  }
+  return true;
+}
+
+bool skipBytes(TagByteReader* reader, uint64_t count) {
+  if (!reader->unsynchronised) {
+    if (count > reader->end - reader->position) return false;
+    reader->position += static_cast<size_t>(count);
+    return true;
+  }
+  // Each stuffing byte moves the end further; only reading finds where. The reader stops at
+  // its end, so this loop is bounded by the buffer, not by the hostile count.
+  for (uint64_t i = 0; i < count; ++i) {
+    unsigned char ignored;
+    if (!takeByte(reader, &ignored)) return false;
+  }
+  return true;
+}
+
+bool isSyncsafe(const unsigned char* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes[i] & 0x80) return false;
+  }
+  return true;
+}
+
+uint32_t syncsafe32(const unsigned char* bytes) {
+  return (static_cast<uint32_t>(bytes[0] & 0x7F) << 21) |
+         (static_cast<uint32_t>(bytes[1] & 0x7F) << 14) |
+         (static_cast<uint32_t>(bytes[2] & 0x7F) << 7) | static_cast<uint32_t>(bytes[3] & 0x7F);
+}
+
+uint32_t bigEndian32(const unsigned char* bytes) {
+  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+}
+
+uint32_t bigEndian24(const unsigned char* bytes) {
+  return (static_cast<uint32_t>(bytes[0]) << 16) | (static_cast<uint32_t>(bytes[1]) << 8) |
+         static_cast<uint32_t>(bytes[2]);
+}
+
+bool isFrameIdCharacter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+template <size_t Count, size_t Width>
+bool idInTable(const char (&table)[Count][Width], const unsigned char* id) {
+  for (size_t i = 0; i < Count; ++i) {
+    if (std::memcmp(table[i], id, Width - 1) == 0) return true;
+  }
+  return false;
+}
+
+bool isStandardFrameId(unsigned char majorVersion, const unsigned char* id) {
+  if (majorVersion == 2) return idInTable(kStandardFrameIdsV22, id);
+  if (majorVersion == 3) return idInTable(kStandardFrameIdsV23, id);
+  return idInTable(kStandardFrameIdsV24, id);
+}
+
+// Keeps the first problem only: later ones are often consequences of it.
+void noteProblem(Id3v2Layout* layout, Id3v2Problem problem, size_t offset) {
+  if (layout->problem != Id3v2Problem::None) return;
+  layout->problem = problem;
+  layout->problemOffset = offset;
+}
+
+void noteHazard(Id3v2Layout* layout, uint32_t hazard) {
+  layout->id3libHazards |= hazard;
+}
+
+// ID3v2.3: a 4-byte size (6 or 10, not counting itself), 2 flag bytes, 4 bytes "size of
+// padding", and 4 CRC bytes when flagged. Subject to tag-wide unsynchronisation.
+bool readExtendedHeaderV23(TagByteReader* tag, Id3v2Layout* layout, uint32_t* declaredPadding) {
+  const size_t start = tag->position;
+  unsigned char sizeBytes[4];
+  if (!takeBytes(tag, sizeBytes, sizeof sizeBytes)) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
+    return false;
+  }
+  const uint32_t size = bigEndian32(sizeBytes);
+  if (size != 6 && size != 10) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+    return false;
+  }
+  unsigned char body[10];
+  if (!takeBytes(tag, body, size)) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
+    return false;
+  }
+  const uint16_t flags = static_cast<uint16_t>((body[0] << 8) | body[1]);
+  const bool hasCrc = (flags & kExtendedCrcV23) != 0;
+  if ((flags & ~kExtendedCrcV23) != 0 || hasCrc != (size == 10)) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+    return false;
+  }
+  layout->extendedHeaderHasCrc = hasCrc;
+  *declaredPadding = bigEndian32(body + 2);
+  layout->extendedHeaderSize = tag->position - start;
+  return true;
+}
+
+// ID3v2.4: a syncsafe size counting the whole extended header, one flag-count byte (always
+// 1), one flag byte, then for each flag a length byte and its data, in flag order.
+bool readExtendedHeaderV24(TagByteReader* tag, Id3v2Layout* layout) {
+  const size_t start = tag->position;
+  unsigned char head[6];
+  if (!takeBytes(tag, head, sizeof head)) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
+    return false;
+  }
+  if (!isSyncsafe(head, 4)) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+    return false;
+  }
+  const uint32_t size = syncsafe32(head);
+  const unsigned char flagByteCount = head[4];
+  const unsigned char flags = head[5];
+  if (size < 6 || flagByteCount != 1 || (flags & ~kKnownExtendedFlagsV24) != 0) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+    return false;
+  }
+  if (size > tag->end - start) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
+    return false;
+  }
+
+  struct FlagData {
+    unsigned char flag;
+    unsigned char length;
+  };
+  const FlagData flagData[] = {
+      {kExtendedUpdateV24, 0}, {kExtendedCrcV24, 5}, {kExtendedRestrictionsV24, 1}};
+  uint32_t consumed = 6;
+  for (const FlagData& entry : flagData) {
+    if ((flags & entry.flag) == 0) continue;
+    unsigned char data[6];
+    if (!takeBytes(tag, data, 1u + entry.length)) {
+      noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
+      return false;
+    }
+    if (data[0] != entry.length) {
+      noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+      return false;
+    }
+    // The CRC is a 35-bit syncsafe number: five 7-bit bytes, the top four bits zero.
+    if (entry.flag == kExtendedCrcV24 && (!isSyncsafe(data + 1, 5) || data[1] > 0x0F)) {
+      noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+      return false;
+    }
+    consumed += 1u + entry.length;
+  }
+  if (consumed != size) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderInvalid, start);
+    return false;
+  }
+  layout->extendedHeaderHasCrc = (flags & kExtendedCrcV24) != 0;
+  layout->extendedHeaderSize = tag->position - start;
+  return true;
+}
+
+// Reads a POPM body (owner text, NUL, rating, optional counter) from data start to the end
+// of the frame. Returns false when there is no NUL-terminated owner or no rating byte.
+bool readPopmBody(TagByteReader body, Id3v2Layout* layout, bool addressable) {
+  const size_t ownerOffset = body.position;
+  size_t ownerLength = 0;
+  unsigned char byte = 0;
+  bool terminated = false;
+  while (takeByte(&body, &byte)) {
+    if (byte == 0x00) {
+      terminated = true;
+      break;
+    }
+    ++ownerLength;
+  }
+  if (!terminated) return false;
+  const size_t ratingOffset = body.position;
+  unsigned char rating = 0;
+  if (!takeByte(&body, &rating)) return false;
+  size_t counterSize = 0;
+  while (takeByte(&body, &byte)) ++counterSize;
+
+  layout->popmRatingKnown = true;
+  layout->popmRating = rating;
+  layout->popmCounterSize = counterSize;
+  if (addressable) {
+    layout->popmRatingOffset = ratingOffset;
+    layout->popmOwnerOffset = ownerOffset;
+    layout->popmOwnerLength = ownerLength;
+  }
+  return true;
+}
+
+// One frame header as read, with the body's place on disk.
+struct FrameRecord {
+  unsigned char id[4];
+  uint64_t declaredSize;  // the size field: bytes after unsynchronisation in ID3v2.2/2.3
+  uint16_t flags;
+  size_t frameOffset;
+  size_t bodyOffset;
+  size_t frameEnd;
+  bool tagUnsynchronised;  // ID3v2.2/2.3 tag-wide unsynchronisation covers this frame
+};
+
+// Checks one frame's flags and extras, notes id3lib hazards and reads POPM frames.
+void examineFrame(const unsigned char* data, const FrameRecord& frame, Id3v2Layout* layout) {
+  const unsigned char version = layout->majorVersion;
+  const bool isPopm = version == 2 ? std::memcmp(frame.id, "POP", 3) == 0
+                                   : std::memcmp(frame.id, "POPM", 4) == 0;
+
+  if (!isStandardFrameId(version, frame.id)) noteHazard(layout, kId3libHazardUnknownFrameId);
+  if (version == 2 && std::memcmp(frame.id, "CDM", 3) == 0) {
+    noteHazard(layout, kId3libHazardCompressedMetaFrame);
+  }
+
+  bool compressed = false;
+  bool encrypted = false;
+  bool grouped = false;
+  bool frameUnsynchronised = false;
+  bool hasDataLength = false;
+  if (version == 3) {
+    if (frame.flags & ~kKnownFrameFlagsV23) {
+      noteProblem(layout, Id3v2Problem::UnknownFrameFlags, frame.frameOffset);
+    }
+    compressed = (frame.flags & kFrameCompressedV23) != 0;
+    encrypted = (frame.flags & kFrameEncryptedV23) != 0;
+    grouped = (frame.flags & kFrameGroupedV23) != 0;
+  } else if (version == 4) {
+    if (frame.flags & ~kKnownFrameFlagsV24) {
+      noteProblem(layout, Id3v2Problem::UnknownFrameFlags, frame.frameOffset);
+    }
+    grouped = (frame.flags & kFrameGroupedV24) != 0;
+    compressed = (frame.flags & kFrameCompressedV24) != 0;
+    encrypted = (frame.flags & kFrameEncryptedV24) != 0;
+    hasDataLength = (frame.flags & kFrameDataLengthV24) != 0;
+    // The tag-wide flag in ID3v2.4 says every frame is unsynchronised; writers disagree
+    // about whether they also set each frame's flag, so either one counts.
+    frameUnsynchronised = (frame.flags & kFrameUnsynchronisedV24) != 0 || layout->unsynchronised;
+    if (compressed && !hasDataLength) {
+      noteProblem(layout, Id3v2Problem::CompressedFrameWithoutDataLength, frame.frameOffset);
+    }
+  }
+  const bool bodyUnsynchronised = frame.tagUnsynchronised || frameUnsynchronised;
+
+  // Extra bytes in front of the data, in the order each version puts them.
+  const uint64_t extraSize = (version == 3 ? (compressed ? 4u : 0u) : (hasDataLength ? 4u : 0u)) +
+                             (encrypted ? 1u : 0u) + (grouped ? 1u : 0u);
+  if ((encrypted || grouped) && frame.declaredSize <= extraSize) {
+    noteHazard(layout, kId3libHazardEmptyEncryptedOrGroupedFrame);
+  }
+
+  TagByteReader body = makeReader(data, frame.bodyOffset, frame.frameEnd, bodyUnsynchronised);
+  unsigned char extras[6] = {0, 0, 0, 0, 0, 0};
+  const bool extrasRead = takeBytes(&body, extras, static_cast<size_t>(extraSize));
+  if (!extrasRead || frame.declaredSize < extraSize) {
+    noteProblem(layout, Id3v2Problem::FrameTooShortForFlags, frame.frameOffset);
+  }
+
+  // The data-length indicator is the last extra, after any group and encryption bytes.
+  const unsigned char* dataLength = extras + (grouped ? 1 : 0) + (encrypted ? 1 : 0);
+  if (extrasRead && hasDataLength && !isSyncsafe(dataLength, 4)) {
+    noteProblem(layout, Id3v2Problem::DataLengthNotSyncsafe, frame.frameOffset);
+  }
+  // ID3v2.3 puts the decompressed size first among the extras; ID3v2.4 uses the indicator.
+  const bool decompressedSizeKnown = extrasRead && compressed && (version == 3 || hasDataLength);
+  if (decompressedSizeKnown) {
+    const uint64_t decompressedSize = version == 3 ? bigEndian32(extras) : syncsafe32(dataLength);
+    const uint64_t compressedSize =
+        frame.declaredSize > extraSize ? frame.declaredSize - extraSize : 0;
+    if (decompressedSize > kId3libMaxDecompressedSize ||
+        decompressedSize > kId3libMaxExpansion * compressedSize) {
+      noteHazard(layout, kId3libHazardDecompressionBomb);
+    }
+  }
+
+  if (!isPopm) return;
+  const bool readable = extrasRead && !compressed && !encrypted;
+  bool broken = false;
+  if (readable) {
+    const bool addressable = !bodyUnsynchronised;
+    if (layout->popmFound) {
+      // Later POPM frames are only checked, never reported.
+      Id3v2Layout scratch;
+      std::memset(&scratch, 0, sizeof scratch);
+      broken = !readPopmBody(body, &scratch, addressable);
+    } else {
+      broken = !readPopmBody(body, layout, addressable);
+    }
+    if (broken) noteProblem(layout, Id3v2Problem::PopmBroken, frame.frameOffset);
+  }
+  if (layout->popmFound) return;
+  layout->popmFound = true;
+  layout->popmFrameOffset = frame.frameOffset;
+  layout->popmFrameSize = frame.frameEnd - frame.frameOffset;
+  layout->popmBodyOffset = frame.bodyOffset;
+  layout->popmBodySize = frame.frameEnd - frame.bodyOffset;
+  layout->popmFrameFlags = frame.flags;
+  layout->popmCompressed = compressed;
+  layout->popmEncrypted = encrypted;
+  layout->popmUnsynchronised = bodyUnsynchronised;
+  layout->popmGrouped = grouped;
+  layout->popmHasDataLength = hasDataLength;
+  layout->popmBroken = broken;
+}
+
+// Walks the frames from tag->position to tag->end (the end of the frame area), then checks
+// that only zero padding follows the last frame.
+void walkFrames(const unsigned char* data, TagByteReader* tag, Id3v2Layout* layout) {
+  const unsigned char version = layout->majorVersion;
+  const size_t idLength = version == 2 ? 3 : 4;
+  const size_t headerSize = version == 2 ? 6 : 10;
+  while (tag->position < tag->end) {
+    const size_t frameOffset = tag->position;
+    // No frame ID starts with a zero byte, so one marks the start of the padding.
+    if (data[frameOffset] == 0x00) {
+      for (size_t i = frameOffset; i < tag->end; ++i) {
+        if (data[i] != 0x00) {
+          noteProblem(layout, Id3v2Problem::PaddingNotZero, i);
+          return;
+        }
+      }
+      layout->paddingOffset = frameOffset;
+      layout->paddingSize = tag->end - frameOffset;
+      tag->position = tag->end;
+      return;
+    }
+
+    unsigned char header[10];
+    if (!takeBytes(tag, header, headerSize)) {
+      noteProblem(layout, Id3v2Problem::FrameHeaderTruncated, frameOffset);
+      return;
+    }
+    for (size_t i = 0; i < idLength; ++i) {
+      if (!isFrameIdCharacter(header[i])) {
+        noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
+        return;
+      }
+    }
+
+    FrameRecord frame;
+    std::memset(&frame, 0, sizeof frame);
+    std::memcpy(frame.id, header, idLength);
+    if (version == 2) {
+      frame.declaredSize = bigEndian24(header + 3);
+    } else if (version == 3) {
+      frame.declaredSize = bigEndian32(header + 4);
+      frame.flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
+    } else {
+      if (!isSyncsafe(header + 4, 4)) {
+        noteProblem(layout, Id3v2Problem::FrameSizeNotSyncsafe, frameOffset);
+        return;
+      }
+      frame.declaredSize = syncsafe32(header + 4);
+      frame.flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
+    }
+    if (frame.declaredSize == 0) {
+      // The next frame's place is still certain, so the walk goes on.
+      noteProblem(layout, Id3v2Problem::EmptyFrame, frameOffset);
+    }
+    frame.frameOffset = frameOffset;
+    frame.bodyOffset = tag->position;
+    frame.tagUnsynchronised = tag->unsynchronised;
+    if (!skipBytes(tag, frame.declaredSize)) {
+      noteProblem(layout, Id3v2Problem::FrameOverrunsTag, frameOffset);
+      return;
+    }
+    frame.frameEnd = tag->position;
+    layout->frameCount++;
+    examineFrame(data, frame, layout);
+  }
+}
+
+// Header checks; false when the rest of the tag cannot be located.
+bool readTagHeader(const unsigned char* data, size_t available, uint64_t fileSize,
+                   Id3v2Layout* layout) {
+  if (available < 3 || std::memcmp(data, "ID3", 3) != 0) {
+    noteProblem(layout, Id3v2Problem::NoTag, 0);
+    return false;
+  }
+  layout->present = true;
+  if (available < kTagHeaderSize) {
+    noteProblem(layout, Id3v2Problem::HeaderTruncated, 0);
+    return false;
+  }
+  layout->majorVersion = data[3];
+  layout->revision = data[4];
+  layout->headerFlags = data[5];
+  const unsigned char version = data[3];
+  const unsigned char flags = data[5];
+  if (version < 2 || version > 4) {
+    noteProblem(layout, Id3v2Problem::UnsupportedVersion, 3);
+    return false;
+  }
+  if (data[4] == 0xFF) {
+    noteProblem(layout, Id3v2Problem::BadRevision, 4);
+    return false;
+  }
+  if (!isSyncsafe(data + 6, 4)) {
+    noteProblem(layout, Id3v2Problem::SizeNotSyncsafe, 6);
+    return false;
+  }
+
+  layout->unsynchronised = (flags & kHeaderUnsynchronisation) != 0;
+  if (version >= 3) {
+    layout->hasExtendedHeader = (flags & kHeaderExtendedHeader) != 0;
+    layout->experimental = (flags & kHeaderExperimental) != 0;
+  }
+  if (version == 4) layout->hasFooter = (flags & kHeaderFooter) != 0;
+  layout->tagSize =
+      kTagHeaderSize + uint64_t{syncsafe32(data + 6)} + (layout->hasFooter ? kFooterSize : 0);
+
+  const unsigned char knownFlags = version == 2   ? kKnownHeaderFlagsV22
+                                   : version == 3 ? kKnownHeaderFlagsV23
+                                                  : kKnownHeaderFlagsV24;
+  if (flags & ~knownFlags) {
+    noteProblem(layout, Id3v2Problem::UnknownHeaderFlags, 5);
+    return false;
+  }
+  if (version == 2 && (flags & kHeaderCompressionV22)) {
+    noteProblem(layout, Id3v2Problem::CompressedTag, 5);
+    return false;
+  }
+  if (layout->tagSize > fileSize) {
+    noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
+    return false;
+  }
+  if (layout->tagSize > available) {
+    noteProblem(layout, Id3v2Problem::TagNotFullyRead, 6);
+    return false;
+  }
+  return true;
+}
+
+void writeSyncsafe32(unsigned char* out, uint32_t value) {
+  out[0] = static_cast<unsigned char>((value >> 21) & 0x7F);
+  out[1] = static_cast<unsigned char>((value >> 14) & 0x7F);
+  out[2] = static_cast<unsigned char>((value >> 7) & 0x7F);
+  out[3] = static_cast<unsigned char>(value & 0x7F);
+}
+
+void writeBigEndian32(unsigned char* out, uint32_t value) {
+  out[0] = static_cast<unsigned char>(value >> 24);
+  out[1] = static_cast<unsigned char>(value >> 16);
+  out[2] = static_cast<unsigned char>(value >> 8);
+  out[3] = static_cast<unsigned char>(value);
+}
+
+size_t buildPopmFrame(unsigned char* out, size_t capacity, const char* owner,
+                      unsigned char rating, bool syncsafeSize) {
+  const size_t ownerLength = owner ? std::strlen(owner) : 0;
+  // The largest body a syncsafe size can state; the plain size of ID3v2.3 is kept to the
+  // same bound, far above any owner text.
+  const uint64_t maximumBodySize = 0x0FFFFFFF;
+  const uint64_t bodySize = uint64_t{ownerLength} + 2;
+  if (bodySize > maximumBodySize) return 0;
+  const uint64_t frameSize = 10 + bodySize;
+  if (out == nullptr || frameSize > capacity) return 0;
+
+  std::memcpy(out, "POPM", 4);
+  if (syncsafeSize) {
+    writeSyncsafe32(out + 4, static_cast<uint32_t>(bodySize));
+  } else {
+    writeBigEndian32(out + 4, static_cast<uint32_t>(bodySize));
+  }
+  out[8] = 0;
+  out[9] = 0;
+  if (ownerLength > 0) std::memcpy(out + 10, owner, ownerLength);
+  out[10 + ownerLength] = 0x00;
+  out[11 + ownerLength] = rating;
+  return static_cast<size_t>(frameSize);
+}
+
+}  // namespace
+
+bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize,
+                   Id3v2Layout* layout) {
+  if (layout == nullptr) return false;
+  std::memset(layout, 0, sizeof *layout);
+  layout->problem = Id3v2Problem::None;
+  if (data == nullptr) available = 0;
+  // Bytes past the end of the file cannot belong to its tag.
+  if (available > fileSize) available = static_cast<size_t>(fileSize);
+
+  if (!readTagHeader(data, available, fileSize, layout)) return false;
+
+  const unsigned char version = layout->majorVersion;
+  // tagSize <= available was checked, so these fit in size_t.
+  const size_t frameAreaEnd = kTagHeaderSize + syncsafe32(data + 6);
+  // In ID3v2.2 and ID3v2.3 the unsynchronisation flag covers everything after the header;
+  // in ID3v2.4 it is a property of each frame instead.
+  const bool tagWideUnsynchronisation = layout->unsynchronised && version < 4;
+  TagByteReader tag = makeReader(data, kTagHeaderSize, frameAreaEnd, tagWideUnsynchronisation);
+
+  uint32_t declaredPaddingV23 = 0;
+  if (layout->hasExtendedHeader) {
+    const bool extendedHeaderRead = version == 3
+                                        ? readExtendedHeaderV23(&tag, layout, &declaredPaddingV23)
+                                        : readExtendedHeaderV24(&tag, layout);
+    if (!extendedHeaderRead) return false;
+  }
+  layout->framesOffset = tag.position;
+
+  walkFrames(data, &tag, layout);
+
+  if (version == 3 && layout->hasExtendedHeader && declaredPaddingV23 != layout->paddingSize) {
+    noteProblem(layout, Id3v2Problem::ExtendedHeaderPaddingMismatch, kTagHeaderSize);
+  }
+  if (layout->hasFooter) {
+    const unsigned char* footer = data + frameAreaEnd;
+    if (std::memcmp(footer, "3DI", 3) != 0 || std::memcmp(footer + 3, data + 3, 7) != 0) {
+      noteProblem(layout, Id3v2Problem::FooterMismatch, frameAreaEnd);
+    }
+  }
+
+  layout->id3libWouldMisrender = layout->id3libHazards != 0;
+  layout->wellFormed = layout->problem == Id3v2Problem::None;
+  return layout->wellFormed;
+}
+
+size_t id3v2BytesNeeded(const unsigned char* header10) {
+  if (header10 == nullptr || std::memcmp(header10, "ID3", 3) != 0) return 0;
+  if (header10[3] == 0xFF || header10[4] == 0xFF || !isSyncsafe(header10 + 6, 4)) return 0;
+  size_t total = kTagHeaderSize + syncsafe32(header10 + 6);
+  if (header10[3] == 4 && (header10[5] & kHeaderFooter)) total += kFooterSize;
+  return total;
+}
+
+size_t buildPopmFrameV24(unsigned char* out, size_t capacity, const char* owner,
+                         unsigned char rating) {
+  return buildPopmFrame(out, capacity, owner, rating, true);
+}
+
+size_t buildPopmFrameV23(unsigned char* out, size_t capacity, const char* owner,
+                         unsigned char rating) {
+  return buildPopmFrame(out, capacity, owner, rating, false);
+}
+
+const char* id3v2ProblemName(Id3v2Problem problem) {
+  switch (problem) {
+    case Id3v2Problem::None: return "None";
+    case Id3v2Problem::NoTag: return "NoTag";
+    case Id3v2Problem::HeaderTruncated: return "HeaderTruncated";
+    case Id3v2Problem::UnsupportedVersion: return "UnsupportedVersion";
+    case Id3v2Problem::BadRevision: return "BadRevision";
+    case Id3v2Problem::SizeNotSyncsafe: return "SizeNotSyncsafe";
+    case Id3v2Problem::UnknownHeaderFlags: return "UnknownHeaderFlags";
+    case Id3v2Problem::CompressedTag: return "CompressedTag";
+    case Id3v2Problem::TagLargerThanFile: return "TagLargerThanFile";
+    case Id3v2Problem::TagNotFullyRead: return "TagNotFullyRead";
+    case Id3v2Problem::ExtendedHeaderInvalid: return "ExtendedHeaderInvalid";
+    case Id3v2Problem::ExtendedHeaderOverrunsTag: return "ExtendedHeaderOverrunsTag";
+    case Id3v2Problem::ExtendedHeaderPaddingMismatch: return "ExtendedHeaderPaddingMismatch";
+    case Id3v2Problem::FrameHeaderTruncated: return "FrameHeaderTruncated";
+    case Id3v2Problem::InvalidFrameId: return "InvalidFrameId";
+    case Id3v2Problem::FrameSizeNotSyncsafe: return "FrameSizeNotSyncsafe";
+    case Id3v2Problem::EmptyFrame: return "EmptyFrame";
+    case Id3v2Problem::FrameOverrunsTag: return "FrameOverrunsTag";
+    case Id3v2Problem::UnknownFrameFlags: return "UnknownFrameFlags";
+    case Id3v2Problem::FrameTooShortForFlags: return "FrameTooShortForFlags";
+    case Id3v2Problem::CompressedFrameWithoutDataLength: return "CompressedFrameWithoutDataLength";
+    case Id3v2Problem::DataLengthNotSyncsafe: return "DataLengthNotSyncsafe";
+    case Id3v2Problem::PaddingNotZero: return "PaddingNotZero";
+    case Id3v2Problem::FooterMismatch: return "FooterMismatch";
+    case Id3v2Problem::PopmBroken: return "PopmBroken";
+  }
+  return "Unknown";
+}

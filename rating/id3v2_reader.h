@@ -1,0 +1,156 @@
+// The plugin's own strict reader of the ID3v2 tag at the start of a file.
+//
+// id3lib 3.8.3 damages files in several cases, so before the plugin lets id3lib rewrite a
+// tag, or before it edits an ID3v2.4 tag itself, it reads the tag here and acts only on what
+// this reader vouches for. Everything works on bytes the caller has already read; nothing
+// here touches files, allocates memory or trusts a single byte of the input.
+//
+// What "well-formed" means: the file starts with a "ID3" header of version 2, 3 or 4 whose
+// revision is not 0xFF, whose size bytes are syncsafe and which sets no flag that version
+// lacks; the whole tag lies inside the file and inside the bytes handed in; the extended
+// header, when flagged, has one of the layouts its version defines, agrees with its own
+// flags and fits inside the tag (for ID3v2.3 its "size of padding" equals the padding found);
+// frames follow each other with no gap, each with a valid ID (A-Z, 0-9), a non-zero size that
+// stays inside the tag, no unknown flag bits, room for the extra bytes its flags announce
+// (syncsafe sizes and data-length indicators in ID3v2.4, and a data-length indicator on every
+// compressed ID3v2.4 frame); after the last frame comes nothing but zero bytes up to the end
+// of the frame area; a flagged ID3v2.4 footer repeats the header under "3DI"; and every
+// readable POPM ("POP" in ID3v2.2) frame holds a NUL-terminated owner followed by a rating
+// byte. A tag with no frames at all (only padding) counts as well-formed, so that the plugin
+// can put its POPM frame into it.
+//
+// What the plugin relies on: when a tag is well-formed, every offset reported here points
+// into the caller's buffer at the bytes it names, and when popmRatingOffset is not zero the
+// rating can be changed by rewriting that one byte: no size, unsynchronisation, compression
+// or encryption depends on its value. An extended header with a CRC is the one exception
+// (extendedHeaderHasCrc): changing any byte of the frames (or, in ID3v2.4, of the padding)
+// makes that CRC wrong.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The first thing found wrong with a tag, in reading order. None for a well-formed tag.
+enum class Id3v2Problem : unsigned char {
+  None = 0,
+  NoTag,                           // the bytes do not start with "ID3"
+  HeaderTruncated,                 // fewer than the 10 header bytes were handed in
+  UnsupportedVersion,              // major version other than 2, 3 or 4
+  BadRevision,                     // revision 0xFF, which no tag ever carries
+  SizeNotSyncsafe,                 // a tag size byte has its high bit set
+  UnknownHeaderFlags,              // a header flag that this version does not define
+  CompressedTag,                   // ID3v2.2 tag-wide compression: no decoder for it ever existed
+  TagLargerThanFile,               // the declared tag runs past the end of the file
+  TagNotFullyRead,                 // the caller handed in fewer bytes than the tag takes
+  ExtendedHeaderInvalid,           // extended header size, flags or flag data inconsistent
+  ExtendedHeaderOverrunsTag,       // extended header runs past the end of the tag
+  ExtendedHeaderPaddingMismatch,   // ID3v2.3 "size of padding" differs from the padding found
+  FrameHeaderTruncated,            // the frame area ends inside a frame header
+  InvalidFrameId,                  // frame ID with characters outside A-Z and 0-9
+  FrameSizeNotSyncsafe,            // ID3v2.4 frame size byte with its high bit set
+  EmptyFrame,                      // frame with a zero size (every frame holds at least a byte)
+  FrameOverrunsTag,                // frame body runs past the end of the frame area
+  UnknownFrameFlags,               // frame flag bits that this version does not define
+  FrameTooShortForFlags,           // frame body shorter than the extra bytes its flags announce
+  CompressedFrameWithoutDataLength,// ID3v2.4 compressed frame without a data-length indicator
+  DataLengthNotSyncsafe,           // ID3v2.4 data-length indicator byte with its high bit set
+  PaddingNotZero,                  // a non-zero byte after the frames, inside the frame area
+  FooterMismatch,                  // ID3v2.4 footer not "3DI" or not a copy of the header
+  PopmBroken,                      // POPM body without a NUL-terminated owner or a rating byte
+};
+
+// Reasons why id3lib 3.8.3 must not rewrite a tag (bits of Id3v2Layout::id3libHazards).
+// id3lib renders frames with an ID it does not know with uninitialised bytes in the ID;
+// keeping to the standard IDs of the tag's version keeps id3lib on known frames.
+constexpr uint32_t kId3libHazardUnknownFrameId = 1u << 0;
+// An encrypted or grouped frame whose body holds nothing past the method or group byte.
+constexpr uint32_t kId3libHazardEmptyEncryptedOrGroupedFrame = 1u << 1;
+// An ID3v2.2 "CDM" (compressed data meta) frame.
+constexpr uint32_t kId3libHazardCompressedMetaFrame = 1u << 2;
+// A compressed frame claiming more than kId3libMaxDecompressedSize bytes, or more than
+// kId3libMaxExpansion times its compressed size: id3lib would allocate and inflate it blindly.
+constexpr uint32_t kId3libHazardDecompressionBomb = 1u << 3;
+
+constexpr uint64_t kId3libMaxDecompressedSize = 16u * 1024u * 1024u;
+constexpr uint64_t kId3libMaxExpansion = 64;
+
+// All offsets are absolute positions in the caller's buffer (which starts at the beginning of
+// the file). An offset of 0 means "not known": offset 0 always holds the tag header.
+struct Id3v2Layout {
+  // The tag header.
+  bool present;               // the bytes start with "ID3"
+  unsigned char majorVersion; // 2, 3 or 4 for tags this reader understands
+  unsigned char revision;
+  unsigned char headerFlags;
+  // Header flag 0x80: in ID3v2.2/2.3 every byte after the header is unsynchronised, in
+  // ID3v2.4 every frame is. The reader decodes such bytes to check and read them, but never
+  // offers them for editing in place.
+  bool unsynchronised;
+  bool hasExtendedHeader;     // header flag 0x40 in ID3v2.3 and ID3v2.4
+  bool experimental;          // header flag 0x20 in ID3v2.3 and ID3v2.4
+  bool hasFooter;             // header flag 0x10 in ID3v2.4
+  uint64_t tagSize;           // bytes on disk: header, extended header, frames, padding, footer
+
+  bool wellFormed;
+  Id3v2Problem problem;
+  size_t problemOffset;       // where the problem was found, for the plugin's log
+
+  // Extended header and frame area.
+  bool extendedHeaderHasCrc;  // rewriting any frame (or ID3v2.4 padding) byte breaks this CRC
+  size_t extendedHeaderSize;  // bytes on disk, 0 without an extended header
+  size_t framesOffset;        // where the first frame (or the padding) starts
+  uint32_t frameCount;
+  size_t paddingOffset;       // first zero byte after the frames; 0 when paddingSize is 0
+  size_t paddingSize;         // zero bytes from paddingOffset to the end of the frame area
+
+  // The first POPM frame ("POP" in ID3v2.2).
+  bool popmFound;
+  size_t popmFrameOffset;     // frame header
+  size_t popmFrameSize;       // header and body, bytes on disk
+  size_t popmBodyOffset;      // first byte after the frame header (flag extras included)
+  size_t popmBodySize;        // bytes on disk from popmBodyOffset to the end of the frame
+  uint16_t popmFrameFlags;    // both flag bytes as stored; 0 in ID3v2.2
+  bool popmCompressed;
+  bool popmEncrypted;
+  bool popmUnsynchronised;    // the body bytes on disk are unsynchronised (tag or frame flag)
+  bool popmGrouped;
+  bool popmHasDataLength;     // ID3v2.4 data-length indicator present
+  bool popmBroken;            // readable body without a NUL-terminated owner and a rating
+  bool popmRatingKnown;       // popmRating holds the frame's rating (decoded if unsynchronised)
+  unsigned char popmRating;
+  // The rating byte on disk, non-zero only when the body is neither unsynchronised,
+  // compressed nor encrypted, so that rewriting this one byte changes the rating.
+  size_t popmRatingOffset;
+  size_t popmOwnerOffset;     // owner e-mail text; set together with popmRatingOffset
+  size_t popmOwnerLength;     // without the NUL terminator
+  size_t popmCounterSize;     // play counter bytes after the rating (0: no counter)
+
+  // What id3lib 3.8.3 would get wrong in this tag (kId3libHazard... bits).
+  uint32_t id3libHazards;
+  bool id3libWouldMisrender;  // id3libHazards != 0: the plugin must not let id3lib rewrite it
+};
+
+// Reads the tag at the start of data. available is how many bytes the caller read from the
+// start of the file, fileSize the size of the whole file; bytes past fileSize are ignored.
+// Fills *layout as far as the tag could be read and returns layout->wellFormed.
+bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize,
+                   Id3v2Layout* layout);
+
+// How many bytes from the start of the file hold the tag whose first 10 bytes (all of them
+// readable) are given:
+// 10 + declared size, + 10 for an ID3v2.4 footer. 0 when the bytes are not a tag header
+// (no "ID3", a version byte of 0xFF or a size byte with its high bit set).
+size_t id3v2BytesNeeded(const unsigned char* header10);
+
+// Builds an ID3v2.4 POPM frame (syncsafe size, flags 0) holding the NUL-terminated owner
+// and the rating, without a play counter, for the plugin to write into a tag's padding.
+// A null owner counts as empty. Returns the bytes written, or 0 when they do not fit.
+size_t buildPopmFrameV24(unsigned char* out, size_t capacity, const char* owner,
+                         unsigned char rating);
+
+// The same for an ID3v2.3 tag (plain 32-bit size).
+size_t buildPopmFrameV23(unsigned char* out, size_t capacity, const char* owner,
+                         unsigned char rating);
+
+// A short English name of the problem for the plugin's log ("FrameOverrunsTag").
+const char* id3v2ProblemName(Id3v2Problem problem);

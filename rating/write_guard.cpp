@@ -1,0 +1,485 @@
+// The write guard: which way a rating is read and stored for a given tag.
+// See write_guard.h for the decision table; every check here works on bytes
+// already read, through the strict reader.
+#include "rating/write_guard.h"
+
+#include <cstring>
+
+#include "rating/id3v2_reader.h"
+
+const char kPluginPopmOwner[] = "ID3Vimbrel";
+
+namespace {
+
+const uint64_t kTagHeaderSize = 10;
+const uint64_t kFooterSize = 10;
+
+// id3lib shrinks a tag whose spare room (old tag minus the new frames) reaches this.
+const uint64_t kId3libMaxSpareRoom = 4096;
+// What id3lib adds to a tag: a POPM frame of our owner with a 4-byte play counter.
+const uint64_t kId3libPopmFrameSize = 10 + (sizeof kPluginPopmOwner - 1) + 1 + 1 + 4;
+// Frames made to crash id3lib or make it allocate without bound: such a tag is never
+// handed to id3lib, not even to be read.
+const uint32_t kId3libCraftedHazards = kId3libHazardCompressedMetaFrame | kId3libHazardDecompressionBomb;
+// The most play-counter bytes accepted in the frame id3lib renders.
+const size_t kMaxCounterBytes = 8;
+
+void setNothing(RatingWritePlan* plan, RatingWriteReason reason) {
+  plan->method = kRatingWriteNothing;
+  plan->reason = reason;
+}
+
+void setBytes(RatingWritePlan* plan, RatingWriteReason reason, uint64_t offset, const unsigned char* bytes,
+              const unsigned char* expected, size_t length) {
+  plan->method = kRatingWriteBytes;
+  plan->reason = reason;
+  plan->offset = offset;
+  plan->length = length;
+  std::memcpy(plan->bytes, bytes, length);
+  std::memcpy(plan->expected, expected, length);
+}
+
+void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize, uint32_t frameCount) {
+  plan->method = kRatingWriteWithId3lib;
+  plan->reason = reason;
+  plan->tagSize = tagSize;
+  plan->frameCount = frameCount;
+}
+
+// One past the last frame byte: where the padding starts, or the end of the frame area.
+size_t framesEnd(const Id3v2Layout& layout) {
+  if (layout.paddingSize > 0) return layout.paddingOffset;
+  return static_cast<size_t>(layout.tagSize - (layout.hasFooter ? kFooterSize : 0));
+}
+
+// The first bytes of an MPEG audio frame header: the sync bits and no reserved value in
+// version, layer, bitrate or sample rate.
+bool startsWithMpegFrame(const unsigned char* bytes) {
+  return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && ((bytes[1] >> 3) & 0x03) != 0x01 &&
+         ((bytes[1] >> 1) & 0x03) != 0x00 && (bytes[2] >> 4) != 0x0F && ((bytes[2] >> 2) & 0x03) != 0x03;
+}
+
+// An ID3v2.2 POP frame: 3-byte ID, 3-byte size, owner, NUL, rating. Returns its size.
+size_t buildPopFrameV22(unsigned char* out, size_t capacity, const char* owner, unsigned char rating) {
+  const size_t ownerLength = std::strlen(owner);
+  const size_t bodySize = ownerLength + 2;
+  if (6 + bodySize > capacity) return 0;
+  std::memcpy(out, "POP", 3);
+  out[3] = static_cast<unsigned char>(bodySize >> 16);
+  out[4] = static_cast<unsigned char>(bodySize >> 8);
+  out[5] = static_cast<unsigned char>(bodySize);
+  std::memcpy(out + 6, owner, ownerLength);
+  out[6 + ownerLength] = 0x00;
+  out[7 + ownerLength] = rating;
+  return 6 + bodySize;
+}
+
+// A new POPM frame of ours at the start of the padding, or nothing when it does not fit.
+void planFrameInPadding(const unsigned char* head, const Id3v2Layout& layout, unsigned char rating,
+                        RatingWritePlan* plan) {
+  unsigned char frame[sizeof plan->bytes];
+  size_t frameSize = 0;
+  if (layout.majorVersion == 4) {
+    frameSize = buildPopmFrameV24(frame, sizeof frame, kPluginPopmOwner, rating);
+  } else if (layout.majorVersion == 3) {
+    frameSize = buildPopmFrameV23(frame, sizeof frame, kPluginPopmOwner, rating);
+  } else {
+    frameSize = buildPopFrameV22(frame, sizeof frame, kPluginPopmOwner, rating);
+  }
+  if (frameSize == 0 || layout.paddingSize < frameSize) {
+    setNothing(plan, kWriteReasonNoRoomInTag);
+    return;
+  }
+  setBytes(plan, kWriteReasonFrameInPadding, layout.paddingOffset, frame, head + layout.paddingOffset,
+           frameSize);
+}
+
+// An ID3v2.3 tag without a POPM frame that cannot take one in place: id3lib may add it
+// when it renders the tag right, sees the tag where it is, and would not shrink it.
+void planId3libFrame(const unsigned char* head, size_t available, uint64_t fileSize,
+                     const Id3v2Layout& layout, RatingWritePlan* plan) {
+  if (layout.unsynchronised) {
+    setNothing(plan, kWriteReasonTagUnsynchronised);
+    return;
+  }
+  // id3lib also drops the experimental flag of the tag it read.
+  if (layout.id3libHazards != 0 || layout.experimental) {
+    setNothing(plan, kWriteReasonId3libHazard);
+    return;
+  }
+  // What follows the tag: id3lib takes zero bytes (and FF 00 00 00) there for padding and
+  // drops them on a rewrite, and reads a second tag into the first.
+  const uint64_t after = fileSize - layout.tagSize < 4 ? fileSize - layout.tagSize : 4;
+  if (available < layout.tagSize + after) {
+    setNothing(plan, kWriteReasonHeadNotRead);
+    return;
+  }
+  const unsigned char* next = head + layout.tagSize;
+  if (after > 0 && next[0] == 0x00) {
+    setNothing(plan, kWriteReasonNotAudioAfterTag);
+    return;
+  }
+  if (after >= 3 && std::memcmp(next, "ID3", 3) == 0) {
+    setNothing(plan, kWriteReasonNotAudioAfterTag);
+    return;
+  }
+  if (after == 4 && next[0] == 0xFF && next[1] == 0x00 && next[2] == 0x00 && next[3] == 0x00) {
+    setNothing(plan, kWriteReasonNotAudioAfterTag);
+    return;
+  }
+  // id3lib drops the extended header and renders the frames as they are, plus its POPM.
+  const uint64_t newFrames = (framesEnd(layout) - layout.framesOffset) + kId3libPopmFrameSize;
+  const uint64_t oldRoom = layout.tagSize - kTagHeaderSize;
+  if (fileSize <= layout.tagSize) {
+    // A file that is only a tag gets no padding at all.
+    if (newFrames < oldRoom) {
+      setNothing(plan, kWriteReasonId3libWouldShrinkTag);
+      return;
+    }
+  } else if (oldRoom >= newFrames && oldRoom - newFrames >= kId3libMaxSpareRoom) {
+    setNothing(plan, kWriteReasonId3libWouldShrinkTag);
+    return;
+  }
+  setId3lib(plan, kWriteReasonId3libAddsFrame, layout.tagSize, layout.frameCount);
+}
+
+void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSize, RatingWritePlan* plan) {
+  // id3lib counts zero bytes (or FF 00 00 00) at the start of a file without a tag as
+  // padding and drops them, and puts a tag in front of any format: only a file that starts
+  // as MPEG audio gets a tag.
+  if (fileSize < 4) {
+    setNothing(plan, kWriteReasonNotMpegAudio);
+    return;
+  }
+  if (available < 4) {
+    setNothing(plan, kWriteReasonHeadNotRead);
+    return;
+  }
+  if (!startsWithMpegFrame(head)) {
+    setNothing(plan, kWriteReasonNotMpegAudio);
+    return;
+  }
+  setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
+}
+
+void planWithTag(const unsigned char* head, size_t available, uint64_t fileSize, const Id3v2Layout& layout,
+                 unsigned char rating, RatingWritePlan* plan) {
+  if (!layout.wellFormed) {
+    const bool cutShort = layout.problem == Id3v2Problem::TagNotFullyRead ||
+                          (layout.problem == Id3v2Problem::HeaderTruncated && fileSize >= kTagHeaderSize);
+    setNothing(plan, cutShort ? kWriteReasonHeadNotRead : kWriteReasonMalformedTag);
+    return;
+  }
+  // A tag whose rating is never read through id3lib (planRatingRead) gets none written.
+  if (layout.majorVersion != 4 && (layout.id3libHazards & kId3libCraftedHazards) != 0) {
+    setNothing(plan, kWriteReasonId3libHazard);
+    return;
+  }
+  if (layout.popmFound) {
+    if (layout.popmRatingOffset == 0) {
+      setNothing(plan, kWriteReasonPopmNotAddressable);
+    } else if (layout.extendedHeaderHasCrc) {
+      setNothing(plan, kWriteReasonExtendedHeaderCrc);
+    } else if (head[layout.popmRatingOffset] == rating) {
+      setNothing(plan, kWriteReasonAlreadyStored);
+    } else {
+      setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, head + layout.popmRatingOffset,
+               1);
+    }
+    return;
+  }
+
+  if (layout.majorVersion == 4) {
+    if (layout.unsynchronised) {
+      setNothing(plan, kWriteReasonTagUnsynchronised);
+    } else if (layout.extendedHeaderHasCrc) {
+      setNothing(plan, kWriteReasonExtendedHeaderCrc);
+    } else if (layout.hasFooter) {
+      setNothing(plan, kWriteReasonNoRoomInTag);  // a tag with a footer has no padding
+    } else {
+      planFrameInPadding(head, layout, rating, plan);
+    }
+    return;
+  }
+  if (layout.unsynchronised) {
+    setNothing(plan, kWriteReasonTagUnsynchronised);
+    return;
+  }
+  if (layout.majorVersion == 2) {
+    // id3lib would rewrite the whole tag as ID3v2.3: only the padding is used.
+    planFrameInPadding(head, layout, rating, plan);
+    return;
+  }
+  // ID3v2.3: in the padding when it fits and no extended header counts the padding.
+  if (!layout.hasExtendedHeader) {
+    planFrameInPadding(head, layout, rating, plan);
+    if (plan->method == kRatingWriteBytes) return;
+  }
+  planId3libFrame(head, available, fileSize, layout, plan);
+}
+
+uint64_t bigEndian32(const unsigned char* bytes) {
+  return (uint64_t{bytes[0]} << 24) | (uint64_t{bytes[1]} << 16) | (uint64_t{bytes[2]} << 8) | bytes[3];
+}
+
+// The frame id3lib renders for us: POPM, plain size, no flags, our owner, the rating and a
+// play counter of zeros.
+bool isId3libPopmFrame(const unsigned char* frame, size_t size, unsigned char rating) {
+  const size_t ownerLength = sizeof kPluginPopmOwner - 1;
+  if (size < 10 + ownerLength + 2 || std::memcmp(frame, "POPM", 4) != 0) return false;
+  const uint64_t bodySize = bigEndian32(frame + 4);
+  if (bodySize != size - 10 || frame[8] != 0 || frame[9] != 0) return false;
+  const unsigned char* body = frame + 10;
+  if (std::memcmp(body, kPluginPopmOwner, ownerLength) != 0 || body[ownerLength] != 0x00 ||
+      body[ownerLength + 1] != rating) {
+    return false;
+  }
+  const size_t counterSize = static_cast<size_t>(bodySize) - ownerLength - 2;
+  if (counterSize > kMaxCounterBytes) return false;
+  for (size_t i = 0; i < counterSize; ++i) {
+    if (body[ownerLength + 2 + i] != 0x00) return false;
+  }
+  return true;
+}
+
+// A tag as id3lib renders it: ID3v2.3, well-formed, no unsynchronisation, no extended header.
+bool isPlainV23Tag(const unsigned char* bytes, size_t available, uint64_t fileSize, Id3v2Layout* layout) {
+  return parseId3v2Tag(bytes, available, fileSize, layout) && layout->majorVersion == 3 &&
+         !layout->unsynchronised && !layout->hasExtendedHeader && layout->id3libHazards == 0;
+}
+
+// Walks the frames of a well-formed ID3v2.3 tag without unsynchronisation (the reader
+// has checked every size), from `position` to `end`.
+struct FrameCursor {
+  const unsigned char* bytes;
+  size_t position;
+  size_t end;
+};
+
+struct FrameV23 {
+  const unsigned char* start;  // the frame header
+  size_t size;                 // header and body
+  uint16_t flags;
+  const unsigned char* body;
+  size_t bodySize;
+};
+
+bool nextFrameV23(FrameCursor* cursor, FrameV23* frame) {
+  if (cursor->end - cursor->position < 10) return false;
+  const unsigned char* header = cursor->bytes + cursor->position;
+  const uint64_t bodySize = bigEndian32(header + 4);
+  if (bodySize > cursor->end - cursor->position - 10) return false;
+  frame->start = header;
+  frame->size = 10 + static_cast<size_t>(bodySize);
+  frame->flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
+  frame->body = header + 10;
+  frame->bodySize = static_cast<size_t>(bodySize);
+  cursor->position += frame->size;
+  return true;
+}
+
+// Frames whose body starts with a text encoding byte.
+bool hasTextEncoding(const unsigned char* id) {
+  const char* const ids[] = {"WXXX", "COMM", "USLT", "APIC", "GEOB", "SYLT", "USER", "OWNE", "COMR", "IPLS"};
+  if (id[0] == 'T') return true;
+  for (const char* known : ids) {
+    if (std::memcmp(id, known, 4) == 0) return true;
+  }
+  return false;
+}
+
+bool isEmptyWithBom(const unsigned char* bytes, size_t size) {
+  if (size < 4 || bytes[2] != 0x00 || bytes[3] != 0x00) return false;
+  return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
+}
+
+// id3lib writes an empty UTF-16 string without its byte order mark: the bodies are the
+// same when they differ only where `before` holds BOM + NUL NUL and `after` NUL NUL.
+bool sameTextExceptEmptyBoms(const unsigned char* before, size_t beforeSize, const unsigned char* after,
+                             size_t afterSize) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < beforeSize && j < afterSize) {
+    if (before[i] == after[j]) {
+      ++i;
+      ++j;
+    } else if (isEmptyWithBom(before + i, beforeSize - i) && afterSize - j >= 2 && after[j] == 0x00 &&
+               after[j + 1] == 0x00) {
+      i += 4;
+      j += 2;
+    } else {
+      return false;
+    }
+  }
+  return i == beforeSize && j == afterSize;
+}
+
+// A frame as id3lib renders it again. The same ID and format flags; the status flags may
+// differ in the two preservation bits (id3lib marks TLEN, SYLT and a few others to be
+// discarded when the file changes); the same body, except that an empty UTF-16 string may
+// lose its byte order mark.
+bool sameFrameAfterId3lib(const FrameV23& before, const FrameV23& after) {
+  const uint16_t preservationFlags = 0xC000;
+  if (std::memcmp(before.start, after.start, 4) != 0) return false;
+  if ((before.flags & ~preservationFlags) != (after.flags & ~preservationFlags)) return false;
+  if (before.bodySize == after.bodySize && std::memcmp(before.body, after.body, before.bodySize) == 0)
+    return true;
+  return hasTextEncoding(before.start) && before.bodySize > 0 && before.body[0] == 0x01 &&
+         sameTextExceptEmptyBoms(before.body, before.bodySize, after.body, after.bodySize);
+}
+
+}  // namespace
+
+uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize) {
+  const uint64_t withoutTag = 16;
+  uint64_t wanted = withoutTag;
+  if (header != nullptr && headerAvailable >= kTagHeaderSize) {
+    const size_t needed = id3v2BytesNeeded(header);
+    if (needed != 0) wanted = uint64_t{needed} + 4;
+  }
+  return wanted < fileSize ? wanted : fileSize;
+}
+
+RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uint64_t fileSize,
+                                unsigned* ratingByte) {
+  if (ratingByte != nullptr) *ratingByte = 0;
+  Id3v2Layout layout;
+  parseId3v2Tag(head, available, fileSize, &layout);
+  if (!layout.present) return kRatingReadZero;  // id3lib looks for a tag at the start only
+  switch (layout.problem) {
+    case Id3v2Problem::HeaderTruncated:
+    case Id3v2Problem::UnsupportedVersion:
+    case Id3v2Problem::BadRevision:
+    case Id3v2Problem::SizeNotSyncsafe:
+      return kRatingReadZero;  // no tag id3lib or anyone could read
+    default:
+      break;
+  }
+  if (layout.majorVersion == 4) {
+    // id3lib reads no frame of an ID3v2.4 tag: the strict reader does it.
+    if (!layout.popmRatingKnown) return kRatingReadZero;
+    if (ratingByte != nullptr) *ratingByte = layout.popmRating;
+    return kRatingReadFromTag;
+  }
+  if (layout.id3libHazards & kId3libCraftedHazards) return kRatingReadZero;
+  return kRatingReadWithId3lib;
+}
+
+void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
+                     RatingWritePlan* plan) {
+  if (plan == nullptr) return;
+  std::memset(plan, 0, sizeof *plan);
+  setNothing(plan, kWriteReasonHeadNotRead);
+  if (ratingByte < 0 || ratingByte > 255) {
+    setNothing(plan, kWriteReasonBadRating);
+    return;
+  }
+  if (head == nullptr) available = 0;
+  if (available > fileSize) available = static_cast<size_t>(fileSize);
+  if (fileSize == 0) {
+    setNothing(plan, kWriteReasonEmptyFile);
+    return;
+  }
+  if (available == 0) return;  // kWriteReasonHeadNotRead
+
+  Id3v2Layout layout;
+  parseId3v2Tag(head, available, fileSize, &layout);
+  const unsigned char rating = static_cast<unsigned char>(ratingByte);
+  if (layout.present) {
+    planWithTag(head, available, fileSize, layout, rating, plan);
+  } else if (available < 3 && available < fileSize) {
+    return;  // too few bytes to tell whether there is a tag
+  } else {
+    planWithoutTag(head, available, fileSize, plan);
+  }
+}
+
+bool id3libRenderKeepsTag(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
+                          const unsigned char* rendered, size_t renderedSize) {
+  RatingWritePlan plan;
+  planRatingWrite(head, available, fileSize, ratingByte, &plan);
+  if (plan.method != kRatingWriteWithId3lib || rendered == nullptr) return false;
+
+  FrameCursor old = {head, 0, 0};
+  bool oldExperimental = false;
+  if (plan.tagSize > 0) {
+    Id3v2Layout layout;
+    parseId3v2Tag(head, available, fileSize, &layout);
+    old = {head, layout.framesOffset, framesEnd(layout)};
+    oldExperimental = layout.experimental;
+  }
+
+  Id3v2Layout layout;
+  if (!isPlainV23Tag(rendered, renderedSize, renderedSize, &layout)) return false;
+  if (layout.experimental != oldExperimental || layout.frameCount != plan.frameCount + 1) return false;
+  FrameCursor now = {rendered, layout.framesOffset, framesEnd(layout)};
+  FrameV23 oldFrame;
+  FrameV23 newFrame;
+  while (nextFrameV23(&old, &oldFrame)) {
+    if (!nextFrameV23(&now, &newFrame) || !sameFrameAfterId3lib(oldFrame, newFrame)) return false;
+  }
+  // What is left is our frame, the last one.
+  if (!nextFrameV23(&now, &newFrame) || now.position != now.end) return false;
+  return isId3libPopmFrame(newFrame.start, newFrame.size, static_cast<unsigned char>(ratingByte));
+}
+
+bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
+                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
+                             uint64_t originalTagSize, uint64_t* copyTagSize) {
+  if (copyTagSize != nullptr) *copyTagSize = 0;
+  if (copyHead == nullptr || rendered == nullptr || originalTagSize > originalSize) return false;
+  Id3v2Layout render;
+  Id3v2Layout copy;
+  if (!isPlainV23Tag(rendered, renderedSize, renderedSize, &render)) return false;
+  if (!isPlainV23Tag(copyHead, copyAvailable, copySize, &copy)) return false;
+  const size_t renderFrames = framesEnd(render) - render.framesOffset;
+  const size_t copyFrames = framesEnd(copy) - copy.framesOffset;
+  if (renderFrames != copyFrames || render.experimental != copy.experimental ||
+      std::memcmp(rendered + render.framesOffset, copyHead + copy.framesOffset, copyFrames) != 0) {
+    return false;
+  }
+  const uint64_t rest = originalSize - originalTagSize;
+  if (copy.tagSize > copySize || copySize - copy.tagSize != rest) return false;
+  if (copyTagSize != nullptr) *copyTagSize = copy.tagSize;
+  return true;
+}
+
+const char* ratingWriteReasonName(RatingWriteReason reason) {
+  switch (reason) {
+    case kWriteReasonBadRating:
+      return "BadRating";
+    case kWriteReasonEmptyFile:
+      return "EmptyFile";
+    case kWriteReasonHeadNotRead:
+      return "HeadNotRead";
+    case kWriteReasonNotMpegAudio:
+      return "NotMpegAudio";
+    case kWriteReasonMalformedTag:
+      return "MalformedTag";
+    case kWriteReasonAlreadyStored:
+      return "AlreadyStored";
+    case kWriteReasonPopmNotAddressable:
+      return "PopmNotAddressable";
+    case kWriteReasonExtendedHeaderCrc:
+      return "ExtendedHeaderCrc";
+    case kWriteReasonNoRoomInTag:
+      return "NoRoomInTag";
+    case kWriteReasonTagUnsynchronised:
+      return "TagUnsynchronised";
+    case kWriteReasonId3libHazard:
+      return "Id3libHazard";
+    case kWriteReasonNotAudioAfterTag:
+      return "NotAudioAfterTag";
+    case kWriteReasonId3libWouldShrinkTag:
+      return "Id3libWouldShrinkTag";
+    case kWriteReasonRatingByte:
+      return "RatingByte";
+    case kWriteReasonFrameInPadding:
+      return "FrameInPadding";
+    case kWriteReasonId3libNewTag:
+      return "Id3libNewTag";
+    case kWriteReasonId3libAddsFrame:
+      return "Id3libAddsFrame";
+  }
+  return "Unknown";
+}

@@ -1,0 +1,113 @@
+// Decides, from the bytes of a file's ID3v2 tag, how a rating may be read and
+// stored without harm to the file. Pure functions over bytes: no file access,
+// so the decisions can be fuzzed on their own.
+//
+// What the plugin does, by tag (the rating byte is written only where it will
+// also be read back):
+// - ID3v2.4: id3lib never sees it. The rating is read by the strict reader;
+//   it is stored by rewriting the rating byte of the first POPM frame, or by
+//   writing a new POPM frame into the padding. Nothing else of the file moves.
+// - ID3v2.2 and ID3v2.3 with a POPM frame: the same one-byte rewrite.
+// - ID3v2.2 and ID3v2.3 without one: a new POPM frame in the padding when it
+//   fits (ID3v2.3 only without an extended header, whose padding size it
+//   would falsify); otherwise id3lib adds the frame (ID3v2.3 only), when the
+//   tag is well-formed, not unsynchronised, holds nothing id3lib renders
+//   wrongly, is followed by neither zero bytes nor a second tag, and id3lib
+//   would not shrink it.
+// - No ID3v2 tag: id3lib adds one when the file starts with an MPEG audio
+//   frame (id3lib would drop leading zero bytes, and a tag in front of a WAV,
+//   FLAC, Ogg or MP4 file breaks it for other programs).
+// - ID3v2.2 and ID3v2.3 tags with frames made to crash id3lib or make it
+//   allocate without bound (CDM, decompression bombs) are neither read through
+//   id3lib nor written.
+// Everything else is left as it is. What id3lib is about to write is checked
+// again before it writes (id3libRenderKeepsTag), and a copy it leaves beside
+// the file before it replaces the file (id3libCopyMatchesRender).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The owner of the POPM frames the plugin creates.
+extern const char kPluginPopmOwner[];  // "ID3Vimbrel"
+
+enum RatingReadMethod {
+  kRatingReadZero,        // crafted or unreadable for id3lib: counts as 0 stars
+  kRatingReadFromTag,     // the rating byte is known from the tag itself
+  kRatingReadWithId3lib,  // let id3lib parse the tag
+};
+
+enum RatingWriteMethod {
+  kRatingWriteNothing,     // no way to store it without risk to the file
+  kRatingWriteBytes,       // overwrite `length` bytes at `offset`, nothing else moves
+  kRatingWriteWithId3lib,  // id3lib may update the tag
+};
+
+// Why planRatingWrite chose what it did.
+enum RatingWriteReason {
+  kWriteReasonBadRating,             // nothing: the rating byte is not 0..255
+  kWriteReasonEmptyFile,             // nothing: a file without a byte is no music
+  kWriteReasonHeadNotRead,           // nothing: fewer bytes handed in than the decision needs
+  kWriteReasonNotMpegAudio,          // nothing: no tag, and the file does not start as MPEG audio
+  kWriteReasonMalformedTag,          // nothing: the strict reader does not vouch for the tag
+  kWriteReasonAlreadyStored,         // nothing: the first POPM holds this rating already
+  kWriteReasonPopmNotAddressable,    // nothing: the POPM is compressed, encrypted or unsynchronised
+  kWriteReasonExtendedHeaderCrc,     // nothing: any change falsifies the tag's CRC
+  kWriteReasonNoRoomInTag,           // nothing: ID3v2.4 (or ID3v2.2) tag without room for a POPM
+  kWriteReasonTagUnsynchronised,     // nothing: no byte of it is addressable; id3lib re-encodes all
+  kWriteReasonId3libHazard,          // nothing: id3lib would render a frame wrongly, or crash on it
+  kWriteReasonNotAudioAfterTag,      // nothing: zero bytes or a second tag follow; id3lib drops them
+  kWriteReasonId3libWouldShrinkTag,  // nothing: id3lib would rewrite the file to drop padding
+  kWriteReasonRatingByte,            // bytes: the first POPM's rating byte
+  kWriteReasonFrameInPadding,        // bytes: a new POPM frame at the start of the padding
+  kWriteReasonId3libNewTag,          // id3lib: a file without a tag gets one
+  kWriteReasonId3libAddsFrame,       // id3lib: a POPM frame is added to an ID3v2.3 tag
+};
+
+struct RatingWritePlan {
+  RatingWriteMethod method;
+  RatingWriteReason reason;
+  // kRatingWriteBytes: `length` bytes go to file offset `offset`; `expected` holds what
+  // is there now, to be checked again just before writing.
+  uint64_t offset;
+  unsigned char bytes[64];
+  unsigned char expected[64];
+  size_t length;
+  // kRatingWriteWithId3lib: what id3lib must find when it reads the file: a tag of
+  // `tagSize` bytes (its "prepended bytes", 0 for no tag) holding `frameCount` frames.
+  uint64_t tagSize;
+  uint32_t frameCount;
+};
+
+// How many bytes from the start of the file planRatingWrite wants to see: the whole tag
+// and a few bytes after it (or the first bytes of a file without a tag). `header` holds the
+// first min(fileSize, 10) bytes of the file.
+uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize);
+
+// head: the file's first bytes, at least the whole ID3v2 tag when there is one
+// (id3v2BytesNeeded tells how many); available: how many of them were read;
+// fileSize: the whole file's size.
+RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uint64_t fileSize,
+                                unsigned* ratingByte);
+// head as for planRatingRead, plus up to 4 bytes after the tag (ratingHeadBytesWanted).
+void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
+                     RatingWritePlan* plan);
+
+// For a kRatingWriteWithId3lib plan made from the same head: `rendered` is the tag id3lib
+// renders in memory after the plugin added its POPM frame. True when it is a plain ID3v2.3
+// tag holding the frames of the file's tag unchanged (same bytes, same order) and then one
+// POPM frame of the plugin's owner with `ratingByte` and a zero counter, and nothing else.
+bool id3libRenderKeepsTag(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
+                          const unsigned char* rendered, size_t renderedSize);
+
+// For the copy "<path>.XXXXXX" that id3lib wrote when the new tag did not fit: true when the
+// copy starts with a tag holding exactly the frames of `rendered` and is exactly as long as
+// that tag plus the original file after its old tag (originalSize - originalTagSize bytes).
+// *copyTagSize receives the size of the copy's tag: from there on the copy must equal the
+// original from originalTagSize on, which the caller compares.
+bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
+                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
+                             uint64_t originalTagSize, uint64_t* copyTagSize);
+
+// A short English name of the reason, for the log and the tests.
+const char* ratingWriteReasonName(RatingWriteReason reason);

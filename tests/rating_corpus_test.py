@@ -1,0 +1,278 @@
+"""The rating store against the corpus (tests/fixtures/make_corpus.py).
+
+For every corpus file and every star count, after writeRating either the file
+is byte for byte as it was, or everything after its ID3v2 tag is, every frame
+but the one POPM keeps its content (through mutagen and through the strict
+reader), and the rating reads back as written. Also: a full disk, and the
+ID3v2.4 files mutagen writes.
+    python3 rating_corpus_test.py BUILD_DIR
+Runs tests/rating_tool.exe under Wine (CTest passes WINEPREFIX etc.) and uses
+VIMBREL_SCRATCH for its files. The full-disk test mounts a small tmpfs, which
+needs root.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+try:
+    from mutagen.id3 import ID3, POPM, TIT2
+except ImportError:
+    # Debian's python3-mutagen belongs to the system interpreter; another
+    # python3 may come first on the PATH.
+    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures"))
+import make_corpus as mc  # noqa: E402
+import make_fixtures as fx  # noqa: E402
+
+BUILD_DIR = None
+SCRATCH = None
+SCALE = [0, 1, 64, 128, 160, 255]
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def tool(*args):
+    """Runs rating_tool.exe under Wine; returns its output, failing on a crash."""
+    exe = os.path.join(BUILD_DIR, "tests", "rating_tool.exe")
+    result = subprocess.run(["wine", exe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=300)
+    if result.returncode != 0:
+        raise AssertionError("rating_tool %s exited %d: %s" % (args[:2], result.returncode, result.stderr))
+    return result.stdout
+
+
+def check(stars, paths, held=False):
+    """rating_tool check (or check-held): {path: {key: value}} for each file."""
+    reports = {}
+    command = "check-held" if held else "check"
+    for block in tool(command, stars, *[winpath(p) for p in paths]).strip().split("\n\n"):
+        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
+        reports[fields["file"]] = fields
+    return reports
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def tag_size(report, prefix):
+    """The ID3v2 tag's size as the strict reader saw it (0: none it vouches for)."""
+    return int(report[prefix + ".tagSize"]) if report[prefix + ".wellFormed"] == "1" else 0
+
+
+def mutagen_frames(path):
+    """(every frame but POPM as text, the POPM frames as (owner, rating, count)), or None."""
+    try:
+        tags = ID3(path, load_v1=False)
+    except Exception:
+        return None
+    others = sorted(repr(frame) for key, frame in tags.items() if not key.startswith("POPM"))
+    popms = [(f.email, f.rating, getattr(f, "count", None)) for f in tags.getall("POPM")]
+    return others, popms
+
+
+def fill(folder):
+    """Fills the volume holding `folder` with a file named "filler"."""
+    with open(os.path.join(folder, "filler"), "wb", buffering=0) as f:
+        try:
+            while f.write(bytes(4096)) > 0:
+                pass
+        except OSError:
+            pass
+
+
+class Corpus(unittest.TestCase):
+    def setUp(self):
+        self.dir = os.path.join(SCRATCH, "rating_corpus", self._testMethodName)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+
+    def place(self, folder, name, data):
+        path = os.path.join(self.dir, folder, name + ".mp3")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def assert_written_well(self, what, before, after, report, wanted, decision, before_frames, after_frames):
+        self.assertEqual(report["read"], str(SCALE.index(wanted)), what + ": rating not read back")
+        self.assertEqual(report["after.wellFormed"], "1", what)
+        self.assertEqual(int(report["after.popmRating"]), wanted, what)
+        added = report["before.popmFound"] == "0"
+        self.assertEqual(int(report["after.frameCount"]), int(report["before.frameCount"]) + (1 if added else 0),
+                         what + ": frame count")
+        self.assertEqual(report["after.hazards"], report["before.hazards"], what)
+        # Everything after the ID3v2 tag (audio, trailing tags) is as it was.
+        self.assertEqual(after[tag_size(report, "after"):], before[tag_size(report, "before"):],
+                         what + ": bytes after the tag changed")
+        if decision in mc.IN_PLACE:
+            self.assertEqual(len(after), len(before), what + ": size changed")
+            differing = sum(1 for a, b in zip(before, after) if a != b)
+            if decision == "RatingByte":
+                self.assertEqual(differing, 1, what)
+            else:
+                self.assertLessEqual(differing, 22, what)
+                self.assertEqual(int(report["after.paddingSize"]),
+                                 int(report["before.paddingSize"]) - (18 if report["before.version"] == "2" else 22),
+                                 what)
+        # Through mutagen: the other frames keep their content, the first POPM (or a new
+        # one of ours) holds the rating, any other POPM is untouched.
+        self.assertIsNotNone(after_frames, what + ": mutagen cannot read the written tag")
+        if before_frames is None:
+            self.assertEqual(decision, "Id3libNewTag", what + ": mutagen could not read the tag before")
+            before_frames = ([], [])
+        self.assertEqual(after_frames[0], before_frames[0], what + ": other frames changed")
+        before_popms, after_popms = before_frames[1], after_frames[1]
+        if added:
+            self.assertEqual(after_popms[:-1], before_popms, what)
+            self.assertEqual(after_popms[-1][:2], ("ID3Vimbrel", wanted), what)
+            self.assertIn(after_popms[-1][2], (None, 0), what)
+        else:
+            self.assertEqual(len(after_popms), len(before_popms), what)
+            self.assertEqual(after_popms[0], (before_popms[0][0], wanted, before_popms[0][2]), what)
+            self.assertEqual(after_popms[1:], before_popms[1:], what)
+
+    def test_every_file_every_star_count(self):
+        self.check_corpus(held=False)
+
+    def test_every_file_every_star_count_held_by_the_player(self):
+        # The player holds the playing file open (reading, sharing read and write):
+        # id3lib cannot replace it, and the store finishes the job.
+        self.check_corpus(held=True)
+
+    def check_corpus(self, held):
+        files = mc.corpus()
+        self.assertEqual(len({name for name, _, _ in files}), len(files), "corpus names repeat")
+        written = 0
+        for stars in range(6):
+            wanted = SCALE[stars]
+            folder = "stars%d" % stars
+            paths = {name: self.place(folder, name, data) for name, data, _ in files}
+            before_frames = {name: mutagen_frames(path) for name, path in paths.items()}
+            reports = check(stars, list(paths.values()), held)
+            for name, data, decision in files:
+                what = "%s, %d stars%s" % (name, stars, ", held" if held else "")
+                self.assertEqual(reports[winpath(paths[name])]["held"], "1" if held else "0", what)
+                path = paths[name]
+                report = reports[winpath(path)]
+                after = read_bytes(path)
+                self.assertFalse(os.path.exists(path + ".XXXXXX"), what + ": leftover")
+                if report["plan"] == "AlreadyStored":
+                    self.assertEqual(int(report["before.popmRating"]), wanted, what)
+                else:
+                    self.assertEqual(report["plan"], decision, what)
+                if report["plan"] in mc.NOTHING or name in mc.RENDER_REFUSED:
+                    self.assertEqual(after, data, what + ": a file the guard refused changed")
+                    self.assertEqual(report["after.popmRating"], report["before.popmRating"], what)
+                    continue
+                written += 1
+                self.assert_written_well(what, data, after, report, wanted, decision, before_frames[name],
+                                         mutagen_frames(path))
+        self.assertGreater(written, 100)
+
+    def test_other_players_rating_in_a_mutagen_v24_tag(self):
+        # mutagen saves ID3v2.4 by default; another player's POPM holds 200.
+        path = os.path.join(self.dir, "v24.mp3")
+        with open(path, "wb") as f:
+            f.write(fx.mpeg_audio(6))
+        tags = ID3()
+        tags.add(TIT2(encoding=3, text="A title \u00e9"))
+        tags.add(POPM(email="Windows Media Player 9 Series", rating=200, count=12))
+        tags.save(path)
+        self.assertEqual(ID3(path).version[:2], (2, 4))
+        before = read_bytes(path)
+        self.assertEqual(tool("read", winpath(path)).strip(), "5")
+        tool("write", winpath(path), 2)
+        after = read_bytes(path)
+        self.assertEqual(len(after), len(before))
+        differing = [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
+        self.assertEqual(len(differing), 1, differing)
+        self.assertEqual((before[differing[0]], after[differing[0]]), (200, 64))
+        (popm,) = ID3(path).getall("POPM")
+        self.assertEqual((popm.email, popm.rating, popm.count), ("Windows Media Player 9 Series", 64, 12))
+        self.assertEqual(tool("read", winpath(path)).strip(), "2")
+
+    def test_full_disk(self):
+        mount_point = os.path.join(self.dir, "full")
+        os.makedirs(mount_point)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", mount_point],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            self.skipTest("a full disk needs a small tmpfs, and mount failed (%s); run the tests as root"
+                          % mounted.stderr.strip())
+        try:
+            self.run_full_disk(mount_point)
+        finally:
+            subprocess.run(["umount", mount_point], capture_output=True)
+
+    def run_full_disk(self, folder):
+        samples = {name: data for name, data, _ in mc.corpus()}
+        cases = [("tagless", "Id3libNewTag"), ("v23_no_padding", "Id3libAddsFrame"),
+                 ("m23_rich_no_padding", "Id3libAddsFrame"), ("v24_padding", "FrameInPadding"),
+                 ("v23_popm_no_padding", "RatingByte")]
+        paths = {}
+        for name, _ in cases:
+            paths[name] = os.path.join(folder, name + ".mp3")
+            with open(paths[name], "wb") as f:
+                f.write(samples[name])
+        fill(folder)
+        free = shutil.disk_usage(folder).free
+        self.assertLess(free, 8192, "the tmpfs is not full")
+        for stars in (4, 1):
+            reports = check(stars, list(paths.values()))
+            for name, decision in cases:
+                what = "%s on a full disk, %d stars" % (name, stars)
+                report = reports[winpath(paths[name])]
+                self.assertFalse(os.path.exists(paths[name] + ".XXXXXX"), what + ": leftover")
+                if decision in mc.ID3LIB:
+                    # No room for id3lib's copy: nothing is written.
+                    self.assertEqual(read_bytes(paths[name]), samples[name], what)
+                else:
+                    self.assertEqual(report["read"], str(stars), what + ": written in place")
+                    self.assertEqual(len(read_bytes(paths[name])), len(samples[name]), what)
+
+        # A copy that would not fit is not put over the file: the volume lacks the
+        # difference between the leftover and the file.
+        os.remove(os.path.join(folder, "filler"))
+        song = os.path.join(folder, "song.mp3")
+        song_bytes = os.urandom(100 * 1024)
+        leftover_bytes = os.urandom(130 * 1024)
+        with open(song, "wb") as f:
+            f.write(song_bytes)
+        with open(song + ".XXXXXX", "wb") as f:
+            f.write(leftover_bytes)
+        fill(folder)
+        tool("recover", winpath(song))
+        self.assertEqual(read_bytes(song), song_bytes, "the file was cut by a copy that did not fit")
+        self.assertEqual(read_bytes(song + ".XXXXXX"), leftover_bytes)
+        # With room, the same copy is made.
+        os.remove(os.path.join(folder, "filler"))
+        tool("recover", winpath(song))
+        self.assertEqual(read_bytes(song), leftover_bytes)
+        self.assertFalse(os.path.exists(song + ".XXXXXX"))
+
+
+def main():
+    global BUILD_DIR, SCRATCH
+    if len(sys.argv) < 2:
+        print("usage: rating_corpus_test.py BUILD_DIR", file=sys.stderr)
+        return 2
+    BUILD_DIR = os.path.abspath(sys.argv[1])
+    SCRATCH = os.environ.get("VIMBREL_SCRATCH") or os.path.join(BUILD_DIR, "test-scratch")
+    if not os.path.exists(os.path.join(BUILD_DIR, "tests", "rating_tool.exe")):
+        print("rating_tool.exe not built in %s/tests" % BUILD_DIR, file=sys.stderr)
+        return 1
+    result = unittest.main(argv=sys.argv[:1], exit=False, verbosity=2).result
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

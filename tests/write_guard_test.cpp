@@ -1,0 +1,619 @@
+// Tests of the write guard on tags built byte by byte here: which way each kind of file is
+// read and written, and the checks of what id3lib renders and copies.
+#include "rating/write_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "rating/id3v2_reader.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const char* s, size_t length) { return Bytes(s, s + length); }  // with NULs inside
+Bytes zeros(size_t count) { return Bytes(count, 0x00); }
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes bigEndian(uint32_t value, int width) {
+  Bytes out;
+  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+    out.push_back(static_cast<unsigned char>(value >> shift));
+  return out;
+}
+
+Bytes syncsafe(uint32_t value) {
+  return {static_cast<unsigned char>((value >> 21) & 0x7F), static_cast<unsigned char>((value >> 14) & 0x7F),
+          static_cast<unsigned char>((value >> 7) & 0x7F), static_cast<unsigned char>(value & 0x7F)};
+}
+
+Bytes frameV22(const char* id, const Bytes& body) {
+  return join({text(id), bigEndian(static_cast<uint32_t>(body.size()), 3), body});
+}
+
+Bytes frameV23(const char* id, const Bytes& body, uint16_t flags = 0) {
+  return join({text(id), bigEndian(static_cast<uint32_t>(body.size()), 4), bigEndian(flags, 2), body});
+}
+
+Bytes frameV24(const char* id, const Bytes& body, uint16_t flags = 0) {
+  return join({text(id), syncsafe(static_cast<uint32_t>(body.size())), bigEndian(flags, 2), body});
+}
+
+Bytes tag(unsigned char major, unsigned char flags, const Bytes& content) {
+  return join({text("ID3"), {major, 0x00, flags}, syncsafe(static_cast<uint32_t>(content.size())), content});
+}
+
+Bytes tagWithFooter(const Bytes& content) {
+  Bytes whole = tag(4, 0x10, content);
+  Bytes footer(whole.begin(), whole.begin() + 10);
+  std::memcpy(footer.data(), "3DI", 3);
+  return join({whole, footer});
+}
+
+Bytes popm(const std::string& owner, unsigned char rating, size_t counterBytes = 0) {
+  return join({text(owner), {0x00, rating}, Bytes(counterBytes, 0x01)});
+}
+
+// MPEG-1 Layer III, 128 kbit/s, 44.1 kHz.
+Bytes mpeg(size_t frames = 2) {
+  Bytes out;
+  for (size_t i = 0; i < frames; ++i) out = join({out, {0xFF, 0xFB, 0x90, 0x00}, Bytes(413, 0x55)});
+  return out;
+}
+
+const Bytes kTitle = text("\x00Song", 5);
+const Bytes kTitle23 = frameV23("TIT2", kTitle);
+const Bytes kTitle24 = frameV24("TIT2", kTitle);
+const Bytes kOwnFrame23 = frameV23("POPM", popm("ID3Vimbrel", 64));
+
+// A compressed frame declaring ~4 GB once inflated.
+Bytes bombV23() { return frameV23("TIT2", join({bigEndian(0xFFFFFFF0u, 4), Bytes(12, 0x78)}), 0x0080); }
+
+RatingWritePlan plan(const Bytes& file, int ratingByte = 64) {
+  RatingWritePlan result;
+  planRatingWrite(file.data(), file.size(), file.size(), ratingByte, &result);
+  return result;
+}
+
+struct WriteCase {
+  const char* name;
+  Bytes file;
+  RatingWriteReason reason;
+};
+
+TEST(WriteGuard, DecisionForEachKindOfFile) {
+  const Bytes audio = mpeg();
+  const Bytes v23Extended = join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(0, 4)});
+  const Bytes v23ExtendedPadded = join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(40, 4)});
+  const Bytes v23ExtendedCrc = join({bigEndian(10, 4), {0x80, 0}, bigEndian(0, 4), bigEndian(0x12345678, 4)});
+  const Bytes v24ExtendedCrc = join({syncsafe(12), {1, 0x20, 5, 0x0F, 1, 2, 3, 4}});
+  const Bytes bigPadding = zeros(5000);
+  const WriteCase cases[] = {
+      // Without a tag.
+      {"empty file", {}, kWriteReasonEmptyFile},
+      {"MPEG audio", audio, kWriteReasonId3libNewTag},
+      {"MPEG-2 audio", join({{0xFF, 0xF3, 0x90, 0x00}, Bytes(200, 0x55)}), kWriteReasonId3libNewTag},
+      {"one byte", {0xFF}, kWriteReasonNotMpegAudio},
+      {"three bytes of sync", {0xFF, 0xFB, 0x90}, kWriteReasonNotMpegAudio},
+      {"zero bytes first", join({zeros(100), audio}), kWriteReasonNotMpegAudio},
+      {"one zero byte", {0x00}, kWriteReasonNotMpegAudio},
+      {"FF 00 00 00 first", join({{0xFF, 0, 0, 0}, audio}), kWriteReasonNotMpegAudio},
+      {"reserved layer", join({{0xFF, 0xF9, 0x90, 0x00}, audio}), kWriteReasonNotMpegAudio},
+      {"bad bitrate", join({{0xFF, 0xFB, 0xF0, 0x00}, audio}), kWriteReasonNotMpegAudio},
+      {"bad sample rate", join({{0xFF, 0xFB, 0x9C, 0x00}, audio}), kWriteReasonNotMpegAudio},
+      {"RIFF", join({text("RIFF"), zeros(4), text("WAVE"), audio}), kWriteReasonNotMpegAudio},
+      {"ID3v1 only", join({text("TAG"), zeros(125)}), kWriteReasonNotMpegAudio},
+      {"ID", text("ID"), kWriteReasonNotMpegAudio},
+      // Tags the strict reader does not vouch for.
+      {"ID3 and nothing", text("ID3"), kWriteReasonMalformedTag},
+      {"version 5", join({tag(5, 0, kTitle24), audio}), kWriteReasonMalformedTag},
+      {"tag larger than file", join({text("ID3"), {3, 0, 0}, syncsafe(200000000), kTitle23, audio}),
+       kWriteReasonMalformedTag},
+      {"v23 extended header past tag", join({tag(3, 0x40, join({bigEndian(6, 4), zeros(2)})), audio}),
+       kWriteReasonMalformedTag},
+      {"garbage padding", join({tag(3, 0, join({kTitle23, zeros(30), text("x")})), audio}),
+       kWriteReasonMalformedTag},
+      {"short frame ID", join({tag(3, 0, join({frameV23("TT2 ", kTitle), zeros(40)})), audio}),
+       kWriteReasonMalformedTag},
+      // A POPM frame is there.
+      {"v22 POP", join({tag(2, 0, frameV22("POP", popm("x", 1))), audio}), kWriteReasonRatingByte},
+      {"v23 POPM", join({tag(3, 0, join({kTitle23, frameV23("POPM", popm("x", 1, 4))})), audio}),
+       kWriteReasonRatingByte},
+      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popm("x", 1))})), audio}),
+       kWriteReasonRatingByte},
+      {"v24 footer", join({tagWithFooter(frameV24("POPM", popm("x", 1))), audio}), kWriteReasonRatingByte},
+      {"v23 POPM holding it already", join({tag(3, 0, frameV23("POPM", popm("x", 64))), audio}),
+       kWriteReasonAlreadyStored},
+      {"v23 compressed POPM",
+       join({tag(3, 0, frameV23("POPM", join({bigEndian(8, 4), zeros(6)}), 0x0080)), audio}),
+       kWriteReasonPopmNotAddressable},
+      {"v23 encrypted POPM", join({tag(3, 0, frameV23("POPM", join({{0x80}, popm("x", 1)}), 0x0040)), audio}),
+       kWriteReasonPopmNotAddressable},
+      {"v23 unsynchronised", join({tag(3, 0x80, frameV23("POPM", popm("x", 1))), audio}),
+       kWriteReasonPopmNotAddressable},
+      {"v24 unsynchronised frame", join({tag(4, 0, frameV24("POPM", popm("x", 1), 0x0002)), audio}),
+       kWriteReasonPopmNotAddressable},
+      {"v24 unsynchronised tag", join({tag(4, 0x80, frameV24("POPM", popm("x", 1))), audio}),
+       kWriteReasonPopmNotAddressable},
+      {"v23 CRC", join({tag(3, 0x40, join({v23ExtendedCrc, frameV23("POPM", popm("x", 1))})), audio}),
+       kWriteReasonExtendedHeaderCrc},
+      {"v24 CRC", join({tag(4, 0x40, join({v24ExtendedCrc, frameV24("POPM", popm("x", 1))})), audio}),
+       kWriteReasonExtendedHeaderCrc},
+      {"v23 extended header",
+       join({tag(3, 0x40, join({v23Extended, frameV23("POPM", popm("x", 1))})), audio}),
+       kWriteReasonRatingByte},
+      {"v23 bomb and POPM", join({tag(3, 0, join({bombV23(), frameV23("POPM", popm("x", 1))})), audio}),
+       kWriteReasonId3libHazard},
+      {"v24 bomb and POPM",
+       join({tag(4, 0,
+                 join({frameV24("TIT2", join({syncsafe(0x0FFFFFFF), zeros(8)}), 0x0009),
+                       frameV24("POPM", popm("x", 1))})),
+             audio}),
+       kWriteReasonRatingByte},
+      {"v22 CDM and POP",
+       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popm("x", 1))})),
+             audio}),
+       kWriteReasonId3libHazard},
+      {"v23 unknown frame and POPM",
+       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popm("x", 1))})), audio}),
+       kWriteReasonRatingByte},
+      // No POPM frame: into the padding.
+      {"v24 padding", join({tag(4, 0, join({kTitle24, zeros(22)})), audio}), kWriteReasonFrameInPadding},
+      {"v24 padding too small", join({tag(4, 0, join({kTitle24, zeros(21)})), audio}),
+       kWriteReasonNoRoomInTag},
+      {"v24 no padding", join({tag(4, 0, kTitle24), audio}), kWriteReasonNoRoomInTag},
+      {"v24 footer without POPM", join({tagWithFooter(kTitle24), audio}), kWriteReasonNoRoomInTag},
+      {"v24 footer, padding", join({tagWithFooter(join({kTitle24, zeros(40)})), audio}),
+       kWriteReasonNoRoomInTag},
+      {"v24 unsynchronised padding", join({tag(4, 0x80, join({kTitle24, zeros(100)})), audio}),
+       kWriteReasonTagUnsynchronised},
+      {"v24 CRC padding", join({tag(4, 0x40, join({v24ExtendedCrc, kTitle24, zeros(100)})), audio}),
+       kWriteReasonExtendedHeaderCrc},
+      {"v24 only padding", join({tag(4, 0, zeros(64)), audio}), kWriteReasonFrameInPadding},
+      {"v23 padding", join({tag(3, 0, join({kTitle23, zeros(22)})), audio}), kWriteReasonFrameInPadding},
+      {"v23 big padding", join({tag(3, 0, join({kTitle23, bigPadding})), audio}), kWriteReasonFrameInPadding},
+      {"v22 padding", join({tag(2, 0, join({frameV22("TT2", kTitle), zeros(18)})), audio}),
+       kWriteReasonFrameInPadding},
+      {"v22 padding too small", join({tag(2, 0, join({frameV22("TT2", kTitle), zeros(17)})), audio}),
+       kWriteReasonNoRoomInTag},
+      {"v22 unsynchronised", join({tag(2, 0x80, join({frameV22("TT2", kTitle), zeros(40)})), audio}),
+       kWriteReasonTagUnsynchronised},
+      // No POPM frame and no room: id3lib, when it is safe.
+      {"v23 no padding", join({tag(3, 0, kTitle23), audio}), kWriteReasonId3libAddsFrame},
+      {"v23 padding too small", join({tag(3, 0, join({kTitle23, zeros(21)})), audio}),
+       kWriteReasonId3libAddsFrame},
+      {"v23 extended header and padding",
+       join({tag(3, 0x40, join({v23ExtendedPadded, kTitle23, zeros(40)})), audio}),
+       kWriteReasonId3libAddsFrame},
+      {"v23 CRC without POPM", join({tag(3, 0x40, join({v23ExtendedCrc, kTitle23})), audio}),
+       kWriteReasonId3libAddsFrame},
+      {"v23 only a tag", tag(3, 0, kTitle23), kWriteReasonId3libAddsFrame},
+      {"v23 unsynchronised", join({tag(3, 0x80, kTitle23), audio}), kWriteReasonTagUnsynchronised},
+      {"v23 unknown frame", join({tag(3, 0, frameV23("XYZW", text("abc"))), audio}),
+       kWriteReasonId3libHazard},
+      {"v23 empty encrypted frame",
+       join({tag(3, 0, join({kTitle23, frameV23("TPE1", {0x80}, 0x0040)})), audio}),
+       kWriteReasonId3libHazard},
+      {"v23 empty grouped frame",
+       join({tag(3, 0, join({kTitle23, frameV23("TPE1", {0x01}, 0x0020)})), audio}),
+       kWriteReasonId3libHazard},
+      {"v23 experimental", join({tag(3, 0x20, kTitle23), audio}), kWriteReasonId3libHazard},
+      {"v23 experimental, padding", join({tag(3, 0x20, join({kTitle23, zeros(22)})), audio}),
+       kWriteReasonFrameInPadding},
+      {"v23 then zero bytes", join({tag(3, 0, kTitle23), zeros(50), audio}), kWriteReasonNotAudioAfterTag},
+      {"v23 then FF 00 00 00", join({tag(3, 0, kTitle23), {0xFF, 0, 0, 0}, audio}),
+       kWriteReasonNotAudioAfterTag},
+      {"v23 then a second tag", join({tag(3, 0, kTitle23), tag(3, 0, kTitle23), audio}),
+       kWriteReasonNotAudioAfterTag},
+      {"v23 extended header, big padding",
+       join({tag(3, 0x40,
+                 join({join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(5000, 4)}), kTitle23, bigPadding})),
+             audio}),
+       kWriteReasonId3libWouldShrinkTag},
+      {"v23 only a tag, extended header and padding",
+       tag(3, 0x40, join({join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(30, 4)}), kTitle23, zeros(30)})),
+       kWriteReasonId3libWouldShrinkTag},
+      {"v23 only a tag, extended header, less padding",
+       tag(3, 0x40, join({join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(6, 4)}), kTitle23, zeros(6)})),
+       kWriteReasonId3libAddsFrame},
+      {"v22 no padding", join({tag(2, 0, frameV22("TT2", kTitle)), audio}), kWriteReasonNoRoomInTag},
+  };
+  for (const WriteCase& c : cases) {
+    const RatingWritePlan result = plan(c.file);
+    EXPECT_STREQ(ratingWriteReasonName(result.reason), ratingWriteReasonName(c.reason)) << c.name;
+    const RatingWriteMethod method = c.reason >= kWriteReasonId3libNewTag ? kRatingWriteWithId3lib
+                                     : c.reason >= kWriteReasonRatingByte ? kRatingWriteBytes
+                                                                          : kRatingWriteNothing;
+    EXPECT_EQ(result.method, method) << c.name;
+  }
+}
+
+TEST(WriteGuard, RatingByteIsTheOneByteOfTheFirstPopm) {
+  const Bytes file = join(
+      {tag(3, 0,
+           join({kTitle23, frameV23("POPM", popm("first", 200, 4)), frameV23("POPM", popm("second", 30))})),
+       mpeg()});
+  const unsigned char ratings[] = {0, 1, 64, 128, 160, 255};
+  for (unsigned char rating : ratings) {
+    const RatingWritePlan result = plan(file, rating);
+    ASSERT_EQ(result.method, kRatingWriteBytes) << int{rating};
+    const size_t offset = 10 + kTitle23.size() + 10 + 6;
+    EXPECT_EQ(result.offset, offset);
+    EXPECT_EQ(result.length, 1u);
+    EXPECT_EQ(result.bytes[0], rating);
+    EXPECT_EQ(result.expected[0], 200);
+    EXPECT_EQ(file[offset], 200);
+  }
+  EXPECT_EQ(plan(file, 200).reason, kWriteReasonAlreadyStored);
+}
+
+TEST(WriteGuard, NewFrameGoesWhereThePaddingStarts) {
+  const struct {
+    const char* name;
+    Bytes tagBytes;
+    Bytes frame;
+  } cases[] = {
+      {"v24", tag(4, 0, join({kTitle24, zeros(30)})),
+       join({text("POPM"), syncsafe(12), zeros(2), text("ID3Vimbrel"), {0x00, 160}})},
+      {"v23", tag(3, 0, join({kTitle23, zeros(30)})),
+       join({text("POPM"), bigEndian(12, 4), zeros(2), text("ID3Vimbrel"), {0x00, 160}})},
+      {"v22", tag(2, 0, join({frameV22("TT2", kTitle), zeros(30)})),
+       join({text("POP"), bigEndian(12, 3), text("ID3Vimbrel"), {0x00, 160}})},
+  };
+  for (const auto& c : cases) {
+    const Bytes file = join({c.tagBytes, mpeg()});
+    const RatingWritePlan result = plan(file, 160);
+    ASSERT_EQ(result.method, kRatingWriteBytes) << c.name;
+    EXPECT_EQ(result.offset, c.tagBytes.size() - 30) << c.name;
+    ASSERT_EQ(result.length, c.frame.size()) << c.name;
+    EXPECT_EQ(Bytes(result.bytes, result.bytes + result.length), c.frame) << c.name;
+    EXPECT_EQ(Bytes(result.expected, result.expected + result.length), zeros(c.frame.size())) << c.name;
+
+    // Written there, the tag stays well-formed and the rating reads back.
+    Bytes written = file;
+    std::memcpy(written.data() + result.offset, result.bytes, result.length);
+    Id3v2Layout layout;
+    ASSERT_TRUE(parseId3v2Tag(written.data(), written.size(), written.size(), &layout)) << c.name;
+    EXPECT_TRUE(layout.popmRatingKnown) << c.name;
+    EXPECT_EQ(layout.popmRating, 160) << c.name;
+    EXPECT_EQ(layout.paddingSize, 30 - c.frame.size()) << c.name;
+    EXPECT_EQ(plan(written, 160).reason, kWriteReasonAlreadyStored) << c.name;
+  }
+}
+
+TEST(WriteGuard, Id3libPlanNamesTheTagId3libMustFind) {
+  const Bytes tagBytes = tag(3, 0, join({kTitle23, frameV23("TPE1", kTitle)}));
+  RatingWritePlan result = plan(join({tagBytes, mpeg()}));
+  ASSERT_EQ(result.method, kRatingWriteWithId3lib);
+  EXPECT_EQ(result.tagSize, tagBytes.size());
+  EXPECT_EQ(result.frameCount, 2u);
+
+  result = plan(mpeg());
+  ASSERT_EQ(result.method, kRatingWriteWithId3lib);
+  EXPECT_EQ(result.tagSize, 0u);
+  EXPECT_EQ(result.frameCount, 0u);
+}
+
+TEST(WriteGuard, NothingWithoutTheBytesItNeeds) {
+  const Bytes file = join({tag(3, 0, kTitle23), mpeg()});
+  const size_t tagSize = 10 + kTitle23.size();
+  RatingWritePlan result;
+  // The whole tag and the 4 bytes after it are needed for id3lib; one less is not enough.
+  planRatingWrite(file.data(), tagSize + 4, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonId3libAddsFrame);
+  planRatingWrite(file.data(), tagSize + 3, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  planRatingWrite(file.data(), tagSize - 1, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  planRatingWrite(file.data(), 5, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  planRatingWrite(nullptr, 0, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  planRatingWrite(file.data(), 2, file.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  // Without a tag, four bytes decide.
+  const Bytes audio = mpeg();
+  planRatingWrite(audio.data(), 4, audio.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonId3libNewTag);
+  planRatingWrite(audio.data(), 3, audio.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
+  // An in-place change needs nothing after the tag.
+  const Bytes rated = join({tag(3, 0, frameV23("POPM", popm("x", 1))), mpeg()});
+  planRatingWrite(rated.data(), 10 + 10 + 3, rated.size(), 64, &result);
+  EXPECT_EQ(result.reason, kWriteReasonRatingByte);
+
+  for (int bad : {-1, 256, 1000, -1000}) {
+    planRatingWrite(rated.data(), rated.size(), rated.size(), bad, &result);
+    EXPECT_EQ(result.method, kRatingWriteNothing) << bad;
+    EXPECT_EQ(result.reason, kWriteReasonBadRating) << bad;
+  }
+  planRatingWrite(rated.data(), rated.size(), rated.size(), 64, nullptr);  // no crash
+}
+
+TEST(WriteGuard, HeadBytesWanted) {
+  const Bytes v23 = tag(3, 0, join({kTitle23, zeros(100)}));
+  const Bytes v24Footer = tagWithFooter(kTitle24);
+  const struct {
+    const char* name;
+    Bytes header;
+    uint64_t fileSize;
+    uint64_t wanted;
+  } cases[] = {
+      {"v23", Bytes(v23.begin(), v23.begin() + 10), 100000, v23.size() + 4},
+      {"v23 file ends with the tag", Bytes(v23.begin(), v23.begin() + 10), v23.size(), v23.size()},
+      {"v24 footer", Bytes(v24Footer.begin(), v24Footer.begin() + 10), 100000, v24Footer.size() + 4},
+      {"no tag", mpeg(), 100000, 16},
+      {"small file", {0xFF, 0xFB, 0x90}, 3, 3},
+      {"bad tag size", join({text("ID3"), {3, 0, 0, 0x80, 0, 0, 0}}), 100000, 16},
+      {"largest tag", join({text("ID3"), {3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}}), uint64_t{1} << 32,
+       10 + 0x0FFFFFFFull + 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ratingHeadBytesWanted(c.header.data(), c.header.size() < 10 ? c.header.size() : 10, c.fileSize),
+              c.wanted)
+        << c.name;
+  }
+  EXPECT_EQ(ratingHeadBytesWanted(nullptr, 0, 1000), 16u);
+}
+
+TEST(WriteGuard, ReadPlans) {
+  const Bytes audio = mpeg();
+  const struct {
+    const char* name;
+    Bytes file;
+    RatingReadMethod method;
+    unsigned rating;
+  } cases[] = {
+      {"no tag", audio, kRatingReadZero, 0},
+      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popm("x", 200))})), audio}),
+       kRatingReadFromTag, 200},
+      {"v24 second POPM ignored",
+       join({tag(4, 0, join({frameV24("POPM", popm("a", 1)), frameV24("POPM", popm("b", 255))})), audio}),
+       kRatingReadFromTag, 1},
+      {"v24 without POPM", join({tag(4, 0, join({kTitle24, zeros(10)})), audio}), kRatingReadZero, 0},
+      {"v24 unsynchronised POPM", join({tag(4, 0, frameV24("POPM", text("x\0\xFF\x00", 4), 0x0002)), audio}),
+       kRatingReadFromTag, 255},
+      {"v24 compressed POPM",
+       join({tag(4, 0, frameV24("POPM", join({syncsafe(3), zeros(6)}), 0x0009)), audio}), kRatingReadZero, 0},
+      {"v24 encrypted POPM", join({tag(4, 0, frameV24("POPM", join({{0x80}, popm("x", 9)}), 0x0004)), audio}),
+       kRatingReadZero, 0},
+      {"v24 larger than the file",
+       join({text("ID3"), {4, 0, 0}, syncsafe(100000), frameV24("POPM", popm("x", 9))}), kRatingReadZero, 0},
+      {"v23", join({tag(3, 0, frameV23("POPM", popm("x", 9))), audio}), kRatingReadWithId3lib, 0},
+      {"v22", join({tag(2, 0, frameV22("POP", popm("x", 9))), audio}), kRatingReadWithId3lib, 0},
+      {"v23 malformed", join({tag(3, 0, join({frameV23("POPM", popm("x", 9)), text("junk")})), audio}),
+       kRatingReadWithId3lib, 0},
+      {"v23 bomb", join({tag(3, 0, join({bombV23(), frameV23("POPM", popm("x", 9))})), audio}),
+       kRatingReadZero, 0},
+      {"v22 CDM",
+       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popm("x", 9))})),
+             audio}),
+       kRatingReadZero, 0},
+      {"v23 unknown frame",
+       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popm("x", 9))})), audio}),
+       kRatingReadWithId3lib, 0},
+      {"version 5", join({tag(5, 0, kTitle24), audio}), kRatingReadZero, 0},
+      {"size not syncsafe", join({text("ID3"), {3, 0, 0, 0, 0, 0x80, 0}, audio}), kRatingReadZero, 0},
+      {"header cut", text("ID3\x03\x00", 5), kRatingReadZero, 0},
+  };
+  for (const auto& c : cases) {
+    unsigned rating = 12345;
+    EXPECT_EQ(planRatingRead(c.file.data(), c.file.size(), c.file.size(), &rating), c.method) << c.name;
+    EXPECT_EQ(rating, c.rating) << c.name;
+  }
+  EXPECT_EQ(planRatingRead(nullptr, 0, 0, nullptr), kRatingReadZero);
+}
+
+// ---- What id3lib renders ---------------------------------------------------
+
+// The frame id3lib adds: our owner, the rating and a 4-byte counter of zeros.
+Bytes id3libPopm(unsigned char rating, size_t counter = 4) {
+  return frameV23("POPM", join({text("ID3Vimbrel"), {0x00, rating}, zeros(counter)}));
+}
+
+// A tag as id3lib renders it: ID3v2.3, the frames, padding.
+Bytes rendered(const Bytes& frames, size_t padding = 100) {
+  return tag(3, 0, join({frames, zeros(padding)}));
+}
+
+bool keeps(const Bytes& file, const Bytes& render, int rating = 64) {
+  return id3libRenderKeepsTag(file.data(), file.size(), file.size(), rating, render.data(), render.size());
+}
+
+TEST(Id3libRender, TheSameFramesThenOurPopm) {
+  const Bytes comment = frameV23("COMM", text("\x01"
+                                              "eng\xFF\xFE\x00\x00\xFF\xFE"
+                                              "c\x00\x00\x00",
+                                              14));
+  const Bytes commentWithoutBom = frameV23("COMM", text("\x01"
+                                                        "eng\x00\x00\xFF\xFE"
+                                                        "c\x00\x00\x00",
+                                                        12));
+  const Bytes length = frameV23("TLEN", text("\x00"
+                                             "1000",
+                                             5));
+  const Bytes lengthDiscarded = frameV23("TLEN",
+                                         text("\x00"
+                                              "1000",
+                                              5),
+                                         0x4000);
+  const Bytes other = frameV23("TPE1", kTitle);
+  const Bytes file = join({tag(3, 0, join({kTitle23, comment, length, other})), mpeg()});
+  const Bytes tagless = mpeg();
+  const struct {
+    const char* name;
+    const Bytes& file;
+    Bytes render;
+    int rating;
+    bool keeps;
+  } cases[] = {
+      {"as it was", file, rendered(join({kTitle23, comment, length, other, id3libPopm(64)})), 64, true},
+      {"no padding", file, rendered(join({kTitle23, comment, length, other, id3libPopm(64)}), 0), 64, true},
+      {"no counter", file, rendered(join({kTitle23, comment, length, other, id3libPopm(64, 0)})), 64, true},
+      {"empty string without BOM", file,
+       rendered(join({kTitle23, commentWithoutBom, length, other, id3libPopm(64)})), 64, true},
+      {"TLEN marked", file, rendered(join({kTitle23, comment, lengthDiscarded, other, id3libPopm(64)})), 64,
+       true},
+      {"tagless", tagless, rendered(id3libPopm(255)), 255, true},
+      {"other rating", file, rendered(join({kTitle23, comment, length, other, id3libPopm(65)})), 64, false},
+      {"counter not zero", file,
+       rendered(join({kTitle23, comment, length, other,
+                      frameV23("POPM", join({text("ID3Vimbrel"), {0x00, 64}, bigEndian(1, 4)}))})),
+       64, false},
+      {"other owner", file,
+       rendered(join(
+           {kTitle23, comment, length, other, frameV23("POPM", join({text("ID3Vimbrelx"), {0x00, 64}}))})),
+       64, false},
+      {"POPM flags", file,
+       rendered(join({kTitle23, comment, length, other,
+                      frameV23("POPM", join({text("ID3Vimbrel"), {0x00, 64}, zeros(4)}), 0x0020)})),
+       64, false},
+      {"frame dropped", file, rendered(join({kTitle23, comment, other, id3libPopm(64)})), 64, false},
+      {"frames swapped", file, rendered(join({comment, kTitle23, length, other, id3libPopm(64)})), 64, false},
+      {"frame added", file, rendered(join({kTitle23, comment, length, other, other, id3libPopm(64)})), 64,
+       false},
+      {"POPM first", file, rendered(join({id3libPopm(64), kTitle23, comment, length, other})), 64, false},
+      {"two POPM frames", file,
+       rendered(join({kTitle23, comment, length, other, id3libPopm(64), id3libPopm(64)})), 64, false},
+      {"no POPM", file, rendered(join({kTitle23, comment, length, other})), 64, false},
+      {"body changed", file,
+       rendered(join({frameV23("TIT2", text("\x00Sonh", 5)), comment, length, other, id3libPopm(64)})), 64,
+       false},
+      {"format flag added", file,
+       rendered(join({frameV23("TIT2", kTitle, 0x0020), comment, length, other, id3libPopm(64)})), 64, false},
+      {"BOM dropped from text", file,
+       rendered(join({kTitle23,
+                      frameV23("COMM", text("\x01"
+                                            "eng\x00\x00"
+                                            "c\x00\x00\x00",
+                                            10)),
+                      length, other, id3libPopm(64)})),
+       64, false},
+      {"empty string without BOM, text cut", file,
+       rendered(join({kTitle23,
+                      frameV23("COMM", text("\x01"
+                                            "eng\x00\x00\xFF\xFE"
+                                            "c\x00",
+                                            10)),
+                      length, other, id3libPopm(64)})),
+       64, false},
+      {"UTF-16 text changed",
+       join({tag(3, 0,
+                 frameV23("COMM", text("\x01"
+                                       "eng\x00\x00\xFF\xFE"
+                                       "c\x00\x00\x00",
+                                       12))),
+             mpeg()}),
+       rendered(join({frameV23("COMM", text("\x01"
+                                            "eng\x00\x00\xFF\xFE"
+                                            "d\x00\x00\x00",
+                                            12)),
+                      id3libPopm(64)})),
+       64, false},
+      {"UTF-16 text lost",
+       join({tag(3, 0,
+                 frameV23("COMM", text("\x01"
+                                       "eng\x00\x00\xFF\xFE"
+                                       "c\x00",
+                                       10))),
+             mpeg()}),
+       rendered(join({frameV23("COMM", text("\x01"
+                                            "eng\x00\x00\x00\x00",
+                                            8)),
+                      id3libPopm(64)})),
+       64, false},
+      {"Latin-1 text lost",
+       join({tag(3, 0,
+                 frameV23("COMM", text("\x00"
+                                       "eng\xFF\xFE\x00\x00",
+                                       8))),
+             mpeg()}),
+       rendered(join({frameV23("COMM", text("\x00"
+                                            "eng\x00\x00",
+                                            6)),
+                      id3libPopm(64)})),
+       64, false},
+      {"BOM dropped in a frame without text",
+       join({tag(3, 0, frameV23("PRIV", text("\x01\x00\xFF\xFE\x00\x00", 6))), mpeg()}),
+       rendered(join({frameV23("PRIV", text("\x01\x00\x00\x00", 4)), id3libPopm(64)})), 64, false},
+      {"BOM dropped in a Latin-1 frame",
+       join({tag(3, 0, frameV23("PRIV", text("o\x00\xFF\xFE\x00\x00", 6))), mpeg()}),
+       rendered(join({frameV23("PRIV", text("o\x00\x00\x00", 4)), id3libPopm(64)})), 64, false},
+      {"version 4", file, tag(4, 0, join({kTitle24, id3libPopm(64)})), 64, false},
+      {"unsynchronised", file, tag(3, 0x80, join({kTitle23, comment, length, other, id3libPopm(64)})), 64,
+       false},
+      {"experimental", file, tag(3, 0x20, join({kTitle23, comment, length, other, id3libPopm(64)})), 64,
+       false},
+      {"malformed", file,
+       join({tag(3, 0, join({kTitle23, comment, length, other, id3libPopm(64)})), text("x")}), 64,
+       true},  // bytes after the tag are not part of it
+      {"garbage padding", file,
+       tag(3, 0, join({kTitle23, comment, length, other, id3libPopm(64), zeros(3), text("x")})), 64, false},
+      {"tagless, a frame more", tagless, rendered(join({kTitle23, id3libPopm(64)})), 64, false},
+      {"empty", file, {}, 64, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(keeps(c.file, c.render, c.rating), c.keeps) << c.name;
+  }
+}
+
+TEST(Id3libRender, OnlyForFilesThatGoToId3lib) {
+  const Bytes render = rendered(join({kTitle23, id3libPopm(64)}));
+  // With room in the padding the frame goes there; id3lib is not asked.
+  EXPECT_FALSE(keeps(join({tag(3, 0, join({kTitle23, zeros(100)})), mpeg()}), render));
+  EXPECT_TRUE(keeps(join({tag(3, 0, kTitle23), mpeg()}), render));
+  EXPECT_FALSE(keeps(join({tag(3, 0, kTitle23), zeros(10), mpeg()}), render));
+  EXPECT_FALSE(keeps(join({tag(3, 0, kTitle23), mpeg()}), render, 300));
+  const Bytes file = join({tag(3, 0, kTitle23), mpeg()});
+  EXPECT_FALSE(id3libRenderKeepsTag(file.data(), file.size(), file.size(), 64, nullptr, 0));
+}
+
+// ---- The copy id3lib leaves ------------------------------------------------
+
+TEST(Id3libCopy, TheRenderedFramesThenTheOriginalAfterItsTag) {
+  const Bytes frames = join({kTitle23, id3libPopm(64)});
+  const Bytes render = rendered(frames, 2000);
+  const Bytes oldTag = tag(3, 0, kTitle23);
+  const Bytes audio = mpeg(3);
+  const uint64_t originalSize = oldTag.size() + audio.size();
+  const struct {
+    const char* name;
+    Bytes copy;
+    bool matches;
+    uint64_t copyTagSize;
+  } cases[] = {
+      {"complete", join({rendered(frames, 300), audio}), true, 10 + frames.size() + 300},
+      {"other padding", join({rendered(frames, 0), audio}), true, 10 + frames.size()},
+      {"cut short", join({rendered(frames, 300), Bytes(audio.begin(), audio.end() - 1)}), false, 0},
+      {"one byte more", join({rendered(frames, 300), audio, {0x00}}), false, 0},
+      {"empty", {}, false, 0},
+      {"old tag", join({oldTag, audio}), false, 0},
+      {"other frames", join({rendered(join({kTitle23, id3libPopm(65)}), 300), audio}), false, 0},
+      {"tag cut", Bytes(render.begin(), render.begin() + 100), false, 0},
+  };
+  for (const auto& c : cases) {
+    uint64_t copyTagSize = 99;
+    EXPECT_EQ(id3libCopyMatchesRender(c.copy.data(), c.copy.size(), c.copy.size(), render.data(),
+                                      render.size(), originalSize, oldTag.size(), &copyTagSize),
+              c.matches)
+        << c.name;
+    EXPECT_EQ(copyTagSize, c.copyTagSize) << c.name;
+  }
+  const Bytes copy = join({rendered(frames, 300), audio});
+  EXPECT_FALSE(id3libCopyMatchesRender(copy.data(), copy.size(), copy.size(), render.data(), render.size(),
+                                       10, 20, nullptr))
+      << "old tag larger than the file";
+  EXPECT_TRUE(id3libCopyMatchesRender(copy.data(), copy.size(), copy.size(), render.data(), render.size(),
+                                      originalSize, oldTag.size(), nullptr));
+}
+
+}  // namespace
