@@ -130,7 +130,7 @@ void benchmarkCase(const std::string& folder, const Case& c) {
   snprintf(readText, sizeof readText, "%.2f (%.2f-%.2f)", r.median, r.low, r.high);
   snprintf(writeText, sizeof writeText, "%.2f (%.2f-%.2f)", w.median, w.low, w.high);
   snprintf(limitText, sizeof limitText, "%s: %llu", c.limitIs, limit);
-  printf("| %-40s | %-24s | %-24s | %10llu | %-22s | %10.1f | %-10s |\n", c.what, readText, writeText, bytes,
+  printf("| %-40s | %-24s | %-24s | %10llu | %-22s | %10.3f | %-10s |\n", c.what, readText, writeText, bytes,
          limitText, limit ? static_cast<double>(bytes) / limit : 0.0, readBack ? "yes" : "NO");
   DeleteFileA(work.c_str());
 }
