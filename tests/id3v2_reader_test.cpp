@@ -3,70 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/tag_bytes.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes text(const char* s, size_t length) { return Bytes(s, s + length); }  // with NULs inside
-Bytes zeros(size_t count) { return Bytes(count, 0x00); }
-
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes bigEndian(uint32_t value, int width) {
-  Bytes out;
-  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
-    out.push_back(static_cast<unsigned char>(value >> shift));
-  }
-  return out;
-}
-
-Bytes syncsafe(uint32_t value) {
-  return {static_cast<unsigned char>((value >> 21) & 0x7F),
-          static_cast<unsigned char>((value >> 14) & 0x7F),
-          static_cast<unsigned char>((value >> 7) & 0x7F),
-          static_cast<unsigned char>(value & 0x7F)};
-}
-
-Bytes frameV22(const char* id, const Bytes& body) {
-  return join({text(id), bigEndian(static_cast<uint32_t>(body.size()), 3), body});
-}
-
-Bytes frameV23(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return join(
-      {text(id), bigEndian(static_cast<uint32_t>(body.size()), 4), bigEndian(flags, 2), body});
-}
-
-Bytes frameV24(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return join({text(id), syncsafe(static_cast<uint32_t>(body.size())), bigEndian(flags, 2), body});
-}
-
-// A tag whose header size covers exactly `content` (extended header, frames, padding).
-Bytes tag(unsigned char major, unsigned char flags, const Bytes& content) {
-  return join({text("ID3"),
-               {major, 0x00, flags},
-               syncsafe(static_cast<uint32_t>(content.size())),
-               content});
-}
-
-Bytes tagWithFooter(const Bytes& content) {
-  Bytes whole = tag(4, 0x10, content);
-  Bytes footer(whole.begin(), whole.begin() + 10);
-  std::memcpy(footer.data(), "3DI", 3);
-  return join({whole, footer});
-}
-
-Bytes popmBody(const std::string& owner, unsigned char rating, size_t counterBytes = 0) {
-  return join({text(owner), {0x00, rating}, Bytes(counterBytes, 0x01)});
-}
 
 const Bytes kTitle = text("\x00Song", 5);
 const std::string kOwner = "Windows Media Player 9 Series";
@@ -89,34 +32,29 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
   const Bytes title23 = frameV23("TIT2", kTitle);
   const Bytes title24 = frameV24("TIT2", kTitle);
   const Bytes v23Extended = join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(16, 4)});
-  const Bytes v23ExtendedCrc =
-      join({bigEndian(10, 4), {0x80, 0}, bigEndian(7, 4), bigEndian(0x12345678, 4)});
+  const Bytes v23ExtendedCrc = join({bigEndian(10, 4), {0x80, 0}, bigEndian(7, 4), bigEndian(0x12345678, 4)});
   const Bytes v24ExtendedCrc = join({syncsafe(12), {1, 0x20, 5, 0x0F, 1, 2, 3, 4}});
   const ShapeCase cases[] = {
       {"v22 no padding", tag(2, 0, frameV22("TT2", kTitle)), Id3v2Problem::None, 1, 0},
-      {"v22 padding", tag(2, 0, join({frameV22("TT2", kTitle), zeros(20)})), Id3v2Problem::None, 1,
-       20},
+      {"v22 padding", tag(2, 0, join({frameV22("TT2", kTitle), zeros(20)})), Id3v2Problem::None, 1, 20},
       {"v23 no padding", tag(3, 0, join({title23, title23})), Id3v2Problem::None, 2, 0},
       {"v23 padding", tag(3, 0, join({title23, zeros(100)})), Id3v2Problem::None, 1, 100},
       {"v24 padding", tag(4, 0, join({title24, zeros(1)})), Id3v2Problem::None, 1, 1},
       {"v24 only padding", tag(4, 0, zeros(64)), Id3v2Problem::None, 0, 64},
       {"v23 experimental", tag(3, 0x20, title23), Id3v2Problem::None, 1, 0},
-      {"v23 extended", tag(3, 0x40, join({v23Extended, title23, zeros(16)})), Id3v2Problem::None, 1,
-       16},
-      {"v23 extended crc", tag(3, 0x40, join({v23ExtendedCrc, title23, zeros(7)})),
-       Id3v2Problem::None, 1, 7},
+      {"v23 extended", tag(3, 0x40, join({v23Extended, title23, zeros(16)})), Id3v2Problem::None, 1, 16},
+      {"v23 extended crc", tag(3, 0x40, join({v23ExtendedCrc, title23, zeros(7)})), Id3v2Problem::None, 1, 7},
       {"v23 extended padding wrong", tag(3, 0x40, join({v23Extended, title23, zeros(15)})),
        Id3v2Problem::ExtendedHeaderPaddingMismatch, 1, 15},
       {"v23 extended size 12", tag(3, 0x40, join({bigEndian(12, 4), zeros(12), title23})),
        Id3v2Problem::ExtendedHeaderInvalid, 0, 0},
-      {"v23 extended crc flag size 6",
-       tag(3, 0x40, join({bigEndian(6, 4), {0x80, 0}, zeros(4), title23})),
+      {"v23 extended crc flag size 6", tag(3, 0x40, join({bigEndian(6, 4), {0x80, 0}, zeros(4), title23})),
        Id3v2Problem::ExtendedHeaderInvalid, 0, 0},
       {"v23 extended past tag", tag(3, 0x40, join({bigEndian(10, 4), {0x80, 0}, zeros(2)})),
        Id3v2Problem::ExtendedHeaderOverrunsTag, 0, 0},
       {"v24 extended crc", tag(4, 0x40, join({v24ExtendedCrc, title24})), Id3v2Problem::None, 1, 0},
-      {"v24 extended update", tag(4, 0x40, join({syncsafe(7), {1, 0x40, 0}, title24})),
-       Id3v2Problem::None, 1, 0},
+      {"v24 extended update", tag(4, 0x40, join({syncsafe(7), {1, 0x40, 0}, title24})), Id3v2Problem::None, 1,
+       0},
       {"v24 extended oversize", tag(4, 0x40, join({syncsafe(10), {1, 0x00}, zeros(4), title24})),
        Id3v2Problem::ExtendedHeaderInvalid, 0, 0},
       {"v24 extended past tag", tag(4, 0x40, join({syncsafe(300), {1, 0x00}, title24})),
@@ -129,14 +67,13 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
       {"v24 footer", tagWithFooter(title24), Id3v2Problem::None, 1, 0},
       {"v24 footer flag, zeros for footer", join({tag(4, 0x10, title24), zeros(10)}),
        Id3v2Problem::FooterMismatch, 1, 0},
-      {"v22 unknown flag", tag(2, 0x20, frameV22("TT2", kTitle)), Id3v2Problem::UnknownHeaderFlags,
-       0, 0},
+      {"v22 unknown flag", tag(2, 0x20, frameV22("TT2", kTitle)), Id3v2Problem::UnknownHeaderFlags, 0, 0},
       {"v22 compressed", tag(2, 0x40, frameV22("TT2", kTitle)), Id3v2Problem::CompressedTag, 0, 0},
       {"v23 footer flag", tag(3, 0x10, title23), Id3v2Problem::UnknownHeaderFlags, 0, 0},
       {"v24 unknown flag", tag(4, 0x08, title24), Id3v2Problem::UnknownHeaderFlags, 0, 0},
       {"version 5", tag(5, 0, title24), Id3v2Problem::UnsupportedVersion, 0, 0},
-      {"revision FF", join({text("ID3"), {3, 0xFF, 0}, syncsafe(16), title23}),
-       Id3v2Problem::BadRevision, 0, 0},
+      {"revision FF", join({text("ID3"), {3, 0xFF, 0}, syncsafe(16), title23}), Id3v2Problem::BadRevision, 0,
+       0},
       {"size not syncsafe", join({text("ID3"), {3, 0, 0, 0, 0, 0x80, 16}, title23}),
        Id3v2Problem::SizeNotSyncsafe, 0, 0},
       // The frame claims 30 bytes, the tag holds 10 of them; the audio after it is no excuse.
@@ -149,18 +86,16 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
       {"frame header cut", tag(3, 0, join({title23, text("TIT2"), {0, 0}})),
        Id3v2Problem::FrameHeaderTruncated, 1, 0},
       {"lower case id", tag(3, 0, frameV23("tit2", kTitle)), Id3v2Problem::InvalidFrameId, 0, 0},
-      {"zero size frame", tag(3, 0, join({frameV23("TIT2", {}), title23})),
-       Id3v2Problem::EmptyFrame, 2, 0},
+      {"zero size frame", tag(3, 0, join({frameV23("TIT2", {}), title23})), Id3v2Problem::EmptyFrame, 2, 0},
       {"v24 size not syncsafe", tag(4, 0, join({text("TIT2"), {0, 0, 0, 0x85, 0, 0}, zeros(0x85)})),
        Id3v2Problem::FrameSizeNotSyncsafe, 0, 0},
-      {"v23 unknown frame flag", tag(3, 0, frameV23("TIT2", kTitle, 0x0010)),
-       Id3v2Problem::UnknownFrameFlags, 1, 0},
-      {"v24 unknown frame flag", tag(4, 0, frameV24("TIT2", kTitle, 0x8000)),
-       Id3v2Problem::UnknownFrameFlags, 1, 0},
+      {"v23 unknown frame flag", tag(3, 0, frameV23("TIT2", kTitle, 0x0010)), Id3v2Problem::UnknownFrameFlags,
+       1, 0},
+      {"v24 unknown frame flag", tag(4, 0, frameV24("TIT2", kTitle, 0x8000)), Id3v2Problem::UnknownFrameFlags,
+       1, 0},
       {"v24 compressed without length", tag(4, 0, frameV24("TIT2", kTitle, 0x0008)),
        Id3v2Problem::CompressedFrameWithoutDataLength, 1, 0},
-      {"v24 length not syncsafe",
-       tag(4, 0, frameV24("TIT2", join({{0, 0, 0x80, 0}, kTitle}), 0x0001)),
+      {"v24 length not syncsafe", tag(4, 0, frameV24("TIT2", join({{0, 0, 0x80, 0}, kTitle}), 0x0001)),
        Id3v2Problem::DataLengthNotSyncsafe, 1, 0},
       {"v23 compressed too short", tag(3, 0, frameV23("TIT2", {0, 0, 1}, 0x0080)),
        Id3v2Problem::FrameTooShortForFlags, 1, 0},
@@ -267,35 +202,30 @@ TEST(Id3v2Reader, PopmFramesAcrossVersionsAndFlags) {
   const Bytes title23 = frameV23("TIT2", kTitle);  // 15 bytes
   const size_t ownerEnd = 20 + kOwner.size() + 1;  // rating offset of a POPM right after the header
   const PopmCase cases[] = {
-      {"v23 first", tag(3, 0, join({frameV23("POPM", popmBody(kOwner, 196)), zeros(10)})), true, 10,
-       true, 196, ownerEnd, 0},
-      {"v23 second with counter",
-       tag(3, 0, join({title23, frameV23("POPM", popmBody(kOwner, 64, 4))})), true, 25, true, 64,
-       ownerEnd + 15, 4},
+      {"v23 first", tag(3, 0, join({frameV23("POPM", popmBody(kOwner, 196)), zeros(10)})), true, 10, true,
+       196, ownerEnd, 0},
+      {"v23 second with counter", tag(3, 0, join({title23, frameV23("POPM", popmBody(kOwner, 64, 4))})), true,
+       25, true, 64, ownerEnd + 15, 4},
       {"v23 absent", tag(3, 0, title23), false, 0, false, 0, 0, 0},
       {"v23 two, first reported",
-       tag(3, 0,
-           join({frameV23("POPM", popmBody("a@b", 1)), frameV23("POPM", popmBody(kOwner, 255))})),
-       true, 10, true, 1, 24, 0},
-      {"v23 empty owner", tag(3, 0, frameV23("POPM", popmBody("", 128))), true, 10, true, 128, 21,
-       0},
-      {"v22 POP", tag(2, 0, join({frameV22("TT2", kTitle), frameV22("POP", popmBody("x", 50, 1))})),
-       true, 21, true, 50, 29, 1},
-      {"v24 plain", tag(4, 0, frameV24("POPM", popmBody(kOwner, 255))), true, 10, true, 255,
-       ownerEnd, 0},
+       tag(3, 0, join({frameV23("POPM", popmBody("a@b", 1)), frameV23("POPM", popmBody(kOwner, 255))})), true,
+       10, true, 1, 24, 0},
+      {"v23 empty owner", tag(3, 0, frameV23("POPM", popmBody("", 128))), true, 10, true, 128, 21, 0},
+      {"v22 POP", tag(2, 0, join({frameV22("TT2", kTitle), frameV22("POP", popmBody("x", 50, 1))})), true, 21,
+       true, 50, 29, 1},
+      {"v24 plain", tag(4, 0, frameV24("POPM", popmBody(kOwner, 255))), true, 10, true, 255, ownerEnd, 0},
       {"v24 grouped with length",
-       tag(4, 0, frameV24("POPM", join({{7}, syncsafe(5), popmBody("abc", 9)}), 0x0041)), true, 10,
-       true, 9, 29, 0},
-      {"v23 grouped", tag(3, 0, frameV23("POPM", join({{7}, popmBody("abc", 9)}), 0x0020)), true,
-       10, true, 9, 25, 0},
-      {"v24 frame unsynchronised", tag(4, 0, frameV24("POPM", text("a\0\xFF\x00", 4), 0x0002)),
-       true, 10, true, 0xFF, 0, 0},
-      {"v24 tag unsynchronised", tag(4, 0x80, frameV24("POPM", popmBody("a", 3))), true, 10, true,
-       3, 0, 0},
-      {"v24 compressed", tag(4, 0, frameV24("POPM", join({syncsafe(30), zeros(12)}), 0x0009)), true,
-       10, false, 0, 0, 0},
-      {"v23 encrypted", tag(3, 0, frameV23("POPM", join({{0x80}, zeros(12)}), 0x0040)), true, 10,
+       tag(4, 0, frameV24("POPM", join({{7}, syncsafe(5), popmBody("abc", 9)}), 0x0041)), true, 10, true, 9,
+       29, 0},
+      {"v23 grouped", tag(3, 0, frameV23("POPM", join({{7}, popmBody("abc", 9)}), 0x0020)), true, 10, true, 9,
+       25, 0},
+      {"v24 frame unsynchronised", tag(4, 0, frameV24("POPM", text("a\0\xFF\x00", 4), 0x0002)), true, 10,
+       true, 0xFF, 0, 0},
+      {"v24 tag unsynchronised", tag(4, 0x80, frameV24("POPM", popmBody("a", 3))), true, 10, true, 3, 0, 0},
+      {"v24 compressed", tag(4, 0, frameV24("POPM", join({syncsafe(30), zeros(12)}), 0x0009)), true, 10,
        false, 0, 0, 0},
+      {"v23 encrypted", tag(3, 0, frameV23("POPM", join({{0x80}, zeros(12)}), 0x0040)), true, 10, false, 0, 0,
+       0},
       // Unsynchronised ID3v2.3: FF 00 in the stream is a lone FF, sizes count decoded bytes.
       {"v23 tag unsynchronised",
        tag(3, 0x80,
@@ -306,8 +236,7 @@ TEST(Id3v2Reader, PopmFramesAcrossVersionsAndFlags) {
                  zeros(3)})),
        true, 10, true, 0xFF, 0, 1},
       {"v23 no NUL", tag(3, 0, frameV23("POPM", text("owner"))), true, 10, false, 0, 0, 0},
-      {"v23 NUL but no rating", tag(3, 0, frameV23("POPM", text("owner\0", 6))), true, 10, false, 0,
-       0, 0},
+      {"v23 NUL but no rating", tag(3, 0, frameV23("POPM", text("owner\0", 6))), true, 10, false, 0, 0, 0},
   };
   for (const PopmCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -318,8 +247,7 @@ TEST(Id3v2Reader, PopmFramesAcrossVersionsAndFlags) {
     EXPECT_EQ(c.rating, layout.popmRating);
     EXPECT_EQ(c.ratingOffset, layout.popmRatingOffset);
     EXPECT_EQ(c.counterSize, layout.popmCounterSize);
-    const bool broken =
-        c.found && !c.ratingKnown && !layout.popmCompressed && !layout.popmEncrypted;
+    const bool broken = c.found && !c.ratingKnown && !layout.popmCompressed && !layout.popmEncrypted;
     EXPECT_EQ(broken, layout.popmBroken);
     EXPECT_EQ(broken ? Id3v2Problem::PopmBroken : Id3v2Problem::None, layout.problem);
     if (c.ratingOffset != 0) {
@@ -334,8 +262,7 @@ TEST(Id3v2Reader, PopmFramesAcrossVersionsAndFlags) {
 }
 
 TEST(Id3v2Reader, PopmFlagsDecoded) {
-  Id3v2Layout layout =
-      parse(tag(4, 0, frameV24("POPM", join({{7}, {0x80}, syncsafe(5), zeros(5)}), 0x4047)));
+  Id3v2Layout layout = parse(tag(4, 0, frameV24("POPM", join({{7}, {0x80}, syncsafe(5), zeros(5)}), 0x4047)));
   EXPECT_TRUE(layout.popmGrouped);
   EXPECT_TRUE(layout.popmEncrypted);
   EXPECT_TRUE(layout.popmUnsynchronised);
@@ -346,8 +273,7 @@ TEST(Id3v2Reader, PopmFlagsDecoded) {
   EXPECT_EQ(11u, layout.popmBodySize);
 
   // A broken POPM after a good one still spoils the tag.
-  layout =
-      parse(tag(3, 0, join({frameV23("POPM", popmBody("a", 1)), frameV23("POPM", text("zz"))})));
+  layout = parse(tag(3, 0, join({frameV23("POPM", popmBody("a", 1)), frameV23("POPM", text("zz"))})));
   EXPECT_EQ(Id3v2Problem::PopmBroken, layout.problem);
   EXPECT_EQ(23u, layout.problemOffset);
   EXPECT_FALSE(layout.popmBroken);
@@ -361,8 +287,8 @@ struct HazardCase {
 
 TEST(Id3v2Reader, WhatId3libWouldMisrender) {
   const HazardCase cases[] = {
-      {"v23 standard frames",
-       tag(3, 0, join({frameV23("TIT2", kTitle), frameV23("POPM", popmBody("a", 1))})), 0},
+      {"v23 standard frames", tag(3, 0, join({frameV23("TIT2", kTitle), frameV23("POPM", popmBody("a", 1))})),
+       0},
       {"v22 standard frames", tag(2, 0, frameV22("TT2", kTitle)), 0},
       {"v23 unknown id", tag(3, 0, frameV23("XYZW", kTitle)), kId3libHazardUnknownFrameId},
       {"v23 id of v24", tag(3, 0, frameV23("TDRC", kTitle)), kId3libHazardUnknownFrameId},
@@ -378,18 +304,14 @@ TEST(Id3v2Reader, WhatId3libWouldMisrender) {
        kId3libHazardEmptyEncryptedOrGroupedFrame},
       {"v23 encrypted with data", tag(3, 0, frameV23("TIT2", {0x80, 1}, 0x0040)), 0},
       {"v23 compressed 16 MiB + 1",
-       tag(3, 0,
-           frameV23("TIT2", join({bigEndian(16 * 1024 * 1024 + 1, 4), zeros(300000)}), 0x0080)),
+       tag(3, 0, frameV23("TIT2", join({bigEndian(16 * 1024 * 1024 + 1, 4), zeros(300000)}), 0x0080)),
        kId3libHazardDecompressionBomb},
-      {"v23 compressed 65x",
-       tag(3, 0, frameV23("TIT2", join({bigEndian(650, 4), zeros(10)}), 0x0080)),
+      {"v23 compressed 65x", tag(3, 0, frameV23("TIT2", join({bigEndian(650, 4), zeros(10)}), 0x0080)),
        kId3libHazardDecompressionBomb},
-      {"v23 compressed 64x",
-       tag(3, 0, frameV23("TIT2", join({bigEndian(640, 4), zeros(10)}), 0x0080)), 0},
+      {"v23 compressed 64x", tag(3, 0, frameV23("TIT2", join({bigEndian(640, 4), zeros(10)}), 0x0080)), 0},
       {"v24 compressed 65x", tag(4, 0, frameV24("TIT2", join({syncsafe(650), zeros(10)}), 0x0009)),
        kId3libHazardDecompressionBomb},
-      {"v24 compressed 64x", tag(4, 0, frameV24("TIT2", join({syncsafe(640), zeros(10)}), 0x0009)),
-       0},
+      {"v24 compressed 64x", tag(4, 0, frameV24("TIT2", join({syncsafe(640), zeros(10)}), 0x0009)), 0},
       // The group byte comes before the data-length indicator.
       {"v24 grouped compressed 65x",
        tag(4, 0, frameV24("TIT2", join({{1}, syncsafe(650), zeros(10)}), 0x0049)),
@@ -410,11 +332,10 @@ TEST(Id3v2Reader, WhatId3libWouldMisrender) {
 TEST(Id3v2Reader, BuiltPopmFramesRoundTrip) {
   for (unsigned rating : {0u, 1u, 128u, 255u}) {
     unsigned char frame[64];
-    const size_t written = buildPopmFrameV24(frame, sizeof frame, "me@example.org",
-                                             static_cast<unsigned char>(rating));
+    const size_t written =
+        buildPopmFrameV24(frame, sizeof frame, "me@example.org", static_cast<unsigned char>(rating));
     ASSERT_EQ(10u + 14 + 2, written);
-    const Bytes bytes =
-        tag(4, 0, join({frameV24("TIT2", kTitle), Bytes(frame, frame + written), zeros(7)}));
+    const Bytes bytes = tag(4, 0, join({frameV24("TIT2", kTitle), Bytes(frame, frame + written), zeros(7)}));
     const Id3v2Layout layout = parse(bytes);
     ASSERT_TRUE(layout.wellFormed) << id3v2ProblemName(layout.problem);
     EXPECT_EQ(0u, layout.id3libHazards);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/tag_bytes.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,57 +13,6 @@
 #include "rating/id3v2_reader.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes text(const char* s, size_t length) { return Bytes(s, s + length); }  // with NULs inside
-Bytes zeros(size_t count) { return Bytes(count, 0x00); }
-
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes bigEndian(uint32_t value, int width) {
-  Bytes out;
-  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-    out.push_back(static_cast<unsigned char>(value >> shift));
-  return out;
-}
-
-Bytes syncsafe(uint32_t value) {
-  return {static_cast<unsigned char>((value >> 21) & 0x7F), static_cast<unsigned char>((value >> 14) & 0x7F),
-          static_cast<unsigned char>((value >> 7) & 0x7F), static_cast<unsigned char>(value & 0x7F)};
-}
-
-Bytes frameV22(const char* id, const Bytes& body) {
-  return join({text(id), bigEndian(static_cast<uint32_t>(body.size()), 3), body});
-}
-
-Bytes frameV23(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return join({text(id), bigEndian(static_cast<uint32_t>(body.size()), 4), bigEndian(flags, 2), body});
-}
-
-Bytes frameV24(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return join({text(id), syncsafe(static_cast<uint32_t>(body.size())), bigEndian(flags, 2), body});
-}
-
-Bytes tag(unsigned char major, unsigned char flags, const Bytes& content) {
-  return join({text("ID3"), {major, 0x00, flags}, syncsafe(static_cast<uint32_t>(content.size())), content});
-}
-
-Bytes tagWithFooter(const Bytes& content) {
-  Bytes whole = tag(4, 0x10, content);
-  Bytes footer(whole.begin(), whole.begin() + 10);
-  std::memcpy(footer.data(), "3DI", 3);
-  return join({whole, footer});
-}
-
-Bytes popm(const std::string& owner, unsigned char rating, size_t counterBytes = 0) {
-  return join({text(owner), {0x00, rating}, Bytes(counterBytes, 0x01)});
-}
 
 // MPEG-1 Layer III, 128 kbit/s, 44.1 kHz.
 Bytes mpeg(size_t frames = 2) {
@@ -73,7 +24,7 @@ Bytes mpeg(size_t frames = 2) {
 const Bytes kTitle = text("\x00Song", 5);
 const Bytes kTitle23 = frameV23("TIT2", kTitle);
 const Bytes kTitle24 = frameV24("TIT2", kTitle);
-const Bytes kOwnFrame23 = frameV23("POPM", popm("ID3Vimbrel", 64));
+const Bytes kOwnFrame23 = frameV23("POPM", popmBody("ID3Vimbrel", 64));
 
 // A compressed frame declaring ~4 GB once inflated.
 Bytes bombV23() { return frameV23("TIT2", join({bigEndian(0xFFFFFFF0u, 4), Bytes(12, 0x78)}), 0x0080); }
@@ -125,46 +76,48 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
       {"short frame ID", join({tag(3, 0, join({frameV23("TT2 ", kTitle), zeros(40)})), audio}),
        kWriteReasonMalformedTag},
       // A POPM frame is there.
-      {"v22 POP", join({tag(2, 0, frameV22("POP", popm("x", 1))), audio}), kWriteReasonRatingByte},
-      {"v23 POPM", join({tag(3, 0, join({kTitle23, frameV23("POPM", popm("x", 1, 4))})), audio}),
+      {"v22 POP", join({tag(2, 0, frameV22("POP", popmBody("x", 1))), audio}), kWriteReasonRatingByte},
+      {"v23 POPM", join({tag(3, 0, join({kTitle23, frameV23("POPM", popmBody("x", 1, 4))})), audio}),
        kWriteReasonRatingByte},
-      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popm("x", 1))})), audio}),
+      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonRatingByte},
-      {"v24 footer", join({tagWithFooter(frameV24("POPM", popm("x", 1))), audio}), kWriteReasonRatingByte},
-      {"v23 POPM holding it already", join({tag(3, 0, frameV23("POPM", popm("x", 64))), audio}),
+      {"v24 footer", join({tagWithFooter(frameV24("POPM", popmBody("x", 1))), audio}),
+       kWriteReasonRatingByte},
+      {"v23 POPM holding it already", join({tag(3, 0, frameV23("POPM", popmBody("x", 64))), audio}),
        kWriteReasonAlreadyStored},
       {"v23 compressed POPM",
        join({tag(3, 0, frameV23("POPM", join({bigEndian(8, 4), zeros(6)}), 0x0080)), audio}),
        kWriteReasonPopmNotAddressable},
-      {"v23 encrypted POPM", join({tag(3, 0, frameV23("POPM", join({{0x80}, popm("x", 1)}), 0x0040)), audio}),
+      {"v23 encrypted POPM",
+       join({tag(3, 0, frameV23("POPM", join({{0x80}, popmBody("x", 1)}), 0x0040)), audio}),
        kWriteReasonPopmNotAddressable},
-      {"v23 unsynchronised", join({tag(3, 0x80, frameV23("POPM", popm("x", 1))), audio}),
+      {"v23 unsynchronised", join({tag(3, 0x80, frameV23("POPM", popmBody("x", 1))), audio}),
        kWriteReasonPopmNotAddressable},
-      {"v24 unsynchronised frame", join({tag(4, 0, frameV24("POPM", popm("x", 1), 0x0002)), audio}),
+      {"v24 unsynchronised frame", join({tag(4, 0, frameV24("POPM", popmBody("x", 1), 0x0002)), audio}),
        kWriteReasonPopmNotAddressable},
-      {"v24 unsynchronised tag", join({tag(4, 0x80, frameV24("POPM", popm("x", 1))), audio}),
+      {"v24 unsynchronised tag", join({tag(4, 0x80, frameV24("POPM", popmBody("x", 1))), audio}),
        kWriteReasonPopmNotAddressable},
-      {"v23 CRC", join({tag(3, 0x40, join({v23ExtendedCrc, frameV23("POPM", popm("x", 1))})), audio}),
+      {"v23 CRC", join({tag(3, 0x40, join({v23ExtendedCrc, frameV23("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonExtendedHeaderCrc},
-      {"v24 CRC", join({tag(4, 0x40, join({v24ExtendedCrc, frameV24("POPM", popm("x", 1))})), audio}),
+      {"v24 CRC", join({tag(4, 0x40, join({v24ExtendedCrc, frameV24("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonExtendedHeaderCrc},
       {"v23 extended header",
-       join({tag(3, 0x40, join({v23Extended, frameV23("POPM", popm("x", 1))})), audio}),
+       join({tag(3, 0x40, join({v23Extended, frameV23("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonRatingByte},
-      {"v23 bomb and POPM", join({tag(3, 0, join({bombV23(), frameV23("POPM", popm("x", 1))})), audio}),
+      {"v23 bomb and POPM", join({tag(3, 0, join({bombV23(), frameV23("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonId3libHazard},
       {"v24 bomb and POPM",
        join({tag(4, 0,
                  join({frameV24("TIT2", join({syncsafe(0x0FFFFFFF), zeros(8)}), 0x0009),
-                       frameV24("POPM", popm("x", 1))})),
+                       frameV24("POPM", popmBody("x", 1))})),
              audio}),
        kWriteReasonRatingByte},
       {"v22 CDM and POP",
-       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popm("x", 1))})),
+       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popmBody("x", 1))})),
              audio}),
        kWriteReasonId3libHazard},
       {"v23 unknown frame and POPM",
-       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popm("x", 1))})), audio}),
+       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popmBody("x", 1))})), audio}),
        kWriteReasonRatingByte},
       // No POPM frame: into the padding.
       {"v24 padding", join({tag(4, 0, join({kTitle24, zeros(22)})), audio}), kWriteReasonFrameInPadding},
@@ -238,10 +191,10 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
 }
 
 TEST(WriteGuard, RatingByteIsTheOneByteOfTheFirstPopm) {
-  const Bytes file = join(
-      {tag(3, 0,
-           join({kTitle23, frameV23("POPM", popm("first", 200, 4)), frameV23("POPM", popm("second", 30))})),
-       mpeg()});
+  const Bytes file = join({tag(3, 0,
+                               join({kTitle23, frameV23("POPM", popmBody("first", 200, 4)),
+                                     frameV23("POPM", popmBody("second", 30))})),
+                           mpeg()});
   const unsigned char ratings[] = {0, 1, 64, 128, 160, 255};
   for (unsigned char rating : ratings) {
     const RatingWritePlan result = plan(file, rating);
@@ -327,7 +280,7 @@ TEST(WriteGuard, NothingWithoutTheBytesItNeeds) {
   planRatingWrite(audio.data(), 3, audio.size(), 64, &result);
   EXPECT_EQ(result.reason, kWriteReasonHeadNotRead);
   // An in-place change needs nothing after the tag.
-  const Bytes rated = join({tag(3, 0, frameV23("POPM", popm("x", 1))), mpeg()});
+  const Bytes rated = join({tag(3, 0, frameV23("POPM", popmBody("x", 1))), mpeg()});
   planRatingWrite(rated.data(), 10 + 10 + 3, rated.size(), 64, &result);
   EXPECT_EQ(result.reason, kWriteReasonRatingByte);
 
@@ -374,32 +327,35 @@ TEST(WriteGuard, ReadPlans) {
     unsigned rating;
   } cases[] = {
       {"no tag", audio, kRatingReadZero, 0},
-      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popm("x", 200))})), audio}),
+      {"v24 POPM", join({tag(4, 0, join({kTitle24, frameV24("POPM", popmBody("x", 200))})), audio}),
        kRatingReadFromTag, 200},
       {"v24 second POPM ignored",
-       join({tag(4, 0, join({frameV24("POPM", popm("a", 1)), frameV24("POPM", popm("b", 255))})), audio}),
+       join({tag(4, 0, join({frameV24("POPM", popmBody("a", 1)), frameV24("POPM", popmBody("b", 255))})),
+             audio}),
        kRatingReadFromTag, 1},
       {"v24 without POPM", join({tag(4, 0, join({kTitle24, zeros(10)})), audio}), kRatingReadZero, 0},
       {"v24 unsynchronised POPM", join({tag(4, 0, frameV24("POPM", text("x\0\xFF\x00", 4), 0x0002)), audio}),
        kRatingReadFromTag, 255},
       {"v24 compressed POPM",
        join({tag(4, 0, frameV24("POPM", join({syncsafe(3), zeros(6)}), 0x0009)), audio}), kRatingReadZero, 0},
-      {"v24 encrypted POPM", join({tag(4, 0, frameV24("POPM", join({{0x80}, popm("x", 9)}), 0x0004)), audio}),
-       kRatingReadZero, 0},
+      {"v24 encrypted POPM",
+       join({tag(4, 0, frameV24("POPM", join({{0x80}, popmBody("x", 9)}), 0x0004)), audio}), kRatingReadZero,
+       0},
       {"v24 larger than the file",
-       join({text("ID3"), {4, 0, 0}, syncsafe(100000), frameV24("POPM", popm("x", 9))}), kRatingReadZero, 0},
-      {"v23", join({tag(3, 0, frameV23("POPM", popm("x", 9))), audio}), kRatingReadWithId3lib, 0},
-      {"v22", join({tag(2, 0, frameV22("POP", popm("x", 9))), audio}), kRatingReadWithId3lib, 0},
-      {"v23 malformed", join({tag(3, 0, join({frameV23("POPM", popm("x", 9)), text("junk")})), audio}),
+       join({text("ID3"), {4, 0, 0}, syncsafe(100000), frameV24("POPM", popmBody("x", 9))}), kRatingReadZero,
+       0},
+      {"v23", join({tag(3, 0, frameV23("POPM", popmBody("x", 9))), audio}), kRatingReadWithId3lib, 0},
+      {"v22", join({tag(2, 0, frameV22("POP", popmBody("x", 9))), audio}), kRatingReadWithId3lib, 0},
+      {"v23 malformed", join({tag(3, 0, join({frameV23("POPM", popmBody("x", 9)), text("junk")})), audio}),
        kRatingReadWithId3lib, 0},
-      {"v23 bomb", join({tag(3, 0, join({bombV23(), frameV23("POPM", popm("x", 9))})), audio}),
+      {"v23 bomb", join({tag(3, 0, join({bombV23(), frameV23("POPM", popmBody("x", 9))})), audio}),
        kRatingReadZero, 0},
       {"v22 CDM",
-       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popm("x", 9))})),
+       join({tag(2, 0, join({frameV22("CDM", text("z\0\0\0\x10xx", 7)), frameV22("POP", popmBody("x", 9))})),
              audio}),
        kRatingReadZero, 0},
       {"v23 unknown frame",
-       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popm("x", 9))})), audio}),
+       join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popmBody("x", 9))})), audio}),
        kRatingReadWithId3lib, 0},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kRatingReadZero, 0},
       {"size not syncsafe", join({text("ID3"), {3, 0, 0, 0, 0, 0x80, 0}, audio}), kRatingReadZero, 0},
