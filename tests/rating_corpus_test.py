@@ -28,31 +28,17 @@ except ImportError:
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures"))
 import make_corpus as mc  # noqa: E402
 import make_fixtures as fx  # noqa: E402
+import rating_tool_run as rt  # noqa: E402
+from rating_tool_run import winpath  # noqa: E402
 
-BUILD_DIR = None
-SCRATCH = None
 SCALE = [0, 1, 64, 128, 160, 255]
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def tool(*args):
-    """Runs rating_tool.exe under Wine; returns its output, failing on a crash."""
-    exe = os.path.join(BUILD_DIR, "tests", "rating_tool.exe")
-    result = subprocess.run(["wine", exe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                            capture_output=True, text=True, timeout=300)
-    if result.returncode != 0:
-        raise AssertionError("rating_tool %s exited %d: %s" % (args[:2], result.returncode, result.stderr))
-    return result.stdout
 
 
 def check(stars, paths, held=False):
     """rating_tool check (or check-held): {path: {key: value}} for each file."""
     reports = {}
     command = "check-held" if held else "check"
-    for block in tool(command, stars, *[winpath(p) for p in paths]).strip().split("\n\n"):
+    for block in rt.tool(command, stars, *[winpath(p) for p in paths]).strip().split("\n\n"):
         fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
         reports[fields["file"]] = fields
     return reports
@@ -91,7 +77,7 @@ def fill(folder):
 
 class Corpus(unittest.TestCase):
     def setUp(self):
-        self.dir = os.path.join(SCRATCH, "rating_corpus", self._testMethodName)
+        self.dir = os.path.join(rt.SCRATCH, "rating_corpus", self._testMethodName)
         shutil.rmtree(self.dir, ignore_errors=True)
         os.makedirs(self.dir)
 
@@ -189,8 +175,8 @@ class Corpus(unittest.TestCase):
         tags.save(path)
         self.assertEqual(ID3(path).version[:2], (2, 4))
         before = read_bytes(path)
-        self.assertEqual(tool("read", winpath(path)).strip(), "5")
-        tool("write", winpath(path), 2)
+        self.assertEqual(rt.tool("read", winpath(path)).strip(), "5")
+        rt.tool("write", winpath(path), 2)
         after = read_bytes(path)
         self.assertEqual(len(after), len(before))
         differing = [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
@@ -198,7 +184,7 @@ class Corpus(unittest.TestCase):
         self.assertEqual((before[differing[0]], after[differing[0]]), (200, 64))
         (popm,) = ID3(path).getall("POPM")
         self.assertEqual((popm.email, popm.rating, popm.count), ("Windows Media Player 9 Series", 64, 12))
-        self.assertEqual(tool("read", winpath(path)).strip(), "2")
+        self.assertEqual(rt.tool("read", winpath(path)).strip(), "2")
 
     def test_full_disk(self):
         mount_point = os.path.join(self.dir, "full")
@@ -250,29 +236,15 @@ class Corpus(unittest.TestCase):
         with open(song + ".XXXXXX", "wb") as f:
             f.write(leftover_bytes)
         fill(folder)
-        tool("recover", winpath(song))
+        rt.tool("recover", winpath(song))
         self.assertEqual(read_bytes(song), song_bytes, "the file was cut by a copy that did not fit")
         self.assertEqual(read_bytes(song + ".XXXXXX"), leftover_bytes)
         # With room, the same copy is made.
         os.remove(os.path.join(folder, "filler"))
-        tool("recover", winpath(song))
+        rt.tool("recover", winpath(song))
         self.assertEqual(read_bytes(song), leftover_bytes)
         self.assertFalse(os.path.exists(song + ".XXXXXX"))
 
 
-def main():
-    global BUILD_DIR, SCRATCH
-    if len(sys.argv) < 2:
-        print("usage: rating_corpus_test.py BUILD_DIR", file=sys.stderr)
-        return 2
-    BUILD_DIR = os.path.abspath(sys.argv[1])
-    SCRATCH = os.environ.get("VIMBREL_SCRATCH") or os.path.join(BUILD_DIR, "test-scratch")
-    if not os.path.exists(os.path.join(BUILD_DIR, "tests", "rating_tool.exe")):
-        print("rating_tool.exe not built in %s/tests" % BUILD_DIR, file=sys.stderr)
-        return 1
-    result = unittest.main(argv=sys.argv[:1], exit=False, verbosity=2).result
-    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(rt.main(os.path.basename(__file__)))

@@ -9,7 +9,6 @@ VIMBREL_SCRATCH for its files.
 """
 import os
 import shutil
-import subprocess
 import sys
 import unittest
 
@@ -24,23 +23,12 @@ except ImportError:
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures"))
 import make_fixtures as fx  # noqa: E402
-
-BUILD_DIR = None
-SCRATCH = None
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+import rating_tool_run as rt  # noqa: E402
+from rating_tool_run import winpath  # noqa: E402
 
 
 def tool(*args):
-    """Runs rating_tool.exe under Wine; returns its output, failing on a crash."""
-    exe = os.path.join(BUILD_DIR, "tests", "rating_tool.exe")
-    result = subprocess.run(["wine", exe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                            capture_output=True, text=True, timeout=120)
-    if result.returncode != 0:
-        raise AssertionError("rating_tool %s exited %d: %s" % (args, result.returncode, result.stderr))
-    return result.stdout.strip()
+    return rt.tool(*args).strip()
 
 
 def read_stars(path):
@@ -92,7 +80,7 @@ def rich_tags(path):
 
 class CrossCheck(unittest.TestCase):
     def setUp(self):
-        self.dir = os.path.join(SCRATCH, "rating_crosscheck", self._testMethodName)
+        self.dir = os.path.join(rt.SCRATCH, "rating_crosscheck", self._testMethodName)
         shutil.rmtree(self.dir, ignore_errors=True)
         os.makedirs(self.dir)
         self.audio = fx.mpeg_audio()
@@ -197,19 +185,5 @@ class CrossCheck(unittest.TestCase):
         self.assert_audio_kept(path)
 
 
-def main():
-    global BUILD_DIR, SCRATCH
-    if len(sys.argv) < 2:
-        print("usage: rating_crosscheck_test.py BUILD_DIR", file=sys.stderr)
-        return 2
-    BUILD_DIR = os.path.abspath(sys.argv[1])
-    SCRATCH = os.environ.get("VIMBREL_SCRATCH") or os.path.join(BUILD_DIR, "test-scratch")
-    if not os.path.exists(os.path.join(BUILD_DIR, "tests", "rating_tool.exe")):
-        print("rating_tool.exe not built in %s/tests" % BUILD_DIR, file=sys.stderr)
-        return 1
-    result = unittest.main(argv=sys.argv[:1], exit=False, verbosity=2).result
-    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(rt.main(os.path.basename(__file__)))
