@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets into build-fuzz/ and runs one of them for SECONDS seconds, starting
+# from freshly generated seeds:
+#   fuzz/run.sh SECONDS [TARGET] [JOBS]
+# TARGET is id3v2_reader_fuzz (the default), id3lib_read_fuzz or rating_write_fuzz; JOBS > 1
+# runs that many fuzzing processes side by side (libFuzzer's fork mode), each crash being
+# kept and the run going on. New inputs found stay in build-fuzz/corpus/TARGET/ for the next
+# run; crashing inputs land in build-fuzz/artifacts/TARGET/.
+# Exits non-zero when the target crashed, hung (10 s for one input) or an oracle failed.
+set -euo pipefail
+
+seconds="${1:-}"
+target="${2:-id3v2_reader_fuzz}"
+jobs="${3:-1}"
+if ! [[ "$seconds" =~ ^[0-9]+$ && "$jobs" =~ ^[0-9]+$ ]]; then
+  echo "usage: fuzz/run.sh SECONDS [id3v2_reader_fuzz|id3lib_read_fuzz|rating_write_fuzz] [JOBS]" >&2
+  exit 2
+fi
+case "$target" in
+id3v2_reader_fuzz) max_len=4096 ;;
+id3lib_read_fuzz | rating_write_fuzz) max_len=8192 ;;  # whole files: a tag and some audio
+*)
+  echo "unknown target $target" >&2
+  exit 2
+  ;;
+esac
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-fuzz"
+
+cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$build" --target "$target" -j"$(nproc)"
+
+rm -rf "$build/seeds"
+python3 "$root/fuzz/make_seed_corpus.py" "$build/seeds"
+corpus="$build/corpus/$target"
+artifacts="$build/artifacts/$target"
+mkdir -p "$corpus" "$artifacts"
+
+options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"
+  -print_final_stats=1 -artifact_prefix="$artifacts/")
+if [ "$jobs" -gt 1 ]; then
+  # Fork mode ends with status 0 even after crashes: count the artifacts instead.
+  before=$(find "$artifacts" -type f | wc -l)
+  "$build/$target" "${options[@]}" -fork="$jobs" -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+    "$corpus" "$build/seeds" || true
+  after=$(find "$artifacts" -type f | wc -l)
+  echo "$((after - before)) new crashing inputs in $artifacts"
+  [ "$after" -eq "$before" ]
+else
+  exec "$build/$target" "${options[@]}" "$corpus" "$build/seeds"
+fi
