@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/scratch.h"
+#include "support/tag_files.h"
 
 // The largest block asked of new[] (id3lib's buffers) since the last reset.
 static std::atomic<size_t> largestArrayRequest{0};
@@ -40,39 +41,7 @@ using Bytes = std::string;
 
 const char kOwner[] = "ID3Vimbrel";
 
-// ---- Building files ----------------------------------------------------------------------------
-
-Bytes bigEndian(uint32_t value, int width) {
-  Bytes out;
-  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-  return out;
-}
-
-Bytes syncsafe(uint32_t value) {
-  Bytes out;
-  for (int shift = 21; shift >= 0; shift -= 7) out += static_cast<char>((value >> shift) & 0x7F);
-  return out;
-}
-
-// MPEG-1 Layer III frames of 417 bytes whose payload differs from frame to frame, so that a lost or
-// shifted byte shows.
-Bytes mpegAudio(int frames) {
-  Bytes out;
-  for (int i = 0; i < frames; ++i) {
-    out += "\xFF\xFB\x90\x00";
-    for (int k = 0; k < 413; ++k) out += static_cast<char>((i * 31 + k) & 0x7F);
-  }
-  return out;
-}
-
-Bytes frame23(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return Bytes(id, 4) + bigEndian(static_cast<uint32_t>(body.size()), 4) + bigEndian(flags, 2) + body;
-}
-
-Bytes frame22(const char* id, const Bytes& body) {
-  return Bytes(id, 3) + bigEndian(static_cast<uint32_t>(body.size()), 3) + body;
-}
-
+// MPEG-1 Layer III fr
 Bytes popmBody(const Bytes& owner, int rating) {
   return owner + Bytes(1, '\0') + static_cast<char>(rating) + bigEndian(7, 4);
 }

@@ -16,46 +16,14 @@
 
 #include "rating/tag_file.h"
 #include "support/scratch.h"
+#include "support/tag_files.h"
 
 namespace {
 
 using Bytes = std::string;
 
-// ---- Building files -------------------------------------------------------
-
-Bytes be(uint32_t value, int width) {
-  Bytes out;
-  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-  return out;
-}
-
-Bytes syncsafe(uint32_t value) {
-  Bytes out;
-  for (int shift = 21; shift >= 0; shift -= 7) out += static_cast<char>((value >> shift) & 0x7F);
-  return out;
-}
-
-// MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz: 417 bytes) whose payload
-// counts up from a different start in each frame, so that any shift shows.
-Bytes mpegAudio(int frames = 4) {
-  Bytes out;
-  for (int i = 0; i < frames; ++i) {
-    out += "\xFF\xFB\x90\x00";
-    for (int k = 0; k < 413; ++k) out += static_cast<char>((i * 31 + k) & 0x7F);
-  }
-  return out;
-}
-
-Bytes frame23(const char* id, const Bytes& body, uint16_t flags = 0) {
-  return Bytes(id, 4) + be(static_cast<uint32_t>(body.size()), 4) + be(flags, 2) + body;
-}
-
-Bytes frame22(const char* id, const Bytes& body) {
-  return Bytes(id, 3) + be(static_cast<uint32_t>(body.size()), 3) + body;
-}
-
 // A POPM body; counterBytes is appended as it is (empty: no counter).
-Bytes popm(const Bytes& owner, int rating, const Bytes& counterBytes = be(7, 4)) {
+Bytes popm(const Bytes& owner, int rating, const Bytes& counterBytes = bigEndian(7, 4)) {
   return owner + Bytes(1, '\0') + static_cast<char>(rating) + counterBytes;
 }
 
@@ -196,7 +164,7 @@ TEST(ReadRating, ThresholdsInEveryTagLayout) {
     };
     for (const auto& layout : layouts) {
       const std::string path = folder + "rated.mp3";
-      writeFileBytes(path, layout.file + mpegAudio() + id3v1("v1"));
+      writeFileBytes(path, layout.file + mpegAudio(4) + id3v1("v1"));
       EXPECT_EQ(readRating(path.c_str()), t.stars) << layout.layout << ", byte " << t.byte;
     }
   }
@@ -204,11 +172,11 @@ TEST(ReadRating, ThresholdsInEveryTagLayout) {
 
 TEST(ReadRating, OnlyTheFirstPopmCounts) {
   const std::string path = scratchFolder() + "two.mp3";
-  writeFileBytes(
-      path, tag({frame23("POPM", popm("first", 1)), frame23("POPM", popm("ID3Vimbrel", 255))}) + mpegAudio());
+  writeFileBytes(path, tag({frame23("POPM", popm("first", 1)), frame23("POPM", popm("ID3Vimbrel", 255))}) +
+                           mpegAudio(4));
   EXPECT_EQ(readRating(path.c_str()), 1);
-  writeFileBytes(
-      path, tag({frame23("POPM", popm("first", 255)), frame23("POPM", popm("ID3Vimbrel", 1))}) + mpegAudio());
+  writeFileBytes(path, tag({frame23("POPM", popm("first", 255)), frame23("POPM", popm("ID3Vimbrel", 1))}) +
+                           mpegAudio(4));
   EXPECT_EQ(readRating(path.c_str()), 5);
 }
 
@@ -218,10 +186,10 @@ TEST(ReadRating, FilesWithoutARatingReadZero) {
     const char* what;
     Bytes file;
   } cases[] = {
-      {"no tag", mpegAudio()},
-      {"only ID3v1", mpegAudio() + id3v1("title")},
-      {"tag without POPM", tag(otherFrames(), 3, 20) + mpegAudio()},
-      {"POPM holding only an owner", tag({frame23("POPM", Bytes("owner\0", 6))}) + mpegAudio()},
+      {"no tag", mpegAudio(4)},
+      {"only ID3v1", mpegAudio(4) + id3v1("title")},
+      {"tag without POPM", tag(otherFrames(), 3, 20) + mpegAudio(4)},
+      {"POPM holding only an owner", tag({frame23("POPM", Bytes("owner\0", 6))}) + mpegAudio(4)},
       {"empty file", ""},
       {"ID3 header only", Bytes("ID3\x03\0\0\0\0\0\0", 10)},
       {"tag size beyond the file", Bytes("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10) + mpegAudio(1)},
@@ -240,7 +208,7 @@ TEST(ReadRating, FilesWithoutARatingReadZero) {
 
 TEST(ReadRating, UnreadableFileReadsZero) {
   const std::string path = scratchFolder() + "locked.mp3";
-  writeFileBytes(path, tag({frame23("POPM", popm("a", 255))}) + mpegAudio());
+  writeFileBytes(path, tag({frame23("POPM", popm("a", 255))}) + mpegAudio(4));
   ASSERT_EQ(readRating(path.c_str()), 5);
   HANDLE exclusive = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
@@ -252,12 +220,12 @@ TEST(ReadRating, UnreadableFileReadsZero) {
 // allocation for it throws, which ends the parse before the POPM after it.
 Bytes compressedBomb() {
   const Bytes deflated("\x78\x9C\x63\x48\x4C\x4A\x06\x00\x02\x4E\x01\x27", 12);  // "\0abc"
-  return frame23("TIT2", be(0xFFFFFFF0u, 4) + deflated, 0x0080);
+  return frame23("TIT2", bigEndian(0xFFFFFFF0u, 4) + deflated, 0x0080);
 }
 
 TEST(ReadRating, FrameThatMakesId3libThrow) {
   const std::string path = scratchFolder() + "bomb.mp3";
-  writeFileBytes(path, tag({compressedBomb(), frame23("POPM", popm("a", 255))}, 3, 16) + mpegAudio());
+  writeFileBytes(path, tag({compressedBomb(), frame23("POPM", popm("a", 255))}, 3, 16) + mpegAudio(4));
   EXPECT_EQ(readRating(path.c_str()), 0);
 }
 
@@ -265,7 +233,7 @@ TEST(ReadRating, FrameThatMakesId3libThrow) {
 
 TEST(WriteRating, TaglessFileGetsOurPopm) {
   const std::string path = scratchFolder() + "tagless.mp3";
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   writeFileBytes(path, audio);
   ASSERT_EQ(readRating(path.c_str()), 0);
   writeRating(path.c_str(), 3);
@@ -282,7 +250,7 @@ TEST(WriteRating, TaglessFileGetsOurPopm) {
 
 TEST(WriteRating, EachStarCountWritesItsByte) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const struct {
     const char* what;
     Bytes file;
@@ -310,7 +278,7 @@ TEST(WriteRating, EachStarCountWritesItsByte) {
 TEST(WriteRating, OnlyTheFirstPopmChanges) {
   const std::string path = scratchFolder() + "two.mp3";
   writeFileBytes(path, tag({frame23("POPM", popm("first", 10)), frame23("POPM", popm("second", 20))}, 3, 50) +
-                           mpegAudio());
+                           mpegAudio(4));
   writeRating(path.c_str(), 5);
   const std::vector<Frame> popms = framesWithId(parse(readFileBytes(path)), "POPM");
   ASSERT_EQ(popms.size(), 2u);
@@ -320,7 +288,7 @@ TEST(WriteRating, OnlyTheFirstPopmChanges) {
 
 TEST(WriteRating, NothingWrittenForStarsOutOfRange) {
   const std::string path = scratchFolder() + "range.mp3";
-  const Bytes original = tag({frame23("POPM", popm("a", 64))}, 3, 30) + mpegAudio();
+  const Bytes original = tag({frame23("POPM", popm("a", 64))}, 3, 30) + mpegAudio(4);
   writeFileBytes(path, original);
   for (int stars : {-1, 6, 100, INT_MIN, INT_MAX}) {
     writeRating(path.c_str(), stars);
@@ -351,7 +319,7 @@ TEST(WriteRating, NothingWrittenWithoutAnExistingFile) {
 
 TEST(WriteRating, ReadOnlyFileUnchanged) {
   const std::string path = scratchFolder() + "readonly.mp3";
-  const Bytes original = mpegAudio();
+  const Bytes original = mpegAudio(4);
   writeFileBytes(path, original);
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
   writeRating(path.c_str(), 3);
@@ -364,7 +332,7 @@ TEST(WriteRating, FrameThatMakesId3libThrowIsLeftAlone) {
   // id3lib gave up on such a tag and wrote a new tag in front of the file
   // (old tag included); the tag is not handed to id3lib any more.
   const std::string path = scratchFolder() + "bomb.mp3";
-  const Bytes original = tag({compressedBomb(), frame23("POPM", popm("a", 255))}, 3, 16) + mpegAudio();
+  const Bytes original = tag({compressedBomb(), frame23("POPM", popm("a", 255))}, 3, 16) + mpegAudio(4);
   writeFileBytes(path, original);
   writeRating(path.c_str(), 2);
   EXPECT_EQ(readFileBytes(path), original);
@@ -379,7 +347,7 @@ TEST(WriteRating, PathInTheSystemCodePage) {
       WideCharToMultiByte(CP_ACP, 0, L"\u00E9", 1, accented, sizeof accented - 1, nullptr, &lossy);
   ASSERT_TRUE(length > 0 && !lossy) << "code page " << GetACP() << " has no e-acute";
   const std::string path = scratchFolder() + "caf" + accented + ".mp3";
-  writeFileBytes(path, mpegAudio());
+  writeFileBytes(path, mpegAudio(4));
   writeRating(path.c_str(), 4);
   EXPECT_EQ(readRating(path.c_str()), 4);
   EXPECT_FALSE(fileExists(leftoverOf(path)));
@@ -468,7 +436,7 @@ TEST(RecoverRewrite, LongPaths) {
 
 TEST(PlayerHoldsFile, RatingGetsWrittenAndNoLeftoverStays) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const struct {
     const char* what;
     Bytes tagBytes;
@@ -499,7 +467,7 @@ TEST(PlayerHoldsFile, RatingGetsWrittenAndNoLeftoverStays) {
 // id3lib can only do through a copy beside the file.
 TEST(PlayerHoldsFile, TagThatGrowsGetsTheRating) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const struct {
     const char* what;
     Bytes tagBytes;
@@ -555,8 +523,8 @@ TEST(PlayerHoldsFile, SmallFilesWithoutATag) {
 // frame into the padding, or (with an extended header in the way) writes nothing.
 TEST(PlayerHoldsFile, TagWithLargePadding) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
-  const Bytes extendedHeader = be(6, 4) + be(0, 2) + be(5000, 4);
+  const Bytes audio = mpegAudio(4);
+  const Bytes extendedHeader = bigEndian(6, 4) + bigEndian(0, 2) + bigEndian(5000, 4);
   const Bytes extendedContent = extendedHeader + frame23("TIT2", text("A title")) + Bytes(5000, '\0');
   const Bytes extended =
       Bytes("ID3\x03\x00\x40", 6) + syncsafe(static_cast<uint32_t>(extendedContent.size())) + extendedContent;
@@ -589,7 +557,7 @@ TEST(PlayerHoldsFile, TagWithLargePadding) {
 // rating is stored.
 TEST(WriteRating, Id3v1TagUntouched) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const Bytes v1 = id3v1("An old title");
   const Bytes starts[] = {"", tag(otherFrames()), tag(otherFrames(), 3, 200),
                           tag({frame23("POPM", popm("a", 1))}, 3, 0)};
@@ -607,7 +575,7 @@ TEST(WriteRating, Id3v1TagUntouched) {
 
 TEST(WriteRating, ReadOnlyFilesOfEveryKindUnchanged) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const Bytes files[] = {audio, tag({frame23("POPM", popm("a", 1))}, 3, 50) + audio,
                          tag({frame23("POPM", popm("a", 1))}, 4, 50) + audio,
                          tag({frame23("TIT2", text("t"))}, 4, 50) + audio, tag(otherFrames()) + audio};
@@ -627,7 +595,7 @@ TEST(WriteRating, ReadOnlyFilesOfEveryKindUnchanged) {
 // and nothing goes wrong.
 TEST(WriteRating, FileLockedAgainstWriting) {
   const std::string path = scratchFolder() + "locked.mp3";
-  const Bytes original = tag({frame23("POPM", popm("a", 1))}, 4, 50) + mpegAudio();
+  const Bytes original = tag({frame23("POPM", popm("a", 1))}, 4, 50) + mpegAudio(4);
   writeFileBytes(path, original);
   HANDLE other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -639,7 +607,7 @@ TEST(WriteRating, FileLockedAgainstWriting) {
 // "<path>.XXXXXX" from an earlier write that failed, there before this write.
 TEST(StaleLeftover, NeverCopiedOverTheFile) {
   const std::string folder = scratchFolder();
-  const Bytes audio = mpegAudio();
+  const Bytes audio = mpegAudio(4);
   const struct {
     const char* what;
     Bytes file;

@@ -1,35 +1,38 @@
 #include "support/tag_files.h"
 
-namespace {
-
-std::string bigEndian(unsigned value, int width) {
+std::string bigEndian(uint32_t value, int width) {
   std::string out;
-  for (int i = width - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
   return out;
 }
 
-std::string syncsafe(unsigned value) {
+std::string syncsafe(uint32_t value) {
   std::string out;
-  for (int i = 3; i >= 0; --i) out += static_cast<char>((value >> (7 * i)) & 0x7F);
+  for (int shift = 21; shift >= 0; shift -= 7) out += static_cast<char>((value >> shift) & 0x7F);
   return out;
 }
-
-}  // namespace
 
 std::string mpegAudio(int frames) {
-  // MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes a frame.
-  std::string frame("\xFF\xFB\x90\x64", 4);
-  frame += std::string(413, '\x55');
-  std::string audio;
-  for (int i = 0; i < frames; ++i) audio += frame;
-  return audio;
+  std::string out;
+  for (int i = 0; i < frames; ++i) {
+    out += "\xFF\xFB\x90\x00";
+    for (int k = 0; k < 413; ++k) out += static_cast<char>((i * 31 + k) & 0x7F);
+  }
+  return out;
+}
+
+std::string frame23(const char* id, const std::string& body, uint16_t flags) {
+  return std::string(id, 4) + bigEndian(static_cast<uint32_t>(body.size()), 4) + bigEndian(flags, 2) + body;
+}
+
+std::string frame22(const char* id, const std::string& body) {
+  return std::string(id, 3) + bigEndian(static_cast<uint32_t>(body.size()), 3) + body;
 }
 
 std::string mp3WithRating(int ratingByte, const std::string& owner) {
   std::string body = owner + '\0' + static_cast<char>(ratingByte) + bigEndian(3, 4);
-  std::string frame = "POPM" + bigEndian(static_cast<unsigned>(body.size()), 4) + std::string(2, '\0') + body;
-  std::string frames = frame + std::string(64, '\0');  // some padding
-  return "ID3" + std::string("\x03\x00\x00", 3) + syncsafe(static_cast<unsigned>(frames.size())) + frames +
+  std::string frames = frame23("POPM", body) + std::string(64, '\0');  // some padding
+  return "ID3" + std::string("\x03\x00\x00", 3) + syncsafe(static_cast<uint32_t>(frames.size())) + frames +
          mpegAudio(6);
 }
 
