@@ -1,6 +1,7 @@
 // The file side of the rating store; see tag_file.h.
 #include "rating/tag_file.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -89,6 +90,22 @@ size_t headBytesToRead(HANDLE file, uint64_t* fileSize) {
   if (headerRead != headerWanted) return 0;
   const uint64_t wanted = ratingHeadBytesWanted(header, headerRead, *fileSize);
   return wanted < kMaxHeadBytes ? static_cast<size_t>(wanted) : kMaxHeadBytes;
+}
+
+bool readFileHead(HANDLE file, FileHead* head) {
+  *head = {nullptr, 0, 0};
+  const size_t wanted = headBytesToRead(file, &head->fileSize);
+  if (wanted == 0) return false;
+  // malloc rather than new: a failed allocation must not throw out of the plugin.
+  head->bytes = static_cast<unsigned char*>(std::malloc(wanted));
+  if (head->bytes == nullptr) return false;
+  head->available = readAt(file, 0, head->bytes, wanted);
+  return true;
+}
+
+void releaseFileHead(FileHead* head) {
+  std::free(head->bytes);
+  head->bytes = nullptr;
 }
 
 bool writePlannedBytes(HANDLE file, const RatingWritePlan& plan) {

@@ -40,6 +40,18 @@ size_t readAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t count)
 // at most kMaxHeadBytes); *fileSize receives the file's size. 0 when the file cannot be read.
 size_t headBytesToRead(HANDLE file, uint64_t* fileSize);
 
+// The start of a file, as much of it as the write guard wants.
+struct FileHead {
+  unsigned char* bytes;  // from readFileHead, given back with releaseFileHead
+  size_t available;      // how many bytes were read
+  uint64_t fileSize;
+};
+
+// Reads the file's head (headBytesToRead bytes). False when the file cannot be read or
+// the memory cannot be had; there is then nothing to release.
+bool readFileHead(HANDLE file, FileHead* head);
+void releaseFileHead(FileHead* head);
+
 // Carries out a kRatingWriteBytes plan on a file opened for reading and writing: reads the
 // bytes at the offset again, writes only when they are still plan.expected, and checks the
 // count written (a short write is undone as far as possible). True when written.

@@ -6,7 +6,6 @@
 // runs inside one try/catch(...), so that nothing leaves the store.
 #include <windows.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -80,14 +79,11 @@ RatingReadMethod planReadOfFile(const char* path, unsigned* ratingByte) {
   HANDLE file = openTrack(path, GENERIC_READ);
   if (file == INVALID_HANDLE_VALUE) return kRatingReadZero;
   RatingReadMethod method = kRatingReadZero;
-  uint64_t fileSize = 0;
-  const size_t wanted = headBytesToRead(file, &fileSize);
-  unsigned char* head = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
-  if (head != nullptr && wanted > 0) {
-    const size_t available = readAt(file, 0, head, wanted);
-    method = planRatingRead(head, available, fileSize, ratingByte);
+  FileHead head;
+  if (readFileHead(file, &head)) {
+    method = planRatingRead(head.bytes, head.available, head.fileSize, ratingByte);
+    releaseFileHead(&head);
   }
-  std::free(head);
   CloseHandle(file);
   return method;
 }
@@ -123,13 +119,6 @@ uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
   const uint64_t newTag = uint64_t{renderedSize} + 4096;
   return fileSize + 2 * newTag + kRewriteSpareRoom;
 }
-
-// What the guard's head of the file was.
-struct FileHead {
-  const unsigned char* bytes;
-  size_t available;
-  uint64_t fileSize;
-};
 
 // Lets id3lib add our POPM frame, after checking that it sees the tag the guard
 // planned for and would render every frame of it unchanged. Only the ID3v2 tag
@@ -175,19 +164,14 @@ bool updateWithId3lib(const char* path, const FileHead& head, const RatingWriteP
 // the rendered frames, then the original from the end of its old tag on.
 bool leftoverIsComplete(HANDLE file, uint64_t fileSize, uint64_t oldTagSize, HANDLE copy,
                         const std::string& rendered) {
-  uint64_t copySize = 0;
-  const size_t wanted = headBytesToRead(copy, &copySize);
-  unsigned char* copyHead = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
-  bool complete = false;
-  if (copyHead != nullptr && wanted > 0) {
-    const size_t available = readAt(copy, 0, copyHead, wanted);
-    uint64_t copyTagSize = 0;
-    complete = id3libCopyMatchesRender(copyHead, available, copySize,
-                                       reinterpret_cast<const unsigned char*>(rendered.data()),
-                                       rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
-               sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
-  }
-  std::free(copyHead);
+  FileHead copyHead;
+  if (!readFileHead(copy, &copyHead)) return false;
+  uint64_t copyTagSize = 0;
+  const bool complete = id3libCopyMatchesRender(copyHead.bytes, copyHead.available, copyHead.fileSize,
+                                                reinterpret_cast<const unsigned char*>(rendered.data()),
+                                                rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
+                        sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
+  releaseFileHead(&copyHead);
   return complete;
 }
 
@@ -218,11 +202,8 @@ void vetLeftover(const char* path, HANDLE file, uint64_t fileSize, uint64_t oldT
 void storeRatingByte(const char* path, int ratingByte, const LeftoverNote& before) {
   HANDLE file = openTrack(path, GENERIC_READ | GENERIC_WRITE);
   if (file == INVALID_HANDLE_VALUE) return;
-  uint64_t fileSize = 0;
-  const size_t wanted = headBytesToRead(file, &fileSize);
-  unsigned char* bytes = static_cast<unsigned char*>(std::malloc(wanted > 0 ? wanted : 1));
-  if (bytes != nullptr && wanted > 0) {
-    const FileHead head = {bytes, readAt(file, 0, bytes, wanted), fileSize};
+  FileHead head;
+  if (readFileHead(file, &head)) {
     RatingWritePlan plan;
     planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
     if (plan.method == kRatingWriteBytes) {
@@ -230,11 +211,11 @@ void storeRatingByte(const char* path, int ratingByte, const LeftoverNote& befor
     } else if (plan.method == kRatingWriteWithId3lib) {
       std::string rendered;
       if (updateWithId3lib(path, head, plan, ratingByte, rendered)) {
-        vetLeftover(path, file, fileSize, plan.tagSize, rendered, before);
+        vetLeftover(path, file, head.fileSize, plan.tagSize, rendered, before);
       }
     }
+    releaseFileHead(&head);
   }
-  std::free(bytes);
   CloseHandle(file);
 }
 
