@@ -18,13 +18,25 @@ int starsFromRatingByte(unsigned value);
 // The file's rating in stars, 0 when it has none or cannot be read.
 int readRating(const char* path);
 
+// What became of a rating the user chose; the tray tells the user the reason
+// when it was not saved.
+enum RatingSaveResult {
+  kRatingSaved,         // the file holds the rating (also when it held it already)
+  kRatingFileMissing,   // the path names no file (any more)
+  kRatingFileReadOnly,  // the file is marked read-only, or access to it is denied
+  kRatingFileLocked,    // another program holds the file without sharing it
+  kRatingDiskFull,      // the volume lacks the room the write needs
+  kRatingTagRefused,    // a file or tag the plugin will not change
+  kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
+};
+
 // Stores `stars` (0..5) in the file's first POPM frame, or in a new one owned
 // by "ID3Vimbrel", then finishes a rewrite that this call left half done
 // (recoverRewriteSince). Writes only what the write guard (write_guard.h)
 // allows: when in doubt the file stays byte for byte as it was. Writes nothing
 // for a null or empty path, a path that is not an existing, writable regular
 // file, or stars outside 0..5.
-void writeRating(const char* path, int stars);
+RatingSaveResult writeRating(const char* path, int stars);
 
 // id3lib enlarges a tag by writing a new copy of the file to "<path>.XXXXXX",
 // then removing the original and renaming the copy, without checking either

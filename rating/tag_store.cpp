@@ -27,10 +27,47 @@ bool isEmptyPath(const char* path) { return path == nullptr || path[0] == '\0'; 
 // nothing, so a write needs an existing regular file; one marked read-only is
 // left alone too (Windows refuses to open it for writing anyway, Wine running
 // as root does not).
-bool isWritableRegularFile(const char* path) {
+RatingSaveResult checkWritableRegularFile(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return kRatingFileLocked;
+    if (error == ERROR_ACCESS_DENIED) return kRatingFileReadOnly;
+    return kRatingFileMissing;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kRatingFileMissing;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return kRatingFileReadOnly;
+  return kRatingSaved;
+}
+
+// Why opening a track for writing failed.
+RatingSaveResult openFailure() {
+  switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return kRatingFileLocked;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return kRatingFileReadOnly;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return kRatingFileMissing;
+    default:
+      return kRatingNotSaved;
+  }
+}
+
+// Why a write that was tried did not happen.
+RatingSaveResult writeFailure() {
+  const DWORD error = GetLastError();
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return kRatingDiskFull;
+  if (error == ERROR_LOCK_VIOLATION) return kRatingFileLocked;
+  return kRatingNotSaved;
+}
+
+// The guard's reasons for writing nothing; one of them is no failure.
+RatingSaveResult refusal(RatingWriteReason reason) {
+  return reason == kWriteReasonAlreadyStored ? kRatingSaved : kRatingTagRefused;
 }
 
 // The player holds the playing file open for reading, sharing read and write;
@@ -125,11 +162,11 @@ uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
 // is updated: no ID3v1 tag is added to a file without one, an existing one is
 // not touched. `rendered` receives the frames id3lib was allowed to write.
 // Returns true when id3lib was asked to update the file.
-bool updateWithId3lib(const char* path, const FileHead& head, const RatingWritePlan& plan, int ratingByte,
-                      std::string& rendered) {
+RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const RatingWritePlan& plan,
+                                  int ratingByte, std::string& rendered) {
   ID3Tag* tag = nullptr;
   ID3Frame* frame = nullptr;
-  bool updated = false;
+  RatingSaveResult result = kRatingTagRefused;
   try {
     tag = ID3Tag_New();
     if (tag != nullptr) {
@@ -139,10 +176,13 @@ bool updateWithId3lib(const char* path, const FileHead& head, const RatingWriteP
       if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
         renderTag(tag, rendered);
         if (id3libRenderKeepsTag(head.bytes, head.available, head.fileSize, ratingByte,
-                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()) &&
-            volumeHasRoom(path, rewriteRoom(head.fileSize, rendered.size()))) {
-          ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
-          updated = true;
+                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size())) {
+          if (!volumeHasRoom(path, rewriteRoom(head.fileSize, rendered.size()))) {
+            result = kRatingDiskFull;
+          } else {
+            ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
+            result = kRatingSaved;
+          }
         }
       }
     }
@@ -157,7 +197,7 @@ bool updateWithId3lib(const char* path, const FileHead& head, const RatingWriteP
     ID3Tag_Delete(tag);
   } catch (...) {
   }
-  return updated;
+  return result;
 }
 
 // True when `copy` is the file as id3lib meant to write it: a tag with exactly
@@ -199,24 +239,27 @@ void vetLeftover(const char* path, HANDLE file, uint64_t fileSize, uint64_t oldT
 // in-place change goes through this handle, and while id3lib updates the file
 // the handle keeps id3lib from removing it, so that a rewrite always ends as a
 // copy beside the file that is checked before it replaces anything.
-void storeRatingByte(const char* path, int ratingByte, const LeftoverNote& before) {
+RatingSaveResult storeRatingByte(const char* path, int ratingByte, const LeftoverNote& before) {
   HANDLE file = openTrack(path, GENERIC_READ | GENERIC_WRITE);
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE) return openFailure();
+  RatingSaveResult result = kRatingNotSaved;
   FileHead head;
   if (readFileHead(file, &head)) {
     RatingWritePlan plan;
     planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
     if (plan.method == kRatingWriteBytes) {
-      writePlannedBytes(file, plan);
+      result = writePlannedBytes(file, plan) ? kRatingSaved : writeFailure();
     } else if (plan.method == kRatingWriteWithId3lib) {
       std::string rendered;
-      if (updateWithId3lib(path, head, plan, ratingByte, rendered)) {
-        vetLeftover(path, file, head.fileSize, plan.tagSize, rendered, before);
-      }
+      result = updateWithId3lib(path, head, plan, ratingByte, rendered);
+      if (result == kRatingSaved) vetLeftover(path, file, head.fileSize, plan.tagSize, rendered, before);
+    } else {
+      result = refusal(plan.reason);
     }
     releaseFileHead(&head);
   }
   CloseHandle(file);
+  return result;
 }
 
 }  // namespace
@@ -235,10 +278,18 @@ int readRating(const char* path) {
   return 0;
 }
 
-void writeRating(const char* path, int stars) {
-  if (isEmptyPath(path)) return;
+RatingSaveResult writeRating(const char* path, int stars) {
+  if (isEmptyPath(path)) return kRatingNotSaved;
   const LeftoverNote before = noteLeftover(path);
-  if (stars >= 0 && stars <= 5 && isWritableRegularFile(path))
-    storeRatingByte(path, RatingScale[stars], before);
+  RatingSaveResult result = kRatingNotSaved;
+  if (stars >= 0 && stars <= 5) {
+    result = checkWritableRegularFile(path);
+    if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], before);
+  }
   recoverRewriteSince(path, before);
+  // A rewrite through id3lib ends as a copy that the recovery puts in place (or
+  // does not, when it is not whole or the volume is full): what counts is what
+  // the file holds now.
+  if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+  return result;
 }
