@@ -38,7 +38,7 @@ const Case kCases[] = {
 // under id3lib's file streams, plus files copied by the recovery.
 unsigned long long g_bytesWritten = 0;
 BOOL(WINAPI* g_writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr;
-BOOL(WINAPI* g_copyFile)(LPCSTR, LPCSTR, BOOL) = nullptr;
+BOOL(WINAPI* g_copyFile)(LPCWSTR, LPCWSTR, BOOL) = nullptr;
 
 BOOL WINAPI countingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
                               LPOVERLAPPED overlapped) {
@@ -47,15 +47,20 @@ BOOL WINAPI countingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD wri
   return ok;
 }
 
-unsigned long long fileSize(const std::string& path) {
+unsigned long long fileSizeW(const wchar_t* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
   return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-BOOL WINAPI countingCopyFile(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+// The benchmark's folders and files have plain names.
+std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
+
+unsigned long long fileSize(const std::string& path) { return fileSizeW(wide(path).c_str()); }
+
+BOOL WINAPI countingCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   BOOL ok = g_copyFile(from, to, failIfExists);
-  if (ok) g_bytesWritten += fileSize(to);
+  if (ok) g_bytesWritten += fileSizeW(to);
   return ok;
 }
 
@@ -68,8 +73,8 @@ void countWrites() {
   if (!g_writeFile) g_writeFile = WriteFile;
   if (!viaRuntime) printf("note: writes of the C runtime are not counted\n");
   g_copyFile = reinterpret_cast<decltype(g_copyFile)>(patchImport(
-      GetModuleHandleW(nullptr), "kernel32.dll", "CopyFileA", reinterpret_cast<void*>(countingCopyFile)));
-  if (!g_copyFile) g_copyFile = CopyFileA;
+      GetModuleHandleW(nullptr), "kernel32.dll", "CopyFileW", reinterpret_cast<void*>(countingCopyFile)));
+  if (!g_copyFile) g_copyFile = CopyFileW;
 }
 
 double nowMs() {
@@ -113,15 +118,15 @@ void benchmarkCase(const std::string& folder, const Case& c) {
   for (int run = 0; run < kRuns; ++run) {
     CopyFileA(pristine.c_str(), work.c_str(), FALSE);
     double start = nowMs();
-    readRating(work.c_str());
+    readRating(wide(work).c_str());
     reads.push_back(nowMs() - start);
     g_bytesWritten = 0;
     start = nowMs();
-    writeRating(work.c_str(), c.stars);
+    writeRating(wide(work).c_str(), c.stars);
     writes.push_back(nowMs() - start);
     bytes = g_bytesWritten;
   }
-  const bool readBack = readRating(work.c_str()) == c.stars;
+  const bool readBack = readRating(wide(work).c_str()) == c.stars;
   unsigned long long limit = 1;
   if (std::string(c.limitIs) == "whole file") limit = fileSize(work);
   if (std::string(c.limitIs) == "new frame") limit = tagBytes(pristine);

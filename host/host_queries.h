@@ -9,7 +9,9 @@ enum HostMessage {
   kQueryPlaylistIndex = 125,
   kQueryEntryPath = 211,
   kQueryEntryTitle = 213,
+  kQueryEntryPathWide = 214,
   kQueryIniPath = 334,
+  kQueryIniPathWide = 1334,
   kQueryDialogOwner = 365,
   kNotifyTitleChange = 603,
   kSetRating = 639,
@@ -24,6 +26,13 @@ enum {
 };
 
 LRESULT queryHost(int number, WPARAM argument);
+// The address a query answers, or null: a player that does not know a query
+// answers 1 (or 0), and no text lives in the lowest 64 KB of the address space.
+const void* queryHostAddress(int number, WPARAM argument);
 int hostIsPlaying();
-// The current playlist entry's file path (8-bit text) or null when there is none.
-const char* currentEntryPath();
+// The file path of the playlist entry at `index`, or null when there is none:
+// the player's UTF-16 path, or, from a player that has none, its 8-bit path
+// converted from the system code page.
+const WCHAR* entryPath(LRESULT index);
+// entryPath of the current playlist entry.
+const WCHAR* currentEntryPath();

@@ -19,6 +19,7 @@ struct PluginHeader {
 enum {
   kStarLevels = 6,    // 0 to 5 stars
   kTitleChars = 128,  // tooltip room: 127 characters and the terminator
+  kEntryPathChars = 32768,  // the longest path Windows knows, and the terminator
 };
 
 struct PluginState {
@@ -35,6 +36,7 @@ struct PluginState {
   UINT_PTR refreshTimer;         // pending refresh timer, 0 when none
   int starMenusOpen;             // star menus whose message loop is running
   int quitWhileStarMenuOpen;     // the player quit the plugin meanwhile
+  WCHAR entryPathFromCodePage[kEntryPathChars];  // an 8-bit entry path, converted
 };
 
 extern PluginHeader g_header;

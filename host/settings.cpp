@@ -10,10 +10,16 @@ namespace {
 
 const WCHAR kSection[] = L"Main";
 
-// The player's ini path, or, when the player gives none, the player's own
-// executable: either way the settings land beside the player and never in win.ini.
+// The player's ini path (its UTF-16 form when the player has one), or, when the
+// player gives none, the player's own executable: either way the settings land
+// beside the player and never in win.ini.
 void hostIniPath(WCHAR* out) {
-  const char* iniPath = reinterpret_cast<const char*>(queryHost(kQueryIniPath, 0));
+  const WCHAR* wideIniPath = static_cast<const WCHAR*>(queryHostAddress(kQueryIniPathWide, 0));
+  if (wideIniPath) {
+    lstrcpynW(out, wideIniPath, MAX_PATH);  // a longer path is cut at 259 characters
+    return;
+  }
+  const char* iniPath = static_cast<const char*>(queryHostAddress(kQueryIniPath, 0));
   if (iniPath) {
     char bounded[MAX_PATH];
     lstrcpynA(bounded, iniPath, MAX_PATH);  // a longer path is cut at 259 bytes

@@ -1,8 +1,8 @@
 // The rating store: a track's star rating (0-5) kept as the rating byte of the
 // first POPM frame of the file's ID3v2 tag.
 //
-// Paths are 8-bit text in the system code page, as the player hands them over.
-// None of these functions throws.
+// Paths are UTF-16, as the player hands them over; a long one works like any
+// other. None of these functions throws.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ extern const int RatingScale[6];
 int starsFromRatingByte(unsigned value);
 
 // The file's rating in stars, 0 when it has none or cannot be read.
-int readRating(const char* path);
+int readRating(const wchar_t* path);
 
 // What became of a rating the user chose; the tray tells the user the reason
 // when it was not saved.
@@ -31,12 +31,12 @@ enum RatingSaveResult {
 };
 
 // Stores `stars` (0..5) in the file's first POPM frame, or in a new one owned
-// by "ID3Vimbrel", then finishes a rewrite that this call left half done
-// (recoverRewriteSince). Writes only what the write guard (write_guard.h)
-// allows: when in doubt the file stays byte for byte as it was. Writes nothing
-// for a null or empty path, a path that is not an existing, writable regular
-// file, or stars outside 0..5.
-RatingSaveResult writeRating(const char* path, int stars);
+// by "ID3Vimbrel". Writes only what the write guard (write_guard.h) allows:
+// when in doubt the file stays byte for byte as it was. Where id3lib rewrites
+// the file, its copy is checked and put in the file's place before this
+// returns. Writes nothing for a null or empty path, a path that is not an
+// existing, writable regular file, or stars outside 0..5.
+RatingSaveResult writeRating(const wchar_t* path, int stars);
 
 // id3lib enlarges a tag by writing a new copy of the file to "<path>.XXXXXX",
 // then removing the original and renaming the copy, without checking either
@@ -44,7 +44,7 @@ RatingSaveResult writeRating(const char* path, int stars);
 // left over. This copies a leftover that is larger than the file over the file
 // and then deletes it; it leaves everything as it is in every other case (also
 // when the volume lacks the room the copy needs).
-void recoverRewrite(const char* path);
+void recoverRewrite(const wchar_t* path);
 
 // What "<path>.XXXXXX" looked like at some moment.
 struct LeftoverNote {
@@ -53,11 +53,10 @@ struct LeftoverNote {
   uint64_t lastWriteTime;  // FILETIME as a number
 };
 
-// Notes the state of "<path>.XXXXXX" (exists: false for none, or a path longer
-// than MAX_PATH).
-LeftoverNote noteLeftover(const char* path);
+// Notes the state of "<path>.XXXXXX" (exists: false for none).
+LeftoverNote noteLeftover(const wchar_t* path);
 
 // recoverRewrite, except that a leftover that existed at `before` and has not
 // been written since is never copied over the file (a stale copy from an
 // earlier failed write is no copy of the file as it is now).
-void recoverRewriteSince(const char* path, const LeftoverNote& before);
+void recoverRewriteSince(const wchar_t* path, const LeftoverNote& before);

@@ -1,15 +1,14 @@
 // The file side of the rating store: reading the start of a file for the write guard,
 // writing planned bytes in place, comparing files, and the name and state of the copy
-// "<path>.XXXXXX" that id3lib leaves when it cannot replace a file. Windows API only;
-// these functions never throw.
+// "<path>.XXXXXX" that id3lib leaves when it cannot replace a file. Through the file
+// calls of track_file.h only; these functions never throw.
 #pragma once
-
-#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 
 #include "rating/rating.h"
+#include "rating/track_file.h"
 #include "rating/write_guard.h"
 
 // The most bytes read from the start of a file. A tag may be up to 256 MB; a larger one
@@ -20,25 +19,26 @@ const size_t kMaxHeadBytes = 64u * 1024u * 1024u;
 // Kept free on the volume beyond what a rewrite or the copy back needs.
 const uint64_t kRewriteSpareRoom = 64u * 1024u;
 
-// Room for a path of MAX_PATH bytes, the suffix ".XXXXXX" and the terminator.
-const size_t kLeftoverNameSize = MAX_PATH + 8;
+// What id3lib appends to a file's name for the copy it writes.
+extern const wchar_t kLeftoverSuffix[];  // ".XXXXXX"
 
-// Fills `name` with "<path>.XXXXXX"; false when the path is longer than MAX_PATH.
-bool makeLeftoverName(const char* path, char (&name)[kLeftoverNameSize]);
+// "<path>.XXXXXX" (malloc'd, given back with std::free); null when memory is short.
+wchar_t* leftoverNameOf(const wchar_t* path);
 
-// True when "<path>.XXXXXX" is a file now and either was none at `before` or has been
+// The state of the file `leftover` now.
+LeftoverNote noteFile(const wchar_t* leftover);
+
+// True when `leftover` is a file now and either was none at `before` or has been
 // written since (another size or last-write time).
-bool leftoverWrittenSince(const char* path, const LeftoverNote& before);
+bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before);
 
-// A file handle's size; false when it cannot be had.
-bool fileSizeOf(HANDLE file, uint64_t* size);
-
-// Reads up to `count` bytes at `offset`; returns how many were read.
-size_t readAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t count);
+// Copies `leftover` over `path` when it is larger than `path` and the volume has room
+// for the difference, then deletes it. True when copied.
+bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover);
 
 // How many bytes from the start of the file the write guard wants (ratingHeadBytesWanted,
 // at most kMaxHeadBytes); *fileSize receives the file's size. 0 when the file cannot be read.
-size_t headBytesToRead(HANDLE file, uint64_t* fileSize);
+size_t headBytesToRead(TrackFile file, uint64_t* fileSize);
 
 // The start of a file, as much of it as the write guard wants.
 struct FileHead {
@@ -49,16 +49,13 @@ struct FileHead {
 
 // Reads the file's head (headBytesToRead bytes). False when the file cannot be read or
 // the memory cannot be had; there is then nothing to release.
-bool readFileHead(HANDLE file, FileHead* head);
+bool readFileHead(TrackFile file, FileHead* head);
 void releaseFileHead(FileHead* head);
 
 // Carries out a kRatingWriteBytes plan on a file opened for reading and writing: reads the
 // bytes at the offset again, writes only when they are still plan.expected, and checks the
-// count written (a short write is undone as far as possible). True when written.
-bool writePlannedBytes(HANDLE file, const RatingWritePlan& plan);
+// count written (a short write is undone as far as possible). kFileOk when written.
+FileStatus writePlannedBytes(TrackFile file, const RatingWritePlan& plan);
 
 // True when `count` bytes of `a` from aOffset equal those of `b` from bOffset.
-bool sameBytes(HANDLE a, uint64_t aOffset, HANDLE b, uint64_t bOffset, uint64_t count);
-
-// True when the volume holding `path` has at least `bytes` free (or says nothing about it).
-bool volumeHasRoom(const char* path, uint64_t bytes);
+bool sameBytes(TrackFile a, uint64_t aOffset, TrackFile b, uint64_t bOffset, uint64_t count);

@@ -4,8 +4,7 @@
 //
 // id3lib is the only code here that may throw; each sequence of id3lib calls
 // runs inside one try/catch(...), so that nothing leaves the store.
-#include <windows.h>
-
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -17,64 +16,50 @@
 
 #include "rating/rating.h"
 #include "rating/tag_file.h"
+#include "rating/track_file.h"
 #include "rating/write_guard.h"
 
 namespace {
 
-bool isEmptyPath(const char* path) { return path == nullptr || path[0] == '\0'; }
+// Room for the 8-bit name id3lib opens a file by: the C runtime takes no more.
+const size_t kId3libNameSize = 260;
+
+bool isEmptyPath(const wchar_t* path) { return path == nullptr || path[0] == 0; }
+
+RatingSaveResult saveResultOf(FileStatus status) {
+  switch (status) {
+    case kFileOk:
+      return kRatingSaved;
+    case kFileMissing:
+      return kRatingFileMissing;
+    case kFileReadOnly:
+      return kRatingFileReadOnly;
+    case kFileLocked:
+      return kRatingFileLocked;
+    case kFileDiskFull:
+      return kRatingDiskFull;
+    case kFileFailed:
+      break;
+  }
+  return kRatingNotSaved;
+}
 
 // id3lib's update creates a file that holds only a tag when the path names
 // nothing, so a write needs an existing regular file; one marked read-only is
 // left alone too (Windows refuses to open it for writing anyway, Wine running
 // as root does not).
-RatingSaveResult checkWritableRegularFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return kRatingFileLocked;
-    if (error == ERROR_ACCESS_DENIED) return kRatingFileReadOnly;
-    return kRatingFileMissing;
-  }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kRatingFileMissing;
-  if (attributes & FILE_ATTRIBUTE_READONLY) return kRatingFileReadOnly;
+RatingSaveResult checkWritableRegularFile(const wchar_t* path) {
+  FileStatus status = kFileFailed;
+  const PathInfo info = pathInfo(path, &status);
+  if (!info.exists) return status == kFileOk ? kRatingFileMissing : saveResultOf(status);
+  if (info.isFolder) return kRatingFileMissing;
+  if (info.readOnly) return kRatingFileReadOnly;
   return kRatingSaved;
-}
-
-// Why opening a track for writing failed.
-RatingSaveResult openFailure() {
-  switch (GetLastError()) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return kRatingFileLocked;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-      return kRatingFileReadOnly;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return kRatingFileMissing;
-    default:
-      return kRatingNotSaved;
-  }
-}
-
-// Why a write that was tried did not happen.
-RatingSaveResult writeFailure() {
-  const DWORD error = GetLastError();
-  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return kRatingDiskFull;
-  if (error == ERROR_LOCK_VIOLATION) return kRatingFileLocked;
-  return kRatingNotSaved;
 }
 
 // The guard's reasons for writing nothing; one of them is no failure.
 RatingSaveResult refusal(RatingWriteReason reason) {
   return reason == kWriteReasonAlreadyStored ? kRatingSaved : kRatingTagRefused;
-}
-
-// The player holds the playing file open for reading, sharing read and write;
-// the store's own handles share the same, so that both can be open together.
-HANDLE openTrack(const char* path, DWORD access) {
-  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // ---- Reading ----------------------------------------------------------------
@@ -90,14 +75,18 @@ unsigned ratingByteOfFirstPopm(const ID3Tag* tag) {
   return ID3Field_GetINT(rating);
 }
 
-int readWithId3lib(const char* path) {
+int readWithId3lib(const wchar_t* path) {
+  // No 8-bit name that surely names this file: reading another file's rating
+  // would be worse than reading none.
+  char name[kId3libNameSize];
+  if (!id3libFileName(path, name, sizeof name)) return 0;
   ID3Tag* tag = nullptr;
   int stars = 0;
   try {
     tag = ID3Tag_New();
     if (tag != nullptr) {
       // The ID3v2 tag only: the tags at the end of a file hold no rating.
-      ID3Tag_LinkWithFlags(tag, path, ID3TT_ID3V2);
+      ID3Tag_LinkWithFlags(tag, name, ID3TT_ID3V2);
       stars = starsFromRatingByte(ratingByteOfFirstPopm(tag));
     }
   } catch (...) {
@@ -111,17 +100,17 @@ int readWithId3lib(const char* path) {
 }
 
 // How the guard wants the file read; *ratingByte is set for kRatingReadFromTag.
-RatingReadMethod planReadOfFile(const char* path, unsigned* ratingByte) {
+RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
   *ratingByte = 0;
-  HANDLE file = openTrack(path, GENERIC_READ);
-  if (file == INVALID_HANDLE_VALUE) return kRatingReadZero;
+  TrackFile file = openTrackFile(path, kTrackRead, nullptr);
+  if (file.handle == nullptr) return kRatingReadZero;
   RatingReadMethod method = kRatingReadZero;
   FileHead head;
   if (readFileHead(file, &head)) {
     method = planRatingRead(head.bytes, head.available, head.fileSize, ratingByte);
     releaseFileHead(&head);
   }
-  CloseHandle(file);
+  closeTrackFile(&file);
   return method;
 }
 
@@ -162,7 +151,7 @@ uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
 // is updated: no ID3v1 tag is added to a file without one, an existing one is
 // not touched. `rendered` receives the frames id3lib was allowed to write.
 // Returns true when id3lib was asked to update the file.
-RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const RatingWritePlan& plan,
+RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, const FileHead& head, const RatingWritePlan& plan,
                                   int ratingByte, std::string& rendered) {
   ID3Tag* tag = nullptr;
   ID3Frame* frame = nullptr;
@@ -170,7 +159,7 @@ RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const 
   try {
     tag = ID3Tag_New();
     if (tag != nullptr) {
-      const size_t tagBytes = ID3Tag_LinkWithFlags(tag, path, ID3TT_ID3V2);
+      const size_t tagBytes = ID3Tag_LinkWithFlags(tag, id3libName, ID3TT_ID3V2);
       const bool sameTag = tagBytes == plan.tagSize && ID3Tag_NumFrames(tag) == plan.frameCount &&
                            ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER) == nullptr;
       if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
@@ -202,7 +191,7 @@ RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const 
 
 // True when `copy` is the file as id3lib meant to write it: a tag with exactly
 // the rendered frames, then the original from the end of its old tag on.
-bool leftoverIsComplete(HANDLE file, uint64_t fileSize, uint64_t oldTagSize, HANDLE copy,
+bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, TrackFile copy,
                         const std::string& rendered) {
   FileHead copyHead;
   if (!readFileHead(copy, &copyHead)) return false;
@@ -215,21 +204,66 @@ bool leftoverIsComplete(HANDLE file, uint64_t fileSize, uint64_t oldTagSize, HAN
   return complete;
 }
 
-// After id3lib's update, with the file still held: a leftover that this write
-// produced and that is not the complete new file is removed (the original was
-// held and is untouched); a complete one stays for recoverRewriteSince.
-void vetLeftover(const char* path, HANDLE file, uint64_t fileSize, uint64_t oldTagSize,
+// After id3lib's update, with the file still held: a copy `leftover` that this
+// write produced and that is not the complete new file is removed (the
+// original was held and is untouched); a complete one stays to be put in place.
+void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
                  const std::string& rendered, const LeftoverNote& before) {
-  char leftover[kLeftoverNameSize];
-  if (!makeLeftoverName(path, leftover) || !leftoverWrittenSince(path, before)) return;
-  HANDLE copy = CreateFileA(leftover, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!fileWrittenSince(leftover, before)) return;
+  TrackFile copy = openTrackFile(leftover, kTrackRead, nullptr);
   bool complete = false;
-  if (copy != INVALID_HANDLE_VALUE) {
+  if (copy.handle != nullptr) {
     complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered);
-    CloseHandle(copy);
+    closeTrackFile(&copy);
   }
-  if (!complete) DeleteFileA(leftover);
+  if (!complete) deleteFileAt(leftover);
+}
+
+// id3lib updates the file it can open by `id3libName` (the track itself, or a
+// copy of it) while the store holds that file, so a rewrite ends as a copy
+// "<id3libName>.XXXXXX" beside it; that copy is checked against the track and
+// put in the track's place.
+RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,
+                                     const FileHead& head, const RatingWritePlan& plan, int ratingByte) {
+  wchar_t* named = widePathOfId3libName(id3libName);
+  wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
+  std::free(named);
+  if (leftover == nullptr) return kRatingNotSaved;
+  const LeftoverNote before = noteFile(leftover);
+  std::string rendered;
+  RatingSaveResult result = kRatingNotSaved;
+  try {
+    result = updateWithId3lib(id3libName, path, head, plan, ratingByte, rendered);
+  } catch (...) {
+    result = kRatingNotSaved;  // a string that could not grow: nothing was written
+  }
+  if (result == kRatingSaved) {
+    vetLeftover(leftover, track, head.fileSize, plan.tagSize, rendered, before);
+    if (fileWrittenSince(leftover, before) && !copyLargerLeftover(path, leftover)) deleteFileAt(leftover);
+  }
+  std::free(leftover);
+  return result;
+}
+
+// The track's name has no 8-bit form id3lib could open (and the volume keeps
+// no short names): id3lib works on a copy with a plain name beside the track,
+// held like the track, and only its checked result reaches the track.
+RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const FileHead& head,
+                                         const RatingWritePlan& plan, int ratingByte) {
+  if (!volumeHasRoom(path, head.fileSize + kRewriteSpareRoom)) return kRatingDiskFull;
+  wchar_t* copyPath = makePlainCopyBeside(path);
+  if (copyPath == nullptr) return kRatingNotSaved;
+  RatingSaveResult result = kRatingNotSaved;
+  char name[kId3libNameSize];
+  TrackFile copy = openTrackFile(copyPath, kTrackHold, nullptr);
+  if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, head.fileSize) &&
+      id3libFileName(copyPath, name, sizeof name)) {
+    result = updateThroughId3lib(name, path, track, head, plan, ratingByte);
+  }
+  closeTrackFile(&copy);
+  deleteFileAt(copyPath);
+  std::free(copyPath);
+  return result;
 }
 
 // ---- Writing ----------------------------------------------------------------
@@ -239,32 +273,35 @@ void vetLeftover(const char* path, HANDLE file, uint64_t fileSize, uint64_t oldT
 // in-place change goes through this handle, and while id3lib updates the file
 // the handle keeps id3lib from removing it, so that a rewrite always ends as a
 // copy beside the file that is checked before it replaces anything.
-RatingSaveResult storeRatingByte(const char* path, int ratingByte, const LeftoverNote& before) {
-  HANDLE file = openTrack(path, GENERIC_READ | GENERIC_WRITE);
-  if (file == INVALID_HANDLE_VALUE) return openFailure();
+RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
+  FileStatus status = kFileFailed;
+  TrackFile file = openTrackFile(path, kTrackHold, &status);
+  if (file.handle == nullptr) return saveResultOf(status);
   RatingSaveResult result = kRatingNotSaved;
   FileHead head;
   if (readFileHead(file, &head)) {
     RatingWritePlan plan;
     planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
     if (plan.method == kRatingWriteBytes) {
-      result = writePlannedBytes(file, plan) ? kRatingSaved : writeFailure();
+      result = saveResultOf(writePlannedBytes(file, plan));
     } else if (plan.method == kRatingWriteWithId3lib) {
-      std::string rendered;
-      result = updateWithId3lib(path, head, plan, ratingByte, rendered);
-      if (result == kRatingSaved) vetLeftover(path, file, head.fileSize, plan.tagSize, rendered, before);
+      char name[kId3libNameSize];
+      if (id3libFileName(path, name, sizeof name))
+        result = updateThroughId3lib(name, path, file, head, plan, ratingByte);
+      else
+        result = updateCopyThroughId3lib(path, file, head, plan, ratingByte);
     } else {
       result = refusal(plan.reason);
     }
     releaseFileHead(&head);
   }
-  CloseHandle(file);
+  closeTrackFile(&file);
   return result;
 }
 
 }  // namespace
 
-int readRating(const char* path) {
+int readRating(const wchar_t* path) {
   if (isEmptyPath(path)) return 0;
   unsigned ratingByte = 0;
   switch (planReadOfFile(path, &ratingByte)) {
@@ -278,18 +315,11 @@ int readRating(const char* path) {
   return 0;
 }
 
-RatingSaveResult writeRating(const char* path, int stars) {
-  if (isEmptyPath(path)) return kRatingNotSaved;
-  const LeftoverNote before = noteLeftover(path);
-  RatingSaveResult result = kRatingNotSaved;
-  if (stars >= 0 && stars <= 5) {
-    result = checkWritableRegularFile(path);
-    if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], before);
-  }
-  recoverRewriteSince(path, before);
-  // A rewrite through id3lib ends as a copy that the recovery puts in place (or
-  // does not, when it is not whole or the volume is full): what counts is what
-  // the file holds now.
+RatingSaveResult writeRating(const wchar_t* path, int stars) {
+  if (isEmptyPath(path) || stars < 0 || stars > 5) return kRatingNotSaved;
+  RatingSaveResult result = checkWritableRegularFile(path);
+  if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars]);
+  // What counts is what the file holds now.
   if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
   return result;
 }

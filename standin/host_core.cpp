@@ -9,6 +9,20 @@ namespace {
 const wchar_t kClassW[] = L"VimbrelStandinHostW";
 const char kClassA[] = "VimbrelStandinHostA";
 
+// The wide forms of 8-bit texts, for the wide queries; kept so that their
+// addresses stay valid while the plugin reads them.
+std::wstring g_wideAnswer;
+
+const wchar_t* widened(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  g_wideAnswer.assign(length > 0 ? length : 1, L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &g_wideAnswer[0], length);
+  return g_wideAnswer.c_str();
+}
+
+// A query this player does not know answers 1.
+const LRESULT kUnknownQuery = 1;
+
 LRESULT answerQuery(LPARAM number, WPARAM argument) {
   const int count = static_cast<int>(g_host.playlist.size());
   const int index = static_cast<int>(argument);
@@ -21,6 +35,18 @@ LRESULT answerQuery(LPARAM number, WPARAM argument) {
     case kQueryEntryPath:
       if (!valid || !g_host.playlist[index].hasPath) return 0;
       return reinterpret_cast<LRESULT>(g_host.playlist[index].path.c_str());
+    case kQueryEntryPathWide: {
+      if (!g_host.answersWide) return kUnknownQuery;
+      if (!valid || !g_host.playlist[index].hasPath) return 0;
+      const PlaylistEntry& entry = g_host.playlist[index];
+      if (!entry.widePath.empty()) return reinterpret_cast<LRESULT>(entry.widePath.c_str());
+      return reinterpret_cast<LRESULT>(widened(entry.path));
+    }
+    case kQueryIniPathWide:
+      if (!g_host.answersWide) return kUnknownQuery;
+      if (!g_host.iniPathGiven) return 0;
+      if (!g_host.wideIniPath.empty()) return reinterpret_cast<LRESULT>(g_host.wideIniPath.c_str());
+      return reinterpret_cast<LRESULT>(widened(g_host.iniPath));
     case kQueryEntryTitle:
       if (!valid || !g_host.playlist[index].hasTitle) return 0;
       return reinterpret_cast<LRESULT>(g_host.playlist[index].title.c_str());
@@ -38,7 +64,9 @@ bool isQuery(LPARAM number) {
     case kQueryPlaylistIndex:
     case kQueryEntryPath:
     case kQueryEntryTitle:
+    case kQueryEntryPathWide:
     case kQueryIniPath:
+    case kQueryIniPathWide:
     case kQueryDialogOwner:
       return true;
   }
@@ -147,4 +175,13 @@ bool hostReceived(UINT message, WPARAM wParam, LPARAM lParam) {
   for (const HostMessageRecord& r : g_host.received)
     if (r.message == message && r.wParam == wParam && r.lParam == lParam) return true;
   return false;
+}
+
+std::string bestFitPath(const std::wstring& path) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string narrow(length, '\0');
+  WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, &narrow[0], length, nullptr, nullptr);
+  narrow.resize(length - 1);
+  return narrow;
 }

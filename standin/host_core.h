@@ -11,7 +11,8 @@
 #include "host/plugin.h"
 
 struct PlaylistEntry {
-  std::string path;  // 8-bit text, as the player gives it
+  std::string path;       // 8-bit text, as the player gives it to query 211
+  std::wstring widePath;  // query 214; when empty, `path` read in the system code page
   std::wstring title;
   bool hasPath = true;   // false: query 211 answers no address
   bool hasTitle = true;  // false: query 213 answers no address
@@ -31,6 +32,8 @@ struct StandinHost {
   int current = 0;
   int playing = 0;
   std::string iniPath;                                    // answered to query 334
+  std::wstring wideIniPath;                               // query 1334; when empty, iniPath widened
+  bool answersWide = true;                                // false: 214 and 1334 answer 1, as older players do
   bool iniPathGiven = true;                               // false: query 334 answers no address
   HWND dialogOwner = nullptr;                             // answered to query 365; the main window when null
   std::vector<HostMessageRecord> received;                // what reached the host's own procedure
@@ -51,6 +54,9 @@ std::wstring programFolder();
 // The plugin DLL at Plugins\gen_id3vimbrel.dll beside the host program, or, for
 // the tests, in ..\player\Plugins.
 std::wstring findPluginDll();
+// What a player with only 8-bit names gives for a UTF-16 path: the system code
+// page's best fit, which may name another file.
+std::string bestFitPath(const std::wstring& path);
 // Sends a WM_USER notification to the main window, as the player does.
 LRESULT notifyHost(int number, WPARAM wParam);
 // Runs the message loop until the queue is empty.

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "standin/host_core.h"
 #include "standin/iat_patch.h"
@@ -64,7 +65,7 @@ void traceMessage(const HostMessageRecord& r) {
 }
 
 bool readPlaylist(const char* file) {
-  FILE* in = fopen(file, "rb");
+  FILE* in = _wfopen(fromUtf8(file).c_str(), L"rb");
   if (!in) return false;
   char line[4096];
   while (fgets(line, sizeof line, in)) {
@@ -73,7 +74,10 @@ bool readPlaylist(const char* file) {
     char* tab = strchr(line, '\t');
     PlaylistEntry entry;
     if (tab) *tab = 0;
-    entry.path = line;
+    // The playlist file is UTF-8; the 8-bit path is what an older player
+    // would make of the name.
+    entry.widePath = fromUtf8(line);
+    entry.path = bestFitPath(entry.widePath);
     entry.title = fromUtf8(tab ? tab + 1 : line);
     g_host.playlist.push_back(entry);
   }
@@ -120,18 +124,34 @@ void runCommand(const char* line) {
   fflush(stdout);
 }
 
+// The command line in UTF-8: argv would hold the system code page's best fit
+// of names in other scripts.
+std::vector<std::string> utf8Arguments() {
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  const std::vector<std::string> args = utf8Arguments();
+  const int argc = static_cast<int>(args.size());
   bool commands = false;
-  std::string ini = toUtf8((programFolder() + L"player.ini").c_str());
+  std::wstring ini = programFolder() + L"player.ini";
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : "";
+    const std::string& arg = args[i];
+    const char* value = i + 1 < argc ? args[i + 1].c_str() : "";
     if (arg == "--playlist" && readPlaylist(value))
       ++i;
     else if (arg == "--ini")
-      ini = value, ++i;
+      ini = fromUtf8(value), ++i;
+    else if (arg == "--no-wide")
+      g_host.answersWide = false;
     else if (arg == "--current")
       g_host.current = atoi(value), ++i;
     else if (arg == "--playing")
@@ -143,11 +163,12 @@ int main(int argc, char** argv) {
     else {
       fprintf(stderr,
               "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
-              "[--playing 0|1] [--trace] [--commands]\n");
+              "[--playing 0|1] [--no-wide] [--trace] [--commands]\n");
       return 2;
     }
   }
-  g_host.iniPath = ini;
+  g_host.wideIniPath = ini;
+  g_host.iniPath = bestFitPath(ini);
   g_host.onMessage = traceMessage;
 
   createHostWindow(true);

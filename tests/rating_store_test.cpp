@@ -22,6 +22,22 @@ namespace {
 
 using Bytes = std::string;
 
+// The tests name their files in UTF-8; the store takes UTF-16.
+std::wstring storePath(const char* path) { return widen(path); }
+int readRating(const char* path) { return path ? ::readRating(storePath(path).c_str()) : ::readRating(nullptr); }
+RatingSaveResult writeRating(const char* path, int stars) {
+  return path ? ::writeRating(storePath(path).c_str(), stars) : ::writeRating(nullptr, stars);
+}
+void recoverRewrite(const char* path) {
+  path ? ::recoverRewrite(storePath(path).c_str()) : ::recoverRewrite(nullptr);
+}
+LeftoverNote noteLeftover(const char* path) {
+  return path ? ::noteLeftover(storePath(path).c_str()) : ::noteLeftover(nullptr);
+}
+void recoverRewriteSince(const char* path, const LeftoverNote& before) {
+  path ? ::recoverRewriteSince(storePath(path).c_str(), before) : ::recoverRewriteSince(nullptr, before);
+}
+
 // A POPM body; counterBytes is appended as it is (empty: no counter).
 Bytes popm(const Bytes& owner, int rating, const Bytes& counterBytes = bigEndian(7, 4)) {
   return owner + Bytes(1, '\0') + static_cast<char>(rating) + counterBytes;
@@ -202,7 +218,7 @@ TEST(ReadRating, FilesWithoutARatingReadZero) {
   EXPECT_EQ(readRating((folder + "missing.mp3").c_str()), 0);
   EXPECT_EQ(readRating((folder + "no folder\\missing.mp3").c_str()), 0);
   EXPECT_EQ(readRating(folder.c_str()), 0) << "a folder";
-  EXPECT_EQ(readRating(nullptr), 0);
+  EXPECT_EQ(readRating(static_cast<const char*>(nullptr)), 0);
   EXPECT_EQ(readRating(""), 0);
 }
 
@@ -311,9 +327,9 @@ TEST(WriteRating, NothingWrittenWithoutAnExistingFile) {
   EXPECT_EQ(GetFileAttributesA((folder + "sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 
-  writeRating(nullptr, 3);
+  writeRating(static_cast<const char*>(nullptr), 3);
   writeRating("", 3);
-  recoverRewrite(nullptr);
+  recoverRewrite(static_cast<const char*>(nullptr));
   recoverRewrite("");
 }
 
@@ -698,9 +714,9 @@ TEST(StaleLeftover, RecoverySinceANote) {
   // Paths the notes cannot name.
   const std::string longPath = folder + std::string(300, 'l');
   EXPECT_FALSE(noteLeftover(longPath.c_str()).exists);
-  EXPECT_FALSE(noteLeftover(nullptr).exists);
+  EXPECT_FALSE(noteLeftover(static_cast<const char*>(nullptr)).exists);
   recoverRewriteSince(longPath.c_str(), before);
-  recoverRewriteSince(nullptr, before);
+  recoverRewriteSince(static_cast<const char*>(nullptr), before);
   recoverRewriteSince("", before);
 }
 
@@ -728,11 +744,10 @@ TEST(WritePlannedBytes, OnlyOverTheExpectedBytes) {
     plan.length = c.bytes.size();
     std::memcpy(plan.bytes, c.bytes.data(), c.bytes.size());
     std::memcpy(plan.expected, c.expected.data(), c.expected.size());
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(writePlannedBytes(file, plan), c.written) << c.what;
-    CloseHandle(file);
+    TrackFile file = openTrackFile(storePath(path.c_str()).c_str(), kTrackHold, nullptr);
+    ASSERT_NE(file.handle, nullptr);
+    EXPECT_EQ(writePlannedBytes(file, plan) == kFileOk, c.written) << c.what;
+    closeTrackFile(&file);
     Bytes expected = original;
     if (c.written) expected.replace(static_cast<size_t>(c.offset), c.bytes.size(), c.bytes);
     EXPECT_EQ(readFileBytes(path), expected) << c.what;

@@ -15,6 +15,7 @@ add_executable(rating_tool tools/rating_tool.cpp)
 target_compile_options(rating_tool PRIVATE ${VIMBREL_WARNINGS})
 target_compile_definitions(rating_tool PRIVATE WIN32_LEAN_AND_MEAN)
 target_link_libraries(rating_tool PRIVATE vimbrel_rating)
+target_link_options(rating_tool PRIVATE -municode)
 set_target_properties(rating_tool PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 # Files written by mutagen are read by the store and the other way round.

@@ -22,7 +22,7 @@ class Refresh : public PluginTest {
   }
   int pathQueries() {
     int count = 0;
-    for (LPARAM q : g_harness.queries) count += q == 211;
+    for (LPARAM q : g_harness.queries) count += q == 211 || q == 214;
     return count;
   }
 };
@@ -96,7 +96,7 @@ TEST_F(Refresh, TheIconShowsTheFilesRatingAndTheTitleAfterAQueryInOrder) {
   g_harness.queries.clear();
   sendToHost(WM_USER, 2, 603);
   tickUntilIdle();
-  std::vector<LPARAM> expected = {125, 211, 213};
+  std::vector<LPARAM> expected = {125, 214, 213};
   EXPECT_EQ(g_harness.queries, expected);
   EXPECT_EQ(lastTray().action, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(lastTray().stars, 5);

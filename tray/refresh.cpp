@@ -43,8 +43,7 @@ void CALLBACK refreshNow(HWND, UINT, UINT_PTR, DWORD) {
 
   stopRefreshTimer();
   LRESULT index = queryHost(kQueryPlaylistIndex, 0);
-  const char* path = reinterpret_cast<const char*>(queryHost(kQueryEntryPath, index));
-  g_state.currentRating = readRating(path);
+  g_state.currentRating = readRating(entryPath(index));
   fetchTitle(index);
   updateTrayIcon();
 }

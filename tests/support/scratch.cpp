@@ -6,26 +6,41 @@
 
 namespace {
 
-void removeTree(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+void removeTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string path = folder + name;
+    std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring path = folder + name;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      removeTree(path + "\\");
-      RemoveDirectoryA(path.c_str());
+      removeTree(path + L"\\");
+      RemoveDirectoryW(path.c_str());
     } else {
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(path.c_str());
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
     }
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
 }  // namespace
+
+std::wstring widen(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
+  if (length > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], length);
+  return wide;
+}
+
+std::wstring platformForm(const std::string& utf8) {
+  const std::wstring wide = widen(utf8);
+  if (wide.size() < 240 || wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
+  return L"\\\\?\\" + wide;
+}
+
+bool makeFolder(const std::string& path) { return CreateDirectoryW(platformForm(path).c_str(), nullptr) != 0; }
 
 std::string scratchFolder() {
   char root[MAX_PATH] = "";
@@ -44,14 +59,14 @@ std::string scratchFolder() {
   std::string folder = base + "\\" + test->test_suite_name() + "." + test->name() + "\\";
   CreateDirectoryA(base.c_str(), nullptr);
   CreateDirectoryA(folder.c_str(), nullptr);
-  removeTree(folder);
+  removeTree(platformForm(folder));
   return folder;
 }
 
 std::string readFileBytes(const std::string& path) {
   std::string bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(platformForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char buffer[65536];
   DWORD got = 0;
@@ -61,7 +76,7 @@ std::string readFileBytes(const std::string& path) {
 }
 
 void writeFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE file = CreateFileW(platformForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   DWORD written = 0;
   WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -70,5 +85,5 @@ void writeFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool fileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(platformForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

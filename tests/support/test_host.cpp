@@ -216,5 +216,3 @@ UINT taskbarCreatedMessage() {
   static UINT message = RegisterWindowMessageW(L"TaskbarCreated");
   return message;
 }
-
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }

@@ -4,6 +4,8 @@
 // plugin's import table after it is loaded; the DLL itself is the shipped one.
 #pragma once
 
+#include "support/scratch.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -92,4 +94,3 @@ void tick();
 int tickUntilIdle(int maxTicks = 20);
 bool timerPending();
 UINT taskbarCreatedMessage();
-std::wstring widen(const std::string& text);

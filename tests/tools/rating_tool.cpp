@@ -1,7 +1,8 @@
 // rating_tool: the rating store from the command line, for tests that drive it
 // under Wine and inspect the files natively.
 //   rating_tool read PATH              prints the star count
-//   rating_tool write PATH STARS       stores STARS (any integer; the store vets it)
+//   rating_tool write PATH STARS       stores STARS (any integer; the store vets it) and
+//                                      prints what became of it (saved, read-only...)
 //   rating_tool write-held STARS PATH...  the same for each file, while the file is
 //                                      held open as the player holds the playing file
 //   rating_tool recover PATH           finishes an interrupted rewrite
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "rating/id3v2_reader.h"
 #include "rating/rating.h"
@@ -43,11 +45,20 @@ bool parseInt(const char* text, int& value) {
   return true;
 }
 
+// The text in UTF-8, for the output.
+std::string utf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(length > 0 ? length : 1, '\0');
+  if (length > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], length, nullptr, nullptr);
+  out.resize(out.size() - 1);
+  return out;
+}
+
 // The whole file (the test files are small); empty when it cannot be read.
-std::string fileBytes(const char* path) {
+std::string fileBytes(const wchar_t* path) {
   std::string bytes;
   HANDLE file =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char buffer[65536];
   DWORD got = 0;
@@ -72,18 +83,18 @@ void printLayout(const char* prefix, const std::string& bytes) {
 }
 
 // A handle as the player holds the playing file: reading, sharing read and write.
-HANDLE holdLikePlayer(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+HANDLE holdLikePlayer(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void check(int stars, const char* path, bool held) {
+void check(int stars, const wchar_t* path, bool held) {
   const std::string before = fileBytes(path);
   RatingWritePlan plan;
   const int ratingByte = stars >= 0 && stars <= 5 ? RatingScale[stars] : -1;
   planRatingWrite(reinterpret_cast<const unsigned char*>(before.data()), before.size(), before.size(),
                   ratingByte, &plan);
-  std::printf("file=%s\n", path);
+  std::printf("file=%s\n", utf8(path).c_str());
   std::printf("plan=%s\n", ratingWriteReasonName(plan.reason));
   printLayout("before", before);
   HANDLE player = held ? holdLikePlayer(path) : INVALID_HANDLE_VALUE;
@@ -95,39 +106,64 @@ void check(int stars, const char* path, bool held) {
   std::printf("\n");
 }
 
+const char* saveResultName(RatingSaveResult result) {
+  switch (result) {
+    case kRatingSaved:
+      return "saved";
+    case kRatingFileMissing:
+      return "missing";
+    case kRatingFileReadOnly:
+      return "read-only";
+    case kRatingFileLocked:
+      return "locked";
+    case kRatingDiskFull:
+      return "disk-full";
+    case kRatingTagRefused:
+      return "refused";
+    case kRatingNotSaved:
+      break;
+  }
+  return "not-saved";
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+// Paths come in UTF-16, so that names in any script reach the store as they are.
+int wmain(int argc, wchar_t** wideArgv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(utf8(wideArgv[i]));
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   if (argc == 3 && std::strcmp(argv[1], "read") == 0) {
-    std::printf("%d\n", readRating(argv[2]));
+    std::printf("%d\n", readRating(wideArgv[2]));
     return 0;
   }
   if (argc == 4 && std::strcmp(argv[1], "write") == 0) {
     int stars = 0;
     if (!parseInt(argv[3], stars)) return usage();
-    writeRating(argv[2], stars);
+    std::printf("%s\n", saveResultName(writeRating(wideArgv[2], stars)));
     return 0;
   }
   if (argc >= 3 && std::strcmp(argv[1], "write-held") == 0) {
     int stars = 0;
     if (!parseInt(argv[2], stars)) return usage();
     for (int i = 3; i < argc; ++i) {
-      HANDLE player = holdLikePlayer(argv[i]);
+      HANDLE player = holdLikePlayer(wideArgv[i]);
       if (player == INVALID_HANDLE_VALUE) return 1;
-      writeRating(argv[i], stars);
+      writeRating(wideArgv[i], stars);
       CloseHandle(player);
     }
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "recover") == 0) {
-    recoverRewrite(argv[2]);
+    recoverRewrite(wideArgv[2]);
     return 0;
   }
   if (argc >= 3 && (std::strcmp(argv[1], "check") == 0 || std::strcmp(argv[1], "check-held") == 0)) {
     int stars = 0;
     if (!parseInt(argv[2], stars)) return usage();
     const bool held = std::strcmp(argv[1], "check-held") == 0;
-    for (int i = 3; i < argc; ++i) check(stars, argv[i], held);
+    for (int i = 3; i < argc; ++i) check(stars, wideArgv[i], held);
     return 0;
   }
   return usage();

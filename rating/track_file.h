@@ -1,0 +1,76 @@
+// The rating store's few file calls, on UTF-16 paths. track_file_win.cpp is
+// the plugin's; track_file_posix.cpp lets the native fuzz targets run the same
+// store on Linux. Nothing else in the store calls the platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// How a file call ended, as far as the user can be told about it.
+enum FileStatus {
+  kFileOk,
+  kFileMissing,   // the path names no file (or a folder)
+  kFileReadOnly,  // marked read-only, or access denied
+  kFileLocked,    // another program holds it without sharing
+  kFileDiskFull,  // the volume has no room
+  kFileFailed,    // anything else
+};
+
+// An open file; handle is null when none.
+struct TrackFile {
+  void* handle;
+};
+
+enum TrackAccess {
+  // Reading, sharing read and write with the player, which holds the playing
+  // file open the same way.
+  kTrackRead,
+  // Reading and writing, sharing read and write but not deletion: while the
+  // store holds a file like this, nothing (id3lib included) can remove or
+  // rename it.
+  kTrackHold,
+};
+
+struct PathInfo {
+  bool exists;
+  bool isFolder;
+  bool readOnly;
+  uint64_t size;
+  uint64_t lastWriteTime;  // in the platform's own units; only compared
+};
+
+// Opens an existing file; on failure handle is null and *status (when given)
+// says why.
+TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* status);
+void closeTrackFile(TrackFile* file);
+
+bool trackFileSize(TrackFile file, uint64_t* size);
+// Reads up to `count` bytes at `offset`; returns how many were read.
+size_t readTrackAt(TrackFile file, uint64_t offset, unsigned char* buffer, size_t count);
+// Writes `count` bytes at `offset`; returns how many were written, and when
+// short, *status (when given) says why.
+size_t writeTrackAt(TrackFile file, uint64_t offset, const unsigned char* bytes, size_t count,
+                    FileStatus* status);
+
+// What is at `path` now; *status (when given) says why nothing could be seen.
+PathInfo pathInfo(const wchar_t* path, FileStatus* status);
+// True when the volume holding `path` has at least `bytes` free (or says
+// nothing about it).
+bool volumeHasRoom(const wchar_t* path, uint64_t bytes);
+// Copies `from` over the existing or new file `to`.
+bool copyFileOver(const wchar_t* from, const wchar_t* to);
+bool deleteFileAt(const wchar_t* path);
+// Copies the file to a new file with a plain (ASCII) name in the same folder;
+// returns that name (malloc'd, given back with std::free), or null.
+wchar_t* makePlainCopyBeside(const wchar_t* path);
+
+// An 8-bit name that id3lib's file streams open as the very file `path`
+// names: the path itself when its 8-bit form is exact, else its short name.
+// False when there is none, or it does not fit `capacity` with its terminator.
+bool id3libFileName(const wchar_t* path, char* name, size_t capacity);
+
+// The store's names: `path` with `suffix` appended (malloc'd, null when memory
+// is short), and the 8-bit name id3lib gives its copy of `id3libName`,
+// as a UTF-16 path (malloc'd). Both are given back with std::free.
+wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix);
+wchar_t* widePathOfId3libName(const char* id3libName);

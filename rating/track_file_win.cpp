@@ -1,0 +1,335 @@
+// The rating store's file calls on Windows; see track_file.h.
+//
+// Every path goes through platformPath first: a path too long for the plain
+// Win32 calls is handed over in its "\\?\" form, so a track deep in a music
+// folder reads and writes like any other.
+#include "rating/track_file.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+// Paths from here on take the "\\?\" form. The limit of the plain calls is
+// MAX_PATH with the terminator (248 characters for a folder); the margin
+// leaves room for the suffixes the store appends.
+const size_t kLongPathFrom = 240;
+
+// Reads and writes in pieces of this size.
+const size_t kChunkSize = 64 * 1024;
+
+HANDLE handleOf(TrackFile file) { return file.handle ? static_cast<HANDLE>(file.handle) : INVALID_HANDLE_VALUE; }
+
+uint64_t toUint64(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+FileStatus statusOfError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return kFileMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return kFileReadOnly;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return kFileLocked;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return kFileDiskFull;
+    default:
+      return kFileFailed;
+  }
+}
+
+void setStatus(FileStatus* status, FileStatus value) {
+  if (status) *status = value;
+}
+
+bool startsWith(const wchar_t* text, const wchar_t* prefix) {
+  return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
+}
+
+// `path` as the platform calls want it (malloc'd): unchanged when short or
+// already in "\\?\" form; otherwise made absolute and given the "\\?\" prefix,
+// or "\\?\UNC\" for a network path. Null when memory is short.
+wchar_t* platformPath(const wchar_t* path) {
+  const size_t length = std::wcslen(path);
+  if (length < kLongPathFrom || startsWith(path, L"\\\\?\\")) {
+    wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (copy) std::wmemcpy(copy, path, length + 1);
+    return copy;
+  }
+  // "\\?\" turns off the platform's clean-up of "." and ".." and "/", so the
+  // path is made full first.
+  const DWORD fullLength = GetFullPathNameW(path, 0, nullptr, nullptr);
+  if (fullLength == 0) return nullptr;
+  wchar_t* full = static_cast<wchar_t*>(std::malloc(fullLength * sizeof(wchar_t)));
+  if (!full) return nullptr;
+  const DWORD written = GetFullPathNameW(path, fullLength, full, nullptr);
+  if (written == 0 || written >= fullLength) {
+    std::free(full);
+    return nullptr;
+  }
+  const bool network = startsWith(full, L"\\\\");
+  const wchar_t* prefix = network ? L"\\\\?\\UNC\\" : L"\\\\?\\";
+  const wchar_t* rest = network ? full + 2 : full;
+  const size_t prefixLength = std::wcslen(prefix);
+  const size_t restLength = std::wcslen(rest);
+  wchar_t* result = static_cast<wchar_t*>(std::malloc((prefixLength + restLength + 1) * sizeof(wchar_t)));
+  if (result) {
+    std::wmemcpy(result, prefix, prefixLength);
+    std::wmemcpy(result + prefixLength, rest, restLength + 1);
+  }
+  std::free(full);
+  return result;
+}
+
+bool seekTo(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != 0;
+}
+
+// The folder part of `path` (malloc'd, with its trailing separator), or null.
+wchar_t* folderOf(const wchar_t* path) {
+  size_t end = std::wcslen(path);
+  while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/') --end;
+  if (end == 0) return nullptr;
+  wchar_t* folder = static_cast<wchar_t*>(std::malloc((end + 1) * sizeof(wchar_t)));
+  if (!folder) return nullptr;
+  std::wmemcpy(folder, path, end);
+  folder[end] = 0;
+  return folder;
+}
+
+// The exact 8-bit form of `path` in the code page id3lib's C runtime uses;
+// false when a character has none (best fit would name another file) or it
+// does not fit.
+bool exactNarrowName(const wchar_t* path, char* name, size_t capacity) {
+  if (capacity == 0 || capacity > 0x7FFFFFFF) return false;
+  // UTF-8 as the code page has an exact form for everything (and takes no flags).
+  const bool utf8 = GetACP() == CP_UTF8;
+  BOOL lossy = FALSE;
+  const int written = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, name,
+                                          static_cast<int>(capacity), nullptr, utf8 ? nullptr : &lossy);
+  if (written <= 0 || lossy) return false;
+  // Back again: some code pages map two characters to one byte sequence.
+  const int wideLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
+  if (wideLength <= 0 || static_cast<size_t>(wideLength) != std::wcslen(path) + 1) return false;
+  wchar_t* back = static_cast<wchar_t*>(std::malloc(wideLength * sizeof(wchar_t)));
+  if (!back) return false;
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, back, wideLength);
+  const bool same = std::wcscmp(back, path) == 0;
+  std::free(back);
+  return same;
+}
+
+}  // namespace
+
+TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* status) {
+  TrackFile file = {nullptr};
+  wchar_t* platform = platformPath(path);
+  if (!platform) {
+    setStatus(status, kFileFailed);
+    return file;
+  }
+  const DWORD rights = access == kTrackHold ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  HANDLE handle = CreateFileW(platform, rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = GetLastError();
+  std::free(platform);
+  if (handle == INVALID_HANDLE_VALUE) {
+    setStatus(status, statusOfError(error));
+    return file;
+  }
+  // A folder opens too (with backup semantics only, but be sure): it is no track.
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(handle);
+    setStatus(status, kFileMissing);
+    return file;
+  }
+  file.handle = handle;
+  setStatus(status, kFileOk);
+  return file;
+}
+
+void closeTrackFile(TrackFile* file) {
+  if (file->handle) CloseHandle(static_cast<HANDLE>(file->handle));
+  file->handle = nullptr;
+}
+
+bool trackFileSize(TrackFile file, uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(handleOf(file), &value) || value.QuadPart < 0) return false;
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+size_t readTrackAt(TrackFile file, uint64_t offset, unsigned char* buffer, size_t count) {
+  HANDLE handle = handleOf(file);
+  if (!seekTo(handle, offset)) return 0;
+  size_t total = 0;
+  while (total < count) {
+    const size_t piece = count - total < kChunkSize ? count - total : kChunkSize;
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer + total, static_cast<DWORD>(piece), &got, nullptr) || got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+size_t writeTrackAt(TrackFile file, uint64_t offset, const unsigned char* bytes, size_t count,
+                    FileStatus* status) {
+  HANDLE handle = handleOf(file);
+  setStatus(status, kFileFailed);
+  if (!seekTo(handle, offset)) return 0;
+  size_t total = 0;
+  while (total < count) {
+    const size_t piece = count - total < kChunkSize ? count - total : kChunkSize;
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes + total, static_cast<DWORD>(piece), &written, nullptr)) {
+      setStatus(status, statusOfError(GetLastError()));
+      break;
+    }
+    if (written == 0) break;
+    total += written;
+  }
+  if (total == count) setStatus(status, kFileOk);
+  return total;
+}
+
+PathInfo pathInfo(const wchar_t* path, FileStatus* status) {
+  PathInfo info = {false, false, false, 0, 0};
+  wchar_t* platform = platformPath(path);
+  if (!platform) {
+    setStatus(status, kFileFailed);
+    return info;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  const BOOL known = GetFileAttributesExW(platform, GetFileExInfoStandard, &data);
+  const DWORD error = GetLastError();
+  std::free(platform);
+  if (!known) {
+    setStatus(status, statusOfError(error));
+    return info;
+  }
+  info.exists = true;
+  info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  info.size = toUint64(data.nFileSizeHigh, data.nFileSizeLow);
+  info.lastWriteTime = toUint64(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+  setStatus(status, kFileOk);
+  return info;
+}
+
+bool volumeHasRoom(const wchar_t* path, uint64_t bytes) {
+  wchar_t* folder = folderOf(path);
+  if (!folder) return true;  // no folder named: nothing to ask
+  wchar_t* platform = platformPath(folder);
+  std::free(folder);
+  if (!platform) return false;
+  ULARGE_INTEGER available;
+  const BOOL known = GetDiskFreeSpaceExW(platform, &available, nullptr, nullptr);
+  std::free(platform);
+  return !known || available.QuadPart >= bytes;
+}
+
+bool copyFileOver(const wchar_t* from, const wchar_t* to) {
+  wchar_t* source = platformPath(from);
+  wchar_t* target = platformPath(to);
+  const bool copied = source && target && CopyFileW(source, target, FALSE);
+  std::free(source);
+  std::free(target);
+  return copied;
+}
+
+bool deleteFileAt(const wchar_t* path) {
+  wchar_t* platform = platformPath(path);
+  const bool deleted = platform && DeleteFileW(platform);
+  std::free(platform);
+  return deleted;
+}
+
+wchar_t* makePlainCopyBeside(const wchar_t* path) {
+  wchar_t* folder = folderOf(path);
+  if (!folder) return nullptr;
+  const size_t folderLength = std::wcslen(folder);
+  const size_t nameRoom = 40;
+  wchar_t* copy = static_cast<wchar_t*>(std::malloc((folderLength + nameRoom) * sizeof(wchar_t)));
+  wchar_t* source = platformPath(path);
+  bool made = false;
+  if (copy && source) {
+    std::wmemcpy(copy, folder, folderLength);
+    const DWORD stamp = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 16 && !made; ++attempt) {
+      _snwprintf(copy + folderLength, nameRoom, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
+      copy[folderLength + nameRoom - 1] = 0;
+      wchar_t* target = platformPath(copy);
+      // Never over an existing file: it could be the user's.
+      made = target && CopyFileW(source, target, TRUE);
+      std::free(target);
+    }
+  }
+  std::free(source);
+  std::free(folder);
+  if (!made) {
+    std::free(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
+bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {
+  if (path[0] == 0) return false;
+  if (exactNarrowName(path, name, capacity)) return true;
+  // A name outside the code page, or one too long: the short name names the
+  // same file in plain letters, where the volume keeps short names.
+  wchar_t* platform = platformPath(path);
+  if (!platform) return false;
+  bool found = false;
+  const DWORD shortLength = GetShortPathNameW(platform, nullptr, 0);
+  wchar_t* shortPath = shortLength ? static_cast<wchar_t*>(std::malloc(shortLength * sizeof(wchar_t))) : nullptr;
+  if (shortPath) {
+    const DWORD written = GetShortPathNameW(platform, shortPath, shortLength);
+    if (written > 0 && written < shortLength) {
+      const wchar_t* plain = shortPath;
+      // The C runtime opens names of up to MAX_PATH bytes, never "\\?\" ones.
+      if (startsWith(plain, L"\\\\?\\UNC\\")) {
+        plain += 6;
+        shortPath[6] = L'\\';
+      } else if (startsWith(plain, L"\\\\?\\")) {
+        plain += 4;
+      }
+      found = std::wcslen(plain) < MAX_PATH && exactNarrowName(plain, name, capacity);
+    }
+    std::free(shortPath);
+  }
+  std::free(platform);
+  return found;
+}
+
+wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
+  const size_t pathLength = std::wcslen(path);
+  const size_t suffixLength = std::wcslen(suffix);
+  wchar_t* joined = static_cast<wchar_t*>(std::malloc((pathLength + suffixLength + 1) * sizeof(wchar_t)));
+  if (!joined) return nullptr;
+  std::wmemcpy(joined, path, pathLength);
+  std::wmemcpy(joined + pathLength, suffix, suffixLength + 1);
+  return joined;
+}
+
+wchar_t* widePathOfId3libName(const char* id3libName) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, id3libName, -1, nullptr, 0);
+  if (length <= 0) return nullptr;
+  wchar_t* wide = static_cast<wchar_t*>(std::malloc(length * sizeof(wchar_t)));
+  if (wide) MultiByteToWideChar(CP_ACP, 0, id3libName, -1, wide, length);
+  return wide;
+}
