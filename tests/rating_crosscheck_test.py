@@ -184,6 +184,37 @@ class CrossCheck(unittest.TestCase):
         self.assertEqual(str(tags["TIT2"]), "Old")
         self.assert_audio_kept(path)
 
+    def test_names_in_other_scripts_and_long_paths(self):
+        # The store opens the file by its own name, whatever the script and
+        # length: in place for a POPM, through id3lib when the tag must grow.
+        long_folder = os.path.join(self.dir, "a" * 100, "b" * 100)
+        os.makedirs(long_folder)
+        names = [os.path.join(self.dir, "\u6771\u4eac.mp3"),
+                 os.path.join(self.dir, "\u03a9\u03bc\u03ad\u03b3\u03b1 \ud55c\uad6d\uc5b4.mp3"),
+                 os.path.join(long_folder, "c" * (300 - len(winpath(long_folder)) - 5) + ".mp3")]
+        self.assertEqual(len(winpath(names[2])), 300)
+        for path in names:
+            for with_popm in (False, True):
+                what = "%s, %s POPM" % (os.path.basename(path)[:12], "with" if with_popm else "without")
+                with open(path, "wb") as f:
+                    f.write(self.audio)
+                tags = rich_tags(path)
+                if with_popm:
+                    tags.add(POPM(email="x@y", rating=1, count=9))
+                tags.save(path, v2_version=3, padding=lambda info: 0)
+                before = v2_frames(path)
+                self.assertEqual(read_stars(path), 1 if with_popm else 0, what)
+                self.assertEqual(tool("write", winpath(path), 4), "saved", what)
+                after = v2_frames(path)
+                self.assertEqual(described(after), described(before), what)
+                self.assertEqual([p.rating for p in after.getall("POPM")], [160], what)
+                self.assert_audio_kept(path)
+                self.assertEqual(read_stars(path), 4, what)
+                folder = os.path.dirname(path)
+                files = [n for n in os.listdir(folder) if os.path.isfile(os.path.join(folder, n))]
+                self.assertEqual(files, [os.path.basename(path)], what)
+                os.remove(path)
+
 
 if __name__ == "__main__":
     sys.exit(rt.main(os.path.basename(__file__)))

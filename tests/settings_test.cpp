@@ -43,6 +43,18 @@ TEST_F(Settings, AnOverlongPlayerPathIsCutBeforeTheFolderIsTaken) {
   EXPECT_EQ(g_harness.profileFiles[0], expected);
 }
 
+TEST_F(Settings, AFolderNamedOutsideTheCodePageHoldsTheSettingsFile) {
+  const std::string playerFolder = folder + "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\x9D\xB1\xE4\xBA\xAC";
+  ASSERT_TRUE(makeFolder(playerFolder));
+  ASSERT_TRUE(makeFolder(playerFolder + "\\Plugins"));
+  g_host.wideIniPath = widen(playerFolder + "\\player.ini");
+  g_host.iniPath = bestFitPath(g_host.wideIniPath);
+  startPlugin();
+  g_harness.boxAnswers = {IDYES};
+  g_host.header->config();
+  EXPECT_TRUE(fileExists(playerFolder + "\\Plugins\\gen_id3vimbrel.ini"));
+}
+
 TEST_F(Settings, NoPlayerIniPathUsesThePlayersProgramFolderNeverWinIni) {
   g_host.iniPathGiven = false;
   startPlugin();

@@ -34,6 +34,9 @@ DEMO_LIBRARY = [
     ("morning_fields.mp3", "Morning Fields", 64, 3),      # 2 stars, ID3v2.3
     ("harbour_lights.mp3", "Harbour Lights", 160, 4),     # 4 stars, ID3v2.4
     ("last_train_home.mp3", "Last Train Home", None, None),  # no tag at all
+    # Named in two scripts outside the Western code page: the player's 8-bit
+    # path of it names nothing.
+    ("\u03a9\u03bc\u03ad\u03b3\u03b1 \u6771\u4eac.mp3", "\u03a9\u03bc\u03ad\u03b3\u03b1 \u6771\u4eac", 128, 3),  # 3 stars
 ]
 
 

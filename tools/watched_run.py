@@ -101,6 +101,11 @@ def walk_through(display, env):
             desk.click(display, *rows[5])
             player.wait_for("tray modify stars=5")
         steps.record("rated-five-stars", shows_stars(5), "the file rated 5 stars, the icon follows")
+
+        player.command("current 3")
+        player.command("notify 603 0")
+        steps.record("track-named-in-greek-and-japanese", shows_stars(3),
+                     "a track named outside the code page shows its own rating, 3 stars")
         return steps
     finally:
         player.quit()
