@@ -215,6 +215,23 @@ class CrossCheck(unittest.TestCase):
                 self.assertEqual(files, [os.path.basename(path)], what)
                 os.remove(path)
 
+    def test_no_name_id3lib_can_open_means_nothing_written(self):
+        # So deep in folders named in Japanese that even the short names are
+        # too long for id3lib: a tag that must grow cannot be written, and
+        # nothing is, neither the file nor a copy beside it.
+        folder = os.path.join(self.dir, *["\u6771\u4eac" * 6] * 30)
+        os.makedirs(folder)
+        path = os.path.join(folder, "\u6771\u4eac.mp3")
+        with open(path, "wb") as f:
+            f.write(self.audio)
+        rich_tags(path).save(path, v2_version=3, padding=lambda info: 0)
+        with open(path, "rb") as f:
+            before = f.read()
+        self.assertEqual(tool("write", winpath(path), 4), "not-saved")
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(os.listdir(folder), [os.path.basename(path)])
+
 
 if __name__ == "__main__":
     sys.exit(rt.main(os.path.basename(__file__)))
