@@ -8,9 +8,9 @@
 #include <string>
 
 #include "fuzz/fuzz_files.h"
-#include "fuzz/plugin_mirror.h"
 #include "rating/id3v2_reader.h"
 #include "rating/rating.h"
+#include "rating/write_guard.h"
 
 namespace {
 
@@ -26,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = scratchPath("song.mp3");
   require(writeWholeFile(path, data, size), "cannot write the scratch file");
 
-  const unsigned id3libByte = id3libRatingByte(path.c_str());
-  const int stars = storeReadRating(path.c_str());
+  static const std::wstring storePath(path.begin(), path.end());
+  const unsigned id3libByte = ratingByteReadById3lib(storePath.c_str());
+  const int stars = readRating(storePath.c_str());
   require(stars >= 0 && stars <= 5, "stars outside 0..5");
 
   // The file is small: the guard sees all of it.

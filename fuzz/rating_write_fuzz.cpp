@@ -1,14 +1,17 @@
 // libFuzzer target over the whole write of a rating: the input is a music file's bytes, the star
 // count comes from its last byte. The file is written to a scratch folder and the rating stored
-// as the plugin stores it (plugin_mirror.h: the write guard's plan, then the planned bytes in
-// place, or id3lib's update with the render check, the check of id3lib's copy and its recovery).
+// by the store itself (rating.h: writeRating, with the file calls of track_file_posix.cpp).
 //
-// Then the oracle. The file is byte for byte as it was, or:
+// Then the oracle, against the write guard's plan for these bytes. The file is byte for byte as
+// it was, or:
 // - after planned bytes: only those bytes changed, all inside the tag;
 // - after id3lib: a well-formed ID3v2.3 tag followed by every byte that followed the old tag;
 // and in both cases every frame but the first POPM is kept with the same bytes, and the rating
-// reads back (through the store's read) as the stars written. No copy may be left beside the
-// file. Crashes, sanitizer reports, leaks and hangs (-timeout) count as failures too.
+// reads back (through the store's read) as the stars written. A write reported as saved reads
+// back; a changed file was reported as saved. No file may be left beside it. Crashes, sanitizer
+// reports, leaks and hangs (-timeout) count as failures too.
+#include <dirent.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,27 +20,27 @@
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
-#include "fuzz/plugin_mirror.h"
 #include "rating/id3v2_reader.h"
 #include "rating/rating.h"
+#include "rating/write_guard.h"
+
+using FileBytes = std::vector<unsigned char>;
 
 namespace {
 
-// The file as the store left it and what the store did, for a failure report.
+// The file as the store left it and the guard's plan, for a failure report.
 const FileBytes* fileAfter = nullptr;
-const StoreWrite* storeWrite = nullptr;
+const RatingWritePlan* guardPlan = nullptr;
+RatingSaveResult saveResult = kRatingNotSaved;
 
 void require(bool condition, const char* what) {
   if (condition) return;
   std::fprintf(stderr, "rating write oracle failed: %s\n", what);
-  if (storeWrite != nullptr && storeWrite->planned) {
-    const RatingWritePlan& plan = storeWrite->plan;
-    std::fprintf(stderr,
-                 "plan: %s, offset %llu, length %zu, old tag %llu bytes with %u frames; id3lib asked: %d, "
-                 "copy removed: %d, copy copied over: %d\n",
-                 ratingWriteReasonName(plan.reason), static_cast<unsigned long long>(plan.offset),
-                 plan.length, static_cast<unsigned long long>(plan.tagSize), plan.frameCount,
-                 storeWrite->id3libUpdated, storeWrite->leftoverRemoved, storeWrite->leftoverCopied);
+  if (guardPlan != nullptr) {
+    std::fprintf(stderr, "plan: %s, offset %llu, length %zu, old tag %llu bytes with %u frames; result %d\n",
+                 ratingWriteReasonName(guardPlan->reason), static_cast<unsigned long long>(guardPlan->offset),
+                 guardPlan->length, static_cast<unsigned long long>(guardPlan->tagSize), guardPlan->frameCount,
+                 static_cast<int>(saveResult));
   }
   // VIMBREL_FUZZ_DUMP=FILE keeps the file as the store left it, for a look at the difference.
   const char* dump = std::getenv("VIMBREL_FUZZ_DUMP");
@@ -195,9 +198,7 @@ Id3v2Layout layoutOf(const FileBytes& file) {
   return layout;
 }
 
-void checkPlannedBytes(const FileBytes& before, const FileBytes& after, const StoreWrite& what) {
-  const RatingWritePlan& plan = what.plan;
-  require(what.bytesWritten, "planned bytes were not written");
+void checkPlannedBytes(const FileBytes& before, const FileBytes& after, const RatingWritePlan& plan) {
   require(plan.length > 0 && plan.length <= sizeof plan.bytes, "planned length");
   require(plan.offset <= before.size() && plan.length <= before.size() - plan.offset,
           "plan outside the file");
@@ -213,10 +214,7 @@ void checkPlannedBytes(const FileBytes& before, const FileBytes& after, const St
   checkFramesKept(before, old, after, layoutOf(after));
 }
 
-void checkId3libRewrite(const FileBytes& before, const FileBytes& after, const StoreWrite& what) {
-  const RatingWritePlan& plan = what.plan;
-  require(after != before, "id3lib updated the file but it did not change");
-  require(!what.leftoverRemoved, "id3lib's copy was incomplete");
+void checkId3libRewrite(const FileBytes& before, const FileBytes& after, const RatingWritePlan& plan) {
   const Id3v2Layout now = layoutOf(after);
   require(now.present && now.majorVersion == 3, "id3lib did not leave an ID3v2.3 tag");
   require(plan.tagSize <= before.size(), "planned old tag larger than the file");
@@ -233,47 +231,61 @@ void checkId3libRewrite(const FileBytes& before, const FileBytes& after, const S
   checkFramesKept(before, old, after, now);
 }
 
+// The names in the scratch folder but the song's: copies left beside it.
+int filesBeside(const std::string& folder, const char* song) {
+  int count = 0;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 && std::strcmp(name, song) != 0) ++count;
+    }
+    closedir(dir);
+  }
+  return count;
+}
+
+std::wstring widePath(const std::string& plain) { return std::wstring(plain.begin(), plain.end()); }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = scratchPath("song.mp3");
-  static const std::string leftover = path + ".XXXXXX";
-  storeWrite = nullptr;
+  static const std::string folder = path.substr(0, path.rfind('/'));
+  static const std::wstring storePath = widePath(path);
+  guardPlan = nullptr;
   fileAfter = nullptr;
-  removePath(leftover);
   require(writeWholeFile(path, data, size), "cannot write the scratch file");
   const FileBytes before(data, data + size);
   const int stars = size > 0 ? data[size - 1] % 6 : 0;
 
-  StoreWrite what;
-  storeWriteRating(path.c_str(), stars, &what);
-  storeWrite = &what;
+  // The guard's plan for these bytes: the file is small, so the store's head is all of it.
+  RatingWritePlan plan;
+  planRatingWrite(data, size, size, RatingScale[stars], &plan);
+  guardPlan = &plan;
+  saveResult = writeRating(storePath.c_str(), stars);
 
   FileBytes after;
   require(readWholeFile(path, &after), "the file is gone");
   fileAfter = &after;
-  require(!pathExists(leftover), "a copy was left beside the file");
-  require(what.planned || after == before, "the file changed without a plan");
-  if (!what.planned) return 0;
+  require(filesBeside(folder, "song.mp3") == 0, "a file was left beside the song");
+  const bool readsBack = readRating(storePath.c_str()) == stars;
+  require(saveResult != kRatingSaved || readsBack, "a write reported as saved does not read back");
+  require(after == before || saveResult == kRatingSaved, "the file changed, yet the write was not reported saved");
 
-  switch (what.plan.method) {
+  switch (plan.method) {
     case kRatingWriteNothing:
       require(after == before, "nothing was planned, yet the file changed");
-      if (what.plan.reason == kWriteReasonAlreadyStored) {
-        require(storeReadRating(path.c_str()) == stars, "a rating found already stored does not read back");
-      }
+      if (plan.reason == kWriteReasonAlreadyStored) require(readsBack, "a rating found already stored does not read back");
       return 0;
     case kRatingWriteBytes:
-      checkPlannedBytes(before, after, what);
+      checkPlannedBytes(before, after, plan);
       break;
     case kRatingWriteWithId3lib:
-      if (!what.id3libUpdated) {
-        require(after == before, "id3lib was not asked, yet the file changed");
-        return 0;
-      }
-      checkId3libRewrite(before, after, what);
+      // The store may still decline (id3lib sees another tag, its render or copy fails a check).
+      if (after == before) return 0;
+      checkId3libRewrite(before, after, plan);
       break;
   }
-  require(storeReadRating(path.c_str()) == stars, "the rating written does not read back");
+  require(readsBack, "the rating written does not read back");
   return 0;
 }

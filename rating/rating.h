@@ -18,6 +18,11 @@ int starsFromRatingByte(unsigned value);
 // The file's rating in stars, 0 when it has none or cannot be read.
 int readRating(const wchar_t* path);
 
+// The rating byte of the tag's first POPM frame as id3lib reads it, whatever the
+// tag holds (0 for none). readRating asks id3lib only for tags the write guard
+// sends there; this is for cross-checking the plugin's own reader.
+unsigned ratingByteReadById3lib(const wchar_t* path);
+
 // What became of a rating the user chose; the tray tells the user the reason
 // when it was not saved.
 enum RatingSaveResult {

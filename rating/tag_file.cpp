@@ -3,8 +3,19 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 const wchar_t kLeftoverSuffix[] = L".XXXXXX";
+
+wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
+  const size_t pathLength = std::wcslen(path);
+  const size_t suffixLength = std::wcslen(suffix);
+  wchar_t* joined = static_cast<wchar_t*>(std::malloc((pathLength + suffixLength + 1) * sizeof(wchar_t)));
+  if (!joined) return nullptr;
+  std::wmemcpy(joined, path, pathLength);
+  std::wmemcpy(joined + pathLength, suffix, suffixLength + 1);
+  return joined;
+}
 
 wchar_t* leftoverNameOf(const wchar_t* path) { return pathWithSuffix(path, kLeftoverSuffix); }
 

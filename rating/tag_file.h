@@ -22,7 +22,11 @@ const uint64_t kRewriteSpareRoom = 64u * 1024u;
 // What id3lib appends to a file's name for the copy it writes.
 extern const wchar_t kLeftoverSuffix[];  // ".XXXXXX"
 
-// "<path>.XXXXXX" (malloc'd, given back with std::free); null when memory is short.
+// `path` with `suffix` appended (malloc'd, given back with std::free); null when
+// memory is short.
+wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix);
+
+// "<path>.XXXXXX", as pathWithSuffix.
 wchar_t* leftoverNameOf(const wchar_t* path);
 
 // The state of the file `leftover` now.

@@ -75,30 +75,6 @@ unsigned ratingByteOfFirstPopm(const ID3Tag* tag) {
   return ID3Field_GetINT(rating);
 }
 
-int readWithId3lib(const wchar_t* path) {
-  // No 8-bit name that surely names this file: reading another file's rating
-  // would be worse than reading none.
-  char name[kId3libNameSize];
-  if (!id3libFileName(path, name, sizeof name)) return 0;
-  ID3Tag* tag = nullptr;
-  int stars = 0;
-  try {
-    tag = ID3Tag_New();
-    if (tag != nullptr) {
-      // The ID3v2 tag only: the tags at the end of a file hold no rating.
-      ID3Tag_LinkWithFlags(tag, name, ID3TT_ID3V2);
-      stars = starsFromRatingByte(ratingByteOfFirstPopm(tag));
-    }
-  } catch (...) {
-    stars = 0;
-  }
-  try {
-    ID3Tag_Delete(tag);
-  } catch (...) {
-  }
-  return stars;
-}
-
 // How the guard wants the file read; *ratingByte is set for kRatingReadFromTag.
 RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
   *ratingByte = 0;
@@ -301,6 +277,30 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
 
 }  // namespace
 
+unsigned ratingByteReadById3lib(const wchar_t* path) {
+  // No 8-bit name that surely names this file: reading another file's rating
+  // would be worse than reading none.
+  char name[kId3libNameSize];
+  if (isEmptyPath(path) || !id3libFileName(path, name, sizeof name)) return 0;
+  ID3Tag* tag = nullptr;
+  unsigned ratingByte = 0;
+  try {
+    tag = ID3Tag_New();
+    if (tag != nullptr) {
+      // The ID3v2 tag only: the tags at the end of a file hold no rating.
+      ID3Tag_LinkWithFlags(tag, name, ID3TT_ID3V2);
+      ratingByte = ratingByteOfFirstPopm(tag);
+    }
+  } catch (...) {
+    ratingByte = 0;
+  }
+  try {
+    ID3Tag_Delete(tag);
+  } catch (...) {
+  }
+  return ratingByte;
+}
+
 int readRating(const wchar_t* path) {
   if (isEmptyPath(path)) return 0;
   unsigned ratingByte = 0;
@@ -308,7 +308,7 @@ int readRating(const wchar_t* path) {
     case kRatingReadFromTag:
       return starsFromRatingByte(ratingByte);
     case kRatingReadWithId3lib:
-      return readWithId3lib(path);
+      return starsFromRatingByte(ratingByteReadById3lib(path));
     case kRatingReadZero:
       break;
   }

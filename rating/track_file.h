@@ -69,8 +69,6 @@ wchar_t* makePlainCopyBeside(const wchar_t* path);
 // False when there is none, or it does not fit `capacity` with its terminator.
 bool id3libFileName(const wchar_t* path, char* name, size_t capacity);
 
-// The store's names: `path` with `suffix` appended (malloc'd, null when memory
-// is short), and the 8-bit name id3lib gives its copy of `id3libName`,
-// as a UTF-16 path (malloc'd). Both are given back with std::free.
-wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix);
+// The 8-bit name id3lib opens, as a UTF-16 path (malloc'd, given back with
+// std::free), for naming the copy id3lib writes beside it.
 wchar_t* widePathOfId3libName(const char* id3libName);

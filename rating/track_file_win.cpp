@@ -316,16 +316,6 @@ bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {
   return found;
 }
 
-wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
-  const size_t pathLength = std::wcslen(path);
-  const size_t suffixLength = std::wcslen(suffix);
-  wchar_t* joined = static_cast<wchar_t*>(std::malloc((pathLength + suffixLength + 1) * sizeof(wchar_t)));
-  if (!joined) return nullptr;
-  std::wmemcpy(joined, path, pathLength);
-  std::wmemcpy(joined + pathLength, suffix, suffixLength + 1);
-  return joined;
-}
-
 wchar_t* widePathOfId3libName(const char* id3libName) {
   const int length = MultiByteToWideChar(CP_ACP, 0, id3libName, -1, nullptr, 0);
   if (length <= 0) return nullptr;
