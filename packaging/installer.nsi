@@ -32,6 +32,8 @@ VIAddVersionKey /LANG=1033 FileDescription "${PRODUCT} setup - star ratings in t
 VIAddVersionKey /LANG=1033 CompanyName "ID3 Vimbrel developers"
 VIAddVersionKey /LANG=1033 LegalCopyright "ID3 Vimbrel developers, LGPL-2.1-or-later"
 
+!define MUI_PAGE_HEADER_TEXT "Winamp's folder"
+!define MUI_PAGE_HEADER_SUBTEXT "${PRODUCT} goes into the Plugins folder of Winamp."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup puts ${PRODUCT} into the Plugins folder of Winamp. To use another copy of Winamp, click Browse and choose the folder that holds ${PLAYER_EXE}."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE LeaveFolderPage
