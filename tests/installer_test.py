@@ -116,14 +116,6 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(files_below(folder), PLAYER_FILES)
         self.assertIsNone(registry_values(UNINSTALL_KEY))
 
-    def test_a_folder_given_with_d_wins_over_the_registry(self):
-        registered = make_player_folder("registered")
-        chosen = make_player_folder("chosen")
-        wine("reg", "add", PLAYER_KEY, "/ve", "/d", windows_path(registered), "/f")
-        self.assertEqual(wine(SETUP, "/S", "/D=" + windows_path(chosen)), 0)
-        self.assert_installed(chosen)
-        self.assertEqual(files_below(registered), PLAYER_FILES)
-
     def test_fails_without_a_player_and_writes_nothing(self):
         # Nothing registered and no player under Program Files.
         self.assertNotEqual(wine(SETUP, "/S"), 0)
@@ -134,9 +126,13 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(os.listdir(empty), [])
         self.assertIsNone(registry_values(UNINSTALL_KEY))
 
-    def test_leaves_the_plugin_alone_while_the_player_runs(self):
+    def test_installs_into_the_folder_given_and_leaves_the_plugin_alone_while_the_player_runs(self):
+        registered = make_player_folder("registered")
         folder = make_player_folder("running")
+        wine("reg", "add", PLAYER_KEY, "/ve", "/d", windows_path(registered), "/f")
         self.assertEqual(wine(SETUP, "/S", "/D=" + windows_path(folder)), 0)
+        self.assert_installed(folder)
+        self.assertEqual(files_below(registered), PLAYER_FILES)
         plugin = os.path.join(folder, "Plugins", "gen_id3vimbrel.dll")
         with open(plugin, "wb") as f:
             f.write(b"the plugin the player has loaded")
