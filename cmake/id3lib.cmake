@@ -123,7 +123,7 @@ if(ID3LIB_SOURCE_DIR)
   if(NOT EXISTS ${ID3LIB_SOURCE_DIR}/src/tag.cpp)
     _id3lib_fail("ID3LIB_SOURCE_DIR=${ID3LIB_SOURCE_DIR} holds no id3lib tree.")
   endif()
-  set(_id3lib_src ${ID3LIB_SOURCE_DIR})
+  get_filename_component(_id3lib_src ${ID3LIB_SOURCE_DIR} ABSOLUTE)
 else()
   _id3lib_prepare_source(_id3lib_src)
 endif()
@@ -180,5 +180,9 @@ if(WIN32)
 endif()
 # Third-party code: its warnings are not ours to fix.
 target_compile_options(id3lib PRIVATE -w)
+# One name for the tree wherever it sits (the build folder, or ID3LIB_SOURCE_DIR when
+# built from the release's source archives), so that the DLL comes out the same.
+# Public: its headers' names reach the debug information of the code that uses it.
+target_compile_options(id3lib PUBLIC -ffile-prefix-map=${_id3lib_src}=/id3lib-3.8.3)
 set_target_properties(id3lib PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_link_libraries(id3lib PRIVATE ${_id3lib_zlib_target})

@@ -7,7 +7,7 @@ need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 packages="cmake g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 \
-  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip"
+  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip nsis"
 for p in $packages; do
   have "$p" || need="$need $p"
 done

@@ -1,20 +1,86 @@
 #!/bin/sh
-# Assembles the release package from a finished build.
+# Assembles the release from a finished build (the DLL, its symbols file, the
+# installer and the id3lib tree it was compiled from):
 #   tools/make_package.sh BUILD_DIR OUT_DIR
+# OUT_DIR gets the zip (DLL, install text, licences, both source archives), the
+# installer, the symbols zip, the two source archives and SHA256SUMS.
+# The same build and commit give the same bytes: every file time is the
+# commit's (or SOURCE_DATE_EPOCH), names go in sorted, owners and modes fixed.
 set -eu
-build=$1
+build=$(cd "$1" && pwd)
 out=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(id3vimbrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 name=gen_id3vimbrel-$version
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+# zip stores local times; sort must order by bytes.
+export TZ=UTC LC_ALL=C
+
+id3lib_tree=$(sed -n 's/^ID3LIB_SOURCE_DIR:PATH=//p' "$build/CMakeCache.txt")
+[ -n "$id3lib_tree" ] || id3lib_tree=$build/_deps/id3lib/src
+id3lib_version=$(dpkg-parsechangelog -l "$id3lib_tree/debian/changelog" -S Version)
+id3lib_folder=id3lib3.8.3-$id3lib_version-vimbrel
+id3lib_archive=$id3lib_folder.tar.gz
+setup=$build/installer/$name-setup.exe
+[ -f "$setup" ] || { echo "make_package: no installer at $setup (is makensis installed?)" >&2; exit 1; }
+
+# fill TEMPLATE > FILE: the versions into a text.
+fill() {
+  sed -e "s/@VERSION@/$version/g" -e "s/@ID3LIB_VERSION@/$id3lib_version/g" \
+    -e "s/@ID3LIB_ARCHIVE@/$id3lib_archive/g" -e "s/@ID3LIB_FOLDER@/$id3lib_folder/g" "$1"
+}
+# Windows users read these with Notepad: CRLF line ends.
+crlf() { sed 's/$/\r/' "$@"; }
+settle() {
+  chmod -R u=rwX,go=rX "$1"
+  find "$1" -exec touch -h -d "@$epoch" {} +
+}
+# sums FOLDER: SHA256SUMS of every file below it.
+sums() {
+  (cd "$1" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort | xargs sha256sum > SHA256SUMS)
+}
+# zip_folder ZIP PARENT FOLDER / tar_folder TGZ PARENT FOLDER
+zip_folder() {
+  settle "$2/$3"
+  (cd "$2" && find "$3" -type f | sort | zip -q -X -D "$1" -@)
+}
+tar_folder() {
+  settle "$2/$3"
+  tar --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner --format=gnu \
+    -C "$2" -cf - "$3" | gzip -9n > "$1"
+}
 
 rm -rf "$out"
-mkdir -p "$out/$name"
-cp "$build/player/Plugins/gen_id3vimbrel.dll" "$out/$name/"
-# Windows users read these with Notepad: CRLF line ends.
-sed 's/$/\r/' "$root/packaging/INSTALL.txt" > "$out/$name/INSTALL.txt"
-sed 's/$/\r/' "$build/_deps/id3lib/src/COPYING" > "$out/$name/LICENSE-id3lib.txt"
-sed 's/$/\r/' /usr/share/doc/libz-mingw-w64-dev/copyright > "$out/$name/LICENSE-zlib.txt"
-(cd "$out/$name" && sha256sum gen_id3vimbrel.dll INSTALL.txt LICENSE-id3lib.txt LICENSE-zlib.txt > SHA256SUMS)
-(cd "$out" && zip -q -X -r "$name.zip" "$name" && sha256sum "$name.zip" > "$name.zip.sha256")
-echo "package: $out/$name.zip"
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+work=$out/.work
+mkdir -p "$work/id3lib" "$work/zip/$name/source" "$work/symbols/$name-symbols"
+
+# The complete corresponding source: this commit, and id3lib as compiled.
+git -C "$root" archive --format=tar --prefix="$name/" HEAD | gzip -9n > "$out/$name-src.tar.gz"
+cp -R "$id3lib_tree" "$work/id3lib/$id3lib_folder"
+mkdir "$work/id3lib/$id3lib_folder/vimbrel-patches"
+cp "$root"/cmake/id3lib-patches/* "$work/id3lib/$id3lib_folder/vimbrel-patches/"
+fill "$root/packaging/id3lib-source.txt" > "$work/id3lib/$id3lib_folder/VIMBREL-SOURCE.txt"
+tar_folder "$out/$id3lib_archive" "$work/id3lib" "$id3lib_folder"
+
+z=$work/zip/$name
+cp "$build/player/Plugins/gen_id3vimbrel.dll" "$z/"
+fill "$root/packaging/INSTALL.txt" | crlf > "$z/INSTALL.txt"
+crlf "$root/LICENSE" > "$z/LICENSE.txt"
+crlf "$id3lib_tree/COPYING" > "$z/LICENSE-id3lib.txt"
+crlf /usr/share/doc/libz-mingw-w64-dev/copyright > "$z/LICENSE-zlib.txt"
+crlf /usr/share/doc/mingw-w64-i686-dev/copyright > "$z/LICENSE-mingw-w64.txt"
+cp "$out/$name-src.tar.gz" "$out/$id3lib_archive" "$z/source/"
+sums "$z"
+zip_folder "$out/$name.zip" "$work/zip" "$name"
+
+s=$work/symbols/$name-symbols
+cp "$build/symbols/gen_id3vimbrel.dll.debug" "$s/"
+fill "$root/packaging/SYMBOLS.txt" > "$s/SYMBOLS.txt"
+zip_folder "$out/$name-symbols.zip" "$work/symbols" "$name-symbols"
+
+cp "$setup" "$out/"
+rm -rf "$work"
+sums "$out"
+echo "package: $out"
