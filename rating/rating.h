@@ -27,6 +27,7 @@ unsigned ratingByteReadById3lib(const wchar_t* path);
 // when it was not saved.
 enum RatingSaveResult {
   kRatingSaved,         // the file holds the rating (also when it held it already)
+  kRatingSaving,        // begun: a large file is written in slices (rewrite_job.h)
   kRatingFileMissing,   // the path names no file (any more)
   kRatingFileReadOnly,  // the file is marked read-only, or access to it is denied
   kRatingFileLocked,    // another program holds the file without sharing it

@@ -43,6 +43,8 @@ struct PathInfo {
 // says why.
 TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* status);
 void closeTrackFile(TrackFile* file);
+// Creates a new, empty file (never over an existing one), open as kTrackHold.
+TrackFile createNewFile(const wchar_t* path);
 
 bool trackFileSize(TrackFile file, uint64_t* size);
 // Reads up to `count` bytes at `offset`; returns how many were read.
@@ -60,6 +62,10 @@ bool volumeHasRoom(const wchar_t* path, uint64_t bytes);
 // Copies `from` over the existing or new file `to`.
 bool copyFileOver(const wchar_t* from, const wchar_t* to);
 bool deleteFileAt(const wchar_t* path);
+// Puts `replacement` in the place of `path` in one step, keeping the file's
+// attributes, times and security: kFileOk, or why not (kFileLocked while a
+// program holds `path` without delete sharing). `replacement` is gone on success.
+FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement);
 // Copies the file to a new file with a plain (ASCII) name in the same folder;
 // returns that name (malloc'd, given back with std::free), or null.
 wchar_t* makePlainCopyBeside(const wchar_t* path);

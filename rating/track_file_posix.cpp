@@ -189,6 +189,16 @@ TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* sta
   return file;
 }
 
+TrackFile createNewFile(const wchar_t* path) {
+  TrackFile file = {nullptr};
+  char* named = utf8Of(path);
+  if (!named) return file;
+  const int descriptor = open(named, O_RDWR | O_CREAT | O_EXCL, 0644);
+  std::free(named);
+  if (descriptor >= 0) file.handle = reinterpret_cast<void*>(static_cast<intptr_t>(descriptor) + 1);
+  return file;
+}
+
 void closeTrackFile(TrackFile* file) {
   if (!file->handle) return;
   const int descriptor = descriptorOf(*file);
@@ -278,6 +288,21 @@ bool deleteFileAt(const wchar_t* path) {
   const bool deleted = named && remove(named) == 0;
   std::free(named);
   return deleted;
+}
+
+FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement) {
+  char* target = utf8Of(path);
+  char* source = utf8Of(replacement);
+  FileStatus status = kFileFailed;
+  if (target && source) {
+    if (isHeld(target))
+      status = kFileLocked;  // as on Windows without delete sharing
+    else
+      status = rename(source, target) == 0 ? kFileOk : statusOfErrno(errno);
+  }
+  std::free(target);
+  std::free(source);
+  return status;
 }
 
 wchar_t* makePlainCopyBeside(const wchar_t* path) {

@@ -161,6 +161,17 @@ TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* sta
   return file;
 }
 
+TrackFile createNewFile(const wchar_t* path) {
+  TrackFile file = {nullptr};
+  wchar_t* platform = platformPath(path);
+  if (!platform) return file;
+  HANDLE handle = CreateFileW(platform, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::free(platform);
+  if (handle != INVALID_HANDLE_VALUE) file.handle = handle;
+  return file;
+}
+
 void closeTrackFile(TrackFile* file) {
   if (file->handle) CloseHandle(static_cast<HANDLE>(file->handle));
   file->handle = nullptr;
@@ -256,6 +267,29 @@ bool deleteFileAt(const wchar_t* path) {
   const bool deleted = platform && DeleteFileW(platform);
   std::free(platform);
   return deleted;
+}
+
+FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement) {
+  wchar_t* target = platformPath(path);
+  wchar_t* source = platformPath(replacement);
+  FileStatus status = kFileFailed;
+  if (target && source) {
+    if (ReplaceFileW(target, source, nullptr, 0, nullptr, nullptr)) {
+      status = kFileOk;
+    } else {
+      const DWORD error = GetLastError();
+      // The platform may have moved the file away and failed to move the
+      // replacement in: the checked replacement then takes its name.
+      if ((error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) &&
+          GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES && MoveFileW(source, target))
+        status = kFileOk;
+      else
+        status = error == ERROR_UNABLE_TO_REMOVE_REPLACED ? kFileLocked : statusOfError(error);
+    }
+  }
+  std::free(target);
+  std::free(source);
+  return status;
 }
 
 wchar_t* makePlainCopyBeside(const wchar_t* path) {

@@ -110,6 +110,8 @@ const char* saveResultName(RatingSaveResult result) {
   switch (result) {
     case kRatingSaved:
       return "saved";
+    case kRatingSaving:
+      return "saving";
     case kRatingFileMissing:
       return "missing";
     case kRatingFileReadOnly:

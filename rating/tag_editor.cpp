@@ -1,0 +1,370 @@
+// The byte-preserving tag editor; see tag_editor.h.
+#include "rating/tag_editor.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "rating/write_guard.h"
+
+namespace {
+
+const size_t kHeaderSize = 10;
+const size_t kFooterSize = 10;
+const unsigned char kUnsynchronisedTag = 0x80;
+const unsigned char kExtendedHeaderFlag = 0x40;
+const unsigned char kFooterFlag = 0x10;
+
+// Frame format flags that the editor cannot see through.
+const uint16_t kCompressedOrEncryptedV23 = 0x00C0;
+const uint16_t kGroupedV23 = 0x0020;
+const uint16_t kCompressedOrEncryptedV24 = 0x000C;
+const uint16_t kGroupedV24 = 0x0040;
+const uint16_t kUnsynchronisedV24 = 0x0002;
+const uint16_t kDataLengthV24 = 0x0001;
+const unsigned char kExtendedUpdateV24 = 0x40;
+const unsigned char kExtendedCrcV24 = 0x20;
+const uint16_t kExtendedCrcV23 = 0x8000;
+
+// A byte buffer that grows; `failed` once memory ran short.
+struct Bytes {
+  unsigned char* data;
+  size_t size;
+  size_t capacity;
+  bool failed;
+};
+
+bool reserve(Bytes* out, size_t more) {
+  if (out->failed) return false;
+  if (more <= out->capacity - out->size) return true;
+  size_t capacity = out->capacity ? out->capacity : 4096;
+  while (capacity - out->size < more) {
+    if (capacity > SIZE_MAX / 2) {
+      out->failed = true;
+      return false;
+    }
+    capacity *= 2;
+  }
+  unsigned char* grown = static_cast<unsigned char*>(std::realloc(out->data, capacity));
+  if (!grown) {
+    out->failed = true;
+    return false;
+  }
+  out->data = grown;
+  out->capacity = capacity;
+  return true;
+}
+
+void append(Bytes* out, const unsigned char* bytes, size_t count) {
+  if (count == 0 || !reserve(out, count)) return;
+  std::memcpy(out->data + out->size, bytes, count);
+  out->size += count;
+}
+
+void appendZeros(Bytes* out, size_t count) {
+  if (count == 0 || !reserve(out, count)) return;
+  std::memset(out->data + out->size, 0, count);
+  out->size += count;
+}
+
+// Appends `bytes` with unsynchronisation undone: a 0x00 after 0xFF was added by it.
+void appendDecoded(Bytes* out, const unsigned char* bytes, size_t count) {
+  if (!reserve(out, count)) return;
+  for (size_t i = 0; i < count; ++i) {
+    out->data[out->size++] = bytes[i];
+    if (bytes[i] == 0xFF && i + 1 < count && bytes[i + 1] == 0x00) ++i;
+  }
+}
+
+uint32_t bigEndian(const unsigned char* bytes, int width) {
+  uint32_t value = 0;
+  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+uint32_t syncsafe(const unsigned char* bytes) {
+  return (uint32_t{bytes[0]} << 21) | (uint32_t{bytes[1]} << 14) | (uint32_t{bytes[2]} << 7) | bytes[3];
+}
+
+void putBigEndian(unsigned char* out, uint32_t value, int width) {
+  for (int i = width - 1; i >= 0; --i, value >>= 8) out[i] = static_cast<unsigned char>(value);
+}
+
+void putSyncsafe(unsigned char* out, uint32_t value) {
+  for (int i = 3; i >= 0; --i, value >>= 7) out[i] = static_cast<unsigned char>(value & 0x7F);
+}
+
+// CRC-32 (ISO 3309, as zlib computes it) over pieces.
+struct Crc32 {
+  uint32_t table[256];
+  uint32_t state;
+};
+
+void startCrc32(Crc32* crc) {
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    crc->table[i] = c;
+  }
+  crc->state = 0xFFFFFFFFu;
+}
+
+void continueCrc32(Crc32* crc, const unsigned char* bytes, size_t size) {
+  for (size_t i = 0; i < size; ++i) crc->state = crc->table[(crc->state ^ bytes[i]) & 0xFF] ^ (crc->state >> 8);
+}
+
+uint32_t finishCrc32(const Crc32& crc) { return crc.state ^ 0xFFFFFFFFu; }
+
+// The tag's extended header and frames as a tagger sees them: no unsynchronisation
+// anywhere, frame headers rewritten only where a frame's own unsynchronisation was undone.
+struct PlainTag {
+  unsigned char version;
+  Bytes extendedHeader;
+  Bytes frames;
+  bool popmFound;
+  size_t ratingOffset;  // in frames
+  bool failed;
+};
+
+// The offset of the rating byte in a POPM body that starts with `extras` flag bytes,
+// 0 when there is none.
+size_t ratingIndexInPopm(const unsigned char* body, size_t size, size_t extras) {
+  if (extras >= size) return 0;
+  const void* nul = std::memchr(body + extras, 0, size - extras);
+  if (!nul) return 0;
+  const size_t index = static_cast<size_t>(static_cast<const unsigned char*>(nul) - body) + 1;
+  return index < size ? index : 0;
+}
+
+// Takes the frames from `area` (the frame area with any tag-wide unsynchronisation
+// already undone) into plain->frames.
+void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV24, PlainTag* plain) {
+  const unsigned char version = plain->version;
+  const size_t headerSize = version == 2 ? 6 : 10;
+  const size_t idSize = version == 2 ? 3 : 4;
+  size_t at = 0;
+  while (at + headerSize <= size && area[at] != 0) {
+    const unsigned char* header = area + at;
+    const uint32_t bodySize = version == 2 ? bigEndian(header + 3, 3)
+                              : version == 3 ? bigEndian(header + 4, 4)
+                                             : syncsafe(header + 4);
+    if (bodySize > size - at - headerSize) {
+      plain->failed = true;
+      return;
+    }
+    const unsigned char* body = header + headerSize;
+    uint16_t flags = version == 2 ? 0 : static_cast<uint16_t>(bigEndian(header + 8, 2));
+    const size_t frameStart = plain->frames.size;
+    const bool decode = version == 4 && ((flags & kUnsynchronisedV24) || tagUnsynchronisedV24);
+    if (decode) {
+      unsigned char newHeader[10];
+      std::memcpy(newHeader, header, 10);
+      flags = static_cast<uint16_t>(flags & ~kUnsynchronisedV24);
+      putBigEndian(newHeader + 8, flags, 2);
+      append(&plain->frames, newHeader, 10);
+      appendDecoded(&plain->frames, body, bodySize);
+      putSyncsafe(plain->frames.data + frameStart + 4,
+                  static_cast<uint32_t>(plain->frames.size - frameStart - 10));
+    } else {
+      append(&plain->frames, header, headerSize + bodySize);
+    }
+    if (plain->frames.failed) return;
+
+    const bool isPopm = std::memcmp(header, version == 2 ? "POP" : "POPM", idSize) == 0;
+    if (isPopm && !plain->popmFound) {
+      plain->popmFound = true;
+      size_t extras = 0;
+      bool opaque = false;
+      if (version == 3) {
+        opaque = (flags & kCompressedOrEncryptedV23) != 0;
+        extras = (flags & kGroupedV23) ? 1 : 0;
+      } else if (version == 4) {
+        opaque = (flags & kCompressedOrEncryptedV24) != 0;
+        extras = ((flags & kGroupedV24) ? 1 : 0) + ((flags & kDataLengthV24) ? 4 : 0);
+      }
+      const unsigned char* newBody = plain->frames.data + frameStart + headerSize;
+      const size_t newBodySize = plain->frames.size - frameStart - headerSize;
+      const size_t index = opaque ? 0 : ratingIndexInPopm(newBody, newBodySize, extras);
+      if (index == 0) {
+        plain->failed = true;
+        return;
+      }
+      plain->ratingOffset = frameStart + headerSize + index;
+    }
+    at += headerSize + bodySize;
+  }
+}
+
+// Splits the tag into its plain extended header and frames.
+bool readPlainTag(const unsigned char* tag, size_t tagSize, PlainTag* plain) {
+  *plain = PlainTag();
+  if (tagSize < kHeaderSize || std::memcmp(tag, "ID3", 3) != 0) return false;
+  plain->version = tag[3];
+  const unsigned char flags = tag[5];
+  if (plain->version < 2 || plain->version > 4) return false;
+  const bool footer = plain->version == 4 && (flags & kFooterFlag);
+  if (footer && tagSize < kHeaderSize + kFooterSize) return false;
+  const size_t areaEnd = tagSize - (footer ? kFooterSize : 0);
+
+  // ID3v2.2 and 2.3 unsynchronise everything after the header; ID3v2.4 frame by frame.
+  Bytes area = {nullptr, 0, 0, false};
+  const unsigned char* bytes = tag + kHeaderSize;
+  size_t size = areaEnd - kHeaderSize;
+  if (plain->version < 4 && (flags & kUnsynchronisedTag)) {
+    appendDecoded(&area, bytes, size);
+    if (area.failed) return false;
+    bytes = area.data;
+    size = area.size;
+  }
+
+  size_t extendedSize = 0;
+  if (plain->version >= 3 && (flags & kExtendedHeaderFlag)) {
+    if (size < 4) plain->failed = true;
+    if (!plain->failed) {
+      extendedSize = plain->version == 3 ? 4 + bigEndian(bytes, 4) : syncsafe(bytes);
+      if (extendedSize > size || extendedSize < 6) plain->failed = true;
+    }
+    if (!plain->failed) append(&plain->extendedHeader, bytes, extendedSize);
+  }
+  if (!plain->failed) {
+    takeFrames(bytes + extendedSize, size - extendedSize,
+               plain->version == 4 && (flags & kUnsynchronisedTag), plain);
+  }
+  std::free(area.data);
+  return !plain->failed && !plain->frames.failed && !plain->extendedHeader.failed;
+}
+
+void releasePlainTag(PlainTag* plain) {
+  std::free(plain->extendedHeader.data);
+  std::free(plain->frames.data);
+  plain->extendedHeader = {nullptr, 0, 0, false};
+  plain->frames = {nullptr, 0, 0, false};
+}
+
+// Appends one POPM frame of the plugin's own; returns where its rating byte is.
+size_t appendOwnPopm(Bytes* frames, unsigned char version, unsigned char rating) {
+  unsigned char frame[64];
+  size_t frameSize = 0;
+  const size_t ownerLength = std::strlen(kPluginPopmOwner);
+  const size_t bodySize = ownerLength + 2;
+  if (version == 2) {
+    std::memcpy(frame, "POP", 3);
+    putBigEndian(frame + 3, static_cast<uint32_t>(bodySize), 3);
+    frameSize = 6;
+  } else {
+    std::memcpy(frame, "POPM", 4);
+    if (version == 3)
+      putBigEndian(frame + 4, static_cast<uint32_t>(bodySize), 4);
+    else
+      putSyncsafe(frame + 4, static_cast<uint32_t>(bodySize));
+    frame[8] = frame[9] = 0;
+    frameSize = 10;
+  }
+  std::memcpy(frame + frameSize, kPluginPopmOwner, ownerLength);
+  frame[frameSize + ownerLength] = 0;
+  frame[frameSize + ownerLength + 1] = rating;
+  const size_t ratingAt = frames->size + frameSize + ownerLength + 1;
+  append(frames, frame, frameSize + bodySize);
+  return ratingAt;
+}
+
+// The extended header with its padding size and CRC made true for the new frames.
+void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
+  Bytes& header = plain->extendedHeader;
+  if (header.size == 0) return;
+  if (plain->version == 3) {
+    const bool crc = (bigEndian(header.data + 4, 2) & kExtendedCrcV23) != 0;
+    putBigEndian(header.data + 6, static_cast<uint32_t>(paddingSize), 4);
+    if (crc && header.size >= 14) putBigEndian(header.data + 10, id3Crc32(plain->frames.data, plain->frames.size), 4);
+    return;
+  }
+  // ID3v2.4: flag data in flag order after the six fixed bytes; the CRC covers frames and padding.
+  const unsigned char flags = header.data[5];
+  if ((flags & kExtendedCrcV24) == 0) return;
+  const size_t at = 6 + ((flags & kExtendedUpdateV24) ? 1 : 0) + 1;
+  if (at + 5 > header.size) return;
+  Crc32 crc;
+  startCrc32(&crc);
+  continueCrc32(&crc, plain->frames.data, plain->frames.size);
+  static const unsigned char kZeros[256] = {};
+  for (size_t done = 0; done < paddingSize; done += sizeof kZeros)
+    continueCrc32(&crc, kZeros, paddingSize - done < sizeof kZeros ? paddingSize - done : sizeof kZeros);
+  unsigned char* out = header.data + at;
+  uint64_t value = finishCrc32(crc);
+  for (int i = 4; i >= 0; --i, value >>= 7) out[i] = static_cast<unsigned char>(value & 0x7F);
+}
+
+bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain, EditedTag* out) {
+  const unsigned char version = plain->version;
+  const bool footer = version == 4 && (oldHeader[5] & kFooterFlag);
+  const size_t fixed = kHeaderSize + plain->extendedHeader.size + plain->frames.size + (footer ? kFooterSize : 0);
+  size_t padding = 0;
+  if (!footer) {
+    // A tag with a footer carries no padding.
+    if (fixed <= oldTagSize) {
+      padding = oldTagSize - fixed;
+    } else {
+      const size_t proportional = plain->frames.size / 32;
+      padding = proportional > kGrownTagPadding ? proportional : kGrownTagPadding;
+    }
+  }
+  const size_t total = fixed + padding;
+  if (total - kHeaderSize - (footer ? kFooterSize : 0) >= (1u << 28)) return false;
+  updateExtendedHeader(plain, padding);
+
+  Bytes tag = {nullptr, 0, 0, false};
+  unsigned char header[10];
+  std::memcpy(header, oldHeader, 5);
+  header[5] = static_cast<unsigned char>(oldHeader[5] & ~kUnsynchronisedTag);
+  putSyncsafe(header + 6, static_cast<uint32_t>(total - kHeaderSize - (footer ? kFooterSize : 0)));
+  append(&tag, header, sizeof header);
+  append(&tag, plain->extendedHeader.data, plain->extendedHeader.size);
+  const size_t framesAt = tag.size;
+  append(&tag, plain->frames.data, plain->frames.size);
+  appendZeros(&tag, padding);
+  if (footer) {
+    std::memcpy(header, "3DI", 3);
+    append(&tag, header, sizeof header);
+  }
+  if (tag.failed) {
+    std::free(tag.data);
+    return false;
+  }
+  out->bytes = tag.data;
+  out->size = tag.size;
+  out->ratingOffset = framesAt + plain->ratingOffset;
+  return true;
+}
+
+}  // namespace
+
+bool editTagRating(const unsigned char* tag, size_t tagSize, unsigned char rating, EditedTag* out) {
+  *out = {nullptr, 0, 0};
+  PlainTag plain;
+  bool edited = readPlainTag(tag, tagSize, &plain);
+  if (edited) {
+    if (plain.popmFound)
+      plain.frames.data[plain.ratingOffset] = rating;
+    else
+      plain.ratingOffset = appendOwnPopm(&plain.frames, plain.version, rating);
+    edited = !plain.frames.failed && assemble(tag, tagSize, &plain, out);
+  }
+  releasePlainTag(&plain);
+  return edited;
+}
+
+bool newTagWithRating(unsigned char rating, EditedTag* out) {
+  static const unsigned char kEmptyV23[10] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
+  return editTagRating(kEmptyV23, sizeof kEmptyV23, rating, out);
+}
+
+void releaseEditedTag(EditedTag* tag) {
+  std::free(tag->bytes);
+  *tag = {nullptr, 0, 0};
+}
+
+uint32_t id3Crc32(const unsigned char* bytes, size_t size) {
+  Crc32 crc;
+  startCrc32(&crc);
+  continueCrc32(&crc, bytes, size);
+  return finishCrc32(crc);
+}

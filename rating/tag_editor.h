@@ -1,0 +1,38 @@
+// The byte-preserving tag editor: a file's ID3v2 tag made anew with the rating
+// in its first POPM frame (or in one new POPM frame of the plugin's owner), and
+// every other frame kept byte for byte, header flags included.
+//
+// Where the tag's own encoding must change to make room for the rating, it
+// changes as other taggers change it: unsynchronisation is removed (every
+// frame keeps its content and flags, the header says the tag is no longer
+// unsynchronised), and an extended header's CRC is computed anew. The version
+// stays as it was. Pure code over bytes already read: no file access.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Padding given to a tag that grows, so that the next rating is a one-byte change.
+const size_t kGrownTagPadding = 2048;
+
+struct EditedTag {
+  unsigned char* bytes;  // malloc'd; given back with releaseEditedTag
+  size_t size;
+  size_t ratingOffset;  // where the rating byte stands in `bytes`
+};
+
+// The tag of `tag` (tagSize bytes, the whole tag as on disk, which the strict
+// reader vouches for) with `rating` in its first POPM frame. The result keeps
+// the old tag's size when the frames fit in it (the rest is padding), and
+// grows by the padding above otherwise. False when the tag cannot be edited
+// without doubt (a compressed or encrypted POPM frame, memory short); `out`
+// then holds nothing to release.
+bool editTagRating(const unsigned char* tag, size_t tagSize, unsigned char rating, EditedTag* out);
+
+// A new ID3v2.3 tag for a file without one: one POPM frame and the padding above.
+bool newTagWithRating(unsigned char rating, EditedTag* out);
+
+void releaseEditedTag(EditedTag* tag);
+
+// The CRC-32 of ID3v2 extended headers (the one of ISO 3309, as zlib computes it).
+uint32_t id3Crc32(const unsigned char* bytes, size_t size);
