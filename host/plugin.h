@@ -35,6 +35,8 @@ struct PluginState {
   UINT_PTR refreshTimer;         // pending refresh timer, 0 when none
   int starMenusOpen;             // star menus whose message loop is running
   int quitWhileStarMenuOpen;     // the player quit the plugin meanwhile
+  int menuDpi;                   // LOGPIXELSY at init: the star menu's scale
+  int menuPictureSize;           // pixels of the loaded menu icons
 };
 
 extern PluginHeader g_header;

@@ -22,6 +22,7 @@ namespace {
 const UINT kCommandMessage = WM_APP + 1;  // lParam: a heap copy of one command line
 bool g_trace = false;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
+HICON g_trayIcons[6] = {};  // the plugin's tray pictures, as it loaded them
 
 std::wstring fromUtf8(const std::string& text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -39,8 +40,16 @@ std::string toUtf8(const wchar_t* text) {
 
 int starsOfIcon(HICON icon) {
   for (int i = 0; i < 6; ++i)
-    if (LoadIconW(g_host.plugin, MAKEINTRESOURCEW(110 + i)) == icon) return i;
+    if (icon && g_trayIcons[i] == icon) return i;
   return -1;
+}
+
+HANDLE WINAPI tracingLoadImage(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                               UINT flags) {
+  HANDLE image = LoadImageW(instance, name, type, width, height, flags);
+  const ULONG_PTR id = reinterpret_cast<ULONG_PTR>(name);
+  if (type == IMAGE_ICON && id >= 110 && id < 116) g_trayIcons[id - 110] = static_cast<HICON>(image);
+  return image;
 }
 
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
@@ -160,6 +169,8 @@ int main(int argc, char** argv) {
     g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(patchImport(
         g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
   if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
+  if (g_trace)
+    patchImport(g_host.plugin, "user32.dll", "LoadImageW", reinterpret_cast<void*>(tracingLoadImage));
   g_host.header->init();
   printf("ready\n");
   fflush(stdout);

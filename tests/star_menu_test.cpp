@@ -1,5 +1,7 @@
 // The star menu: opened by a click on the icon, drawn by the plugin, and the
 // chosen row written into the current entry's file.
+#include <algorithm>
+
 #include "support/scratch.h"
 #include "support/tag_files.h"
 #include "support/test_host.h"
@@ -21,8 +23,9 @@ Pixel classify(COLORREF c) {
 // One drawn row in a real 32-bit memory bitmap.
 struct DrawnRow {
   LRESULT result;
+  int width;
   std::vector<COLORREF> pixels;
-  COLORREF at(int x, int y) const { return pixels[y * kRowWidth + x]; }
+  COLORREF at(int x, int y) const { return pixels[y * width + x]; }
   // Counts of each pixel kind inside picture position i (0 to 4).
   int count(int position, Pixel kind) const {
     int n = 0;
@@ -40,19 +43,19 @@ struct DrawnRow {
   }
 };
 
-DrawnRow drawRow(UINT id, bool selected) {
+DrawnRow drawRow(UINT id, bool selected, int width = kRowWidth, int height = kRowHeight) {
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kRowWidth;
-  info.bmiHeader.biHeight = -kRowHeight;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(dc, bitmap);
-  PatBlt(dc, 0, 0, kRowWidth, kRowHeight, BLACKNESS);  // the plugin must paint the background
+  PatBlt(dc, 0, 0, width, height, BLACKNESS);  // the plugin must paint the background
 
   DRAWITEMSTRUCT item = {};
   item.CtlType = ODT_MENU;
@@ -61,12 +64,13 @@ DrawnRow drawRow(UINT id, bool selected) {
   item.itemState = selected ? ODS_SELECTED : 0;
   item.hwndItem = reinterpret_cast<HWND>(g_harness.trackedMenu);
   item.hDC = dc;
-  item.rcItem = {0, 0, kRowWidth, kRowHeight};
+  item.rcItem = {0, 0, width, height};
   DrawnRow row;
+  row.width = width;
   row.result = sendToHost(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
   GdiFlush();
   const DWORD* p = static_cast<const DWORD*>(bits);
-  for (int i = 0; i < kRowWidth * kRowHeight; ++i)
+  for (int i = 0; i < width * height; ++i)
     row.pixels.push_back(RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF));
   SelectObject(dc, old);
   DeleteObject(bitmap);
@@ -230,6 +234,45 @@ TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndLeavesTheIcon) {
   EXPECT_FALSE(hostReceived(WM_USER, 6, 603));
   EXPECT_FALSE(timerPending());
   EXPECT_EQ(g_harness.tray.size(), trayCalls);
+}
+
+TEST_F(StarMenu, RowsAndStarsFollowTheDisplayScale) {
+  const DisplayScale scale = displayScale();
+  startPlugin();
+  click();
+  MEASUREITEMSTRUCT item = {};
+  item.CtlType = ODT_MENU;
+  item.itemID = 11005;
+  sendToHost(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&item));
+  EXPECT_EQ(item.itemHeight, static_cast<UINT>(scale.menuRowHeight));
+  EXPECT_EQ(item.itemWidth, static_cast<UINT>(scale.menuRowWidth - GetSystemMetrics(SM_CXMENUCHECK)));
+  for (int id = 103; id <= 108; ++id)
+    EXPECT_EQ(iconSize(g_harness.loadedIcons[id]).cx, scale.menuPicture) << id;
+
+  // Five stars, each as wide and high as its picture, apart from each other and
+  // in the middle of the row.
+  DrawnRow row = drawRow(11005, false, scale.menuRowWidth, scale.menuRowHeight);
+  std::vector<std::pair<int, int>> stars;  // first and last column of each
+  for (int x = 0; x < scale.menuRowWidth; ++x) {
+    bool drawn = false;
+    for (int y = 0; y < scale.menuRowHeight; ++y) drawn |= classify(row.at(x, y)) != kWhite;
+    if (drawn && (stars.empty() || stars.back().second != x - 1)) stars.push_back({x, x});
+    if (drawn) stars.back().second = x;
+  }
+  ASSERT_EQ(stars.size(), 5u);
+  for (const auto& star : stars) {
+    int top = scale.menuRowHeight, bottom = -1;
+    for (int y = 0; y < scale.menuRowHeight; ++y)
+      for (int x = star.first; x <= star.second; ++x)
+        if (classify(row.at(x, y)) != kWhite) top = std::min(top, y), bottom = std::max(bottom, y);
+    SCOPED_TRACE("star at " + std::to_string(star.first));
+    EXPECT_GE(star.second - star.first + 1, scale.menuPicture - 3);
+    EXPECT_LE(star.second - star.first + 1, scale.menuPicture);
+    EXPECT_GE(bottom - top + 1, scale.menuPicture - 3);
+    EXPECT_LE(bottom - top + 1, scale.menuPicture);
+    EXPECT_GE(top, (scale.menuRowHeight - scale.menuPicture) / 2);
+    EXPECT_LT(bottom, (scale.menuRowHeight + scale.menuPicture) / 2);
+  }
 }
 
 TEST_F(StarMenu, ClosingWithoutAChoiceWritesNothing) {

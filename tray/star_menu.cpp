@@ -9,12 +9,11 @@
 
 namespace {
 
+// At 96 DPI; the menu scales them by the DPI it was set up for.
 const int kRowHeight = 20;
 const int kRowWidth = 90;
-const int kPictureSize = 12;
 const int kPictureLeft = 7;
 const int kPictureStep = 16;
-const int kPictureTop = 4;
 
 // Menu icon numbers: a star, a star of the current rating's row, a dot; each
 // followed by its highlighted version.
@@ -64,8 +63,8 @@ void noteQuitDuringStarMenu() {
 }
 
 void measureStarRow(MEASUREITEMSTRUCT* item) {
-  item->itemHeight = kRowHeight;
-  item->itemWidth = kRowWidth - GetSystemMetrics(SM_CXMENUCHECK);
+  item->itemHeight = scaledToMenuDpi(kRowHeight);
+  item->itemWidth = scaledToMenuDpi(kRowWidth) - GetSystemMetrics(SM_CXMENUCHECK);
 }
 
 void drawStarRow(const DRAWITEMSTRUCT* item) {
@@ -74,10 +73,12 @@ void drawStarRow(const DRAWITEMSTRUCT* item) {
   FillRect(item->hDC, &item->rcItem, white);
   const int highlighted = (item->itemState & ODS_SELECTED) ? 1 : 0;
   const int starPicture = g_state.currentRating == stars ? kCurrentStarPicture : kStarPicture;
+  const int size = g_state.menuPictureSize;
+  const int top = item->rcItem.top + (scaledToMenuDpi(kRowHeight) - size) / 2;
   for (int i = 0; i < 5; ++i) {
     const int picture = (i < stars ? starPicture : kDotPicture) + highlighted;
-    DrawIconEx(item->hDC, item->rcItem.left + kPictureLeft + kPictureStep * i, item->rcItem.top + kPictureTop,
-               g_state.menuIcons[picture], kPictureSize, kPictureSize, 0, nullptr, DI_NORMAL);
+    const int left = item->rcItem.left + scaledToMenuDpi(kPictureLeft + kPictureStep * i);
+    DrawIconEx(item->hDC, left, top, g_state.menuIcons[picture], size, size, 0, nullptr, DI_NORMAL);
   }
   DeleteObject(white);
 }

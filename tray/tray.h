@@ -12,6 +12,12 @@ enum {
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void updateTrayIcon();
 
+// Tray and menu pictures at the display's sizes, from init to quit.
+void loadIcons();
+void destroyIcons();
+// Pixels at 96 DPI scaled to the DPI the menu was set up for.
+int scaledToMenuDpi(int pixels);
+
 // Star menu.
 LRESULT openStarMenu(HWND window);
 void measureStarRow(MEASUREITEMSTRUCT* item);

@@ -21,6 +21,7 @@ struct TrayCall {
   DWORD action;          // NIM_ADD, NIM_MODIFY, NIM_DELETE
   NOTIFYICONDATAW data;  // the first cbSize bytes the plugin passed, the rest zero
   int stars;             // which tray icon hIcon is, -1 for none or unknown
+  SIZE iconSize;         // hIcon's pixels, 0 x 0 for none
 };
 
 struct MessageBoxCall {
@@ -93,3 +94,17 @@ int tickUntilIdle(int maxTicks = 20);
 bool timerPending();
 UINT taskbarCreatedMessage();
 std::wstring widen(const std::string& text);
+// An icon's width and height in pixels, 0 x 0 when it is none.
+SIZE iconSize(HICON icon);
+
+// What the plugin's pictures measure at the display scale the test runs at:
+// VIMBREL_DPI names the prefix's LogPixels (96 when unset), and a test that
+// finds the screen at another scale fails.
+struct DisplayScale {
+  int dpi;
+  int smallIcon;     // SM_CXSMICON, the tray picture
+  int menuRowWidth;  // before the check-mark room is taken off
+  int menuRowHeight;
+  int menuPicture;
+};
+DisplayScale displayScale();
