@@ -93,6 +93,12 @@ class StarMenu : public PluginTest {
   }
   int ratingByteOf(int entry) { return popmRatingByte(readFileBytes(g_host.playlist[entry].path)); }
   void click() { sendToHost(0x20F4, 4538, WM_LBUTTONUP); }
+  std::vector<TrayCall> balloons() {
+    std::vector<TrayCall> found;
+    for (const TrayCall& call : g_harness.tray)
+      if (call.data.uFlags & NIF_INFO) found.push_back(call);
+    return found;
+  }
   // Clicks the icon and chooses the row of that many stars.
   void choose(int stars) {
     chosen = 11000 + stars;
@@ -225,15 +231,67 @@ TEST_F(StarMenu, ChoosingWhilePlayingWritesTheFileAndTheIconFollows) {
   EXPECT_EQ(lastTray().stars, 5);
 }
 
-TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndLeavesTheIcon) {
+TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndTheIconFollowsWithoutTellingThePlayer) {
   startPlugin();
-  size_t trayCalls = g_harness.tray.size();
   g_host.received.clear();
   choose(1);
   EXPECT_EQ(ratingByteOf(0), 1);
+  EXPECT_EQ(tickUntilIdle(), 1);
+  EXPECT_EQ(lastTray().stars, 1);
   EXPECT_FALSE(hostReceived(WM_USER, 6, 603));
-  EXPECT_FALSE(timerPending());
-  EXPECT_EQ(g_harness.tray.size(), trayCalls);
+  EXPECT_TRUE(balloons().empty());
+}
+
+TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
+  enum Obstacle { kReadOnly, kLocked, kDeleted, kNoEntry };
+  const struct {
+    Obstacle obstacle;
+    const wchar_t* text;  // null: no balloon
+  } cases[] = {
+      {kReadOnly, L"The rating was not saved: one.mp3 is read-only."},
+      {kLocked, L"The rating was not saved: one.mp3 is in use by another program."},
+      {kDeleted, L"The rating was not saved: one.mp3 cannot be found."},
+      {kNoEntry, nullptr},
+  };
+  startPlugin();
+  const std::string path = g_host.playlist[0].path;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.obstacle);
+    writeFileBytes(path, mp3WithRating(128));
+    const std::string before = readFileBytes(path);
+    g_host.playlist[0].hasPath = c.obstacle != kNoEntry;
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (c.obstacle == kReadOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (c.obstacle == kLocked)
+      lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (c.obstacle == kDeleted) DeleteFileA(path.c_str());
+    const size_t balloonsBefore = balloons().size();
+
+    choose(4);
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    if (c.obstacle == kDeleted)
+      EXPECT_FALSE(fileExists(path));
+    else
+      EXPECT_EQ(readFileBytes(path), before);
+    ASSERT_EQ(balloons().size(), balloonsBefore + (c.text ? 1 : 0));
+    if (c.text) {
+      const TrayCall balloon = balloons().back();
+      EXPECT_EQ(balloon.action, static_cast<DWORD>(NIM_MODIFY));
+      EXPECT_EQ(balloon.data.cbSize, 936u);
+      EXPECT_EQ(balloon.data.hWnd, g_host.window);
+      EXPECT_EQ(balloon.data.uID, 4538u);
+      EXPECT_EQ(balloon.data.uFlags, static_cast<UINT>(NIF_INFO));
+      EXPECT_EQ(balloon.data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+      EXPECT_STREQ(balloon.data.szInfoTitle, L"ID3 Vimbrel");
+      EXPECT_STREQ(balloon.data.szInfo, c.text);
+    }
+    // The refresh shows what the file holds and says nothing more.
+    tickUntilIdle();
+    EXPECT_EQ(lastTray().stars, c.obstacle == kReadOnly || c.obstacle == kLocked ? 3 : 0);
+    EXPECT_EQ(balloons().size(), balloonsBefore + (c.text ? 1 : 0));
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  EXPECT_TRUE(g_harness.boxes.empty());
 }
 
 TEST_F(StarMenu, RowsAndStarsFollowTheDisplayScale) {

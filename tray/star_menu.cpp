@@ -85,7 +85,16 @@ void drawStarRow(const DRAWITEMSTRUCT* item) {
 
 void applyStarChoice(int id) {
   checkMediaLibraryOverlap();
-  writeRating(currentEntryPath(), id - kFirstStarCommand);
-  // The player answers with a refresh that reads the new rating back.
+  const char* path = currentEntryPath();
+  const RatingSaveResult saved = writeRating(path, id - kFirstStarCommand);
+
+  // The player's 8-bit path, widened for the balloon until the player's own wide path replaces it.
+  WCHAR widePath[MAX_PATH] = L"";
+  if (path && !MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH)) widePath[0] = 0;
+
+  showRatingNotSaved(saved, widePath);
+  // The icon shows what the file holds now, saved or not; while playing, the
+  // player is told as well.
+  scheduleRefresh();
   if (hostIsPlaying()) SendMessageW(g_header.hostWindow, WM_USER, kRatingChanged, kNotifyTitleChange);
 }
