@@ -117,6 +117,15 @@ TEST_F(StarMenu, AClickOpensSixRowsFromFiveStarsDownAtTheCursor) {
   EXPECT_EQ(g_harness.menusTracked, 1);
   std::vector<UINT> expected = {11005, 11004, 11003, 11002, 11001, 11000};
   EXPECT_EQ(g_harness.menuIds, expected);
+  // Drawn rows that still carry a text for screen readers.
+  std::vector<std::wstring> texts = {L"5 stars", L"4 stars", L"3 stars", L"2 stars", L"1 stars", L"0 stars"};
+  EXPECT_EQ(g_harness.menuTexts, texts);
+  for (UINT type : g_harness.menuTypes) EXPECT_EQ(type, static_cast<UINT>(MFT_OWNERDRAW));
+  // The documented tray-menu practice: a message to the owner once the menu is closed.
+  MSG msg;
+  bool nullPosted = false;
+  while (PeekMessageW(&msg, g_host.window, 0, 0, PM_REMOVE)) nullPosted |= msg.message == WM_NULL;
+  EXPECT_TRUE(nullPosted);
   EXPECT_EQ(g_harness.trackFlags, static_cast<UINT>(TPM_LEFTBUTTON));
   EXPECT_EQ(g_harness.trackPoint.x, 321);
   EXPECT_EQ(g_harness.trackPoint.y, 234);
@@ -292,6 +301,35 @@ TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   EXPECT_TRUE(g_harness.boxes.empty());
+}
+
+TEST_F(StarMenu, TheKeysZeroToFiveChooseTheRowOfThatManyStars) {
+  // The platform's own menu loop, fed the keys as typed.
+  realMenu = true;
+  startPlugin();
+  const int ratingBytes[] = {0, 1, 64, 128, 160, 255};
+  for (int stars : {3, 0, 5}) {
+    writeFileBytes(g_host.playlist[0].path, mp3WithRating(stars == 5 ? 1 : 255));
+    PostMessageW(g_host.window, WM_CHAR, '0' + stars, 0);
+    PostMessageW(g_host.window, WM_KEYDOWN, VK_ESCAPE, 0);  // closes the menu should the key not choose
+    click();
+    pumpMessages();
+    EXPECT_EQ(ratingByteOf(0), ratingBytes[stars]) << stars;
+  }
+
+  // Other keys, and the same keys in a menu of the player's, are not the plugin's.
+  HMENU stars = CreatePopupMenu(), other = CreatePopupMenu();
+  for (int i = 5; i >= 0; --i) AppendMenuW(stars, MF_OWNERDRAW, 11000 + i, nullptr);
+  for (int i = 0; i < 6; ++i) AppendMenuW(other, MF_STRING, 100 + i, L"other");
+  auto answer = [](WPARAM key, HMENU menu) {
+    return sendToHost(WM_MENUCHAR, MAKEWPARAM(key, MF_POPUP), reinterpret_cast<LPARAM>(menu));
+  };
+  EXPECT_EQ(answer('4', stars), MAKELRESULT(1, MNC_EXECUTE));
+  for (WPARAM key : {'6', 'a', '/', '\0'}) EXPECT_EQ(HIWORD(answer(key, stars)), MNC_IGNORE) << key;
+  EXPECT_EQ(HIWORD(answer('3', other)), MNC_IGNORE);
+  EXPECT_EQ(HIWORD(answer('3', nullptr)), MNC_IGNORE);
+  DestroyMenu(stars);
+  DestroyMenu(other);
 }
 
 TEST_F(StarMenu, RowsAndStarsFollowTheDisplayScale) {

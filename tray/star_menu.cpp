@@ -23,6 +23,23 @@ const int kDotPicture = 4;
 
 int starMenuId(int stars) { return kFirstStarCommand + stars; }
 
+// Rows run from 5 stars at the top down to 0.
+int starMenuRow(int stars) { return kStarLevels - 1 - stars; }
+
+// Drawn by the plugin, but with a text of its own that screen readers announce.
+void appendStarRow(HMENU popup, int stars) {
+  WCHAR text[] = L"0 stars";
+  text[0] = static_cast<WCHAR>(L'0' + stars);
+  MENUITEMINFOW row;
+  ZeroMemory(&row, sizeof row);
+  row.cbSize = sizeof row;
+  row.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+  row.fType = MFT_OWNERDRAW;
+  row.wID = starMenuId(stars);
+  row.dwTypeData = text;
+  InsertMenuItemW(popup, GetMenuItemCount(popup), TRUE, &row);
+}
+
 }  // namespace
 
 LRESULT openStarMenu(HWND window) {
@@ -36,8 +53,7 @@ LRESULT openStarMenu(HWND window) {
     return 0;
   }
   AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), nullptr);
-  for (int stars = kStarLevels - 1; stars >= 0; --stars)
-    AppendMenuW(popup, MF_OWNERDRAW, starMenuId(stars), nullptr);
+  for (int stars = kStarLevels - 1; stars >= 0; --stars) appendStarRow(popup, stars);
 
   // The menu runs a message loop of its own, during which the player may quit
   // and unload the plugin. A reference of the menu's own keeps the code this
@@ -51,6 +67,9 @@ LRESULT openStarMenu(HWND window) {
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
   TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  // Without a message after the menu, the next click on the icon may only
+  // close a menu that is already gone instead of opening a new one.
+  PostMessageW(window, WM_NULL, 0, 0);
   DestroyMenu(bar);  // takes the popup with it
 
   --g_state.starMenusOpen;
@@ -60,6 +79,16 @@ LRESULT openStarMenu(HWND window) {
 
 void noteQuitDuringStarMenu() {
   if (g_state.starMenusOpen) g_state.quitWhileStarMenuOpen = 1;
+}
+
+int starMenuKeyRow(WPARAM wParam, LPARAM lParam) {
+  const WCHAR key = LOWORD(wParam);
+  if (key < L'0' || key > L'5') return -1;
+  const int stars = key - L'0';
+  // Another menu of the player's asks the same question: only a menu whose row
+  // there is this star row is the star menu.
+  const UINT id = GetMenuItemID(reinterpret_cast<HMENU>(lParam), starMenuRow(stars));
+  return id == static_cast<UINT>(starMenuId(stars)) ? starMenuRow(stars) : -1;
 }
 
 void measureStarRow(MEASUREITEMSTRUCT* item) {

@@ -28,6 +28,8 @@ int scaledToMenuDpi(int pixels);
 
 // Star menu.
 LRESULT openStarMenu(HWND window);
+// The row a key chooses in the star menu (WM_MENUCHAR), -1 for other keys and menus.
+int starMenuKeyRow(WPARAM wParam, LPARAM lParam);
 void measureStarRow(MEASUREITEMSTRUCT* item);
 void drawStarRow(const DRAWITEMSTRUCT* item);
 void applyStarChoice(int id);

@@ -81,6 +81,13 @@ bool isTrayClick(WPARAM wParam, LPARAM lParam) {
 
 LRESULT onTrayClick(HWND window, WPARAM, LPARAM) { return openStarMenu(window); }
 
+// The star menu's rows are drawn, so the menu cannot match keys to them itself.
+bool isStarMenuKey(WPARAM wParam, LPARAM lParam) { return starMenuKeyRow(wParam, lParam) >= 0; }
+
+LRESULT onStarMenuKey(HWND, WPARAM wParam, LPARAM lParam) {
+  return MAKELRESULT(starMenuKeyRow(wParam, lParam), MNC_EXECUTE);
+}
+
 const Route kRoutes[] = {
     {WM_USER, isSetRating, onSetRating, true},
     {WM_USER, isTitleChange, onTitleChange, true},
@@ -90,6 +97,7 @@ const Route kRoutes[] = {
     {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
     {WM_COMMAND, isStarChoice, onStarChoice, false},
     {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
+    {WM_MENUCHAR, isStarMenuKey, onStarMenuKey, false},
 };
 
 const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -91,7 +91,20 @@ BOOL WINAPI fakeTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND o
   g_harness.trackPoint = {x, y};
   g_harness.trackOwner = owner;
   g_harness.menuIds.clear();
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) g_harness.menuIds.push_back(GetMenuItemID(menu, i));
+  g_harness.menuTexts.clear();
+  g_harness.menuTypes.clear();
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    g_harness.menuIds.push_back(GetMenuItemID(menu, i));
+    wchar_t text[64] = L"";
+    MENUITEMINFOW item = {};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING | MIIM_FTYPE;
+    item.dwTypeData = text;
+    item.cch = 64;
+    GetMenuItemInfoW(menu, i, TRUE, &item);
+    g_harness.menuTexts.push_back(text);
+    g_harness.menuTypes.push_back(item.fType);
+  }
   if (g_harness.whileMenuOpen) g_harness.whileMenuOpen();
   return TRUE;
 }
@@ -156,7 +169,7 @@ void PluginTest::startPlugin(bool unicodeWindow) {
     patch("user32.dll", "KillTimer", fakeKillTimer);
     patch("kernel32.dll", "GetLocalTime", fakeGetLocalTime);
   }
-  patch("user32.dll", "TrackPopupMenu", fakeTrackPopupMenu);
+  if (!realMenu) patch("user32.dll", "TrackPopupMenu", fakeTrackPopupMenu);
   patch("user32.dll", "GetCursorPos", fakeGetCursorPos);
   patch("user32.dll", "SetForegroundWindow", recordSetForegroundWindow);
   ASSERT_EQ(g_host.header->init(), 0);

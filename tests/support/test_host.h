@@ -55,6 +55,8 @@ struct Harness {
   int menusTracked = 0;
   HMENU trackedMenu = nullptr;
   std::vector<UINT> menuIds;  // the popup's item ids, top to bottom
+  std::vector<std::wstring> menuTexts;
+  std::vector<UINT> menuTypes;
   UINT trackFlags = 0;
   POINT trackPoint = {0, 0};
   HWND trackOwner = nullptr;
@@ -80,6 +82,7 @@ class PluginTest : public ::testing::Test {
   const TrayCall& lastTray();
 
   bool realTimers = false;    // leave SetTimer, KillTimer and GetLocalTime alone
+  bool realMenu = false;      // leave TrackPopupMenu alone: the menu's own loop runs
   std::string folder;         // scratch folder of this test
   std::wstring settingsFile;  // where the plugin keeps its settings for this host
 };
