@@ -39,6 +39,7 @@ void quit() {
   // A pending refresh would call back into a module the player is about to unload.
   stopRefreshTimer();
   noteQuitDuringStarMenu();
+  noteQuitDuringPassedOnMessage();
   if (IsWindowUnicode(g_header.hostWindow))
     SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
   else

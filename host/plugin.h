@@ -37,6 +37,7 @@ struct PluginState {
   int quitWhileStarMenuOpen;     // the player quit the plugin meanwhile
   int menuDpi;                   // LOGPIXELSY at init: the star menu's scale
   int menuPictureSize;           // pixels of the loaded menu icons
+  int messagesPassedOn;          // messages the hook passed on that the player still handles
 };
 
 extern PluginHeader g_header;

@@ -13,6 +13,7 @@ enum {
 };
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void noteQuitDuringPassedOnMessage();
 void updateTrayIcon();
 // A balloon with that text on the plugin's icon, when the icon is shown.
 void showTrayBalloon(const WCHAR* text);
