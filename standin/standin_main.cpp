@@ -2,8 +2,8 @@
 // answers the plugin's queries from a playlist file, and takes commands on
 // standard input so that scripts can play the player's part:
 //   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click | quit
-// With --trace it prints the tray calls the plugin makes and the player messages
-// that reach the main window.
+// With --trace it prints the tray calls the plugin makes (with a balloon's text)
+// and the player messages that reach the main window.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -55,8 +55,10 @@ HANDLE WINAPI tracingLoadImage(HINSTANCE instance, LPCWSTR name, UINT type, int 
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   BOOL ok = g_realNotifyIcon(action, data);
   const char* names[] = {"add", "modify", "delete"};
-  printf("tray %s stars=%d tip=\"%s\" ok=%d\n", action < 3 ? names[action] : "?",
+  printf("tray %s stars=%d tip=\"%s\" ok=%d", action < 3 ? names[action] : "?",
          (data->uFlags & NIF_ICON) ? starsOfIcon(data->hIcon) : -1, toUtf8(data->szTip).c_str(), ok);
+  if (data->uFlags & NIF_INFO) printf(" balloon=\"%s\"", toUtf8(data->szInfo).c_str());
+  printf("\n");
   fflush(stdout);
   return ok;
 }
