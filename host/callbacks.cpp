@@ -8,17 +8,12 @@ namespace {
 
 const WCHAR kCaption[] = L"ID3 Vimbrel";
 const WCHAR kActiveKey[] = L"Active";
-const int kFirstTrayIcon = 110;
-const int kFirstMenuIcon = 103;
 
 }  // namespace
 
 int init() {
   g_state.taskbarMessage = RegisterWindowMessageW(L"TaskbarCreated");
-  for (int i = 0; i < kStarLevels; ++i)
-    g_state.trayIcons[i] = LoadIconW(g_header.moduleInstance, MAKEINTRESOURCEW(kFirstTrayIcon + i));
-  for (int i = 0; i < kStarLevels; ++i)
-    g_state.menuIcons[i] = LoadIconW(g_header.moduleInstance, MAKEINTRESOURCEW(kFirstMenuIcon + i));
+  loadIcons();
   g_state.previousWindowProc = reinterpret_cast<WNDPROC>(
       SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(hook)));
   buildSettingsPath();
@@ -44,16 +39,10 @@ void quit() {
   // A pending refresh would call back into a module the player is about to unload.
   stopRefreshTimer();
   noteQuitDuringStarMenu();
+  noteQuitDuringPassedOnMessage();
   if (IsWindowUnicode(g_header.hostWindow))
     SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
   else
     SetWindowLongA(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(g_state.previousWindowProc));
-  for (HICON& icon : g_state.trayIcons) {
-    DestroyIcon(icon);
-    icon = nullptr;
-  }
-  for (HICON& icon : g_state.menuIcons) {
-    DestroyIcon(icon);
-    icon = nullptr;
-  }
+  destroyIcons();
 }

@@ -36,6 +36,9 @@ struct PluginState {
   UINT_PTR refreshTimer;         // pending refresh timer, 0 when none
   int starMenusOpen;             // star menus whose message loop is running
   int quitWhileStarMenuOpen;     // the player quit the plugin meanwhile
+  int menuDpi;                   // LOGPIXELSY at init: the star menu's scale
+  int menuPictureSize;           // pixels of the loaded menu icons
+  int messagesPassedOn;          // messages the hook passed on that the player still handles
   WCHAR entryPathFromCodePage[kEntryPathChars];  // an 8-bit entry path, converted
 };
 

@@ -5,8 +5,8 @@ Run:  python3 resources/make_icons.py
 It rewrites every .ico beside this script; the output is byte-identical on
 every run, so the committed icons can always be regenerated and compared.
 Standard library only: each picture is computed from geometry, anti-aliased
-by supersampling, and stored as one 32-bit BGRA image (straight alpha) with
-a 1-bit AND mask.
+by supersampling, and stored as 32-bit BGRA images (straight alpha) with a
+1-bit AND mask, one image per size the plugin may be asked for.
 """
 import math
 import os
@@ -31,8 +31,10 @@ TRAY_OUTLINE_LIT = (150, 72, 0)          # 110-115: rim of orange parts, dark en
                                          #          so a lit point looks lit all the way to its edge
 
 # ---------------------------------------------------------------------------
-# Geometry, in pixels. Coordinates run right (x) and down (y); angles are in
-# degrees, clockwise from the +x axis, so -90 is straight up.
+# Geometry, in pixels of the smallest size. Coordinates run right (x) and down
+# (y); angles are in degrees, clockwise from the +x axis, so -90 is straight up.
+# Larger sizes scale it, keeping the star's column on a pixel centre (menu) or
+# a pixel edge (tray) as at the smallest size.
 # ---------------------------------------------------------------------------
 SAMPLES = 8                 # supersamples per pixel along each axis
 STAR_INNER_RATIO = 0.5      # inner / outer radius; chunkier than the classic 0.38 so points stay visible at 12 px
@@ -44,6 +46,11 @@ TRAY_SIZE = 16
 TRAY_STAR_RADIUS = 8.0
 TRAY_STAR_X = 8.0           # on a pixel edge: the outlined top point keeps two columns of colour
 TRAY_OUTLINE_WIDTH = 0.6    # measured inwards from the star's edge
+# The sizes in each .ico: the menu at 100, 125, 150 and 200 % display scale
+# (12-px pictures in 20-px rows at 96 DPI), the tray at the small-icon sizes
+# of 100 to 300 %.
+MENU_SIZES = (12, 15, 18, 24)
+TRAY_SIZES = (16, 20, 24, 32, 40, 48)
 # Tip angles of the up-pointing star, listed in the order the tray points turn
 # orange: right, lower right, lower left, left, top.
 STAR_TIP_ANGLES = (-18, 54, 126, 198, -90)
@@ -113,24 +120,31 @@ def render(size, paint):
     return rows
 
 
-def menu_star(colour):
-    _, _, verts = star_shape(MENU_SIZE, MENU_STAR_X, MENU_STAR_RADIUS)
-    return render(MENU_SIZE, lambda x, y: colour if inside(verts, x, y) else None)
+def menu_star_x(size):
+    """The menu star's column at this size: on the pixel centre nearest below."""
+    return math.floor(MENU_STAR_X * size / MENU_SIZE) + 0.5
 
 
-def menu_dot(colour):
+def menu_star(colour, size):
+    _, _, verts = star_shape(size, menu_star_x(size), MENU_STAR_RADIUS * size / MENU_SIZE)
+    return render(size, lambda x, y: colour if inside(verts, x, y) else None)
+
+
+def menu_dot(colour, size):
     # Same column as the menu stars, so dots and stars of a row line up.
-    cx, cy = MENU_STAR_X, MENU_SIZE / 2.0
-    return render(MENU_SIZE, lambda x, y: colour if math.hypot(x - cx, y - cy) <= MENU_DOT_RADIUS else None)
+    cx, cy, radius = menu_star_x(size), size / 2.0, MENU_DOT_RADIUS * size / MENU_SIZE
+    return render(size, lambda x, y: colour if math.hypot(x - cx, y - cy) <= radius else None)
 
 
-def tray_star(stars):
+def tray_star(stars, size):
     """Grey star whose first `stars` points (STAR_TIP_ANGLES order) are orange.
 
     Each point owns the wedge of +-36 degrees around its tip outside the
     inner pentagon; the pentagon turns orange only with all five points."""
-    (cx, cy), tips, verts = star_shape(TRAY_SIZE, TRAY_STAR_X, TRAY_STAR_RADIUS)
-    apothem = TRAY_STAR_RADIUS * STAR_INNER_RATIO * math.cos(math.radians(36))
+    scale = size / TRAY_SIZE
+    radius, outline = TRAY_STAR_RADIUS * scale, TRAY_OUTLINE_WIDTH * scale
+    (cx, cy), tips, verts = star_shape(size, round(TRAY_STAR_X * scale), radius)
+    apothem = radius * STAR_INNER_RATIO * math.cos(math.radians(36))
 
     def paint(x, y):
         if not inside(verts, x, y):
@@ -142,15 +156,15 @@ def tray_star(stars):
             lit = stars == 5
         else:
             lit = proj.index(max(proj)) < stars  # nearest tip direction = the point's wedge
-        if edge_distance(verts, x, y) < TRAY_OUTLINE_WIDTH:
+        if edge_distance(verts, x, y) < outline:
             return TRAY_OUTLINE_LIT if lit else TRAY_OUTLINE
         return TRAY_ORANGE if lit else TRAY_GREY
 
-    return render(TRAY_SIZE, paint)
+    return render(size, paint)
 
 
-def ico_bytes(rows):
-    """One-image .ico: 32-bit BGRA DIB (bottom-up, height doubled) + AND mask."""
+def dib_bytes(rows):
+    """One icon image: 32-bit BGRA DIB (bottom-up, height doubled) + AND mask."""
     size = len(rows)
     xor = b"".join(bytes((b, g, r, a)) for row in reversed(rows) for (r, g, b, a) in row)
     stride = (size + 31) // 32 * 4          # mask rows padded to 32 bits
@@ -161,28 +175,36 @@ def ico_bytes(rows):
             if px[3] == 0:                   # fully transparent -> mask bit set
                 bits[x // 8] |= 0x80 >> (x % 8)
         mask += bits
-    dib = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
-                      len(xor) + len(mask), 0, 0, 0, 0) + xor + bytes(mask)
-    header = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(dib), 6 + 16)
-    return header + entry + dib
+    return struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
+                       len(xor) + len(mask), 0, 0, 0, 0) + xor + bytes(mask)
+
+
+def ico_bytes(images):
+    """An .ico of several sizes, smallest first: directory, then the images."""
+    dibs = [dib_bytes(rows) for rows in images]
+    out = struct.pack("<HHH", 0, 1, len(dibs))
+    offset = 6 + 16 * len(dibs)
+    for rows, dib in zip(images, dibs):
+        out += struct.pack("<BBBBHHII", len(rows), len(rows), 0, 0, 1, 32, len(dib), offset)
+        offset += len(dib)
+    return out + b"".join(dibs)
 
 
 ICONS = [
-    ("menu_star.ico", lambda: menu_star(MENU_STAR)),
-    ("menu_star_hot.ico", lambda: menu_star(MENU_STAR_HOT)),
-    ("menu_star_current.ico", lambda: menu_star(MENU_STAR_CURRENT)),
-    ("menu_star_current_hot.ico", lambda: menu_star(MENU_STAR_CURRENT_HOT)),
-    ("menu_dot.ico", lambda: menu_dot(MENU_DOT)),
-    ("menu_dot_hot.ico", lambda: menu_dot(MENU_DOT_HOT)),
-] + [("tray_%d.ico" % n, lambda n=n: tray_star(n)) for n in range(6)]
+    ("menu_star.ico", MENU_SIZES, lambda size: menu_star(MENU_STAR, size)),
+    ("menu_star_hot.ico", MENU_SIZES, lambda size: menu_star(MENU_STAR_HOT, size)),
+    ("menu_star_current.ico", MENU_SIZES, lambda size: menu_star(MENU_STAR_CURRENT, size)),
+    ("menu_star_current_hot.ico", MENU_SIZES, lambda size: menu_star(MENU_STAR_CURRENT_HOT, size)),
+    ("menu_dot.ico", MENU_SIZES, lambda size: menu_dot(MENU_DOT, size)),
+    ("menu_dot_hot.ico", MENU_SIZES, lambda size: menu_dot(MENU_DOT_HOT, size)),
+] + [("tray_%d.ico" % n, TRAY_SIZES, lambda size, n=n: tray_star(n, size)) for n in range(6)]
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    for name, draw in ICONS:
+    for name, sizes, draw in ICONS:
         with open(os.path.join(here, name), "wb") as f:
-            f.write(ico_bytes(draw()))
+            f.write(ico_bytes([draw(size) for size in sizes]))
         print("wrote", name)
 
 

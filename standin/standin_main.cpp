@@ -2,8 +2,8 @@
 // answers the plugin's queries from a playlist file, and takes commands on
 // standard input so that scripts can play the player's part:
 //   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click | quit
-// With --trace it prints the tray calls the plugin makes and the player messages
-// that reach the main window.
+// With --trace it prints the tray calls the plugin makes (with a balloon's text)
+// and the player messages that reach the main window.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -23,6 +23,7 @@ namespace {
 const UINT kCommandMessage = WM_APP + 1;  // lParam: a heap copy of one command line
 bool g_trace = false;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
+HICON g_trayIcons[6] = {};  // the plugin's tray pictures, as it loaded them
 
 std::wstring fromUtf8(const std::string& text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -40,15 +41,25 @@ std::string toUtf8(const wchar_t* text) {
 
 int starsOfIcon(HICON icon) {
   for (int i = 0; i < 6; ++i)
-    if (LoadIconW(g_host.plugin, MAKEINTRESOURCEW(110 + i)) == icon) return i;
+    if (icon && g_trayIcons[i] == icon) return i;
   return -1;
+}
+
+HANDLE WINAPI tracingLoadImage(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                               UINT flags) {
+  HANDLE image = LoadImageW(instance, name, type, width, height, flags);
+  const ULONG_PTR id = reinterpret_cast<ULONG_PTR>(name);
+  if (type == IMAGE_ICON && id >= 110 && id < 116) g_trayIcons[id - 110] = static_cast<HICON>(image);
+  return image;
 }
 
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   BOOL ok = g_realNotifyIcon(action, data);
   const char* names[] = {"add", "modify", "delete"};
-  printf("tray %s stars=%d tip=\"%s\" ok=%d\n", action < 3 ? names[action] : "?",
+  printf("tray %s stars=%d tip=\"%s\" ok=%d", action < 3 ? names[action] : "?",
          (data->uFlags & NIF_ICON) ? starsOfIcon(data->hIcon) : -1, toUtf8(data->szTip).c_str(), ok);
+  if (data->uFlags & NIF_INFO) printf(" balloon=\"%s\"", toUtf8(data->szInfo).c_str());
+  printf("\n");
   fflush(stdout);
   return ok;
 }
@@ -181,6 +192,8 @@ int main() {
     g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(patchImport(
         g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
   if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
+  if (g_trace)
+    patchImport(g_host.plugin, "user32.dll", "LoadImageW", reinterpret_cast<void*>(tracingLoadImage));
   g_host.header->init();
   printf("ready\n");
   fflush(stdout);

@@ -1,5 +1,6 @@
 // The shipped DLL's image: its export, what it imports, and its resources.
 #include <set>
+#include <vector>
 
 #include "support/test_host.h"
 
@@ -54,19 +55,23 @@ TEST_F(ModuleImage, ImportsOnlyWindowsSystemDlls) {
 }
 
 TEST_F(ModuleImage, CarriesTheTwelveIconsAtTheirSizesWith32BitColour) {
+  const std::vector<int> menuSizes = {12, 15, 18, 24}, traySizes = {16, 20, 24, 32, 40, 48};
   for (int id : {103, 104, 105, 106, 107, 108, 110, 111, 112, 113, 114, 115}) {
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
     ASSERT_NE(found, nullptr) << id;
     auto* group = static_cast<BYTE*>(LockResource(LoadResource(module, found)));
     ASSERT_NE(group, nullptr);
+    const std::vector<int>& sizes = id < 110 ? menuSizes : traySizes;
     WORD images = *reinterpret_cast<WORD*>(group + 4);
-    ASSERT_EQ(images, 1) << id;
-    IconGroupEntry entry;
-    memcpy(&entry, group + 6, sizeof entry);
-    const int size = id < 110 ? 12 : 16;
-    EXPECT_EQ(entry.width, size) << id;
-    EXPECT_EQ(entry.height, size) << id;
-    EXPECT_EQ(entry.bitCount, 32) << id;
+    ASSERT_EQ(images, sizes.size()) << id;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      // Group entries are 14 bytes, packed.
+      IconGroupEntry entry;
+      memcpy(&entry, group + 6 + 14 * i, 14);
+      EXPECT_EQ(entry.width, sizes[i]) << id;
+      EXPECT_EQ(entry.height, sizes[i]) << id;
+      EXPECT_EQ(entry.bitCount, 32) << id;
+    }
   }
   EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCEW(109), MAKEINTRESOURCEW(14)), nullptr);
 }

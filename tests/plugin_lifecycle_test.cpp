@@ -27,6 +27,18 @@ TEST_F(Lifecycle, FirstStartAddsTheZeroStarIconOnceThenModifiesIt) {
   expectActiveRecord(g_harness.tray[1], 2);
 }
 
+TEST_F(Lifecycle, TheTrayPictureHasTheSmallIconSizeOfTheDisplayScale) {
+  const DisplayScale scale = displayScale();
+  EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), scale.smallIcon);
+  startPlugin();
+  for (WPARAM stars = 0; stars <= 5; ++stars) {
+    sendToHost(WM_USER, stars, 639);
+    EXPECT_EQ(lastTray().stars, static_cast<int>(stars));
+    EXPECT_EQ(lastTray().iconSize.cx, scale.smallIcon) << stars;
+    EXPECT_EQ(lastTray().iconSize.cy, scale.smallIcon) << stars;
+  }
+}
+
 TEST_F(Lifecycle, SwitchedOffInTheSettingsFileShowsNoIconAndPassesEverythingOn) {
   writeSettings(L"Active", L"0");
   startPlugin();

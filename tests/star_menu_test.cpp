@@ -1,5 +1,7 @@
 // The star menu: opened by a click on the icon, drawn by the plugin, and the
 // chosen row written into the current entry's file.
+#include <algorithm>
+
 #include "support/scratch.h"
 #include "support/tag_files.h"
 #include "support/test_host.h"
@@ -21,8 +23,9 @@ Pixel classify(COLORREF c) {
 // One drawn row in a real 32-bit memory bitmap.
 struct DrawnRow {
   LRESULT result;
+  int width;
   std::vector<COLORREF> pixels;
-  COLORREF at(int x, int y) const { return pixels[y * kRowWidth + x]; }
+  COLORREF at(int x, int y) const { return pixels[y * width + x]; }
   // Counts of each pixel kind inside picture position i (0 to 4).
   int count(int position, Pixel kind) const {
     int n = 0;
@@ -40,19 +43,19 @@ struct DrawnRow {
   }
 };
 
-DrawnRow drawRow(UINT id, bool selected) {
+DrawnRow drawRow(UINT id, bool selected, int width = kRowWidth, int height = kRowHeight) {
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kRowWidth;
-  info.bmiHeader.biHeight = -kRowHeight;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(dc, bitmap);
-  PatBlt(dc, 0, 0, kRowWidth, kRowHeight, BLACKNESS);  // the plugin must paint the background
+  PatBlt(dc, 0, 0, width, height, BLACKNESS);  // the plugin must paint the background
 
   DRAWITEMSTRUCT item = {};
   item.CtlType = ODT_MENU;
@@ -61,12 +64,13 @@ DrawnRow drawRow(UINT id, bool selected) {
   item.itemState = selected ? ODS_SELECTED : 0;
   item.hwndItem = reinterpret_cast<HWND>(g_harness.trackedMenu);
   item.hDC = dc;
-  item.rcItem = {0, 0, kRowWidth, kRowHeight};
+  item.rcItem = {0, 0, width, height};
   DrawnRow row;
+  row.width = width;
   row.result = sendToHost(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
   GdiFlush();
   const DWORD* p = static_cast<const DWORD*>(bits);
-  for (int i = 0; i < kRowWidth * kRowHeight; ++i)
+  for (int i = 0; i < width * height; ++i)
     row.pixels.push_back(RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF));
   SelectObject(dc, old);
   DeleteObject(bitmap);
@@ -89,6 +93,12 @@ class StarMenu : public PluginTest {
   }
   int ratingByteOf(int entry) { return popmRatingByte(readFileBytes(g_host.playlist[entry].path)); }
   void click() { sendToHost(0x20F4, 4538, WM_LBUTTONUP); }
+  std::vector<TrayCall> balloons() {
+    std::vector<TrayCall> found;
+    for (const TrayCall& call : g_harness.tray)
+      if (call.data.uFlags & NIF_INFO) found.push_back(call);
+    return found;
+  }
   // Clicks the icon and chooses the row of that many stars.
   void choose(int stars) {
     chosen = 11000 + stars;
@@ -107,6 +117,15 @@ TEST_F(StarMenu, AClickOpensSixRowsFromFiveStarsDownAtTheCursor) {
   EXPECT_EQ(g_harness.menusTracked, 1);
   std::vector<UINT> expected = {11005, 11004, 11003, 11002, 11001, 11000};
   EXPECT_EQ(g_harness.menuIds, expected);
+  // Drawn rows that still carry a text for screen readers.
+  std::vector<std::wstring> texts = {L"5 stars", L"4 stars", L"3 stars", L"2 stars", L"1 stars", L"0 stars"};
+  EXPECT_EQ(g_harness.menuTexts, texts);
+  for (UINT type : g_harness.menuTypes) EXPECT_EQ(type, static_cast<UINT>(MFT_OWNERDRAW));
+  // The documented tray-menu practice: a message to the owner once the menu is closed.
+  MSG msg;
+  bool nullPosted = false;
+  while (PeekMessageW(&msg, g_host.window, 0, 0, PM_REMOVE)) nullPosted |= msg.message == WM_NULL;
+  EXPECT_TRUE(nullPosted);
   EXPECT_EQ(g_harness.trackFlags, static_cast<UINT>(TPM_LEFTBUTTON));
   EXPECT_EQ(g_harness.trackPoint.x, 321);
   EXPECT_EQ(g_harness.trackPoint.y, 234);
@@ -221,15 +240,135 @@ TEST_F(StarMenu, ChoosingWhilePlayingWritesTheFileAndTheIconFollows) {
   EXPECT_EQ(lastTray().stars, 5);
 }
 
-TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndLeavesTheIcon) {
+TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndTheIconFollowsWithoutTellingThePlayer) {
   startPlugin();
-  size_t trayCalls = g_harness.tray.size();
   g_host.received.clear();
   choose(1);
   EXPECT_EQ(ratingByteOf(0), 1);
+  EXPECT_EQ(tickUntilIdle(), 1);
+  EXPECT_EQ(lastTray().stars, 1);
   EXPECT_FALSE(hostReceived(WM_USER, 6, 603));
-  EXPECT_FALSE(timerPending());
-  EXPECT_EQ(g_harness.tray.size(), trayCalls);
+  EXPECT_TRUE(balloons().empty());
+}
+
+TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
+  enum Obstacle { kReadOnly, kLocked, kDeleted, kNoEntry };
+  const struct {
+    Obstacle obstacle;
+    const wchar_t* text;  // null: no balloon
+  } cases[] = {
+      {kReadOnly, L"The rating was not saved: one.mp3 is read-only."},
+      {kLocked, L"The rating was not saved: one.mp3 is in use by another program."},
+      {kDeleted, L"The rating was not saved: one.mp3 cannot be found."},
+      {kNoEntry, nullptr},
+  };
+  startPlugin();
+  const std::string path = g_host.playlist[0].path;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.obstacle);
+    writeFileBytes(path, mp3WithRating(128));
+    const std::string before = readFileBytes(path);
+    g_host.playlist[0].hasPath = c.obstacle != kNoEntry;
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (c.obstacle == kReadOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (c.obstacle == kLocked)
+      lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (c.obstacle == kDeleted) DeleteFileA(path.c_str());
+    const size_t balloonsBefore = balloons().size();
+
+    choose(4);
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    if (c.obstacle == kDeleted)
+      EXPECT_FALSE(fileExists(path));
+    else
+      EXPECT_EQ(readFileBytes(path), before);
+    ASSERT_EQ(balloons().size(), balloonsBefore + (c.text ? 1 : 0));
+    if (c.text) {
+      const TrayCall balloon = balloons().back();
+      EXPECT_EQ(balloon.action, static_cast<DWORD>(NIM_MODIFY));
+      EXPECT_EQ(balloon.data.cbSize, 936u);
+      EXPECT_EQ(balloon.data.hWnd, g_host.window);
+      EXPECT_EQ(balloon.data.uID, 4538u);
+      EXPECT_EQ(balloon.data.uFlags, static_cast<UINT>(NIF_INFO));
+      EXPECT_EQ(balloon.data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+      EXPECT_STREQ(balloon.data.szInfoTitle, L"ID3 Vimbrel");
+      EXPECT_STREQ(balloon.data.szInfo, c.text);
+    }
+    // The refresh shows what the file holds and says nothing more.
+    tickUntilIdle();
+    EXPECT_EQ(lastTray().stars, c.obstacle == kReadOnly || c.obstacle == kLocked ? 3 : 0);
+    EXPECT_EQ(balloons().size(), balloonsBefore + (c.text ? 1 : 0));
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  EXPECT_TRUE(g_harness.boxes.empty());
+}
+
+TEST_F(StarMenu, TheKeysZeroToFiveChooseTheRowOfThatManyStars) {
+  // The platform's own menu loop, fed the keys as typed.
+  realMenu = true;
+  startPlugin();
+  const int ratingBytes[] = {0, 1, 64, 128, 160, 255};
+  for (int stars : {3, 0, 5}) {
+    writeFileBytes(g_host.playlist[0].path, mp3WithRating(stars == 5 ? 1 : 255));
+    PostMessageW(g_host.window, WM_CHAR, '0' + stars, 0);
+    PostMessageW(g_host.window, WM_KEYDOWN, VK_ESCAPE, 0);  // closes the menu should the key not choose
+    click();
+    pumpMessages();
+    EXPECT_EQ(ratingByteOf(0), ratingBytes[stars]) << stars;
+  }
+
+  // Other keys, and the same keys in a menu of the player's, are not the plugin's.
+  HMENU stars = CreatePopupMenu(), other = CreatePopupMenu();
+  for (int i = 5; i >= 0; --i) AppendMenuW(stars, MF_OWNERDRAW, 11000 + i, nullptr);
+  for (int i = 0; i < 6; ++i) AppendMenuW(other, MF_STRING, 100 + i, L"other");
+  auto answer = [](WPARAM key, HMENU menu) {
+    return sendToHost(WM_MENUCHAR, MAKEWPARAM(key, MF_POPUP), reinterpret_cast<LPARAM>(menu));
+  };
+  EXPECT_EQ(answer('4', stars), MAKELRESULT(1, MNC_EXECUTE));
+  for (WPARAM key : {'6', 'a', '/', '\0'}) EXPECT_EQ(HIWORD(answer(key, stars)), MNC_IGNORE) << key;
+  EXPECT_EQ(HIWORD(answer('3', other)), MNC_IGNORE);
+  EXPECT_EQ(HIWORD(answer('3', nullptr)), MNC_IGNORE);
+  DestroyMenu(stars);
+  DestroyMenu(other);
+}
+
+TEST_F(StarMenu, RowsAndStarsFollowTheDisplayScale) {
+  const DisplayScale scale = displayScale();
+  startPlugin();
+  click();
+  MEASUREITEMSTRUCT item = {};
+  item.CtlType = ODT_MENU;
+  item.itemID = 11005;
+  sendToHost(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&item));
+  EXPECT_EQ(item.itemHeight, static_cast<UINT>(scale.menuRowHeight));
+  EXPECT_EQ(item.itemWidth, static_cast<UINT>(scale.menuRowWidth - GetSystemMetrics(SM_CXMENUCHECK)));
+  for (int id = 103; id <= 108; ++id)
+    EXPECT_EQ(iconSize(g_harness.loadedIcons[id]).cx, scale.menuPicture) << id;
+
+  // Five stars, each as wide and high as its picture, apart from each other and
+  // in the middle of the row.
+  DrawnRow row = drawRow(11005, false, scale.menuRowWidth, scale.menuRowHeight);
+  std::vector<std::pair<int, int>> stars;  // first and last column of each
+  for (int x = 0; x < scale.menuRowWidth; ++x) {
+    bool drawn = false;
+    for (int y = 0; y < scale.menuRowHeight; ++y) drawn |= classify(row.at(x, y)) != kWhite;
+    if (drawn && (stars.empty() || stars.back().second != x - 1)) stars.push_back({x, x});
+    if (drawn) stars.back().second = x;
+  }
+  ASSERT_EQ(stars.size(), 5u);
+  for (const auto& star : stars) {
+    int top = scale.menuRowHeight, bottom = -1;
+    for (int y = 0; y < scale.menuRowHeight; ++y)
+      for (int x = star.first; x <= star.second; ++x)
+        if (classify(row.at(x, y)) != kWhite) top = std::min(top, y), bottom = std::max(bottom, y);
+    SCOPED_TRACE("star at " + std::to_string(star.first));
+    EXPECT_GE(star.second - star.first + 1, scale.menuPicture - 3);
+    EXPECT_LE(star.second - star.first + 1, scale.menuPicture);
+    EXPECT_GE(bottom - top + 1, scale.menuPicture - 3);
+    EXPECT_LE(bottom - top + 1, scale.menuPicture);
+    EXPECT_GE(top, (scale.menuRowHeight - scale.menuPicture) / 2);
+    EXPECT_LT(bottom, (scale.menuRowHeight + scale.menuPicture) / 2);
+  }
 }
 
 TEST_F(StarMenu, ClosingWithoutAChoiceWritesNothing) {

@@ -48,6 +48,25 @@ TEST_F(WindowHook, TaskbarCreatedAddsTheIconAnewAfterThePlayerHandledIt) {
   EXPECT_EQ(g_harness.events[1], "tray add 2");
 }
 
+// A player that quits and unloads the plugin inside its own handler of a
+// message the hook passed on: the hook's code must still be there to return to.
+TEST_F(WindowHook, QuitAndUnloadWhileThePlayerHandlesAPassedOnMessageDoNotCrash) {
+  startPlugin();
+  g_host.onMessage = [](const HostMessageRecord& r) {
+    if (r.message != WM_APP || !g_host.plugin) return;
+    g_host.header->quit();
+    FreeLibrary(g_host.plugin);
+    g_host.plugin = nullptr;
+    g_host.header = nullptr;
+  };
+  sendToHost(WM_APP, 1, 2);
+  EXPECT_EQ(g_host.plugin, nullptr);
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongW(g_host.window, GWL_WNDPROC)), g_harness.originalProc);
+  g_host.received.clear();
+  sendToHost(WM_USER, 3, 639);
+  EXPECT_TRUE(hostReceived(WM_USER, 3, 639));
+}
+
 TEST_F(WindowHook, UnrelatedMessagesPassThroughUnchanged) {
   startPlugin();
   size_t trayCalls = g_harness.tray.size();

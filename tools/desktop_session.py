@@ -114,6 +114,11 @@ def is_grey_blue(c):
     return c[2] > c[0] + 20
 
 
+def is_balloon_icon_blue(c):
+    """The dark blue of the shell's information icon; darker than the desktop."""
+    return c[0] < 80 and c[1] < 100 and c[2] > 120
+
+
 def screenshot(display, png_path=None):
     xwd = subprocess.run(["xwd", "-root", "-display", display, "-silent"], stdout=subprocess.PIPE,
                          check=True).stdout
@@ -165,6 +170,14 @@ def menu_rows(image, current_stars):
     row_y = (min(ys) + max(ys)) // 2
     x = min(xs) + 20
     return {stars: (x, row_y + 20 * (current_stars - stars)) for stars in range(6)}
+
+
+def shows_balloon(image):
+    """A balloon above the tray: a white box reaching further left than the star
+    menu ever does, with the information icon's blue in it."""
+    box = (SCREEN[0] - 400, SCREEN[1] - 120, SCREEN[0] - 110, SCREEN[1] - 20)
+    return (len(image.find((255, 255, 255), box)) > 2000
+            and len(image.find(is_balloon_icon_blue, box)) >= 10)
 
 
 def click(display, x, y):

@@ -5,8 +5,9 @@ With an X display the player runs there until its window is closed. Without
 one it starts Xvfb with Wine's desktop shell (which has a notification area),
 walks through what a person does (the icon appears, the track changes and the
 icon follows, a click opens the star menu, a click on a row rates the track,
-the icon follows) and saves a screenshot of each step, the tray enlarged
-beside the full screen. It fails when a screenshot does not show what it should.
+the icon follows, a choice on a read-only file brings a balloon that says so)
+and saves a screenshot of each step, the tray enlarged beside the full screen.
+It fails when a screenshot does not show what it should.
 usage: watched_run.py BUILD_DIR
 """
 import os
@@ -25,15 +26,17 @@ PREFIX = os.path.join(BUILD, "wineprefix-run")
 
 
 def make_playlist():
+    """The playlist file and its entries, [(path, title)]."""
     folder = os.path.join(OUT, "music")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     os.makedirs(os.path.join(OUT, "Plugins"), exist_ok=True)
     playlist = os.path.join(OUT, "playlist.txt")
+    entries = make_music.make_demo_library(folder)
     with open(playlist, "w", encoding="utf-8") as f:
-        for path, title in make_music.make_demo_library(folder):
+        for path, title in entries:
             f.write("%s\t%s\n" % (desk.windows_path(path), title))
-    return playlist
+    return playlist, entries
 
 
 class Steps:
@@ -75,7 +78,7 @@ def shows_stars(stars):
 
 
 def walk_through(display, env):
-    playlist = make_playlist()
+    playlist, entries = make_playlist()
     player = desk.Player(BUILD, env, playlist, os.path.join(OUT, "player.ini"), playing=1, echo=True)
     steps = Steps(display)
     try:
@@ -102,19 +105,33 @@ def walk_through(display, env):
             player.wait_for("tray modify stars=5")
         steps.record("rated-five-stars", shows_stars(5), "the file rated 5 stars, the icon follows")
 
+        # The same track made read-only: the choice is refused and a balloon says why.
+        harbour_lights = entries[1][0]
+        os.chmod(harbour_lights, 0o444)
+        desk.click(display, *icon)
+        rows = desk.menu_rows(steps.wait_for_screen(lambda image: len(desk.menu_rows(image, 5)) == 6), 5)
+        if rows:
+            desk.click(display, *rows[2])
+            player.wait_for('tray modify stars=-1 tip="" ok=1 balloon="The rating was not saved: '
+                            'harbour_lights.mp3 is read-only."')
+        steps.record("not-saved-balloon", lambda image: desk.shows_balloon(image) and desk.tray_stars(image) == 5,
+                     "a balloon: the rating was not saved, the file is read-only; still 5 stars")
+
         player.command("current 3")
         player.command("notify 603 0")
         steps.record("track-named-in-greek-and-japanese", shows_stars(3),
                      "a track named outside the code page shows its own rating, 3 stars")
         return steps
     finally:
+        for path, _ in entries:
+            os.chmod(path, 0o644)
         player.quit()
 
 
 def run_on_display(display):
     env = desk.wine_env(PREFIX, display)
     desk.prepare_prefix(env)
-    playlist = make_playlist()
+    playlist, _ = make_playlist()
     print("The player runs on %s; close its window to stop." % display)
     subprocess.run(["wine", os.path.join(BUILD, "player", "vimbrel_host.exe"), "--playlist",
                     desk.windows_path(playlist), "--ini", desk.windows_path(os.path.join(OUT, "player.ini")),

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Starts or stops the Wine session the tests share: one prefix under the build folder
 # and one wineserver kept alive for the whole run, so that each test start is cheap.
-#   wine-session.sh start PREFIX | stop PREFIX
+#   wine-session.sh start PREFIX [DPI] | stop PREFIX
+# DPI sets the prefix's display scale (LogPixels), which programs read when they start.
 set -eu
 action=$1
 export WINEPREFIX=$2
@@ -21,6 +22,9 @@ start)
   fi
   # A persistent server; its services must not inherit the test runner's pipes.
   wineserver -p5 </dev/null >/dev/null 2>&1
+  if [ -n "${3:-}" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$3" /f </dev/null >/dev/null 2>&1
+  fi
   wine wineboot </dev/null >/dev/null 2>&1
   ;;
 stop)

@@ -9,12 +9,11 @@
 
 namespace {
 
+// At 96 DPI; the menu scales them by the DPI it was set up for.
 const int kRowHeight = 20;
 const int kRowWidth = 90;
-const int kPictureSize = 12;
 const int kPictureLeft = 7;
 const int kPictureStep = 16;
-const int kPictureTop = 4;
 
 // Menu icon numbers: a star, a star of the current rating's row, a dot; each
 // followed by its highlighted version.
@@ -23,6 +22,23 @@ const int kCurrentStarPicture = 2;
 const int kDotPicture = 4;
 
 int starMenuId(int stars) { return kFirstStarCommand + stars; }
+
+// Rows run from 5 stars at the top down to 0.
+int starMenuRow(int stars) { return kStarLevels - 1 - stars; }
+
+// Drawn by the plugin, but with a text of its own that screen readers announce.
+void appendStarRow(HMENU popup, int stars) {
+  WCHAR text[] = L"0 stars";
+  text[0] = static_cast<WCHAR>(L'0' + stars);
+  MENUITEMINFOW row;
+  ZeroMemory(&row, sizeof row);
+  row.cbSize = sizeof row;
+  row.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+  row.fType = MFT_OWNERDRAW;
+  row.wID = starMenuId(stars);
+  row.dwTypeData = text;
+  InsertMenuItemW(popup, GetMenuItemCount(popup), TRUE, &row);
+}
 
 }  // namespace
 
@@ -37,8 +53,7 @@ LRESULT openStarMenu(HWND window) {
     return 0;
   }
   AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), nullptr);
-  for (int stars = kStarLevels - 1; stars >= 0; --stars)
-    AppendMenuW(popup, MF_OWNERDRAW, starMenuId(stars), nullptr);
+  for (int stars = kStarLevels - 1; stars >= 0; --stars) appendStarRow(popup, stars);
 
   // The menu runs a message loop of its own, during which the player may quit
   // and unload the plugin. A reference of the menu's own keeps the code this
@@ -52,6 +67,9 @@ LRESULT openStarMenu(HWND window) {
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
   TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  // Without a message after the menu, the next click on the icon may only
+  // close a menu that is already gone instead of opening a new one.
+  PostMessageW(window, WM_NULL, 0, 0);
   DestroyMenu(bar);  // takes the popup with it
 
   --g_state.starMenusOpen;
@@ -63,9 +81,19 @@ void noteQuitDuringStarMenu() {
   if (g_state.starMenusOpen) g_state.quitWhileStarMenuOpen = 1;
 }
 
+int starMenuKeyRow(WPARAM wParam, LPARAM lParam) {
+  const WCHAR key = LOWORD(wParam);
+  if (key < L'0' || key > L'5') return -1;
+  const int stars = key - L'0';
+  // Another menu of the player's asks the same question: only a menu whose row
+  // there is this star row is the star menu.
+  const UINT id = GetMenuItemID(reinterpret_cast<HMENU>(lParam), starMenuRow(stars));
+  return id == static_cast<UINT>(starMenuId(stars)) ? starMenuRow(stars) : -1;
+}
+
 void measureStarRow(MEASUREITEMSTRUCT* item) {
-  item->itemHeight = kRowHeight;
-  item->itemWidth = kRowWidth - GetSystemMetrics(SM_CXMENUCHECK);
+  item->itemHeight = scaledToMenuDpi(kRowHeight);
+  item->itemWidth = scaledToMenuDpi(kRowWidth) - GetSystemMetrics(SM_CXMENUCHECK);
 }
 
 void drawStarRow(const DRAWITEMSTRUCT* item) {
@@ -74,17 +102,22 @@ void drawStarRow(const DRAWITEMSTRUCT* item) {
   FillRect(item->hDC, &item->rcItem, white);
   const int highlighted = (item->itemState & ODS_SELECTED) ? 1 : 0;
   const int starPicture = g_state.currentRating == stars ? kCurrentStarPicture : kStarPicture;
+  const int size = g_state.menuPictureSize;
+  const int top = item->rcItem.top + (scaledToMenuDpi(kRowHeight) - size) / 2;
   for (int i = 0; i < 5; ++i) {
     const int picture = (i < stars ? starPicture : kDotPicture) + highlighted;
-    DrawIconEx(item->hDC, item->rcItem.left + kPictureLeft + kPictureStep * i, item->rcItem.top + kPictureTop,
-               g_state.menuIcons[picture], kPictureSize, kPictureSize, 0, nullptr, DI_NORMAL);
+    const int left = item->rcItem.left + scaledToMenuDpi(kPictureLeft + kPictureStep * i);
+    DrawIconEx(item->hDC, left, top, g_state.menuIcons[picture], size, size, 0, nullptr, DI_NORMAL);
   }
   DeleteObject(white);
 }
 
 void applyStarChoice(int id) {
   checkMediaLibraryOverlap();
-  writeRating(currentEntryPath(), id - kFirstStarCommand);
-  // The player answers with a refresh that reads the new rating back.
+  const WCHAR* path = currentEntryPath();
+  showRatingNotSaved(writeRating(path, id - kFirstStarCommand), path);
+  // The icon shows what the file holds now, saved or not; while playing, the
+  // player is told as well.
+  scheduleRefresh();
   if (hostIsPlaying()) SendMessageW(g_header.hostWindow, WM_USER, kRatingChanged, kNotifyTitleChange);
 }

@@ -3,17 +3,34 @@
 
 #include <windows.h>
 
+#include "rating/rating.h"
+
 enum {
   kTrayIconId = 4538,
   kTrayCallbackMessage = 0x20F4,
   kFirstStarCommand = 11000,  // menu row of n stars: 11000 + n
+  kBalloonChars = 256,        // a balloon's text and its terminator
 };
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void noteQuitDuringPassedOnMessage();
 void updateTrayIcon();
+// A balloon with that text on the plugin's icon, when the icon is shown.
+void showTrayBalloon(const WCHAR* text);
+// Tells the user, in a balloon naming the file, why a chosen rating was not
+// saved; says nothing when it was, or when there is no file to name.
+void showRatingNotSaved(RatingSaveResult result, const WCHAR* path);
+
+// Tray and menu pictures at the display's sizes, from init to quit.
+void loadIcons();
+void destroyIcons();
+// Pixels at 96 DPI scaled to the DPI the menu was set up for.
+int scaledToMenuDpi(int pixels);
 
 // Star menu.
 LRESULT openStarMenu(HWND window);
+// The row a key chooses in the star menu (WM_MENUCHAR), -1 for other keys and menus.
+int starMenuKeyRow(WPARAM wParam, LPARAM lParam);
 void measureStarRow(MEASUREITEMSTRUCT* item);
 void drawStarRow(const DRAWITEMSTRUCT* item);
 void applyStarChoice(int id);

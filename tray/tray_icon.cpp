@@ -11,6 +11,9 @@ namespace {
 // The record's Windows 2000 layout ends after the balloon fields; the platform
 // reads nothing beyond it.
 const DWORD kNotifyIconDataSize = 936;
+const WCHAR kBalloonTitle[] = L"ID3 Vimbrel";
+// Only Windows 2000 and XP read it; later versions use the user's own setting.
+const UINT kBalloonMilliseconds = 10000;
 
 }  // namespace
 
@@ -31,4 +34,21 @@ void updateTrayIcon() {
     Shell_NotifyIconW(NIM_DELETE, &data);
     g_state.iconShown = 0;
   }
+}
+
+// The shell shows the balloon and takes it away by itself: nothing here waits
+// for the user, unlike a message box.
+void showTrayBalloon(const WCHAR* text) {
+  if (!g_state.active || !g_state.iconShown) return;
+  NOTIFYICONDATAW data;
+  ZeroMemory(&data, sizeof data);
+  data.cbSize = kNotifyIconDataSize;
+  data.hWnd = g_header.hostWindow;
+  data.uID = kTrayIconId;
+  data.uFlags = NIF_INFO;
+  lstrcpynW(data.szInfo, text, kBalloonChars);
+  lstrcpynW(data.szInfoTitle, kBalloonTitle, sizeof data.szInfoTitle / sizeof data.szInfoTitle[0]);
+  data.uTimeout = kBalloonMilliseconds;
+  data.dwInfoFlags = NIIF_INFO;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
 }

@@ -81,6 +81,13 @@ bool isTrayClick(WPARAM wParam, LPARAM lParam) {
 
 LRESULT onTrayClick(HWND window, WPARAM, LPARAM) { return openStarMenu(window); }
 
+// The star menu's rows are drawn, so the menu cannot match keys to them itself.
+bool isStarMenuKey(WPARAM wParam, LPARAM lParam) { return starMenuKeyRow(wParam, lParam) >= 0; }
+
+LRESULT onStarMenuKey(HWND, WPARAM wParam, LPARAM lParam) {
+  return MAKELRESULT(starMenuKeyRow(wParam, lParam), MNC_EXECUTE);
+}
+
 const Route kRoutes[] = {
     {WM_USER, isSetRating, onSetRating, true},
     {WM_USER, isTitleChange, onTitleChange, true},
@@ -90,6 +97,7 @@ const Route kRoutes[] = {
     {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
     {WM_COMMAND, isStarChoice, onStarChoice, false},
     {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
+    {WM_MENUCHAR, isStarMenuKey, onStarMenuKey, false},
 };
 
 const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -98,13 +106,29 @@ const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {
   return nullptr;
 }
 
+// The count lets quit know that the player may unload the module before the
+// call below returns into it (noteQuitDuringPassedOnMessage).
 LRESULT passOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (IsWindowUnicode(window))
-    return CallWindowProcW(g_state.previousWindowProc, window, message, wParam, lParam);
-  return CallWindowProcA(g_state.previousWindowProc, window, message, wParam, lParam);
+  ++g_state.messagesPassedOn;
+  const LRESULT result = IsWindowUnicode(window)
+                             ? CallWindowProcW(g_state.previousWindowProc, window, message, wParam, lParam)
+                             : CallWindowProcA(g_state.previousWindowProc, window, message, wParam, lParam);
+  --g_state.messagesPassedOn;
+  return result;
 }
 
 }  // namespace
+
+// A player that quits the plugin while handling a message the hook passed on
+// (on exit, say) frees the module before that message returns into the hook.
+// A reference of the hook's own keeps the code mapped. Nothing can give it back
+// without returning into the module afterwards, so it lasts until the player
+// exits, as the star menu's does.
+void noteQuitDuringPassedOnMessage() {
+  if (g_state.messagesPassedOn == 0) return;
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&hook), &self);
+}
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_state.active) return passOn(window, message, wParam, lParam);

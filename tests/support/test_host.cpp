@@ -1,5 +1,6 @@
 #include "support/test_host.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "standin/iat_patch.h"
@@ -23,6 +24,7 @@ BOOL WINAPI recordNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   call.action = action;
   memcpy(&call.data, data, data->cbSize < sizeof call.data ? data->cbSize : sizeof call.data);
   call.stars = (data->uFlags & NIF_ICON) ? starsOf(data->hIcon) : -1;
+  call.iconSize = (data->uFlags & NIF_ICON) ? iconSize(data->hIcon) : SIZE{0, 0};
   g_harness.tray.push_back(call);
   const char* names[] = {"add", "modify", "delete"};
   g_harness.events.push_back(std::string("tray ") + (action < 3 ? names[action] : "?") + " " +
@@ -54,10 +56,12 @@ BOOL WINAPI recordProfileWrite(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCW
   return WritePrivateProfileStringW(section, key, value, file);
 }
 
-HICON WINAPI recordLoadIcon(HINSTANCE instance, LPCWSTR name) {
-  HICON icon = LoadIconW(instance, name);
-  if (IS_INTRESOURCE(name)) g_harness.loadedIcons[LOWORD(reinterpret_cast<ULONG_PTR>(name))] = icon;
-  return icon;
+HANDLE WINAPI recordLoadImage(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                              UINT flags) {
+  HANDLE image = LoadImageW(instance, name, type, width, height, flags);
+  if (type == IMAGE_ICON && IS_INTRESOURCE(name))
+    g_harness.loadedIcons[LOWORD(reinterpret_cast<ULONG_PTR>(name))] = static_cast<HICON>(image);
+  return image;
 }
 
 BOOL WINAPI recordDestroyIcon(HICON icon) {
@@ -87,7 +91,20 @@ BOOL WINAPI fakeTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND o
   g_harness.trackPoint = {x, y};
   g_harness.trackOwner = owner;
   g_harness.menuIds.clear();
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) g_harness.menuIds.push_back(GetMenuItemID(menu, i));
+  g_harness.menuTexts.clear();
+  g_harness.menuTypes.clear();
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    g_harness.menuIds.push_back(GetMenuItemID(menu, i));
+    wchar_t text[64] = L"";
+    MENUITEMINFOW item = {};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING | MIIM_FTYPE;
+    item.dwTypeData = text;
+    item.cch = 64;
+    GetMenuItemInfoW(menu, i, TRUE, &item);
+    g_harness.menuTexts.push_back(text);
+    g_harness.menuTypes.push_back(item.fType);
+  }
   if (g_harness.whileMenuOpen) g_harness.whileMenuOpen();
   return TRUE;
 }
@@ -143,7 +160,7 @@ void PluginTest::startPlugin(bool unicodeWindow) {
   ASSERT_TRUE(loadPlugin(findPluginDll().c_str()));
   patch("shell32.dll", "Shell_NotifyIconW", recordNotifyIcon);
   patch("user32.dll", "MessageBoxW", answerMessageBox);
-  patch("user32.dll", "LoadIconW", recordLoadIcon);
+  patch("user32.dll", "LoadImageW", recordLoadImage);
   patch("user32.dll", "DestroyIcon", recordDestroyIcon);
   patch("kernel32.dll", "GetPrivateProfileIntW", recordProfileInt);
   patch("kernel32.dll", "WritePrivateProfileStringW", recordProfileWrite);
@@ -152,7 +169,7 @@ void PluginTest::startPlugin(bool unicodeWindow) {
     patch("user32.dll", "KillTimer", fakeKillTimer);
     patch("kernel32.dll", "GetLocalTime", fakeGetLocalTime);
   }
-  patch("user32.dll", "TrackPopupMenu", fakeTrackPopupMenu);
+  if (!realMenu) patch("user32.dll", "TrackPopupMenu", fakeTrackPopupMenu);
   patch("user32.dll", "GetCursorPos", fakeGetCursorPos);
   patch("user32.dll", "SetForegroundWindow", recordSetForegroundWindow);
   ASSERT_EQ(g_host.header->init(), 0);
@@ -215,4 +232,29 @@ int tickUntilIdle(int maxTicks) {
 UINT taskbarCreatedMessage() {
   static UINT message = RegisterWindowMessageW(L"TaskbarCreated");
   return message;
+}
+
+DisplayScale displayScale() {
+  const DisplayScale scales[] = {{96, 16, 90, 20, 12}, {144, 24, 135, 30, 18}};
+  char value[16] = "";
+  const int wanted = GetEnvironmentVariableA("VIMBREL_DPI", value, sizeof value) ? atoi(value) : 96;
+  HDC screen = GetDC(nullptr);
+  const int seen = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(seen, wanted) << "the prefix's LogPixels";
+  for (const DisplayScale& scale : scales)
+    if (scale.dpi == wanted) return scale;
+  ADD_FAILURE() << "no expectations for " << wanted << " DPI";
+  return scales[0];
+}
+
+SIZE iconSize(HICON icon) {
+  ICONINFO info = {};
+  if (!icon || !GetIconInfo(icon, &info)) return {0, 0};
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  // A mask-only icon stacks its AND and XOR masks in one bitmap.
+  return {bitmap.bmWidth, info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2};
 }

@@ -23,6 +23,7 @@ struct TrayCall {
   DWORD action;          // NIM_ADD, NIM_MODIFY, NIM_DELETE
   NOTIFYICONDATAW data;  // the first cbSize bytes the plugin passed, the rest zero
   int stars;             // which tray icon hIcon is, -1 for none or unknown
+  SIZE iconSize;         // hIcon's pixels, 0 x 0 for none
 };
 
 struct MessageBoxCall {
@@ -56,6 +57,8 @@ struct Harness {
   int menusTracked = 0;
   HMENU trackedMenu = nullptr;
   std::vector<UINT> menuIds;  // the popup's item ids, top to bottom
+  std::vector<std::wstring> menuTexts;
+  std::vector<UINT> menuTypes;
   UINT trackFlags = 0;
   POINT trackPoint = {0, 0};
   HWND trackOwner = nullptr;
@@ -81,6 +84,7 @@ class PluginTest : public ::testing::Test {
   const TrayCall& lastTray();
 
   bool realTimers = false;    // leave SetTimer, KillTimer and GetLocalTime alone
+  bool realMenu = false;      // leave TrackPopupMenu alone: the menu's own loop runs
   std::string folder;         // scratch folder of this test
   std::wstring settingsFile;  // where the plugin keeps its settings for this host
 };
@@ -94,3 +98,17 @@ void tick();
 int tickUntilIdle(int maxTicks = 20);
 bool timerPending();
 UINT taskbarCreatedMessage();
+// An icon's width and height in pixels, 0 x 0 when it is none.
+SIZE iconSize(HICON icon);
+
+// What the plugin's pictures measure at the display scale the test runs at:
+// VIMBREL_DPI names the prefix's LogPixels (96 when unset), and a test that
+// finds the screen at another scale fails.
+struct DisplayScale {
+  int dpi;
+  int smallIcon;     // SM_CXSMICON, the tray picture
+  int menuRowWidth;  // before the check-mark room is taken off
+  int menuRowHeight;
+  int menuPicture;
+};
+DisplayScale displayScale();
