@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_files.h"
 #include "fuzz/plugin_mirror.h"
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 
 namespace {
@@ -31,10 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(stars >= 0 && stars <= 5, "stars outside 0..5");
 
   // The file is small: the guard sees all of it.
+  const MemoryBytes memory = {data, size};
+  const ByteSource file = memorySource(&memory, size);
   unsigned guardByte = 0;
-  if (planRatingRead(data, size, size, &guardByte) == kRatingReadWithId3lib) {
+  if (planRatingRead(file, &guardByte) == kRatingReadWithId3lib) {
     Id3v2Layout layout;
-    if (parseId3v2Tag(data, size, size, &layout) && layout.popmRatingKnown) {
+    if (parseId3v2Tag(file, &layout) && layout.popmRatingKnown) {
       require(id3libByte == layout.popmRating, "id3lib reads another rating than the strict reader");
     }
   }

@@ -17,6 +17,7 @@
 // After the standard headers: it defines min() and max() as macros when they are not yet.
 #include <id3/io_strings.h>
 
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 
 namespace {
@@ -158,8 +159,8 @@ RatingReadMethod planReadOfFile(const char* path, unsigned* ratingByte) {
   const size_t wanted = headBytesToRead(fd, &fileSize);
   FileBytes head(wanted > 0 ? wanted : 1);
   if (wanted > 0) {
-    const size_t available = readAt(fd, 0, head.data(), wanted);
-    method = planRatingRead(head.data(), available, fileSize, ratingByte);
+    const MemoryBytes memory = {head.data(), readAt(fd, 0, head.data(), wanted)};
+    method = planRatingRead(memorySource(&memory, fileSize), ratingByte);
   }
   close(fd);
   return method;
@@ -203,7 +204,8 @@ bool updateWithId3lib(const char* path, const FileHead& head, const RatingWriteP
                            ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER) == nullptr;
       if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
         renderTag(tag, rendered);
-        if (id3libRenderKeepsTag(head.bytes, head.available, head.fileSize, ratingByte,
+        const MemoryBytes memory = {head.bytes, head.available};
+        if (id3libRenderKeepsTag(memorySource(&memory, head.fileSize), ratingByte,
                                  reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size())) {
           ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
           updated = true;
@@ -230,9 +232,9 @@ bool leftoverIsComplete(int file, uint64_t fileSize, uint64_t oldTagSize, int co
   FileBytes copyHead(wanted > 0 ? wanted : 1);
   bool complete = false;
   if (wanted > 0) {
-    const size_t available = readAt(copy, 0, copyHead.data(), wanted);
+    const MemoryBytes memory = {copyHead.data(), readAt(copy, 0, copyHead.data(), wanted)};
     uint64_t copyTagSize = 0;
-    complete = id3libCopyMatchesRender(copyHead.data(), available, copySize,
+    complete = id3libCopyMatchesRender(memorySource(&memory, copySize),
                                        reinterpret_cast<const unsigned char*>(rendered.data()),
                                        rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
                sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
@@ -274,7 +276,8 @@ void storeRatingByte(const char* path, int ratingByte, const LeftoverNote& befor
   if (wanted > 0) {
     const FileHead head = {bytes.data(), readAt(fd, 0, bytes.data(), wanted), fileSize};
     RatingWritePlan plan;
-    planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
+    const MemoryBytes memory = {head.bytes, head.available};
+    planRatingWrite(memorySource(&memory, head.fileSize), ratingByte, &plan);
     what->planned = true;
     what->plan = plan;
     what->headSize = head.available;

@@ -19,6 +19,7 @@
 #include "fuzz/fuzz_files.h"
 #include "fuzz/plugin_mirror.h"
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 
 namespace {
@@ -190,8 +191,9 @@ void checkFramesKept(const FileBytes& before, const Id3v2Layout& old, const File
 }
 
 Id3v2Layout layoutOf(const FileBytes& file) {
+  const MemoryBytes memory = {file.data(), file.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(file.data(), file.size(), file.size(), &layout);
+  parseId3v2Tag(memorySource(&memory, file.size()), &layout);
   return layout;
 }
 

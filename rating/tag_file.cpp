@@ -1,7 +1,6 @@
 // The file side of the rating store; see tag_file.h.
 #include "rating/tag_file.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -81,31 +80,20 @@ size_t readAt(HANDLE file, uint64_t offset, unsigned char* buffer, size_t count)
   return total;
 }
 
-size_t headBytesToRead(HANDLE file, uint64_t* fileSize) {
-  *fileSize = 0;
-  if (!fileSizeOf(file, fileSize)) return 0;
-  unsigned char header[10];
-  const size_t headerWanted = *fileSize < sizeof header ? static_cast<size_t>(*fileSize) : sizeof header;
-  const size_t headerRead = readAt(file, 0, header, headerWanted);
-  if (headerRead != headerWanted) return 0;
-  const uint64_t wanted = ratingHeadBytesWanted(header, headerRead, *fileSize);
-  return wanted < kMaxHeadBytes ? static_cast<size_t>(wanted) : kMaxHeadBytes;
+namespace {
+
+size_t readHandleAt(void* file, uint64_t offset, unsigned char* buffer, size_t count) {
+  return readAt(static_cast<HANDLE>(file), offset, buffer, count);
 }
 
-bool readFileHead(HANDLE file, FileHead* head) {
-  *head = {nullptr, 0, 0};
-  const size_t wanted = headBytesToRead(file, &head->fileSize);
-  if (wanted == 0) return false;
-  // malloc rather than new: a failed allocation must not throw out of the plugin.
-  head->bytes = static_cast<unsigned char*>(std::malloc(wanted));
-  if (head->bytes == nullptr) return false;
-  head->available = readAt(file, 0, head->bytes, wanted);
-  return true;
-}
+}  // namespace
 
-void releaseFileHead(FileHead* head) {
-  std::free(head->bytes);
-  head->bytes = nullptr;
+ByteSource byteSourceOf(HANDLE file, uint64_t size) {
+  ByteSource source;
+  source.file = file;
+  source.size = size;
+  source.readAt = &readHandleAt;
+  return source;
 }
 
 bool writePlannedBytes(HANDLE file, const RatingWritePlan& plan) {

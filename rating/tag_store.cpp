@@ -1,6 +1,6 @@
-// Reading and writing the rating byte: the write guard decides, from the bytes
-// of the file's tag, whether the strict reader, a change of bytes in place or
-// id3lib's C interface does the work (write_guard.h).
+// Reading and writing the rating byte: the write guard decides, from the file's
+// tag read through the open handle, whether the strict reader, a change of
+// bytes in place or id3lib's C interface does the work (write_guard.h).
 //
 // id3lib is the only code here that may throw; each sequence of id3lib calls
 // runs inside one try/catch(...), so that nothing leaves the store.
@@ -116,11 +116,8 @@ RatingReadMethod planReadOfFile(const char* path, unsigned* ratingByte) {
   HANDLE file = openTrack(path, GENERIC_READ);
   if (file == INVALID_HANDLE_VALUE) return kRatingReadZero;
   RatingReadMethod method = kRatingReadZero;
-  FileHead head;
-  if (readFileHead(file, &head)) {
-    method = planRatingRead(head.bytes, head.available, head.fileSize, ratingByte);
-    releaseFileHead(&head);
-  }
+  uint64_t size = 0;
+  if (fileSizeOf(file, &size)) method = planRatingRead(byteSourceOf(file, size), ratingByte);
   CloseHandle(file);
   return method;
 }
@@ -162,7 +159,7 @@ uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
 // is updated: no ID3v1 tag is added to a file without one, an existing one is
 // not touched. `rendered` receives the frames id3lib was allowed to write.
 // Returns true when id3lib was asked to update the file.
-RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const RatingWritePlan& plan,
+RatingSaveResult updateWithId3lib(const char* path, const ByteSource& file, const RatingWritePlan& plan,
                                   int ratingByte, std::string& rendered) {
   ID3Tag* tag = nullptr;
   ID3Frame* frame = nullptr;
@@ -175,9 +172,9 @@ RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const 
                            ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER) == nullptr;
       if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
         renderTag(tag, rendered);
-        if (id3libRenderKeepsTag(head.bytes, head.available, head.fileSize, ratingByte,
-                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size())) {
-          if (!volumeHasRoom(path, rewriteRoom(head.fileSize, rendered.size()))) {
+        if (id3libRenderKeepsTag(file, ratingByte, reinterpret_cast<const unsigned char*>(rendered.data()),
+                                 rendered.size())) {
+          if (!volumeHasRoom(path, rewriteRoom(file.size, rendered.size()))) {
             result = kRatingDiskFull;
           } else {
             ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
@@ -204,15 +201,13 @@ RatingSaveResult updateWithId3lib(const char* path, const FileHead& head, const 
 // the rendered frames, then the original from the end of its old tag on.
 bool leftoverIsComplete(HANDLE file, uint64_t fileSize, uint64_t oldTagSize, HANDLE copy,
                         const std::string& rendered) {
-  FileHead copyHead;
-  if (!readFileHead(copy, &copyHead)) return false;
+  uint64_t copySize = 0;
+  if (!fileSizeOf(copy, &copySize)) return false;
   uint64_t copyTagSize = 0;
-  const bool complete = id3libCopyMatchesRender(copyHead.bytes, copyHead.available, copyHead.fileSize,
-                                                reinterpret_cast<const unsigned char*>(rendered.data()),
-                                                rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
-                        sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
-  releaseFileHead(&copyHead);
-  return complete;
+  return id3libCopyMatchesRender(byteSourceOf(copy, copySize),
+                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size(),
+                                 fileSize, oldTagSize, &copyTagSize) &&
+         sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
 }
 
 // After id3lib's update, with the file still held: a leftover that this write
@@ -243,20 +238,20 @@ RatingSaveResult storeRatingByte(const char* path, int ratingByte, const Leftove
   HANDLE file = openTrack(path, GENERIC_READ | GENERIC_WRITE);
   if (file == INVALID_HANDLE_VALUE) return openFailure();
   RatingSaveResult result = kRatingNotSaved;
-  FileHead head;
-  if (readFileHead(file, &head)) {
+  uint64_t size = 0;
+  if (fileSizeOf(file, &size)) {
+    const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
-    planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
+    planRatingWrite(source, ratingByte, &plan);
     if (plan.method == kRatingWriteBytes) {
       result = writePlannedBytes(file, plan) ? kRatingSaved : writeFailure();
     } else if (plan.method == kRatingWriteWithId3lib) {
       std::string rendered;
-      result = updateWithId3lib(path, head, plan, ratingByte, rendered);
-      if (result == kRatingSaved) vetLeftover(path, file, head.fileSize, plan.tagSize, rendered, before);
+      result = updateWithId3lib(path, source, plan, ratingByte, rendered);
+      if (result == kRatingSaved) vetLeftover(path, file, size, plan.tagSize, rendered, before);
     } else {
       result = refusal(plan.reason);
     }
-    releaseFileHead(&head);
   }
   CloseHandle(file);
   return result;

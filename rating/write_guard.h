@@ -1,6 +1,8 @@
-// Decides, from the bytes of a file's ID3v2 tag, how a rating may be read and
-// stored without harm to the file. Pure functions over bytes: no file access,
-// so the decisions can be fuzzed on their own.
+// Decides, from a file's ID3v2 tag, how a rating may be read and stored without
+// harm to the file. Pure code over a ByteSource (byte_source.h): it reads the
+// file only through the strict reader's walk and the few bytes it checks
+// itself, in fixed-size pieces, so the decisions can be fuzzed on their own and
+// need no more memory for a tag holding a cover picture than for any other.
 //
 // What the plugin does, by tag (the rating byte is written only where it will
 // also be read back):
@@ -28,6 +30,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rating/byte_source.h"
+
 // The owner of the POPM frames the plugin creates.
 extern const char kPluginPopmOwner[];  // "ID3Vimbrel"
 
@@ -47,7 +51,7 @@ enum RatingWriteMethod {
 enum RatingWriteReason {
   kWriteReasonBadRating,             // nothing: the rating byte is not 0..255
   kWriteReasonEmptyFile,             // nothing: a file without a byte is no music
-  kWriteReasonHeadNotRead,           // nothing: fewer bytes handed in than the decision needs
+  kWriteReasonHeadNotRead,           // nothing: bytes the decision needs could not be read
   kWriteReasonNotMpegAudio,          // nothing: no tag, and the file does not start as MPEG audio
   kWriteReasonMalformedTag,          // nothing: the strict reader does not vouch for the tag
   kWriteReasonAlreadyStored,         // nothing: the first POPM holds this rating already
@@ -79,35 +83,29 @@ struct RatingWritePlan {
   uint32_t frameCount;
 };
 
-// How many bytes from the start of the file planRatingWrite wants to see: the whole tag
-// and a few bytes after it (or the first bytes of a file without a tag). `header` holds the
-// first min(fileSize, 10) bytes of the file.
+// How many bytes from the start of the file the decisions below look at, at most: the whole
+// tag and a few bytes after it (or the first bytes of a file without a tag). `header` holds
+// the first min(fileSize, 10) bytes of the file.
 uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize);
 
-// head: the file's first bytes, at least the whole ID3v2 tag when there is one
-// (id3v2BytesNeeded tells how many); available: how many of them were read;
-// fileSize: the whole file's size.
-RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uint64_t fileSize,
-                                unsigned* ratingByte);
-// head as for planRatingRead, plus up to 4 bytes after the tag (ratingHeadBytesWanted).
-void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                     RatingWritePlan* plan);
+// How the file's rating is read; *ratingByte receives it for kRatingReadFromTag.
+RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte);
+void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* plan);
 
-// For a kRatingWriteWithId3lib plan made from the same head: `rendered` is the tag id3lib
+// For a kRatingWriteWithId3lib plan made from the same file: `rendered` is the tag id3lib
 // renders in memory after the plugin added its POPM frame. True when it is a plain ID3v2.3
 // tag holding the frames of the file's tag unchanged (same bytes, same order) and then one
 // POPM frame of the plugin's owner with `ratingByte` and a zero counter, and nothing else.
-bool id3libRenderKeepsTag(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                          const unsigned char* rendered, size_t renderedSize);
+bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
+                          size_t renderedSize);
 
 // For the copy "<path>.XXXXXX" that id3lib wrote when the new tag did not fit: true when the
 // copy starts with a tag holding exactly the frames of `rendered` and is exactly as long as
 // that tag plus the original file after its old tag (originalSize - originalTagSize bytes).
 // *copyTagSize receives the size of the copy's tag: from there on the copy must equal the
 // original from originalTagSize on, which the caller compares.
-bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
-                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
-                             uint64_t originalTagSize, uint64_t* copyTagSize);
+bool id3libCopyMatchesRender(const ByteSource& copy, const unsigned char* rendered, size_t renderedSize,
+                             uint64_t originalSize, uint64_t originalTagSize, uint64_t* copyTagSize);
 
 // A short English name of the reason, for the log and the tests.
 const char* ratingWriteReasonName(RatingWriteReason reason);

@@ -11,8 +11,42 @@
 #include <vector>
 
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 
 namespace {
+
+// The calls below hand in the first `available` bytes of a file of `fileSize` bytes; these
+// read them through a memory source.
+void planRatingWrite(const unsigned char* data, size_t available, uint64_t fileSize, int ratingByte,
+                     RatingWritePlan* plan) {
+  const MemoryBytes memory = {data, available};
+  ::planRatingWrite(memorySource(&memory, fileSize), ratingByte, plan);
+}
+
+RatingReadMethod planRatingRead(const unsigned char* data, size_t available, uint64_t fileSize,
+                                unsigned* ratingByte) {
+  const MemoryBytes memory = {data, available};
+  return ::planRatingRead(memorySource(&memory, fileSize), ratingByte);
+}
+
+bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize, Id3v2Layout* layout) {
+  const MemoryBytes memory = {data, available};
+  return ::parseId3v2Tag(memorySource(&memory, fileSize), layout);
+}
+
+bool id3libRenderKeepsTag(const unsigned char* data, size_t available, uint64_t fileSize, int ratingByte,
+                          const unsigned char* rendered, size_t renderedSize) {
+  const MemoryBytes memory = {data, available};
+  return ::id3libRenderKeepsTag(memorySource(&memory, fileSize), ratingByte, rendered, renderedSize);
+}
+
+bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
+                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
+                             uint64_t originalTagSize, uint64_t* copyTagSize) {
+  const MemoryBytes memory = {copyHead, copyAvailable};
+  return ::id3libCopyMatchesRender(memorySource(&memory, copySize), rendered, renderedSize, originalSize,
+                                   originalTagSize, copyTagSize);
+}
 
 // MPEG-1 Layer III, 128 kbit/s, 44.1 kHz.
 Bytes mpeg(size_t frames = 2) {

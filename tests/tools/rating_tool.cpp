@@ -21,6 +21,7 @@
 #include <string>
 
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 #include "rating/write_guard.h"
 
@@ -57,8 +58,9 @@ std::string fileBytes(const char* path) {
 }
 
 void printLayout(const char* prefix, const std::string& bytes) {
+  const MemoryBytes memory = {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), bytes.size(), &layout);
+  parseId3v2Tag(memorySource(&memory, bytes.size()), &layout);
   std::printf("%s.present=%d\n", prefix, layout.present ? 1 : 0);
   std::printf("%s.version=%d\n", prefix, layout.majorVersion);
   std::printf("%s.wellFormed=%d\n", prefix, layout.wellFormed ? 1 : 0);
@@ -81,8 +83,8 @@ void check(int stars, const char* path, bool held) {
   const std::string before = fileBytes(path);
   RatingWritePlan plan;
   const int ratingByte = stars >= 0 && stars <= 5 ? RatingScale[stars] : -1;
-  planRatingWrite(reinterpret_cast<const unsigned char*>(before.data()), before.size(), before.size(),
-                  ratingByte, &plan);
+  const MemoryBytes memory = {reinterpret_cast<const unsigned char*>(before.data()), before.size()};
+  planRatingWrite(memorySource(&memory, before.size()), ratingByte, &plan);
   std::printf("file=%s\n", path);
   std::printf("plan=%s\n", ratingWriteReasonName(plan.reason));
   printLayout("before", before);
