@@ -2,12 +2,14 @@
 //
 // id3lib 3.8.3 damages files in several cases, so before the plugin lets id3lib rewrite a
 // tag, or before it edits a tag itself, it reads the tag here and acts only on what this
-// reader vouches for.
+// reader vouches for; the rating of any tag it vouches for is read here too.
+//
 // The reader walks the tag through a ByteSource (byte_source.h): it reads the header, the
 // extended header, each frame header and the few bytes it checks (flag extras, POPM bodies,
-// the padding in pieces, the footer), and seeks past every other frame body, so a cover
-// picture is never read. It holds one fixed window of the file (source_window.h) whatever
-// the tag's size, allocates nothing and trusts no byte of the input.
+// the padding in pieces, the footer, and the tag's last byte to know that the file can be
+// read that far), and seeks past every other frame body, so a cover picture is not read. It
+// holds one fixed window of the file (source_window.h) whatever the tag's size, allocates
+// nothing and trusts no byte of the input.
 //
 // What "well-formed" means: the file starts with a "ID3" header of version 2, 3 or 4 whose
 // revision is not 0xFF, whose size bytes are syncsafe and which sets no flag that version

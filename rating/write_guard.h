@@ -6,9 +6,13 @@
 //
 // What the plugin does, by tag (the rating byte is written only where it will
 // also be read back):
-// - ID3v2.4: id3lib never sees it. The rating is read by the strict reader;
-//   it is stored by rewriting the rating byte of the first POPM frame, or by
-//   writing a new POPM frame into the padding. Nothing else of the file moves.
+// - Any tag the strict reader vouches for: the rating is read by the strict
+//   reader, in ID3v2.2, 2.3 and 2.4 alike. id3lib reads only ID3v2.2 and
+//   ID3v2.3 tags the strict reader does not vouch for or whose first POPM
+//   frame is compressed or encrypted.
+// - ID3v2.4: id3lib never sees it. The rating is stored by rewriting the rating
+//   byte of the first POPM frame, or by writing a new POPM frame into the
+//   padding. Nothing else of the file moves.
 // - ID3v2.2 and ID3v2.3 with a POPM frame: the same one-byte rewrite.
 // - ID3v2.2 and ID3v2.3 without one: a new POPM frame in the padding when it
 //   fits (ID3v2.3 only without an extended header, whose padding size it
@@ -36,8 +40,8 @@
 extern const char kPluginPopmOwner[];  // "ID3Vimbrel"
 
 enum RatingReadMethod {
-  kRatingReadZero,        // crafted or unreadable for id3lib: counts as 0 stars
-  kRatingReadFromTag,     // the rating byte is known from the tag itself
+  kRatingReadZero,        // no rating in the tag, or a tag crafted against id3lib: 0 stars
+  kRatingReadFromTag,     // the strict reader read the rating byte
   kRatingReadWithId3lib,  // let id3lib parse the tag
 };
 
