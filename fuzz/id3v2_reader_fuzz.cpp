@@ -2,7 +2,8 @@
 // fails on any answer the plugin could not rely on: an offset outside the input, a rating
 // offset outside the POPM body or not holding the reported rating, an answer that changes
 // when only the rating byte changes, or a POPM frame the plugin builds itself that does not
-// read back.
+// read back. It also fails when the reader reads past the tag, reads more than a window at
+// once, or reads into a frame body it has no need for (only flag extras and POPM bodies).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
+#include "rating/source_window.h"
 
 namespace {
 
@@ -20,8 +23,56 @@ void require(bool condition, const char* what) {
 }
 
 // [offset, offset + length) lies inside the first `available` bytes.
-bool inside(size_t offset, size_t length, size_t available) {
+bool inside(uint64_t offset, uint64_t length, uint64_t available) {
   return offset <= available && length <= available - offset;
+}
+
+// The first `available` bytes of a file of `size` bytes, noting which bytes the reader read.
+struct TrackedFile {
+  MemoryBytes memory;
+  uint64_t size;
+  std::vector<unsigned char> read;  // per byte of memory: 1 once read
+};
+
+size_t readTracked(void* file, uint64_t offset, unsigned char* buffer, size_t count) {
+  TrackedFile* tracked = static_cast<TrackedFile*>(file);
+  require(offset <= tracked->size && count <= tracked->size - offset, "read past the end of the file");
+  require(count <= kSourceWindowSize, "a read larger than the window");
+  const ByteSource memory = memorySource(&tracked->memory, tracked->size);
+  const size_t got = memory.readAt(memory.file, offset, buffer, count);
+  for (size_t i = 0; i < got; ++i) tracked->read[static_cast<size_t>(offset) + i] = 1;
+  return got;
+}
+
+uint32_t bigEndian(const unsigned char* bytes, int width) {
+  uint32_t value = 0;
+  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+// Of the frames the reader walks one header at a time, no body byte is read past the flag
+// extras (and the stuffing among them) but in POPM frames; the tag's last byte is read to
+// know that the file can be read that far.
+void checkBodiesUnread(const unsigned char* data, const Id3v2Layout& layout, const std::vector<unsigned char>& read) {
+  if (!layout.wellFormed || (layout.unsynchronised && layout.majorVersion < 4)) return;
+  const size_t headerSize = layout.majorVersion == 2 ? 6 : 10;
+  const uint64_t end = layout.paddingSize > 0 ? layout.paddingOffset : layout.tagSize - (layout.hasFooter ? 10 : 0);
+  uint64_t at = layout.framesOffset;
+  for (uint32_t frame = 0; frame < layout.frameCount && frame < kFramesReadOneByOne; ++frame) {
+    const unsigned char* header = data + at;
+    const uint64_t bodySize = layout.majorVersion == 2   ? bigEndian(header + 3, 3)
+                              : layout.majorVersion == 3 ? bigEndian(header + 4, 4)
+                                                         : (uint32_t{header[4]} << 21) | (uint32_t{header[5]} << 14) |
+                                                               (uint32_t{header[6]} << 7) | header[7];
+    require(at + headerSize + bodySize <= end, "frame walk left the tag the reader vouched for");
+    const bool popm = std::memcmp(header, "POP", 3) == 0 && (layout.majorVersion == 2 || header[3] == 'M');
+    const bool flagged = layout.majorVersion != 2 && (header[8] != 0 || header[9] != 0);
+    const uint64_t extras = flagged ? 13 : 0;
+    for (uint64_t i = at + headerSize + extras; !popm && i < at + headerSize + bodySize; ++i) {
+      require(!read[static_cast<size_t>(i)] || i == layout.tagSize - 1, "a frame body was read");
+    }
+    at += headerSize + bodySize;
+  }
 }
 
 void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize, const Id3v2Layout& layout) {
@@ -51,7 +102,7 @@ void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize,
     require(layout.paddingOffset >= 10 && inside(layout.paddingOffset, layout.paddingSize, available),
             "padding outside the input");
     for (size_t i = 0; i < layout.paddingSize; ++i) {
-      require(data[layout.paddingOffset + i] == 0, "padding byte not zero");
+      require(data[static_cast<size_t>(layout.paddingOffset) + i] == 0, "padding byte not zero");
     }
   } else {
     require(layout.paddingOffset == 0, "padding offset without padding");
@@ -72,7 +123,7 @@ void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize,
     require(layout.popmOwnerOffset == 0 && layout.popmOwnerLength == 0, "owner without rating");
     return;
   }
-  const size_t rating = layout.popmRatingOffset;
+  const size_t rating = static_cast<size_t>(layout.popmRatingOffset);
   require(layout.popmRatingKnown, "rating offset but rating unknown");
   require(!layout.popmUnsynchronised && !layout.popmCompressed && !layout.popmEncrypted,
           "rating offset into encoded bytes");
@@ -82,7 +133,7 @@ void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize,
   require(layout.popmOwnerOffset >= layout.popmBodyOffset &&
               layout.popmOwnerOffset + layout.popmOwnerLength + 1 == rating && data[rating - 1] == 0,
           "owner does not end with the NUL before the rating");
-  require(std::memchr(data + layout.popmOwnerOffset, 0, layout.popmOwnerLength) == nullptr,
+  require(std::memchr(data + static_cast<size_t>(layout.popmOwnerOffset), 0, layout.popmOwnerLength) == nullptr,
           "NUL inside the owner");
   require(rating + 1 + layout.popmCounterSize == layout.popmBodyOffset + layout.popmBodySize,
           "counter does not fill the rest of the body");
@@ -110,9 +161,15 @@ bool sameExceptRating(const Id3v2Layout& a, const Id3v2Layout& b) {
 }
 
 Id3v2Layout parseAndCheck(const unsigned char* data, size_t available, uint64_t fileSize) {
+  TrackedFile file = {{data, available}, fileSize, std::vector<unsigned char>(available, 0)};
+  const ByteSource source = {&file, fileSize, &readTracked};
   Id3v2Layout layout;
-  parseId3v2Tag(data, available, fileSize, &layout);
+  parseId3v2Tag(source, &layout);
   checkLayout(data, available, fileSize, layout);
+  // Nothing past the header or the tag, whichever ends later.
+  const uint64_t tagEnd = layout.tagSize > 10 ? layout.tagSize : 10;
+  for (size_t i = 0; i < available; ++i) require(!file.read[i] || i < tagEnd, "a byte after the tag was read");
+  if (available >= fileSize) checkBodiesUnread(data, layout, file.read);
   return layout;
 }
 

@@ -21,6 +21,7 @@
 
 #include "fuzz/fuzz_files.h"
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 #include "rating/write_guard.h"
 
@@ -193,8 +194,9 @@ void checkFramesKept(const FileBytes& before, const Id3v2Layout& old, const File
 }
 
 Id3v2Layout layoutOf(const FileBytes& file) {
+  const MemoryBytes memory = {file.data(), file.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(file.data(), file.size(), file.size(), &layout);
+  parseId3v2Tag(memorySource(&memory, file.size()), &layout);
   return layout;
 }
 
@@ -260,7 +262,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The guard's plan for these bytes: the file is small, so the store's head is all of it.
   RatingWritePlan plan;
-  planRatingWrite(data, size, size, RatingScale[stars], &plan);
+  const MemoryBytes memory = {data, size};
+  planRatingWrite(memorySource(&memory, size), RatingScale[stars], &plan);
   guardPlan = &plan;
   saveResult = writeRating(storePath.c_str(), stars);
 

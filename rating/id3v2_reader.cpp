@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "rating/source_window.h"
+
 namespace {
 
 const size_t kTagHeaderSize = 10;
@@ -71,55 +73,76 @@ const char kStandardFrameIdsV24[][5] = {
     "WOAR", "WOAS", "WORS", "WPAY", "WPUB", "WXXX",
 };
 
-// Reads tag bytes one at a time. When unsynchronised, a 0x00 right after 0xFF is a stuffing
-// byte the writer inserted, and is skipped, so the reader sees the bytes as they were before
-// unsynchronisation while position keeps counting bytes on disk.
-struct TagByteReader {
-  const unsigned char* bytes;
-  size_t position;  // next byte on disk
-  size_t end;       // one past the last byte this reader may touch
+// Reads tag bytes through the window. When unsynchronised, a 0x00 right after 0xFF is a
+// stuffing byte the writer inserted, and is skipped, so the reader sees the bytes as they were
+// before unsynchronisation while position keeps counting bytes on disk.
+struct TagStream {
+  SourceWindow* window;
+  uint64_t position;  // next byte on disk
+  uint64_t end;       // one past the last byte this stream may touch
   bool unsynchronised;
+  bool readAhead;     // a read fetches what follows up to a window, not just the bytes asked
 };
 
-TagByteReader makeReader(const unsigned char* bytes, size_t position, size_t end,
-                         bool unsynchronised) {
-  TagByteReader reader;
-  reader.bytes = bytes;
-  reader.position = position;
-  reader.end = end;
-  reader.unsynchronised = unsynchronised;
-  return reader;
+TagStream makeStream(SourceWindow* window, uint64_t position, uint64_t end, bool unsynchronised,
+                     bool readAhead) {
+  TagStream stream;
+  stream.window = window;
+  stream.position = position;
+  stream.end = end;
+  stream.unsynchronised = unsynchronised;
+  stream.readAhead = readAhead;
+  return stream;
 }
 
-bool takeByte(TagByteReader* reader, unsigned char* value) {
-  if (reader->position >= reader->end) return false;
-  const unsigned char byte = reader->bytes[reader->position++];
-  if (reader->unsynchronised && byte == 0xFF && reader->position < reader->end &&
-      reader->bytes[reader->position] == 0x00) {
-    reader->position++;
+// The next `count` bytes on disk, without taking them; null past the stream's end.
+const unsigned char* peekBytes(TagStream* stream, size_t count) {
+  if (stream->position > stream->end || count > stream->end - stream->position) return nullptr;
+  const uint64_t after = stream->end - stream->position - count;
+  const size_t ahead = !stream->readAhead ? 0
+                       : after < kSourceWindowSize ? static_cast<size_t>(after)
+                                                   : kSourceWindowSize;
+  return windowBytes(stream->window, stream->position, count, ahead);
+}
+
+bool takeByte(TagStream* stream, unsigned char* value) {
+  const unsigned char* byte = peekBytes(stream, 1);
+  if (byte == nullptr) return false;
+  *value = *byte;
+  stream->position++;
+  if (stream->unsynchronised && *value == 0xFF) {
+    const unsigned char* next = peekBytes(stream, 1);
+    if (next != nullptr && *next == 0x00) stream->position++;
   }
-  *value = byte;
   return true;
 }
 
-bool takeBytes(TagByteReader* reader, unsigned char* out, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    if (!takeByte(reader, &out[i])) return false;
-  }
-  return true;
-}
-
-bool skipBytes(TagByteReader* reader, uint64_t count) {
-  if (!reader->unsynchronised) {
-    if (count > reader->end - reader->position) return false;
-    reader->position += static_cast<size_t>(count);
+bool takeBytes(TagStream* stream, unsigned char* out, size_t count) {
+  if (count == 0) return true;
+  if (!stream->unsynchronised) {
+    const unsigned char* bytes = peekBytes(stream, count);
+    if (bytes == nullptr) return false;
+    std::memcpy(out, bytes, count);
+    stream->position += count;
     return true;
   }
-  // Each stuffing byte moves the end further; only reading finds where. The reader stops at
-  // its end, so this loop is bounded by the buffer, not by the hostile count.
+  for (size_t i = 0; i < count; ++i) {
+    if (!takeByte(stream, &out[i])) return false;
+  }
+  return true;
+}
+
+bool skipBytes(TagStream* stream, uint64_t count) {
+  if (!stream->unsynchronised) {
+    if (stream->position > stream->end || count > stream->end - stream->position) return false;
+    stream->position += count;
+    return true;
+  }
+  // Each stuffing byte moves the end further; only reading finds where. The stream stops at
+  // its end, so this loop is bounded by the tag, not by the hostile count.
   for (uint64_t i = 0; i < count; ++i) {
     unsigned char ignored;
-    if (!takeByte(reader, &ignored)) return false;
+    if (!takeByte(stream, &ignored)) return false;
   }
   return true;
 }
@@ -166,7 +189,7 @@ bool isStandardFrameId(unsigned char majorVersion, const unsigned char* id) {
 }
 
 // Keeps the first problem only: later ones are often consequences of it.
-void noteProblem(Id3v2Layout* layout, Id3v2Problem problem, size_t offset) {
+void noteProblem(Id3v2Layout* layout, Id3v2Problem problem, uint64_t offset) {
   if (layout->problem != Id3v2Problem::None) return;
   layout->problem = problem;
   layout->problemOffset = offset;
@@ -178,8 +201,8 @@ void noteHazard(Id3v2Layout* layout, uint32_t hazard) {
 
 // ID3v2.3: a 4-byte size (6 or 10, not counting itself), 2 flag bytes, 4 bytes "size of
 // padding", and 4 CRC bytes when flagged. Subject to tag-wide unsynchronisation.
-bool readExtendedHeaderV23(TagByteReader* tag, Id3v2Layout* layout, uint32_t* declaredPadding) {
-  const size_t start = tag->position;
+bool readExtendedHeaderV23(TagStream* tag, Id3v2Layout* layout, uint32_t* declaredPadding) {
+  const uint64_t start = tag->position;
   unsigned char sizeBytes[4];
   if (!takeBytes(tag, sizeBytes, sizeof sizeBytes)) {
     noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
@@ -203,14 +226,14 @@ bool readExtendedHeaderV23(TagByteReader* tag, Id3v2Layout* layout, uint32_t* de
   }
   layout->extendedHeaderHasCrc = hasCrc;
   *declaredPadding = bigEndian32(body + 2);
-  layout->extendedHeaderSize = tag->position - start;
+  layout->extendedHeaderSize = static_cast<size_t>(tag->position - start);
   return true;
 }
 
 // ID3v2.4: a syncsafe size counting the whole extended header, one flag-count byte (always
 // 1), one flag byte, then for each flag a length byte and its data, in flag order.
-bool readExtendedHeaderV24(TagByteReader* tag, Id3v2Layout* layout) {
-  const size_t start = tag->position;
+bool readExtendedHeaderV24(TagStream* tag, Id3v2Layout* layout) {
+  const uint64_t start = tag->position;
   unsigned char head[6];
   if (!takeBytes(tag, head, sizeof head)) {
     noteProblem(layout, Id3v2Problem::ExtendedHeaderOverrunsTag, start);
@@ -262,14 +285,14 @@ bool readExtendedHeaderV24(TagByteReader* tag, Id3v2Layout* layout) {
     return false;
   }
   layout->extendedHeaderHasCrc = (flags & kExtendedCrcV24) != 0;
-  layout->extendedHeaderSize = tag->position - start;
+  layout->extendedHeaderSize = static_cast<size_t>(tag->position - start);
   return true;
 }
 
 // Reads a POPM body (owner text, NUL, rating, optional counter) from data start to the end
 // of the frame. Returns false when there is no NUL-terminated owner or no rating byte.
-bool readPopmBody(TagByteReader body, Id3v2Layout* layout, bool addressable) {
-  const size_t ownerOffset = body.position;
+bool readPopmBody(TagStream body, Id3v2Layout* layout, bool addressable) {
+  const uint64_t ownerOffset = body.position;
   size_t ownerLength = 0;
   unsigned char byte = 0;
   bool terminated = false;
@@ -281,11 +304,15 @@ bool readPopmBody(TagByteReader body, Id3v2Layout* layout, bool addressable) {
     ++ownerLength;
   }
   if (!terminated) return false;
-  const size_t ratingOffset = body.position;
+  const uint64_t ratingOffset = body.position;
   unsigned char rating = 0;
   if (!takeByte(&body, &rating)) return false;
   size_t counterSize = 0;
-  while (takeByte(&body, &byte)) ++counterSize;
+  if (body.unsynchronised) {
+    while (takeByte(&body, &byte)) ++counterSize;
+  } else {
+    counterSize = static_cast<size_t>(body.end - body.position);  // counted, not read
+  }
 
   layout->popmRatingKnown = true;
   layout->popmRating = rating;
@@ -303,14 +330,15 @@ struct FrameRecord {
   unsigned char id[4];
   uint64_t declaredSize;  // the size field: bytes after unsynchronisation in ID3v2.2/2.3
   uint16_t flags;
-  size_t frameOffset;
-  size_t bodyOffset;
-  size_t frameEnd;
+  uint64_t frameOffset;
+  uint64_t bodyOffset;
+  uint64_t frameEnd;
   bool tagUnsynchronised;  // ID3v2.2/2.3 tag-wide unsynchronisation covers this frame
 };
 
-// Checks one frame's flags and extras, notes id3lib hazards and reads POPM frames.
-void examineFrame(const unsigned char* data, const FrameRecord& frame, Id3v2Layout* layout) {
+// Checks one frame's flags and extras, notes id3lib hazards and reads POPM frames. Only the
+// extras and a POPM body are read; any other body is left where it lies.
+void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* layout) {
   const unsigned char version = layout->majorVersion;
   const bool isPopm = version == 2 ? std::memcmp(frame.id, "POP", 3) == 0
                                    : std::memcmp(frame.id, "POPM", 4) == 0;
@@ -356,7 +384,7 @@ void examineFrame(const unsigned char* data, const FrameRecord& frame, Id3v2Layo
     noteHazard(layout, kId3libHazardEmptyEncryptedOrGroupedFrame);
   }
 
-  TagByteReader body = makeReader(data, frame.bodyOffset, frame.frameEnd, bodyUnsynchronised);
+  TagStream body = makeStream(window, frame.bodyOffset, frame.frameEnd, bodyUnsynchronised, isPopm);
   unsigned char extras[6] = {0, 0, 0, 0, 0, 0};
   const bool extrasRead = takeBytes(&body, extras, static_cast<size_t>(extraSize));
   if (!extrasRead || frame.declaredSize < extraSize) {
@@ -398,9 +426,9 @@ void examineFrame(const unsigned char* data, const FrameRecord& frame, Id3v2Layo
   if (layout->popmFound) return;
   layout->popmFound = true;
   layout->popmFrameOffset = frame.frameOffset;
-  layout->popmFrameSize = frame.frameEnd - frame.frameOffset;
+  layout->popmFrameSize = static_cast<size_t>(frame.frameEnd - frame.frameOffset);
   layout->popmBodyOffset = frame.bodyOffset;
-  layout->popmBodySize = frame.frameEnd - frame.bodyOffset;
+  layout->popmBodySize = static_cast<size_t>(frame.frameEnd - frame.bodyOffset);
   layout->popmFrameFlags = frame.flags;
   layout->popmCompressed = compressed;
   layout->popmEncrypted = encrypted;
@@ -410,24 +438,42 @@ void examineFrame(const unsigned char* data, const FrameRecord& frame, Id3v2Layo
   layout->popmBroken = broken;
 }
 
+// Checks that the bytes from `from` to `end` are all zero, a window at a time.
+void checkPadding(SourceWindow* window, uint64_t from, uint64_t end, Id3v2Layout* layout) {
+  for (uint64_t at = from; at < end;) {
+    const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
+    const unsigned char* bytes = windowBytes(window, at, piece, 0);
+    if (bytes == nullptr) return;  // the window notes the failed read
+    for (size_t i = 0; i < piece; ++i) {
+      if (bytes[i] != 0x00) {
+        noteProblem(layout, Id3v2Problem::PaddingNotZero, at + i);
+        return;
+      }
+    }
+    at += piece;
+  }
+  layout->paddingOffset = from;
+  layout->paddingSize = static_cast<size_t>(end - from);
+}
+
 // Walks the frames from tag->position to tag->end (the end of the frame area), then checks
 // that only zero padding follows the last frame.
-void walkFrames(const unsigned char* data, TagByteReader* tag, Id3v2Layout* layout) {
+void walkFrames(SourceWindow* window, TagStream* tag, Id3v2Layout* layout) {
   const unsigned char version = layout->majorVersion;
   const size_t idLength = version == 2 ? 3 : 4;
   const size_t headerSize = version == 2 ? 6 : 10;
   while (tag->position < tag->end) {
-    const size_t frameOffset = tag->position;
+    const uint64_t frameOffset = tag->position;
+    // A frame header is read on its own, so that the body after it (a cover picture) is not.
+    // Taggers write far fewer frames than kFramesReadOneByOne; in a tag of many tiny frames
+    // a read of a window saves a read per frame. An unsynchronised tag is read whole anyway.
+    tag->readAhead = tag->unsynchronised || layout->frameCount >= kFramesReadOneByOne;
+    const uint64_t left = tag->end - frameOffset;
+    const unsigned char* first = peekBytes(tag, left < headerSize ? static_cast<size_t>(left) : headerSize);
+    if (first == nullptr) return;  // the window notes the failed read
     // No frame ID starts with a zero byte, so one marks the start of the padding.
-    if (data[frameOffset] == 0x00) {
-      for (size_t i = frameOffset; i < tag->end; ++i) {
-        if (data[i] != 0x00) {
-          noteProblem(layout, Id3v2Problem::PaddingNotZero, i);
-          return;
-        }
-      }
-      layout->paddingOffset = frameOffset;
-      layout->paddingSize = tag->end - frameOffset;
+    if (first[0] == 0x00) {
+      checkPadding(window, frameOffset, tag->end, layout);
       tag->position = tag->end;
       return;
     }
@@ -473,13 +519,16 @@ void walkFrames(const unsigned char* data, TagByteReader* tag, Id3v2Layout* layo
     }
     frame.frameEnd = tag->position;
     layout->frameCount++;
-    examineFrame(data, frame, layout);
+    examineFrame(window, frame, layout);
   }
 }
 
-// Header checks; false when the rest of the tag cannot be located.
-bool readTagHeader(const unsigned char* data, size_t available, uint64_t fileSize,
-                   Id3v2Layout* layout) {
+// Header checks; false when the rest of the tag cannot be located. `header` receives the
+// first bytes of the file.
+bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize], Id3v2Layout* layout) {
+  const uint64_t fileSize = window->source.size;
+  const size_t available = readSourceAt(window->source, 0, header, sizeof header);
+  const unsigned char* data = header;
   if (available < 3 || std::memcmp(data, "ID3", 3) != 0) {
     noteProblem(layout, Id3v2Problem::NoTag, 0);
     return false;
@@ -531,7 +580,8 @@ bool readTagHeader(const unsigned char* data, size_t available, uint64_t fileSiz
     noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
     return false;
   }
-  if (layout->tagSize > available) {
+  // The last byte of the tag tells whether the file can be read that far.
+  if (windowBytes(window, layout->tagSize - 1, 1, 0) == nullptr) {
     noteProblem(layout, Id3v2Problem::TagNotFullyRead, 6);
     return false;
   }
@@ -579,44 +629,48 @@ size_t buildPopmFrame(unsigned char* out, size_t capacity, const char* owner,
 
 }  // namespace
 
-bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize,
-                   Id3v2Layout* layout) {
+bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   if (layout == nullptr) return false;
   std::memset(layout, 0, sizeof *layout);
   layout->problem = Id3v2Problem::None;
-  if (data == nullptr) available = 0;
-  // Bytes past the end of the file cannot belong to its tag.
-  if (available > fileSize) available = static_cast<size_t>(fileSize);
-
-  if (!readTagHeader(data, available, fileSize, layout)) return false;
+  SourceWindow window;
+  openWindow(&window, file);
+  unsigned char header[kTagHeaderSize];
+  if (!readTagHeader(&window, header, layout)) return false;
 
   const unsigned char version = layout->majorVersion;
-  // tagSize <= available was checked, so these fit in size_t.
-  const size_t frameAreaEnd = kTagHeaderSize + syncsafe32(data + 6);
+  const uint64_t frameAreaEnd = kTagHeaderSize + uint64_t{syncsafe32(header + 6)};
   // In ID3v2.2 and ID3v2.3 the unsynchronisation flag covers everything after the header;
   // in ID3v2.4 it is a property of each frame instead.
   const bool tagWideUnsynchronisation = layout->unsynchronised && version < 4;
-  TagByteReader tag = makeReader(data, kTagHeaderSize, frameAreaEnd, tagWideUnsynchronisation);
+  TagStream tag = makeStream(&window, kTagHeaderSize, frameAreaEnd, tagWideUnsynchronisation, false);
 
   uint32_t declaredPaddingV23 = 0;
+  bool framesRead = true;
   if (layout->hasExtendedHeader) {
-    const bool extendedHeaderRead = version == 3
-                                        ? readExtendedHeaderV23(&tag, layout, &declaredPaddingV23)
-                                        : readExtendedHeaderV24(&tag, layout);
-    if (!extendedHeaderRead) return false;
+    framesRead = version == 3 ? readExtendedHeaderV23(&tag, layout, &declaredPaddingV23)
+                              : readExtendedHeaderV24(&tag, layout);
   }
-  layout->framesOffset = tag.position;
+  if (framesRead) {
+    layout->framesOffset = tag.position;
+    walkFrames(&window, &tag, layout);
 
-  walkFrames(data, &tag, layout);
-
-  if (version == 3 && layout->hasExtendedHeader && declaredPaddingV23 != layout->paddingSize) {
-    noteProblem(layout, Id3v2Problem::ExtendedHeaderPaddingMismatch, kTagHeaderSize);
-  }
-  if (layout->hasFooter) {
-    const unsigned char* footer = data + frameAreaEnd;
-    if (std::memcmp(footer, "3DI", 3) != 0 || std::memcmp(footer + 3, data + 3, 7) != 0) {
-      noteProblem(layout, Id3v2Problem::FooterMismatch, frameAreaEnd);
+    if (version == 3 && layout->hasExtendedHeader && declaredPaddingV23 != layout->paddingSize) {
+      noteProblem(layout, Id3v2Problem::ExtendedHeaderPaddingMismatch, kTagHeaderSize);
     }
+    if (layout->hasFooter) {
+      const unsigned char* footer = windowBytes(&window, frameAreaEnd, kFooterSize, 0);
+      if (footer != nullptr &&
+          (std::memcmp(footer, "3DI", 3) != 0 || std::memcmp(footer + 3, header + 3, 7) != 0)) {
+        noteProblem(layout, Id3v2Problem::FooterMismatch, frameAreaEnd);
+      }
+    }
+  }
+  // A read that came up short inside the file (the file changed, or a disk error) leaves
+  // nothing above to rely on.
+  if (window.readFailed) {
+    layout->problem = Id3v2Problem::None;
+    noteProblem(layout, Id3v2Problem::TagNotFullyRead, 6);
   }
 
   layout->id3libWouldMisrender = layout->id3libHazards != 0;

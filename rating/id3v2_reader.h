@@ -1,14 +1,20 @@
 // The plugin's own strict reader of the ID3v2 tag at the start of a file.
 //
 // id3lib 3.8.3 damages files in several cases, so before the plugin lets id3lib rewrite a
-// tag, or before it edits an ID3v2.4 tag itself, it reads the tag here and acts only on what
-// this reader vouches for. Everything works on bytes the caller has already read; nothing
-// here touches files, allocates memory or trusts a single byte of the input.
+// tag, or before it edits a tag itself, it reads the tag here and acts only on what this
+// reader vouches for; the rating of any tag it vouches for is read here too.
+//
+// The reader walks the tag through a ByteSource (byte_source.h): it reads the header, the
+// extended header, each frame header and the few bytes it checks (flag extras, POPM bodies,
+// the padding in pieces, the footer, and the tag's last byte to know that the file can be
+// read that far), and seeks past every other frame body, so a cover picture is not read. It
+// holds one fixed window of the file (source_window.h) whatever the tag's size, allocates
+// nothing and trusts no byte of the input.
 //
 // What "well-formed" means: the file starts with a "ID3" header of version 2, 3 or 4 whose
 // revision is not 0xFF, whose size bytes are syncsafe and which sets no flag that version
-// lacks; the whole tag lies inside the file and inside the bytes handed in; the extended
-// header, when flagged, has one of the layouts its version defines, agrees with its own
+// lacks; the whole tag lies inside the file and can be read; the extended header, when
+// flagged, has one of the layouts its version defines, agrees with its own
 // flags and fits inside the tag (for ID3v2.3 its "size of padding" equals the padding found);
 // frames follow each other with no gap, each with a valid ID (A-Z, 0-9), a non-zero size that
 // stays inside the tag, no unknown flag bits, room for the extra bytes its flags announce
@@ -19,8 +25,8 @@
 // byte. A tag with no frames at all (only padding) counts as well-formed, so that the plugin
 // can put its POPM frame into it.
 //
-// What the plugin relies on: when a tag is well-formed, every offset reported here points
-// into the caller's buffer at the bytes it names, and when popmRatingOffset is not zero the
+// What the plugin relies on: when a tag is well-formed, every offset reported here is the
+// file offset of the bytes it names, and when popmRatingOffset is not zero the
 // rating can be changed by rewriting that one byte: no size, unsynchronisation, compression
 // or encryption depends on its value. An extended header with a CRC is the one exception
 // (extendedHeaderHasCrc): changing any byte of the frames (or, in ID3v2.4, of the padding)
@@ -30,18 +36,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rating/byte_source.h"
+
 // The first thing found wrong with a tag, in reading order. None for a well-formed tag.
 enum class Id3v2Problem : unsigned char {
   None = 0,
   NoTag,                           // the bytes do not start with "ID3"
-  HeaderTruncated,                 // fewer than the 10 header bytes were handed in
+  HeaderTruncated,                 // fewer than the 10 header bytes could be read
   UnsupportedVersion,              // major version other than 2, 3 or 4
   BadRevision,                     // revision 0xFF, which no tag ever carries
   SizeNotSyncsafe,                 // a tag size byte has its high bit set
   UnknownHeaderFlags,              // a header flag that this version does not define
   CompressedTag,                   // ID3v2.2 tag-wide compression: no decoder for it ever existed
   TagLargerThanFile,               // the declared tag runs past the end of the file
-  TagNotFullyRead,                 // the caller handed in fewer bytes than the tag takes
+  TagNotFullyRead,                 // a read of the tag's bytes came up short
   ExtendedHeaderInvalid,           // extended header size, flags or flag data inconsistent
   ExtendedHeaderOverrunsTag,       // extended header runs past the end of the tag
   ExtendedHeaderPaddingMismatch,   // ID3v2.3 "size of padding" differs from the padding found
@@ -74,11 +82,11 @@ constexpr uint32_t kId3libHazardDecompressionBomb = 1u << 3;
 constexpr uint64_t kId3libMaxDecompressedSize = 16u * 1024u * 1024u;
 constexpr uint64_t kId3libMaxExpansion = 64;
 
-// All offsets are absolute positions in the caller's buffer (which starts at the beginning of
-// the file). An offset of 0 means "not known": offset 0 always holds the tag header.
+// All offsets are file offsets. An offset of 0 means "not known": offset 0 always holds the
+// tag header.
 struct Id3v2Layout {
   // The tag header.
-  bool present;               // the bytes start with "ID3"
+  bool present;               // the file starts with "ID3"
   unsigned char majorVersion; // 2, 3 or 4 for tags this reader understands
   unsigned char revision;
   unsigned char headerFlags;
@@ -93,21 +101,21 @@ struct Id3v2Layout {
 
   bool wellFormed;
   Id3v2Problem problem;
-  size_t problemOffset;       // where the problem was found, for the plugin's log
+  uint64_t problemOffset;     // where the problem was found, for the plugin's log
 
   // Extended header and frame area.
   bool extendedHeaderHasCrc;  // rewriting any frame (or ID3v2.4 padding) byte breaks this CRC
   size_t extendedHeaderSize;  // bytes on disk, 0 without an extended header
-  size_t framesOffset;        // where the first frame (or the padding) starts
+  uint64_t framesOffset;      // where the first frame (or the padding) starts
   uint32_t frameCount;
-  size_t paddingOffset;       // first zero byte after the frames; 0 when paddingSize is 0
+  uint64_t paddingOffset;     // first zero byte after the frames; 0 when paddingSize is 0
   size_t paddingSize;         // zero bytes from paddingOffset to the end of the frame area
 
   // The first POPM frame ("POP" in ID3v2.2).
   bool popmFound;
-  size_t popmFrameOffset;     // frame header
+  uint64_t popmFrameOffset;   // frame header
   size_t popmFrameSize;       // header and body, bytes on disk
-  size_t popmBodyOffset;      // first byte after the frame header (flag extras included)
+  uint64_t popmBodyOffset;    // first byte after the frame header (flag extras included)
   size_t popmBodySize;        // bytes on disk from popmBodyOffset to the end of the frame
   uint16_t popmFrameFlags;    // both flag bytes as stored; 0 in ID3v2.2
   bool popmCompressed;
@@ -120,8 +128,8 @@ struct Id3v2Layout {
   unsigned char popmRating;
   // The rating byte on disk, non-zero only when the body is neither unsynchronised,
   // compressed nor encrypted, so that rewriting this one byte changes the rating.
-  size_t popmRatingOffset;
-  size_t popmOwnerOffset;     // owner e-mail text; set together with popmRatingOffset
+  uint64_t popmRatingOffset;
+  uint64_t popmOwnerOffset;   // owner e-mail text; set together with popmRatingOffset
   size_t popmOwnerLength;     // without the NUL terminator
   size_t popmCounterSize;     // play counter bytes after the rating (0: no counter)
 
@@ -130,11 +138,13 @@ struct Id3v2Layout {
   bool id3libWouldMisrender;  // id3libHazards != 0: the plugin must not let id3lib rewrite it
 };
 
-// Reads the tag at the start of data. available is how many bytes the caller read from the
-// start of the file, fileSize the size of the whole file; bytes past fileSize are ignored.
-// Fills *layout as far as the tag could be read and returns layout->wellFormed.
-bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize,
-                   Id3v2Layout* layout);
+// The reader reads the headers of this many frames one at a time and, of their bodies, only
+// the flag extras and POPM bodies; further frames are read a window ahead (source_window.h).
+constexpr uint32_t kFramesReadOneByOne = 64;
+
+// Reads the tag at the start of the file. Fills *layout as far as the tag could be read and
+// returns layout->wellFormed.
+bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout);
 
 // How many bytes from the start of the file hold the tag whose first 10 bytes (all of them
 // readable) are given:

@@ -51,31 +51,21 @@ bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover) {
   return true;
 }
 
-size_t headBytesToRead(TrackFile file, uint64_t* fileSize) {
-  *fileSize = 0;
-  if (!trackFileSize(file, fileSize)) return 0;
-  unsigned char header[10];
-  const size_t headerWanted = *fileSize < sizeof header ? static_cast<size_t>(*fileSize) : sizeof header;
-  const size_t headerRead = readTrackAt(file, 0, header, headerWanted);
-  if (headerRead != headerWanted) return 0;
-  const uint64_t wanted = ratingHeadBytesWanted(header, headerRead, *fileSize);
-  return wanted < kMaxHeadBytes ? static_cast<size_t>(wanted) : kMaxHeadBytes;
+namespace {
+
+size_t readTrackFileAt(void* file, uint64_t offset, unsigned char* buffer, size_t count) {
+  TrackFile track = {file};
+  return readTrackAt(track, offset, buffer, count);
 }
 
-bool readFileHead(TrackFile file, FileHead* head) {
-  *head = {nullptr, 0, 0};
-  const size_t wanted = headBytesToRead(file, &head->fileSize);
-  if (wanted == 0) return false;
-  // malloc rather than new: a failed allocation must not throw out of the plugin.
-  head->bytes = static_cast<unsigned char*>(std::malloc(wanted));
-  if (head->bytes == nullptr) return false;
-  head->available = readTrackAt(file, 0, head->bytes, wanted);
-  return true;
-}
+}  // namespace
 
-void releaseFileHead(FileHead* head) {
-  std::free(head->bytes);
-  head->bytes = nullptr;
+ByteSource byteSourceOf(TrackFile file, uint64_t size) {
+  ByteSource source;
+  source.file = file.handle;
+  source.size = size;
+  source.readAt = &readTrackFileAt;
+  return source;
 }
 
 FileStatus writePlannedBytes(TrackFile file, const RatingWritePlan& plan) {

@@ -1,6 +1,6 @@
-// Reading and writing the rating byte: the write guard decides, from the bytes
-// of the file's tag, whether the strict reader, a change of bytes in place or
-// id3lib's C interface does the work (write_guard.h).
+// Reading and writing the rating byte: the write guard decides, from the file's
+// tag read through the open handle, whether the strict reader, a change of
+// bytes in place or id3lib's C interface does the work (write_guard.h).
 //
 // id3lib is the only code here that may throw; each sequence of id3lib calls
 // runs inside one try/catch(...), so that nothing leaves the store.
@@ -81,11 +81,8 @@ RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
   TrackFile file = openTrackFile(path, kTrackRead, nullptr);
   if (file.handle == nullptr) return kRatingReadZero;
   RatingReadMethod method = kRatingReadZero;
-  FileHead head;
-  if (readFileHead(file, &head)) {
-    method = planRatingRead(head.bytes, head.available, head.fileSize, ratingByte);
-    releaseFileHead(&head);
-  }
+  uint64_t size = 0;
+  if (trackFileSize(file, &size)) method = planRatingRead(byteSourceOf(file, size), ratingByte);
   closeTrackFile(&file);
   return method;
 }
@@ -127,8 +124,8 @@ uint64_t rewriteRoom(uint64_t fileSize, size_t renderedSize) {
 // is updated: no ID3v1 tag is added to a file without one, an existing one is
 // not touched. `rendered` receives the frames id3lib was allowed to write.
 // Returns true when id3lib was asked to update the file.
-RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, const FileHead& head, const RatingWritePlan& plan,
-                                  int ratingByte, std::string& rendered) {
+RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, const ByteSource& file,
+                                  const RatingWritePlan& plan, int ratingByte, std::string& rendered) {
   ID3Tag* tag = nullptr;
   ID3Frame* frame = nullptr;
   RatingSaveResult result = kRatingTagRefused;
@@ -140,9 +137,9 @@ RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, c
                            ID3Tag_FindFrameWithID(tag, ID3FID_POPULARIMETER) == nullptr;
       if (sameTag && addOwnPopm(tag, ratingByte, frame)) {
         renderTag(tag, rendered);
-        if (id3libRenderKeepsTag(head.bytes, head.available, head.fileSize, ratingByte,
-                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size())) {
-          if (!volumeHasRoom(path, rewriteRoom(head.fileSize, rendered.size()))) {
+        if (id3libRenderKeepsTag(file, ratingByte, reinterpret_cast<const unsigned char*>(rendered.data()),
+                                 rendered.size())) {
+          if (!volumeHasRoom(path, rewriteRoom(file.size, rendered.size()))) {
             result = kRatingDiskFull;
           } else {
             ID3Tag_UpdateByTagType(tag, ID3TT_ID3V2);
@@ -169,15 +166,13 @@ RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, c
 // the rendered frames, then the original from the end of its old tag on.
 bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, TrackFile copy,
                         const std::string& rendered) {
-  FileHead copyHead;
-  if (!readFileHead(copy, &copyHead)) return false;
+  uint64_t copySize = 0;
+  if (!trackFileSize(copy, &copySize)) return false;
   uint64_t copyTagSize = 0;
-  const bool complete = id3libCopyMatchesRender(copyHead.bytes, copyHead.available, copyHead.fileSize,
-                                                reinterpret_cast<const unsigned char*>(rendered.data()),
-                                                rendered.size(), fileSize, oldTagSize, &copyTagSize) &&
-                        sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
-  releaseFileHead(&copyHead);
-  return complete;
+  return id3libCopyMatchesRender(byteSourceOf(copy, copySize),
+                                 reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size(),
+                                 fileSize, oldTagSize, &copyTagSize) &&
+         sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
 }
 
 // After id3lib's update, with the file still held: a copy `leftover` that this
@@ -200,7 +195,7 @@ void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uin
 // "<id3libName>.XXXXXX" beside it; that copy is checked against the track and
 // put in the track's place.
 RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,
-                                     const FileHead& head, const RatingWritePlan& plan, int ratingByte) {
+                                     const ByteSource& file, const RatingWritePlan& plan, int ratingByte) {
   wchar_t* named = widePathOfId3libName(id3libName);
   wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
   std::free(named);
@@ -209,12 +204,12 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   std::string rendered;
   RatingSaveResult result = kRatingNotSaved;
   try {
-    result = updateWithId3lib(id3libName, path, head, plan, ratingByte, rendered);
+    result = updateWithId3lib(id3libName, path, file, plan, ratingByte, rendered);
   } catch (...) {
     result = kRatingNotSaved;  // a string that could not grow: nothing was written
   }
   if (result == kRatingSaved) {
-    vetLeftover(leftover, track, head.fileSize, plan.tagSize, rendered, before);
+    vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before);
     if (fileWrittenSince(leftover, before) && !copyLargerLeftover(path, leftover)) deleteFileAt(leftover);
   }
   std::free(leftover);
@@ -224,17 +219,17 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
 // The track's name has no 8-bit form id3lib could open (and the volume keeps
 // no short names): id3lib works on a copy with a plain name beside the track,
 // held like the track, and only its checked result reaches the track.
-RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const FileHead& head,
+RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const ByteSource& file,
                                          const RatingWritePlan& plan, int ratingByte) {
-  if (!volumeHasRoom(path, head.fileSize + kRewriteSpareRoom)) return kRatingDiskFull;
+  if (!volumeHasRoom(path, file.size + kRewriteSpareRoom)) return kRatingDiskFull;
   wchar_t* copyPath = makePlainCopyBeside(path);
   if (copyPath == nullptr) return kRatingNotSaved;
   RatingSaveResult result = kRatingNotSaved;
   char name[kId3libNameSize];
   TrackFile copy = openTrackFile(copyPath, kTrackHold, nullptr);
-  if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, head.fileSize) &&
+  if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
       id3libFileName(copyPath, name, sizeof name)) {
-    result = updateThroughId3lib(name, path, track, head, plan, ratingByte);
+    result = updateThroughId3lib(name, path, track, file, plan, ratingByte);
   }
   closeTrackFile(&copy);
   deleteFileAt(copyPath);
@@ -254,22 +249,22 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
   TrackFile file = openTrackFile(path, kTrackHold, &status);
   if (file.handle == nullptr) return saveResultOf(status);
   RatingSaveResult result = kRatingNotSaved;
-  FileHead head;
-  if (readFileHead(file, &head)) {
+  uint64_t size = 0;
+  if (trackFileSize(file, &size)) {
+    const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
-    planRatingWrite(head.bytes, head.available, head.fileSize, ratingByte, &plan);
+    planRatingWrite(source, ratingByte, &plan);
     if (plan.method == kRatingWriteBytes) {
       result = saveResultOf(writePlannedBytes(file, plan));
     } else if (plan.method == kRatingWriteWithId3lib) {
       char name[kId3libNameSize];
       if (id3libFileName(path, name, sizeof name))
-        result = updateThroughId3lib(name, path, file, head, plan, ratingByte);
+        result = updateThroughId3lib(name, path, file, source, plan, ratingByte);
       else
-        result = updateCopyThroughId3lib(path, file, head, plan, ratingByte);
+        result = updateCopyThroughId3lib(path, file, source, plan, ratingByte);
     } else {
       result = refusal(plan.reason);
     }
-    releaseFileHead(&head);
   }
   closeTrackFile(&file);
   return result;

@@ -1,11 +1,13 @@
 // The write guard: which way a rating is read and stored for a given tag.
-// See write_guard.h for the decision table; every check here works on bytes
-// already read, through the strict reader.
+// See write_guard.h for the decision table; every check here reads the file
+// through the strict reader or in small pieces of its own.
 #include "rating/write_guard.h"
 
 #include <cstring>
 
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
+#include "rating/source_window.h"
 
 const char kPluginPopmOwner[] = "ID3Vimbrel";
 
@@ -47,9 +49,9 @@ void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize
 }
 
 // One past the last frame byte: where the padding starts, or the end of the frame area.
-size_t framesEnd(const Id3v2Layout& layout) {
+uint64_t framesEnd(const Id3v2Layout& layout) {
   if (layout.paddingSize > 0) return layout.paddingOffset;
-  return static_cast<size_t>(layout.tagSize - (layout.hasFooter ? kFooterSize : 0));
+  return layout.tagSize - (layout.hasFooter ? kFooterSize : 0);
 }
 
 // The first bytes of an MPEG audio frame header: the sync bits and no reserved value in
@@ -75,7 +77,7 @@ size_t buildPopFrameV22(unsigned char* out, size_t capacity, const char* owner, 
 }
 
 // A new POPM frame of ours at the start of the padding, or nothing when it does not fit.
-void planFrameInPadding(const unsigned char* head, const Id3v2Layout& layout, unsigned char rating,
+void planFrameInPadding(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating,
                         RatingWritePlan* plan) {
   unsigned char frame[sizeof plan->bytes];
   size_t frameSize = 0;
@@ -90,14 +92,18 @@ void planFrameInPadding(const unsigned char* head, const Id3v2Layout& layout, un
     setNothing(plan, kWriteReasonNoRoomInTag);
     return;
   }
-  setBytes(plan, kWriteReasonFrameInPadding, layout.paddingOffset, frame, head + layout.paddingOffset,
-           frameSize);
+  unsigned char padding[sizeof plan->bytes];
+  if (readSourceAt(file, layout.paddingOffset, padding, frameSize) != frameSize) {
+    setNothing(plan, kWriteReasonHeadNotRead);
+    return;
+  }
+  setBytes(plan, kWriteReasonFrameInPadding, layout.paddingOffset, frame, padding, frameSize);
 }
 
 // An ID3v2.3 tag without a POPM frame that cannot take one in place: id3lib may add it
 // when it renders the tag right, sees the tag where it is, and would not shrink it.
-void planId3libFrame(const unsigned char* head, size_t available, uint64_t fileSize,
-                     const Id3v2Layout& layout, RatingWritePlan* plan) {
+void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWritePlan* plan) {
+  const uint64_t fileSize = file.size;
   if (layout.unsynchronised) {
     setNothing(plan, kWriteReasonTagUnsynchronised);
     return;
@@ -109,12 +115,12 @@ void planId3libFrame(const unsigned char* head, size_t available, uint64_t fileS
   }
   // What follows the tag: id3lib takes zero bytes (and FF 00 00 00) there for padding and
   // drops them on a rewrite, and reads a second tag into the first.
-  const uint64_t after = fileSize - layout.tagSize < 4 ? fileSize - layout.tagSize : 4;
-  if (available < layout.tagSize + after) {
+  const size_t after = fileSize - layout.tagSize < 4 ? static_cast<size_t>(fileSize - layout.tagSize) : 4;
+  unsigned char next[4];
+  if (readSourceAt(file, layout.tagSize, next, after) != after) {
     setNothing(plan, kWriteReasonHeadNotRead);
     return;
   }
-  const unsigned char* next = head + layout.tagSize;
   if (after > 0 && next[0] == 0x00) {
     setNothing(plan, kWriteReasonNotAudioAfterTag);
     return;
@@ -162,11 +168,10 @@ void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSi
   setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
 }
 
-void planWithTag(const unsigned char* head, size_t available, uint64_t fileSize, const Id3v2Layout& layout,
-                 unsigned char rating, RatingWritePlan* plan) {
+void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
   if (!layout.wellFormed) {
     const bool cutShort = layout.problem == Id3v2Problem::TagNotFullyRead ||
-                          (layout.problem == Id3v2Problem::HeaderTruncated && fileSize >= kTagHeaderSize);
+                          (layout.problem == Id3v2Problem::HeaderTruncated && file.size >= kTagHeaderSize);
     setNothing(plan, cutShort ? kWriteReasonHeadNotRead : kWriteReasonMalformedTag);
     return;
   }
@@ -180,11 +185,11 @@ void planWithTag(const unsigned char* head, size_t available, uint64_t fileSize,
       setNothing(plan, kWriteReasonPopmNotAddressable);
     } else if (layout.extendedHeaderHasCrc) {
       setNothing(plan, kWriteReasonExtendedHeaderCrc);
-    } else if (head[layout.popmRatingOffset] == rating) {
+    } else if (layout.popmRating == rating) {
       setNothing(plan, kWriteReasonAlreadyStored);
     } else {
-      setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, head + layout.popmRatingOffset,
-               1);
+      // An addressable rating is the byte on disk at popmRatingOffset.
+      setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, &layout.popmRating, 1);
     }
     return;
   }
@@ -197,7 +202,7 @@ void planWithTag(const unsigned char* head, size_t available, uint64_t fileSize,
     } else if (layout.hasFooter) {
       setNothing(plan, kWriteReasonNoRoomInTag);  // a tag with a footer has no padding
     } else {
-      planFrameInPadding(head, layout, rating, plan);
+      planFrameInPadding(file, layout, rating, plan);
     }
     return;
   }
@@ -207,75 +212,84 @@ void planWithTag(const unsigned char* head, size_t available, uint64_t fileSize,
   }
   if (layout.majorVersion == 2) {
     // id3lib would rewrite the whole tag as ID3v2.3: only the padding is used.
-    planFrameInPadding(head, layout, rating, plan);
+    planFrameInPadding(file, layout, rating, plan);
     return;
   }
   // ID3v2.3: in the padding when it fits and no extended header counts the padding.
   if (!layout.hasExtendedHeader) {
-    planFrameInPadding(head, layout, rating, plan);
+    planFrameInPadding(file, layout, rating, plan);
     if (plan->method == kRatingWriteBytes) return;
   }
-  planId3libFrame(head, available, fileSize, layout, plan);
+  planId3libFrame(file, layout, plan);
 }
 
 uint64_t bigEndian32(const unsigned char* bytes) {
   return (uint64_t{bytes[0]} << 24) | (uint64_t{bytes[1]} << 16) | (uint64_t{bytes[2]} << 8) | bytes[3];
 }
 
-// The frame id3lib renders for us: POPM, plain size, no flags, our owner, the rating and a
-// play counter of zeros.
-bool isId3libPopmFrame(const unsigned char* frame, size_t size, unsigned char rating) {
+// `count` bytes of one file from aOffset against another's from bOffset, a window at a time.
+bool sameBytes(SourceWindow* a, uint64_t aOffset, SourceWindow* b, uint64_t bOffset, uint64_t count) {
+  for (uint64_t done = 0; done < count;) {
+    const size_t piece = count - done < kSourceWindowSize ? static_cast<size_t>(count - done) : kSourceWindowSize;
+    const unsigned char* x = windowBytes(a, aOffset + done, piece, kSourceWindowSize);
+    const unsigned char* y = windowBytes(b, bOffset + done, piece, kSourceWindowSize);
+    if (x == nullptr || y == nullptr || std::memcmp(x, y, piece) != 0) return false;
+    done += piece;
+  }
+  return true;
+}
+
+// Walks the frames of a well-formed ID3v2.3 tag without unsynchronisation (the reader
+// has checked every size), from `position` to `end`, through a window of its own.
+struct FrameCursor {
+  SourceWindow* window;
+  uint64_t position;
+  uint64_t end;
+};
+
+struct FrameV23 {
+  unsigned char id[4];
+  uint16_t flags;
+  uint64_t body;  // file offset
+  uint64_t bodySize;
+};
+
+bool nextFrameV23(FrameCursor* cursor, FrameV23* frame) {
+  if (cursor->position > cursor->end || cursor->end - cursor->position < 10) return false;
+  const unsigned char* header = windowBytes(cursor->window, cursor->position, 10, kSourceWindowSize);
+  if (header == nullptr) return false;
+  const uint64_t bodySize = bigEndian32(header + 4);
+  if (bodySize > cursor->end - cursor->position - 10) return false;
+  std::memcpy(frame->id, header, 4);
+  frame->flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
+  frame->body = cursor->position + 10;
+  frame->bodySize = bodySize;
+  cursor->position += 10 + bodySize;
+  return true;
+}
+
+// The frame id3lib renders for us: POPM, no flags, our owner, the rating and a play counter
+// of zeros.
+bool isId3libPopmFrame(SourceWindow* window, const FrameV23& frame, unsigned char rating) {
   const size_t ownerLength = sizeof kPluginPopmOwner - 1;
-  if (size < 10 + ownerLength + 2 || std::memcmp(frame, "POPM", 4) != 0) return false;
-  const uint64_t bodySize = bigEndian32(frame + 4);
-  if (bodySize != size - 10 || frame[8] != 0 || frame[9] != 0) return false;
-  const unsigned char* body = frame + 10;
-  if (std::memcmp(body, kPluginPopmOwner, ownerLength) != 0 || body[ownerLength] != 0x00 ||
+  if (std::memcmp(frame.id, "POPM", 4) != 0 || frame.flags != 0) return false;
+  if (frame.bodySize < ownerLength + 2 || frame.bodySize - ownerLength - 2 > kMaxCounterBytes) return false;
+  const size_t bodySize = static_cast<size_t>(frame.bodySize);
+  const unsigned char* body = windowBytes(window, frame.body, bodySize, 0);
+  if (body == nullptr || std::memcmp(body, kPluginPopmOwner, ownerLength) != 0 || body[ownerLength] != 0x00 ||
       body[ownerLength + 1] != rating) {
     return false;
   }
-  const size_t counterSize = static_cast<size_t>(bodySize) - ownerLength - 2;
-  if (counterSize > kMaxCounterBytes) return false;
-  for (size_t i = 0; i < counterSize; ++i) {
-    if (body[ownerLength + 2 + i] != 0x00) return false;
+  for (size_t i = ownerLength + 2; i < bodySize; ++i) {
+    if (body[i] != 0x00) return false;
   }
   return true;
 }
 
 // A tag as id3lib renders it: ID3v2.3, well-formed, no unsynchronisation, no extended header.
-bool isPlainV23Tag(const unsigned char* bytes, size_t available, uint64_t fileSize, Id3v2Layout* layout) {
-  return parseId3v2Tag(bytes, available, fileSize, layout) && layout->majorVersion == 3 &&
-         !layout->unsynchronised && !layout->hasExtendedHeader && layout->id3libHazards == 0;
-}
-
-// Walks the frames of a well-formed ID3v2.3 tag without unsynchronisation (the reader
-// has checked every size), from `position` to `end`.
-struct FrameCursor {
-  const unsigned char* bytes;
-  size_t position;
-  size_t end;
-};
-
-struct FrameV23 {
-  const unsigned char* start;  // the frame header
-  size_t size;                 // header and body
-  uint16_t flags;
-  const unsigned char* body;
-  size_t bodySize;
-};
-
-bool nextFrameV23(FrameCursor* cursor, FrameV23* frame) {
-  if (cursor->end - cursor->position < 10) return false;
-  const unsigned char* header = cursor->bytes + cursor->position;
-  const uint64_t bodySize = bigEndian32(header + 4);
-  if (bodySize > cursor->end - cursor->position - 10) return false;
-  frame->start = header;
-  frame->size = 10 + static_cast<size_t>(bodySize);
-  frame->flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
-  frame->body = header + 10;
-  frame->bodySize = static_cast<size_t>(bodySize);
-  cursor->position += frame->size;
-  return true;
+bool isPlainV23Tag(const ByteSource& file, Id3v2Layout* layout) {
+  return parseId3v2Tag(file, layout) && layout->majorVersion == 3 && !layout->unsynchronised &&
+         !layout->hasExtendedHeader && layout->id3libHazards == 0;
 }
 
 // Frames whose body starts with a text encoding byte.
@@ -295,37 +309,40 @@ bool isEmptyWithBom(const unsigned char* bytes, size_t size) {
 
 // id3lib writes an empty UTF-16 string without its byte order mark: the bodies are the
 // same when they differ only where `before` holds BOM + NUL NUL and `after` NUL NUL.
-bool sameTextExceptEmptyBoms(const unsigned char* before, size_t beforeSize, const unsigned char* after,
-                             size_t afterSize) {
-  size_t i = 0;
-  size_t j = 0;
-  while (i < beforeSize && j < afterSize) {
-    if (before[i] == after[j]) {
+bool sameTextExceptEmptyBoms(SourceWindow* a, const FrameV23& before, SourceWindow* b, const FrameV23& after) {
+  uint64_t i = 0;
+  uint64_t j = 0;
+  while (i < before.bodySize && j < after.bodySize) {
+    const size_t beforeLeft = before.bodySize - i < 4 ? static_cast<size_t>(before.bodySize - i) : 4;
+    const size_t afterLeft = after.bodySize - j < 2 ? static_cast<size_t>(after.bodySize - j) : 2;
+    const unsigned char* x = windowBytes(a, before.body + i, beforeLeft, kSourceWindowSize);
+    const unsigned char* y = windowBytes(b, after.body + j, afterLeft, kSourceWindowSize);
+    if (x == nullptr || y == nullptr) return false;
+    if (x[0] == y[0]) {
       ++i;
       ++j;
-    } else if (isEmptyWithBom(before + i, beforeSize - i) && afterSize - j >= 2 && after[j] == 0x00 &&
-               after[j + 1] == 0x00) {
+    } else if (isEmptyWithBom(x, beforeLeft) && afterLeft == 2 && y[0] == 0x00 && y[1] == 0x00) {
       i += 4;
       j += 2;
     } else {
       return false;
     }
   }
-  return i == beforeSize && j == afterSize;
+  return i == before.bodySize && j == after.bodySize;
 }
 
 // A frame as id3lib renders it again. The same ID and format flags; the status flags may
 // differ in the two preservation bits (id3lib marks TLEN, SYLT and a few others to be
 // discarded when the file changes); the same body, except that an empty UTF-16 string may
 // lose its byte order mark.
-bool sameFrameAfterId3lib(const FrameV23& before, const FrameV23& after) {
+bool sameFrameAfterId3lib(SourceWindow* a, const FrameV23& before, SourceWindow* b, const FrameV23& after) {
   const uint16_t preservationFlags = 0xC000;
-  if (std::memcmp(before.start, after.start, 4) != 0) return false;
+  if (std::memcmp(before.id, after.id, 4) != 0) return false;
   if ((before.flags & ~preservationFlags) != (after.flags & ~preservationFlags)) return false;
-  if (before.bodySize == after.bodySize && std::memcmp(before.body, after.body, before.bodySize) == 0)
-    return true;
-  return hasTextEncoding(before.start) && before.bodySize > 0 && before.body[0] == 0x01 &&
-         sameTextExceptEmptyBoms(before.body, before.bodySize, after.body, after.bodySize);
+  if (before.bodySize == after.bodySize && sameBytes(a, before.body, b, after.body, before.bodySize)) return true;
+  if (!hasTextEncoding(before.id) || before.bodySize == 0) return false;
+  const unsigned char* encoding = windowBytes(a, before.body, 1, kSourceWindowSize);
+  return encoding != nullptr && encoding[0] == 0x01 && sameTextExceptEmptyBoms(a, before, b, after);
 }
 
 }  // namespace
@@ -340,11 +357,10 @@ uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailab
   return wanted < fileSize ? wanted : fileSize;
 }
 
-RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uint64_t fileSize,
-                                unsigned* ratingByte) {
+RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte) {
   if (ratingByte != nullptr) *ratingByte = 0;
   Id3v2Layout layout;
-  parseId3v2Tag(head, available, fileSize, &layout);
+  parseId3v2Tag(file, &layout);
   if (!layout.present) return kRatingReadZero;  // id3lib looks for a tag at the start only
   switch (layout.problem) {
     case Id3v2Problem::HeaderTruncated:
@@ -355,18 +371,21 @@ RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uin
     default:
       break;
   }
-  if (layout.majorVersion == 4) {
-    // id3lib reads no frame of an ID3v2.4 tag: the strict reader does it.
-    if (!layout.popmRatingKnown) return kRatingReadZero;
-    if (ratingByte != nullptr) *ratingByte = layout.popmRating;
-    return kRatingReadFromTag;
-  }
-  if (layout.id3libHazards & kId3libCraftedHazards) return kRatingReadZero;
-  return kRatingReadWithId3lib;
+  // id3lib reads no frame of an ID3v2.4 tag; an older tag made to crash id3lib counts as
+  // unrated. Any other tag the strict reader vouches for is read here, from frame headers:
+  // id3lib parses every frame (about 100 ms for an 8 MB picture) and drops a short ID3v2.2
+  // frame at the end of a tag. id3lib reads the tags the reader does not vouch for, and a
+  // first POPM frame that is compressed or encrypted.
+  if (layout.majorVersion != 4 && (layout.id3libHazards & kId3libCraftedHazards)) return kRatingReadZero;
+  const bool popmHidden = layout.popmFound && !layout.popmRatingKnown;
+  const bool readHere = layout.majorVersion == 4 || (layout.wellFormed && !popmHidden);
+  if (!readHere) return kRatingReadWithId3lib;
+  if (!layout.popmRatingKnown) return kRatingReadZero;
+  if (ratingByte != nullptr) *ratingByte = layout.popmRating;
+  return kRatingReadFromTag;
 }
 
-void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                     RatingWritePlan* plan) {
+void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* plan) {
   if (plan == nullptr) return;
   std::memset(plan, 0, sizeof *plan);
   setNothing(plan, kWriteReasonHeadNotRead);
@@ -374,73 +393,85 @@ void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileS
     setNothing(plan, kWriteReasonBadRating);
     return;
   }
-  if (head == nullptr) available = 0;
-  if (available > fileSize) available = static_cast<size_t>(fileSize);
-  if (fileSize == 0) {
+  if (file.size == 0) {
     setNothing(plan, kWriteReasonEmptyFile);
     return;
   }
+  unsigned char first[4];
+  const size_t available = readSourceAt(file, 0, first, sizeof first);
   if (available == 0) return;  // kWriteReasonHeadNotRead
 
   Id3v2Layout layout;
-  parseId3v2Tag(head, available, fileSize, &layout);
+  parseId3v2Tag(file, &layout);
   const unsigned char rating = static_cast<unsigned char>(ratingByte);
   if (layout.present) {
-    planWithTag(head, available, fileSize, layout, rating, plan);
-  } else if (available < 3 && available < fileSize) {
+    planWithTag(file, layout, rating, plan);
+  } else if (available < 3 && available < file.size) {
     return;  // too few bytes to tell whether there is a tag
   } else {
-    planWithoutTag(head, available, fileSize, plan);
+    planWithoutTag(first, available, file.size, plan);
   }
 }
 
-bool id3libRenderKeepsTag(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                          const unsigned char* rendered, size_t renderedSize) {
+bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
+                          size_t renderedSize) {
   RatingWritePlan plan;
-  planRatingWrite(head, available, fileSize, ratingByte, &plan);
+  planRatingWrite(file, ratingByte, &plan);
   if (plan.method != kRatingWriteWithId3lib || rendered == nullptr) return false;
 
-  FrameCursor old = {head, 0, 0};
+  SourceWindow oldWindow;
+  openWindow(&oldWindow, file);
+  FrameCursor old = {&oldWindow, 0, 0};
   bool oldExperimental = false;
   if (plan.tagSize > 0) {
     Id3v2Layout layout;
-    parseId3v2Tag(head, available, fileSize, &layout);
-    old = {head, layout.framesOffset, framesEnd(layout)};
+    parseId3v2Tag(file, &layout);
+    old.position = layout.framesOffset;
+    old.end = framesEnd(layout);
     oldExperimental = layout.experimental;
   }
 
+  const MemoryBytes renderedBytes = {rendered, renderedSize};
+  const ByteSource render = memorySource(&renderedBytes, renderedSize);
   Id3v2Layout layout;
-  if (!isPlainV23Tag(rendered, renderedSize, renderedSize, &layout)) return false;
+  if (!isPlainV23Tag(render, &layout)) return false;
   if (layout.experimental != oldExperimental || layout.frameCount != plan.frameCount + 1) return false;
-  FrameCursor now = {rendered, layout.framesOffset, framesEnd(layout)};
+  SourceWindow newWindow;
+  openWindow(&newWindow, render);
+  FrameCursor now = {&newWindow, layout.framesOffset, framesEnd(layout)};
   FrameV23 oldFrame;
   FrameV23 newFrame;
   while (nextFrameV23(&old, &oldFrame)) {
-    if (!nextFrameV23(&now, &newFrame) || !sameFrameAfterId3lib(oldFrame, newFrame)) return false;
+    if (!nextFrameV23(&now, &newFrame) || !sameFrameAfterId3lib(&oldWindow, oldFrame, &newWindow, newFrame)) {
+      return false;
+    }
   }
   // What is left is our frame, the last one.
   if (!nextFrameV23(&now, &newFrame) || now.position != now.end) return false;
-  return isId3libPopmFrame(newFrame.start, newFrame.size, static_cast<unsigned char>(ratingByte));
+  return isId3libPopmFrame(&newWindow, newFrame, static_cast<unsigned char>(ratingByte));
 }
 
-bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
-                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
-                             uint64_t originalTagSize, uint64_t* copyTagSize) {
+bool id3libCopyMatchesRender(const ByteSource& copy, const unsigned char* rendered, size_t renderedSize,
+                             uint64_t originalSize, uint64_t originalTagSize, uint64_t* copyTagSize) {
   if (copyTagSize != nullptr) *copyTagSize = 0;
-  if (copyHead == nullptr || rendered == nullptr || originalTagSize > originalSize) return false;
+  if (rendered == nullptr || originalTagSize > originalSize) return false;
+  const MemoryBytes renderedBytes = {rendered, renderedSize};
+  const ByteSource renderSource = memorySource(&renderedBytes, renderedSize);
   Id3v2Layout render;
-  Id3v2Layout copy;
-  if (!isPlainV23Tag(rendered, renderedSize, renderedSize, &render)) return false;
-  if (!isPlainV23Tag(copyHead, copyAvailable, copySize, &copy)) return false;
-  const size_t renderFrames = framesEnd(render) - render.framesOffset;
-  const size_t copyFrames = framesEnd(copy) - copy.framesOffset;
-  if (renderFrames != copyFrames || render.experimental != copy.experimental ||
-      std::memcmp(rendered + render.framesOffset, copyHead + copy.framesOffset, copyFrames) != 0) {
-    return false;
-  }
+  Id3v2Layout copied;
+  if (!isPlainV23Tag(renderSource, &render)) return false;
+  if (!isPlainV23Tag(copy, &copied)) return false;
+  const uint64_t renderFrames = framesEnd(render) - render.framesOffset;
+  const uint64_t copyFrames = framesEnd(copied) - copied.framesOffset;
+  if (renderFrames != copyFrames || render.experimental != copied.experimental) return false;
+  SourceWindow renderWindow;
+  SourceWindow copyWindow;
+  openWindow(&renderWindow, renderSource);
+  openWindow(&copyWindow, copy);
+  if (!sameBytes(&renderWindow, render.framesOffset, &copyWindow, copied.framesOffset, copyFrames)) return false;
   const uint64_t rest = originalSize - originalTagSize;
-  if (copy.tagSize > copySize || copySize - copy.tagSize != rest) return false;
-  if (copyTagSize != nullptr) *copyTagSize = copy.tagSize;
+  if (copied.tagSize > copy.size || copy.size - copied.tagSize != rest) return false;
+  if (copyTagSize != nullptr) *copyTagSize = copied.tagSize;
   return true;
 }
 

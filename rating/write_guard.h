@@ -1,12 +1,18 @@
-// Decides, from the bytes of a file's ID3v2 tag, how a rating may be read and
-// stored without harm to the file. Pure functions over bytes: no file access,
-// so the decisions can be fuzzed on their own.
+// Decides, from a file's ID3v2 tag, how a rating may be read and stored without
+// harm to the file. Pure code over a ByteSource (byte_source.h): it reads the
+// file only through the strict reader's walk and the few bytes it checks
+// itself, in fixed-size pieces, so the decisions can be fuzzed on their own and
+// need no more memory for a tag holding a cover picture than for any other.
 //
 // What the plugin does, by tag (the rating byte is written only where it will
 // also be read back):
-// - ID3v2.4: id3lib never sees it. The rating is read by the strict reader;
-//   it is stored by rewriting the rating byte of the first POPM frame, or by
-//   writing a new POPM frame into the padding. Nothing else of the file moves.
+// - Any tag the strict reader vouches for: the rating is read by the strict
+//   reader, in ID3v2.2, 2.3 and 2.4 alike. id3lib reads only ID3v2.2 and
+//   ID3v2.3 tags the strict reader does not vouch for or whose first POPM
+//   frame is compressed or encrypted.
+// - ID3v2.4: id3lib never sees it. The rating is stored by rewriting the rating
+//   byte of the first POPM frame, or by writing a new POPM frame into the
+//   padding. Nothing else of the file moves.
 // - ID3v2.2 and ID3v2.3 with a POPM frame: the same one-byte rewrite.
 // - ID3v2.2 and ID3v2.3 without one: a new POPM frame in the padding when it
 //   fits (ID3v2.3 only without an extended header, whose padding size it
@@ -28,12 +34,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rating/byte_source.h"
+
 // The owner of the POPM frames the plugin creates.
 extern const char kPluginPopmOwner[];  // "ID3Vimbrel"
 
 enum RatingReadMethod {
-  kRatingReadZero,        // crafted or unreadable for id3lib: counts as 0 stars
-  kRatingReadFromTag,     // the rating byte is known from the tag itself
+  kRatingReadZero,        // no rating in the tag, or a tag crafted against id3lib: 0 stars
+  kRatingReadFromTag,     // the strict reader read the rating byte
   kRatingReadWithId3lib,  // let id3lib parse the tag
 };
 
@@ -47,7 +55,7 @@ enum RatingWriteMethod {
 enum RatingWriteReason {
   kWriteReasonBadRating,             // nothing: the rating byte is not 0..255
   kWriteReasonEmptyFile,             // nothing: a file without a byte is no music
-  kWriteReasonHeadNotRead,           // nothing: fewer bytes handed in than the decision needs
+  kWriteReasonHeadNotRead,           // nothing: bytes the decision needs could not be read
   kWriteReasonNotMpegAudio,          // nothing: no tag, and the file does not start as MPEG audio
   kWriteReasonMalformedTag,          // nothing: the strict reader does not vouch for the tag
   kWriteReasonAlreadyStored,         // nothing: the first POPM holds this rating already
@@ -79,35 +87,29 @@ struct RatingWritePlan {
   uint32_t frameCount;
 };
 
-// How many bytes from the start of the file planRatingWrite wants to see: the whole tag
-// and a few bytes after it (or the first bytes of a file without a tag). `header` holds the
-// first min(fileSize, 10) bytes of the file.
+// How many bytes from the start of the file the decisions below look at, at most: the whole
+// tag and a few bytes after it (or the first bytes of a file without a tag). `header` holds
+// the first min(fileSize, 10) bytes of the file.
 uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize);
 
-// head: the file's first bytes, at least the whole ID3v2 tag when there is one
-// (id3v2BytesNeeded tells how many); available: how many of them were read;
-// fileSize: the whole file's size.
-RatingReadMethod planRatingRead(const unsigned char* head, size_t available, uint64_t fileSize,
-                                unsigned* ratingByte);
-// head as for planRatingRead, plus up to 4 bytes after the tag (ratingHeadBytesWanted).
-void planRatingWrite(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                     RatingWritePlan* plan);
+// How the file's rating is read; *ratingByte receives it for kRatingReadFromTag.
+RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte);
+void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* plan);
 
-// For a kRatingWriteWithId3lib plan made from the same head: `rendered` is the tag id3lib
+// For a kRatingWriteWithId3lib plan made from the same file: `rendered` is the tag id3lib
 // renders in memory after the plugin added its POPM frame. True when it is a plain ID3v2.3
 // tag holding the frames of the file's tag unchanged (same bytes, same order) and then one
 // POPM frame of the plugin's owner with `ratingByte` and a zero counter, and nothing else.
-bool id3libRenderKeepsTag(const unsigned char* head, size_t available, uint64_t fileSize, int ratingByte,
-                          const unsigned char* rendered, size_t renderedSize);
+bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
+                          size_t renderedSize);
 
 // For the copy "<path>.XXXXXX" that id3lib wrote when the new tag did not fit: true when the
 // copy starts with a tag holding exactly the frames of `rendered` and is exactly as long as
 // that tag plus the original file after its old tag (originalSize - originalTagSize bytes).
 // *copyTagSize receives the size of the copy's tag: from there on the copy must equal the
 // original from originalTagSize on, which the caller compares.
-bool id3libCopyMatchesRender(const unsigned char* copyHead, size_t copyAvailable, uint64_t copySize,
-                             const unsigned char* rendered, size_t renderedSize, uint64_t originalSize,
-                             uint64_t originalTagSize, uint64_t* copyTagSize);
+bool id3libCopyMatchesRender(const ByteSource& copy, const unsigned char* rendered, size_t renderedSize,
+                             uint64_t originalSize, uint64_t originalTagSize, uint64_t* copyTagSize);
 
 // A short English name of the reason, for the log and the tests.
 const char* ratingWriteReasonName(RatingWriteReason reason);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "rating/memory_source.h"
+
 #include "support/tag_bytes.h"
 
 #include <cstring>
@@ -13,6 +15,12 @@ namespace {
 
 const Bytes kTitle = text("\x00Song", 5);
 const std::string kOwner = "Windows Media Player 9 Series";
+
+// The first `available` bytes of a file of `fileSize` bytes, read through a memory source.
+bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize, Id3v2Layout* layout) {
+  const MemoryBytes memory = {data, available};
+  return ::parseId3v2Tag(memorySource(&memory, fileSize), layout);
+}
 
 Id3v2Layout parse(const Bytes& bytes, uint64_t extraFileBytes = 1000) {
   Id3v2Layout layout;

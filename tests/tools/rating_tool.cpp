@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "rating/id3v2_reader.h"
+#include "rating/memory_source.h"
 #include "rating/rating.h"
 #include "rating/write_guard.h"
 
@@ -68,8 +69,9 @@ std::string fileBytes(const wchar_t* path) {
 }
 
 void printLayout(const char* prefix, const std::string& bytes) {
+  const MemoryBytes memory = {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), bytes.size(), &layout);
+  parseId3v2Tag(memorySource(&memory, bytes.size()), &layout);
   std::printf("%s.present=%d\n", prefix, layout.present ? 1 : 0);
   std::printf("%s.version=%d\n", prefix, layout.majorVersion);
   std::printf("%s.wellFormed=%d\n", prefix, layout.wellFormed ? 1 : 0);
@@ -92,8 +94,8 @@ void check(int stars, const wchar_t* path, bool held) {
   const std::string before = fileBytes(path);
   RatingWritePlan plan;
   const int ratingByte = stars >= 0 && stars <= 5 ? RatingScale[stars] : -1;
-  planRatingWrite(reinterpret_cast<const unsigned char*>(before.data()), before.size(), before.size(),
-                  ratingByte, &plan);
+  const MemoryBytes memory = {reinterpret_cast<const unsigned char*>(before.data()), before.size()};
+  planRatingWrite(memorySource(&memory, before.size()), ratingByte, &plan);
   std::printf("file=%s\n", utf8(path).c_str());
   std::printf("plan=%s\n", ratingWriteReasonName(plan.reason));
   printLayout("before", before);
