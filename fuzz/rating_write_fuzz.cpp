@@ -283,6 +283,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case kRatingWriteBytes:
       checkPlannedBytes(before, after, plan);
       break;
+    case kRatingWriteRewrite:
+      if (after == before) return 0;
+      checkFramesKept(before, layoutOf(before), after, layoutOf(after));
+      break;
     case kRatingWriteWithId3lib:
       // The store may still decline (id3lib sees another tag, its render or copy fails a check).
       if (after == before) return 0;

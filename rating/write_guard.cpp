@@ -511,6 +511,16 @@ const char* ratingWriteReasonName(RatingWriteReason reason) {
       return "Id3libNewTag";
     case kWriteReasonId3libAddsFrame:
       return "Id3libAddsFrame";
+    case kWriteReasonEditorNewTag:
+      return "EditorNewTag";
+    case kWriteReasonEditorGrowsTag:
+      return "EditorGrowsTag";
+    case kWriteReasonEditorReencodesTag:
+      return "EditorReencodesTag";
+    case kWriteReasonEditorToleratedTag:
+      return "EditorToleratedTag";
+    case kWriteReasonEditorKeepsFlags:
+      return "EditorKeepsFlags";
   }
   return "Unknown";
 }

@@ -49,6 +49,7 @@ enum RatingWriteMethod {
   kRatingWriteNothing,     // no way to store it without risk to the file
   kRatingWriteBytes,       // overwrite `length` bytes at `offset`, nothing else moves
   kRatingWriteWithId3lib,  // id3lib may update the tag
+  kRatingWriteRewrite,     // the tag editor makes the tag anew; the file is written anew beside it
 };
 
 // Why planRatingWrite chose what it did.
@@ -70,6 +71,11 @@ enum RatingWriteReason {
   kWriteReasonFrameInPadding,        // bytes: a new POPM frame at the start of the padding
   kWriteReasonId3libNewTag,          // id3lib: a file without a tag gets one
   kWriteReasonId3libAddsFrame,       // id3lib: a POPM frame is added to an ID3v2.3 tag
+  kWriteReasonEditorNewTag,          // editor: a file without a tag gets one, in front of its audio
+  kWriteReasonEditorGrowsTag,        // editor: the tag has no room for a POPM frame
+  kWriteReasonEditorReencodesTag,    // editor: unsynchronisation removed or a CRC made anew
+  kWriteReasonEditorToleratedTag,    // editor: a tag that breaks a rule but was walked without doubt
+  kWriteReasonEditorKeepsFlags,      // editor: id3lib would change frame flags or headers
 };
 
 struct RatingWritePlan {
@@ -83,6 +89,8 @@ struct RatingWritePlan {
   size_t length;
   // kRatingWriteWithId3lib: what id3lib must find when it reads the file: a tag of
   // `tagSize` bytes (its "prepended bytes", 0 for no tag) holding `frameCount` frames.
+  // kRatingWriteRewrite: the old tag is the first `tagSize` bytes (0 for none); the new
+  // tag takes their place and everything after them stays as it is.
   uint64_t tagSize;
   uint32_t frameCount;
 };
