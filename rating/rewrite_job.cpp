@@ -194,6 +194,8 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
   return kRatingNotSaved;
 }
 
+uint64_t rewriteSize(const RewriteJob* job) { return job->stage == kRewriteIdle ? 0 : newSize(job); }
+
 RatingSaveResult finishRewrite(RewriteJob* job) {
   RatingSaveResult result = kRatingSaving;
   const uint64_t everything = ~uint64_t{0} / 4;

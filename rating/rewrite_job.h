@@ -35,6 +35,9 @@ struct RewriteJob {
   int copyBackFailures;     // slices of the copy back that failed in a row
 };
 
+// From this size of the new file on, the work goes in slices from the player's timer.
+const uint64_t kSlicedRewriteFrom = 32u * 1024u * 1024u;
+
 // The suffix of the copy's name: never id3lib's, so that no recovery of an id3lib
 // leftover ever takes a half-made copy for a whole one.
 extern const wchar_t kRewriteCopySuffix[];  // ".vimbrel-new"
@@ -48,6 +51,13 @@ RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, EditedTag* t
 // Does up to about `budget` bytes of work. kRatingSaving while work remains; otherwise
 // the outcome, and the job is idle again with nothing left beside the track.
 RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget);
+
+// writeRating, except that the rewrite of a large file is left running in `job`
+// (kRatingSaving) for the caller to carry on with continueRewrite.
+RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job);
+
+// The size of the file the job writes.
+uint64_t rewriteSize(const RewriteJob* job);
 
 // Runs the job to its end.
 RatingSaveResult finishRewrite(RewriteJob* job);

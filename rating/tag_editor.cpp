@@ -297,15 +297,14 @@ bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain
   const unsigned char version = plain->version;
   const bool footer = version == 4 && (oldHeader[5] & kFooterFlag);
   const size_t fixed = kHeaderSize + plain->extendedHeader.size + plain->frames.size + (footer ? kFooterSize : 0);
+  // The tag keeps its size where the frames fit (the rest padding, as it was);
+  // a tag that grows gets room for the next change, unless a footer forbids padding.
   size_t padding = 0;
-  if (!footer) {
-    // A tag with a footer carries no padding.
-    if (fixed <= oldTagSize) {
-      padding = oldTagSize - fixed;
-    } else {
-      const size_t proportional = plain->frames.size / 32;
-      padding = proportional > kGrownTagPadding ? proportional : kGrownTagPadding;
-    }
+  if (fixed <= oldTagSize) {
+    padding = oldTagSize - fixed;
+  } else if (!footer) {
+    const size_t proportional = plain->frames.size / 32;
+    padding = proportional > kGrownTagPadding ? proportional : kGrownTagPadding;
   }
   const size_t total = fixed + padding;
   if (total - kHeaderSize - (footer ? kFooterSize : 0) >= (1u << 28)) return false;

@@ -5,6 +5,7 @@
 // id3lib is the only code here that may throw; each sequence of id3lib calls
 // runs inside one try/catch(...), so that nothing leaves the store.
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -15,6 +16,8 @@
 #undef min
 
 #include "rating/rating.h"
+#include "rating/rewrite_job.h"
+#include "rating/tag_editor.h"
 #include "rating/tag_file.h"
 #include "rating/track_file.h"
 #include "rating/write_guard.h"
@@ -23,6 +26,12 @@ namespace {
 
 // Room for the 8-bit name id3lib opens a file by: the C runtime takes no more.
 const size_t kId3libNameSize = 260;
+
+// The largest tag the editor reads whole to make anew.
+const uint64_t kMaxEditedTagBytes = 64u * 1024u * 1024u;
+
+// Writes inside one sector of this size are never torn.
+const size_t kSectorBytes = 512;
 
 bool isEmptyPath(const wchar_t* path) { return path == nullptr || path[0] == 0; }
 
@@ -237,14 +246,68 @@ RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, c
   return result;
 }
 
+// ---- Writing with the tag editor ---------------------------------------------
+
+// The edited tag that is to replace the first `oldTagSize` bytes of the file.
+struct PlannedRewrite {
+  EditedTag tag;
+  uint64_t oldTagSize;
+};
+
+// Reads the old tag whole (the editor works on it in memory, up to the bound the
+// store reads at all) and makes the new one. False when the tag is too large or
+// the editor declines it.
+bool editTagOfFile(TrackFile file, uint64_t oldTagSize, unsigned char rating, EditedTag* edited) {
+  if (oldTagSize == 0) return newTagWithRating(rating, edited);
+  if (oldTagSize > kMaxEditedTagBytes) return false;
+  const size_t size = static_cast<size_t>(oldTagSize);
+  unsigned char* old = static_cast<unsigned char*>(std::malloc(size));
+  if (old == nullptr) return false;
+  const bool edit = readTrackAt(file, 0, old, size) == size && editTagRating(old, size, rating, edited);
+  std::free(old);
+  return edit;
+}
+
+// A new tag as long as the old one that differs from it only within one sector is
+// written in place, in one write; true when it is.
+bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize, RatingWritePlan* plan) {
+  if (edited.size != oldTagSize) return false;
+  size_t first = 0;
+  size_t last = 0;
+  bool differs = false;
+  unsigned char old[4096];
+  for (size_t at = 0; at < edited.size; at += sizeof old) {
+    const size_t count = edited.size - at < sizeof old ? edited.size - at : sizeof old;
+    if (readTrackAt(file, at, old, count) != count) return false;
+    for (size_t i = 0; i < count; ++i) {
+      if (old[i] == edited.bytes[at + i]) continue;
+      if (!differs) first = at + i;
+      differs = true;
+      last = at + i;
+    }
+  }
+  if (!differs) return false;
+  const size_t length = last - first + 1;
+  if (length > sizeof plan->bytes || first / kSectorBytes != last / kSectorBytes) return false;
+  std::memset(plan, 0, sizeof *plan);
+  plan->method = kRatingWriteBytes;
+  plan->offset = first;
+  plan->length = length;
+  std::memcpy(plan->bytes, edited.bytes + first, length);
+  if (readTrackAt(file, first, plan->expected, length) != length) return false;
+  return true;
+}
+
 // ---- Writing ----------------------------------------------------------------
 
 // Stores the rating byte as the guard plans it. The file stays open (reading
 // and writing, sharing read and write but not delete) for the whole call: an
 // in-place change goes through this handle, and while id3lib updates the file
 // the handle keeps id3lib from removing it, so that a rewrite always ends as a
-// copy beside the file that is checked before it replaces anything.
-RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
+// copy beside the file that is checked before it replaces anything. A rewrite
+// by the tag editor is only prepared here (`rewrite`), to run once the file is
+// no longer held.
+RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRewrite* rewrite) {
   FileStatus status = kFileFailed;
   TrackFile file = openTrackFile(path, kTrackHold, &status);
   if (file.handle == nullptr) return saveResultOf(status);
@@ -254,6 +317,8 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
     const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
     planRatingWrite(source, ratingByte, &plan);
+    // id3lib writes a file in one go: a large one goes in slices through the editor.
+    if (plan.method == kRatingWriteWithId3lib && size >= kSlicedRewriteFrom) plan.method = kRatingWriteRewrite;
     if (plan.method == kRatingWriteBytes) {
       result = saveResultOf(writePlannedBytes(file, plan));
     } else if (plan.method == kRatingWriteWithId3lib) {
@@ -262,8 +327,24 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte) {
         result = updateThroughId3lib(name, path, file, source, plan, ratingByte);
       else
         result = updateCopyThroughId3lib(path, file, source, plan, ratingByte);
-    } else {
+      // Where id3lib would not keep every frame and flag, the editor does it.
+      if (result == kRatingTagRefused) plan.method = kRatingWriteRewrite;
+    } else if (plan.method == kRatingWriteNothing) {
       result = refusal(plan.reason);
+    }
+    if (plan.method == kRatingWriteRewrite) {
+      const unsigned char rating = static_cast<unsigned char>(ratingByte);
+      result = kRatingTagRefused;
+      if (editTagOfFile(file, plan.tagSize, rating, &rewrite->tag)) {
+        RatingWritePlan inPlace;
+        if (planUntornEdit(file, rewrite->tag, plan.tagSize, &inPlace)) {
+          result = saveResultOf(writePlannedBytes(file, inPlace));
+          releaseEditedTag(&rewrite->tag);
+        } else {
+          rewrite->oldTagSize = plan.tagSize;
+          result = kRatingSaving;
+        }
+      }
     }
   }
   closeTrackFile(&file);
@@ -310,11 +391,29 @@ int readRating(const wchar_t* path) {
   return 0;
 }
 
-RatingSaveResult writeRating(const wchar_t* path, int stars) {
+RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job) {
+  *job = RewriteJob();
   if (isEmptyPath(path) || stars < 0 || stars > 5) return kRatingNotSaved;
   RatingSaveResult result = checkWritableRegularFile(path);
-  if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars]);
+  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0};
+  if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], &rewrite);
+  if (result == kRatingSaving) {
+    result = beginRewrite(job, path, &rewrite.tag, rewrite.oldTagSize, stars);
+    // A small file is done at once; a large one goes on in slices.
+    if (result == kRatingSaving && rewriteSize(job) < kSlicedRewriteFrom) result = finishRewrite(job);
+  }
+  releaseEditedTag(&rewrite.tag);
   // What counts is what the file holds now.
   if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+  return result;
+}
+
+RatingSaveResult writeRating(const wchar_t* path, int stars) {
+  RewriteJob job;
+  RatingSaveResult result = startRatingSave(path, stars, &job);
+  if (result == kRatingSaving) {
+    result = finishRewrite(&job);
+    if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+  }
   return result;
 }

@@ -15,6 +15,8 @@ namespace {
 
 const uint64_t kTagHeaderSize = 10;
 const uint64_t kFooterSize = 10;
+// Writes inside one sector of this size are never torn.
+const uint64_t kSectorSize = 512;
 
 // id3lib shrinks a tag whose spare room (old tag minus the new frames) reaches this.
 const uint64_t kId3libMaxSpareRoom = 4096;
@@ -90,6 +92,11 @@ void planFrameInPadding(const ByteSource& file, const Id3v2Layout& layout, unsig
   }
   if (frameSize == 0 || layout.paddingSize < frameSize) {
     setNothing(plan, kWriteReasonNoRoomInTag);
+    return;
+  }
+  // One write within one sector cannot be torn halfway by a crash or a full disk.
+  if (layout.paddingOffset / kSectorSize != (layout.paddingOffset + frameSize - 1) / kSectorSize) {
+    setNothing(plan, kWriteReasonFrameSpansSectors);
     return;
   }
   unsigned char padding[sizeof plan->bytes];
@@ -168,6 +175,50 @@ void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSi
   setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
 }
 
+void setRewrite(RatingWritePlan* plan, RatingWriteReason reason, const Id3v2Layout& layout) {
+  plan->method = kRatingWriteRewrite;
+  plan->reason = reason;
+  plan->tagSize = layout.tagSize;
+  plan->frameCount = layout.frameCount;
+}
+
+// A tag without a POPM frame: a new frame in the padding where that is one untorn
+// write, else the editor makes the tag anew; id3lib only where it has always
+// kept every frame (a plain ID3v2.3 tag).
+void planNewFrame(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating,
+                  RatingWritePlan* plan) {
+  if (layout.unsynchronised || layout.extendedHeaderHasCrc) {
+    setRewrite(plan, kWriteReasonEditorReencodesTag, layout);
+    return;
+  }
+  // A footer leaves no padding; an ID3v2.3 extended header counts the padding.
+  const bool paddingUsable = !layout.hasFooter && !(layout.majorVersion == 3 && layout.hasExtendedHeader);
+  if (paddingUsable) {
+    planFrameInPadding(file, layout, rating, plan);
+    if (plan->method == kRatingWriteBytes || plan->reason == kWriteReasonHeadNotRead) return;
+    if (plan->reason == kWriteReasonFrameSpansSectors) {
+      setRewrite(plan, kWriteReasonFrameSpansSectors, layout);
+      return;
+    }
+  }
+  if (layout.majorVersion != 3 || layout.hasExtendedHeader) {
+    // id3lib would make an ID3v2.4 or 2.2 tag an ID3v2.3 one, and drops an extended header.
+    setRewrite(plan, kWriteReasonEditorGrowsTag, layout);
+    return;
+  }
+  planId3libFrame(file, layout, plan);
+  // What id3lib would get wrong, the editor does without: it keeps every frame as it is.
+  switch (plan->reason) {
+    case kWriteReasonId3libHazard:
+    case kWriteReasonNotAudioAfterTag:
+    case kWriteReasonId3libWouldShrinkTag:
+      setRewrite(plan, kWriteReasonEditorKeepsFlags, layout);
+      break;
+    default:
+      break;
+  }
+}
+
 void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
   if (!layout.wellFormed) {
     const bool cutShort = layout.problem == Id3v2Problem::TagNotFullyRead ||
@@ -180,47 +231,21 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     setNothing(plan, kWriteReasonId3libHazard);
     return;
   }
-  if (layout.popmFound) {
-    if (layout.popmRatingOffset == 0) {
-      setNothing(plan, kWriteReasonPopmNotAddressable);
-    } else if (layout.extendedHeaderHasCrc) {
-      setNothing(plan, kWriteReasonExtendedHeaderCrc);
-    } else if (layout.popmRating == rating) {
-      setNothing(plan, kWriteReasonAlreadyStored);
-    } else {
-      // An addressable rating is the byte on disk at popmRatingOffset.
-      setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, &layout.popmRating, 1);
-    }
+  if (!layout.popmFound) {
+    planNewFrame(file, layout, rating, plan);
     return;
   }
-
-  if (layout.majorVersion == 4) {
-    if (layout.unsynchronised) {
-      setNothing(plan, kWriteReasonTagUnsynchronised);
-    } else if (layout.extendedHeaderHasCrc) {
-      setNothing(plan, kWriteReasonExtendedHeaderCrc);
-    } else if (layout.hasFooter) {
-      setNothing(plan, kWriteReasonNoRoomInTag);  // a tag with a footer has no padding
-    } else {
-      planFrameInPadding(file, layout, rating, plan);
-    }
-    return;
+  if (layout.popmCompressed || layout.popmEncrypted || !layout.popmRatingKnown) {
+    setNothing(plan, kWriteReasonPopmNotAddressable);
+  } else if (layout.popmRating == rating) {
+    setNothing(plan, kWriteReasonAlreadyStored);
+  } else if (layout.popmRatingOffset == 0 || layout.extendedHeaderHasCrc) {
+    // Unsynchronised, or counted in a CRC: the tag is made anew around the rating.
+    setRewrite(plan, kWriteReasonEditorReencodesTag, layout);
+  } else {
+    // An addressable rating is the byte on disk at popmRatingOffset.
+    setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, &layout.popmRating, 1);
   }
-  if (layout.unsynchronised) {
-    setNothing(plan, kWriteReasonTagUnsynchronised);
-    return;
-  }
-  if (layout.majorVersion == 2) {
-    // id3lib would rewrite the whole tag as ID3v2.3: only the padding is used.
-    planFrameInPadding(file, layout, rating, plan);
-    return;
-  }
-  // ID3v2.3: in the padding when it fits and no extended header counts the padding.
-  if (!layout.hasExtendedHeader) {
-    planFrameInPadding(file, layout, rating, plan);
-    if (plan->method == kRatingWriteBytes) return;
-  }
-  planId3libFrame(file, layout, plan);
 }
 
 uint64_t bigEndian32(const unsigned char* bytes) {
@@ -511,6 +536,8 @@ const char* ratingWriteReasonName(RatingWriteReason reason) {
       return "Id3libNewTag";
     case kWriteReasonId3libAddsFrame:
       return "Id3libAddsFrame";
+    case kWriteReasonFrameSpansSectors:
+      return "FrameSpansSectors";
     case kWriteReasonEditorNewTag:
       return "EditorNewTag";
     case kWriteReasonEditorGrowsTag:

@@ -67,6 +67,7 @@ enum RatingWriteReason {
   kWriteReasonId3libHazard,          // nothing: id3lib would render a frame wrongly, or crash on it
   kWriteReasonNotAudioAfterTag,      // nothing: zero bytes or a second tag follow; id3lib drops them
   kWriteReasonId3libWouldShrinkTag,  // nothing: id3lib would rewrite the file to drop padding
+  kWriteReasonFrameSpansSectors,     // the padding's frame would cross a sector: the editor does it
   kWriteReasonRatingByte,            // bytes: the first POPM's rating byte
   kWriteReasonFrameInPadding,        // bytes: a new POPM frame at the start of the padding
   kWriteReasonId3libNewTag,          // id3lib: a file without a tag gets one
