@@ -38,6 +38,7 @@ void quit() {
   updateTrayIcon();
   // A pending refresh would call back into a module the player is about to unload.
   stopRefreshTimer();
+  endPendingSaveForQuit();
   noteQuitDuringStarMenu();
   noteQuitDuringPassedOnMessage();
   if (IsWindowUnicode(g_header.hostWindow))

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "rating/rewrite_job.h"
+
 // What the player reads from winampGetGeneralPurposePlugin(); the layout is the
 // player's, one machine word per field.
 struct PluginHeader {
@@ -40,6 +42,9 @@ struct PluginState {
   int menuPictureSize;           // pixels of the loaded menu icons
   int messagesPassedOn;          // messages the hook passed on that the player still handles
   WCHAR entryPathFromCodePage[kEntryPathChars];  // an 8-bit entry path, converted
+  RewriteJob pendingSave;        // a chosen rating being written into a large file
+  WCHAR pendingSavePath[kEntryPathChars];  // that file
+  UINT_PTR saveTimer;            // the timer that carries the save on, 0 when none
 };
 
 extern PluginHeader g_header;

@@ -43,7 +43,9 @@ void CALLBACK refreshNow(HWND, UINT, UINT_PTR, DWORD) {
 
   stopRefreshTimer();
   LRESULT index = queryHost(kQueryPlaylistIndex, 0);
-  g_state.currentRating = readRating(entryPath(index));
+  const WCHAR* path = entryPath(index);
+  // While a chosen rating is being written, the icon shows it already.
+  g_state.currentRating = pendingSaveIsFor(path) ? g_state.pendingSave.stars : readRating(path);
   fetchTitle(index);
   updateTrayIcon();
 }

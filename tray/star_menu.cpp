@@ -115,7 +115,10 @@ void drawStarRow(const DRAWITEMSTRUCT* item) {
 void applyStarChoice(int id) {
   checkMediaLibraryOverlap();
   const WCHAR* path = currentEntryPath();
-  showRatingNotSaved(writeRating(path, id - kFirstStarCommand), path);
+  const RatingSaveResult result = saveChosenRating(path, id - kFirstStarCommand);
+  // A large file goes on being written; its end tells the player and the icon.
+  if (result == kRatingSaving) return;
+  showRatingNotSaved(result, path);
   // The icon shows what the file holds now, saved or not; while playing, the
   // player is told as well.
   scheduleRefresh();

@@ -36,6 +36,16 @@ void drawStarRow(const DRAWITEMSTRUCT* item);
 void applyStarChoice(int id);
 void noteQuitDuringStarMenu();
 
+// A chosen rating written into a large file in slices (rewrite_job.h).
+// Saves the rating: at once, or, for a large file, begun and carried on from a
+// timer (kRatingSaving); a second choice for the same file replaces the first.
+RatingSaveResult saveChosenRating(const WCHAR* path, int stars);
+bool savePending();
+bool pendingSaveIsFor(const WCHAR* path);
+// Adds the progress of a pending save to the tooltip text `tip` (room for `chars`).
+void pendingSaveTip(WCHAR* tip, int chars);
+void endPendingSaveForQuit();
+
 // Delayed refresh of the current entry's rating and title.
 void scheduleRefresh();
 void CALLBACK refreshNow(HWND window, UINT message, UINT_PTR id, DWORD time);

@@ -28,6 +28,7 @@ void updateTrayIcon() {
     data.uCallbackMessage = kTrayCallbackMessage;
     data.hIcon = g_state.trayIcons[g_state.currentRating];
     lstrcpynW(data.szTip, g_state.title, kTitleChars);
+    pendingSaveTip(data.szTip, kTitleChars);
     Shell_NotifyIconW(g_state.iconShown ? NIM_MODIFY : NIM_ADD, &data);
     g_state.iconShown = 1;
   } else {

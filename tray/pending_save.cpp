@@ -1,0 +1,99 @@
+// A chosen rating that means writing a large file anew: the copy goes on in
+// slices from a timer on the player's window thread, so that the player never
+// freezes for long. Meanwhile the icon shows the chosen rating and the tooltip
+// the progress.
+#include <stdio.h>
+
+#include "host/host_queries.h"
+#include "host/plugin.h"
+#include "rating/rewrite_job.h"
+#include "tray/tray.h"
+
+namespace {
+
+const UINT kSliceMilliseconds = 40;  // timer period
+const double kWorkMilliseconds = 30;  // at most about this much work per tick
+const uint64_t kSliceBytes = 1024 * 1024;
+
+double nowMilliseconds() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void stopSaveTimer() {
+  if (g_state.saveTimer == 0) return;
+  KillTimer(nullptr, g_state.saveTimer);
+  g_state.saveTimer = 0;
+}
+
+// The save is over: the user hears why when it failed, and the icon comes to
+// show what the file holds.
+void finishPendingSave(RatingSaveResult result) {
+  stopSaveTimer();
+  showRatingNotSaved(result, g_state.pendingSavePath);
+  g_state.pendingSavePath[0] = 0;
+  scheduleRefresh();
+  if (result == kRatingSaved && hostIsPlaying())
+    SendMessageW(g_header.hostWindow, WM_USER, kRatingChanged, kNotifyTitleChange);
+}
+
+void CALLBACK continuePendingSave(HWND, UINT, UINT_PTR, DWORD) {
+  const double start = nowMilliseconds();
+  RatingSaveResult result = kRatingSaving;
+  do {
+    result = continueRewrite(&g_state.pendingSave, kSliceBytes);
+  } while (result == kRatingSaving && nowMilliseconds() - start < kWorkMilliseconds);
+  if (result == kRatingSaving)
+    updateTrayIcon();  // the progress
+  else
+    finishPendingSave(result);
+}
+
+}  // namespace
+
+bool savePending() { return g_state.pendingSave.stage != kRewriteIdle; }
+
+bool pendingSaveIsFor(const WCHAR* path) {
+  return savePending() && path && lstrcmpW(path, g_state.pendingSavePath) == 0;
+}
+
+RatingSaveResult saveChosenRating(const WCHAR* path, int stars) {
+  if (pendingSaveIsFor(path)) {
+    // A second choice while the first is being written: the new one is written instead.
+    changeRewriteRating(&g_state.pendingSave, stars);
+    g_state.currentRating = stars;
+    updateTrayIcon();
+    return kRatingSaving;
+  }
+  // Another file's save first; it is not left half done.
+  if (savePending()) finishPendingSave(finishRewrite(&g_state.pendingSave));
+  const RatingSaveResult result = startRatingSave(path, stars, &g_state.pendingSave);
+  if (result != kRatingSaving) return result;
+  lstrcpynW(g_state.pendingSavePath, path, kEntryPathChars);
+  g_state.saveTimer = SetTimer(nullptr, 0, kSliceMilliseconds, continuePendingSave);
+  g_state.currentRating = stars;
+  updateTrayIcon();
+  return result;
+}
+
+void pendingSaveTip(WCHAR* tip, int chars) {
+  if (!savePending()) return;
+  WCHAR progress[40];
+  _snwprintf(progress, 39, L"Saving rating\x2026 %d %%", rewriteProgress(&g_state.pendingSave));
+  progress[39] = 0;
+  // The title gives up room for the progress, which always shows whole.
+  const int room = chars - 1 - lstrlenW(progress) - 1;
+  if (lstrlenW(tip) > room) tip[room > 0 ? room : 0] = 0;
+  if (tip[0]) lstrcatW(tip, L"\n");
+  lstrcatW(tip, progress);
+}
+
+void endPendingSaveForQuit() {
+  stopSaveTimer();
+  // A copy back that has begun is finished; one that has not is given up and the
+  // file left as it was.
+  endRewriteForQuit(&g_state.pendingSave);
+  g_state.pendingSavePath[0] = 0;
+}
