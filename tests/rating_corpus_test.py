@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import unittest
+import zlib
 
 try:
     from mutagen.id3 import ID3, POPM, TIT2
@@ -70,6 +71,10 @@ def mutagen_frames(path):
     others = sorted(repr(frame) for key, frame in tags.items() if not key.startswith("POPM"))
     popms = [(f.email, f.rating, getattr(f, "count", None)) for f in tags.getall("POPM")]
     return others, popms
+
+
+def be(value, width=4):
+    return value.to_bytes(width, "big")
 
 
 def deunsynchronise(data):
@@ -162,6 +167,7 @@ class Corpus(unittest.TestCase):
                              what + ": raw frames changed")
         if decision in mc.EDITOR and report["before.present"] == "1":
             self.assertEqual(report["after.version"], report["before.version"], what + ": version changed")
+            self.assert_crc_holds(what, after)
         # Through mutagen: the other frames keep their content, the first POPM (or a new
         # one of ours) holds the rating, any other POPM is untouched.
         self.assertIsNotNone(after_frames, what + ": mutagen cannot read the written tag")
@@ -178,6 +184,24 @@ class Corpus(unittest.TestCase):
             self.assertEqual(len(after_popms), len(before_popms), what)
             self.assertEqual(after_popms[0], (before_popms[0][0], wanted, before_popms[0][2]), what)
             self.assertEqual(after_popms[1:], before_popms[1:], what)
+
+    def assert_crc_holds(self, what, data):
+        """An extended header's CRC covers the frames (and in ID3v2.4 the padding) as they are."""
+        version, flags = data[3], data[5]
+        if not flags & 0x40:
+            return
+        size = (data[6] << 21) | (data[7] << 14) | (data[8] << 7) | data[9]
+        if version == 3 and data[10:14] == be(10):
+            padding = int.from_bytes(data[16:20], "big")
+            stored, covered = int.from_bytes(data[20:24], "big"), data[24:10 + size - padding]
+        elif version == 4 and data[15] & 0x20:
+            at = 16 + (1 if data[15] & 0x40 else 0) + 1
+            stored = sum(b << (7 * (4 - i)) for i, b in enumerate(data[at:at + 5]))
+            extended = (data[10] << 21) | (data[11] << 14) | (data[12] << 7) | data[13]
+            covered = data[10 + extended:10 + size]
+        else:
+            return
+        self.assertEqual(stored, zlib.crc32(covered), what + ": CRC")
 
     def assert_read_as_mutagen(self, what, report, frames):
         """In a tag the strict reader vouches for, its rating is mutagen's and the store's."""
