@@ -43,7 +43,9 @@ void appendStarRow(HMENU popup, int stars) {
 }  // namespace
 
 LRESULT openStarMenu(HWND window) {
-  g_state.currentRating = readRating(currentEntryPath());
+  const WCHAR* path = currentEntryPath();
+  // A rating still being written counts as the file's.
+  g_state.currentRating = pendingSaveIsFor(path) ? g_state.pendingSave.stars : readRating(path);
 
   HMENU bar = CreateMenu();
   HMENU popup = CreatePopupMenu();
