@@ -37,6 +37,10 @@ DEMO_LIBRARY = [
     # Named in two scripts outside the Western code page: the player's 8-bit
     # path of it names nothing.
     ("\u03a9\u03bc\u03ad\u03b3\u03b1 \u6771\u4eac.mp3", "\u03a9\u03bc\u03ad\u03b3\u03b1 \u6771\u4eac", 128, 3),  # 3 stars
+    # A Polish name and its best-fit twin: the player's 8-bit path of the first
+    # names the second.
+    ("\u0141\u00f3d\u017a.mp3", "\u0141\u00f3d\u017a", 1, 3),  # 1 star
+    ("L\u00f3dz.mp3", "L\u00f3dz", 160, 3),  # 4 stars
 ]
 
 

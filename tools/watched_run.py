@@ -121,6 +121,10 @@ def walk_through(display, env):
         player.command("notify 603 0")
         steps.record("track-named-in-greek-and-japanese", shows_stars(3),
                      "a track named outside the code page shows its own rating, 3 stars")
+        player.command("current 4")
+        player.command("notify 603 0")
+        steps.record("track-named-in-polish", shows_stars(1),
+                     "\u0141\u00f3d\u017a.mp3 shows its own 1 star, not the 4 stars of its best-fit twin L\u00f3dz.mp3")
         return steps
     finally:
         for path, _ in entries:
