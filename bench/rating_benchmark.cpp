@@ -1,10 +1,15 @@
 // Measures the rating store on real-sized files and the time from a menu
 // choice to the icon showing the new rating. Prints a table; not a test.
 //   rating_benchmark.exe FOLDER   (the files of make_bench_files.py)
+//   rating_benchmark.exe --peak none|read|write FILE STARS
+//                                 one operation in a process of its own; its exit
+//                                 code is the process's peak working set in KiB
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -17,6 +22,10 @@
 namespace {
 
 const int kRuns = 11;
+// Reads take tens of microseconds under Wine: more of them steady the median.
+const int kReadRuns = 101;
+// Processes started per operation for its peak memory (the median is shown).
+const int kPeakRuns = 3;
 
 struct Case {
   const char* file;
@@ -106,6 +115,63 @@ unsigned long long tagBytes(const std::string& path) {
          ((header[6] & 0x7F) << 21 | (header[7] & 0x7F) << 14 | (header[8] & 0x7F) << 7 | (header[9] & 0x7F));
 }
 
+// ---- Peak memory of one operation ----
+// Peak memory cannot be reset within a process, so each operation runs in a
+// process of its own, which exits with its peak working set (PeakWorkingSetSize;
+// under Wine the peak resident set of the process) in KiB. The table shows that
+// peak minus the peak of a process that does no operation: what the operation
+// needed beyond loading the program, stack and heap alike.
+
+int runOneOperation(const char* what, const char* path, int stars) {
+  if (strcmp(what, "read") == 0) readRating(wide(path).c_str());
+  if (strcmp(what, "write") == 0) writeRating(wide(path).c_str(), stars);
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<int>(counters.PeakWorkingSetSize / 1024);
+}
+
+// The peak in KiB of a process running one operation; -1 when it cannot be had.
+long long peakOfOperation(const char* what, const std::string& path, int stars) {
+  char self[MAX_PATH];
+  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return -1;
+  std::string command =
+      std::string("\"") + self + "\" --peak " + what + " \"" + path + "\" " + std::to_string(stars);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const bool exited = GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exited && code > 0 && code < (1u << 24) ? code : -1;
+}
+
+// The median peak of kPeakRuns processes; `pristine` is copied to `work` before each.
+long long medianPeak(const char* what, const std::string& pristine, const std::string& work, int stars) {
+  std::vector<double> peaks;
+  for (int run = 0; run < kPeakRuns; ++run) {
+    CopyFileA(pristine.c_str(), work.c_str(), FALSE);
+    const long long peak = peakOfOperation(what, work, stars);
+    if (peak < 0) return -1;
+    peaks.push_back(static_cast<double>(peak));
+  }
+  return static_cast<long long>(stats(peaks).median);
+}
+
+long long g_baselinePeak = -1;
+
+// An operation's peak above the baseline, as table text.
+std::string peakText(long long peak) {
+  if (peak < 0 || g_baselinePeak < 0) return "?";
+  char text[24];
+  snprintf(text, sizeof text, "%lld", peak - g_baselinePeak);
+  return text;
+}
+
 void benchmarkCase(const std::string& folder, const Case& c) {
   const std::string pristine = folder + c.file;
   const std::string work = folder + "work.mp3";
@@ -114,19 +180,25 @@ void benchmarkCase(const std::string& folder, const Case& c) {
     return;
   }
   std::vector<double> reads, writes;
+  // Reads of the file as it lies in the library, away from the writes of the copies
+  // below, whose flushing to disk would be timed too.
+  for (int run = 0; run < kReadRuns; ++run) {
+    const double start = nowMs();
+    readRating(wide(pristine).c_str());
+    reads.push_back(nowMs() - start);
+  }
   unsigned long long bytes = 0;
   for (int run = 0; run < kRuns; ++run) {
     CopyFileA(pristine.c_str(), work.c_str(), FALSE);
-    double start = nowMs();
-    readRating(wide(work).c_str());
-    reads.push_back(nowMs() - start);
     g_bytesWritten = 0;
-    start = nowMs();
+    const double start = nowMs();
     writeRating(wide(work).c_str(), c.stars);
     writes.push_back(nowMs() - start);
     bytes = g_bytesWritten;
   }
   const bool readBack = readRating(wide(work).c_str()) == c.stars;
+  const std::string readPeak = peakText(medianPeak("read", pristine, work, c.stars));
+  const std::string writePeak = peakText(medianPeak("write", pristine, work, c.stars));
   unsigned long long limit = 1;
   if (std::string(c.limitIs) == "whole file") limit = fileSize(work);
   if (std::string(c.limitIs) == "new frame") limit = tagBytes(pristine);
@@ -135,8 +207,9 @@ void benchmarkCase(const std::string& folder, const Case& c) {
   snprintf(readText, sizeof readText, "%.2f (%.2f-%.2f)", r.median, r.low, r.high);
   snprintf(writeText, sizeof writeText, "%.2f (%.2f-%.2f)", w.median, w.low, w.high);
   snprintf(limitText, sizeof limitText, "%s: %llu", c.limitIs, limit);
-  printf("| %-40s | %-24s | %-24s | %10llu | %-22s | %10.3f | %-10s |\n", c.what, readText, writeText, bytes,
-         limitText, limit ? static_cast<double>(bytes) / limit : 0.0, readBack ? "yes" : "NO");
+  printf("| %-40s | %-22s | %9s | %-22s | %9s | %10llu | %-22s | %7.3f | %-10s |\n", c.what, readText,
+         readPeak.c_str(), writeText, writePeak.c_str(), bytes, limitText,
+         limit ? static_cast<double>(bytes) / limit : 0.0, readBack ? "yes" : "NO");
   DeleteFileA(work.c_str());
 }
 
@@ -210,6 +283,10 @@ void benchmarkMenuToIcon(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A process started for one operation never runs the benchmark itself.
+  if (argc >= 2 && strcmp(argv[1], "--peak") == 0) {
+    return argc == 5 ? runOneOperation(argv[2], argv[3], atoi(argv[4])) : 0;
+  }
   if (argc < 2) {
     fprintf(stderr, "usage: rating_benchmark FOLDER\n");
     return 2;
@@ -217,12 +294,21 @@ int main(int argc, char** argv) {
   std::string folder = argv[1];
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
   countWrites();
-  printf("Median (min-max) of %d runs; bytes as written through WriteFile and CopyFile.\n\n", kRuns);
-  printf("| %-40s | %-24s | %-24s | %10s | %-22s | %10s | %-10s |\n", "file", "readRating ms",
-         "writeRating ms", "bytes", "limit", "ratio", "reads back");
-  printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(26, '-').c_str(),
-         std::string(26, '-').c_str(), std::string(12, '-').c_str(), std::string(24, '-').c_str(),
-         std::string(12, '-').c_str(), std::string(12, '-').c_str());
+  std::vector<double> baselines;
+  for (int run = 0; run < 5; ++run) baselines.push_back(static_cast<double>(peakOfOperation("none", "-", 0)));
+  const Stats baseline = stats(baselines);
+  g_baselinePeak = baseline.low < 0 ? -1 : static_cast<long long>(baseline.median);
+  printf("Median (min-max) of %d reads and %d writes; bytes as written through WriteFile and CopyFile.\n",
+         kReadRuns, kRuns);
+  printf("Peak KiB: the peak working set of a process running the one operation (median of %d processes),\n"
+         "minus that of a process running none (median %lld KiB, %.0f-%.0f in 5 processes).\n\n",
+         kPeakRuns, g_baselinePeak, baseline.low, baseline.high);
+  printf("| %-40s | %-22s | %9s | %-22s | %9s | %10s | %-22s | %7s | %-10s |\n", "file", "readRating ms", "peak KiB",
+         "writeRating ms", "peak KiB", "bytes", "limit", "ratio", "reads back");
+  printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(24, '-').c_str(),
+         std::string(11, '-').c_str(), std::string(24, '-').c_str(), std::string(11, '-').c_str(),
+         std::string(12, '-').c_str(), std::string(24, '-').c_str(), std::string(9, '-').c_str(),
+         std::string(12, '-').c_str());
   for (const Case& c : kCases) benchmarkCase(folder, c);
   benchmarkMenuToIcon(folder);
   return 0;

@@ -70,6 +70,8 @@ def seeds():
     yield "v22-pop", tag(2, 0, t22 + frame22(b"POP", popm(b"a@b.c", 128, b"\x01")) + bytes(32)) + AUDIO
     yield "v22-plain", tag(2, 0, t22 + frame22(b"COM", b"\x00eng\x00hi"))
     yield "v22-unsync", tag(2, 0x80, unsynchronise(t22 + frame22(b"POP", popm(b"x", 0xFF)) + bytes(8)))
+    # id3lib drops a frame that starts fewer than 10 bytes before the end of the tag.
+    yield "v22-short-pop-at-end", tag(2, 0x80, unsynchronise(t22 + frame22(b"POP", popm(b"x", 0xFF)))) + AUDIO
     yield "v22-cdm", tag(2, 0, frame22(b"CDM", b"z\x00\x00\x00\x10abc") + t22)
     yield "v22-unknown-id", tag(2, 0, frame22(b"XYZ", b"data") + t22)
     yield "v22-compressed-tag", tag(2, 0x40, t22)
