@@ -27,6 +27,19 @@ def tagged(path, megabytes, version, popm=True, cover_bytes=0, padding=None):
     tags.save(path, v2_version=version, padding=(lambda info: padding) if padding is not None else None)
 
 
+def unsynchronised_v23(path, megabytes):
+    """An ID3v2.3 tag with whole-tag unsynchronisation, as old iTunes wrote them."""
+    frames = b""
+    for frame_id, text in ((b"TIT2", "Benchmark song"), (b"TPE1", "Benchmark artist")):
+        body = b"\x00" + text.encode("latin-1")
+        frames += frame_id + len(body).to_bytes(4, "big") + b"\x00\x00" + body
+    frames += b"PRIV" + (12).to_bytes(4, "big") + b"\x00\x00" + b"owner\x00\xff\xe0\xff\x00\xff\xf1"
+    content = frames.replace(b"\xff", b"\xff\x00")
+    size = bytes((len(content) >> shift) & 0x7F for shift in (21, 14, 7, 0))
+    with open(path, "wb") as f:
+        f.write(b"ID3\x03\x00\x80" + size + content + audio(megabytes))
+
+
 def main():
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
@@ -37,6 +50,14 @@ def main():
     tagged(os.path.join(folder, "v24_popm_5mb.mp3"), 5, 4)
     tagged(os.path.join(folder, "v24_nopopm_padding_5mb.mp3"), 5, 4, popm=False, padding=1024)
     tagged(os.path.join(folder, "v23_padding20k_5mb.mp3"), 5, 3, popm=False, padding=20 * 1024)
+    # Tags that must grow or change their own encoding, and a file the player
+    # must not freeze on.
+    tagged(os.path.join(folder, "v24_nopopm_nopadding_5mb.mp3"), 5, 4, popm=False, padding=0)
+    unsynchronised_v23(os.path.join(folder, "v23_unsync_5mb.mp3"), 5)
+    tagged(os.path.join(folder, "v23_cover1mb_nopadding_5mb.mp3"), 5, 3, popm=False, cover_bytes=1024 * 1024,
+           padding=0)
+    with open(os.path.join(folder, "untagged_100mb.mp3"), "wb") as f:
+        f.write(audio(100))
 
 
 if __name__ == "__main__":
