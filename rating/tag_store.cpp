@@ -204,7 +204,8 @@ void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uin
 // "<id3libName>.XXXXXX" beside it; that copy is checked against the track and
 // put in the track's place.
 RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,
-                                     const ByteSource& file, const RatingWritePlan& plan, int ratingByte) {
+                                     const ByteSource& file, const RatingWritePlan& plan, int ratingByte,
+                                     wchar_t** checkedCopy) {
   wchar_t* named = widePathOfId3libName(id3libName);
   wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
   std::free(named);
@@ -219,7 +220,11 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   }
   if (result == kRatingSaved) {
     vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before);
-    if (fileWrittenSince(leftover, before) && !copyLargerLeftover(path, leftover)) deleteFileAt(leftover);
+    // A whole copy is put in place once the track is no longer held.
+    if (fileWrittenSince(leftover, before)) {
+      *checkedCopy = leftover;
+      leftover = nullptr;
+    }
   }
   std::free(leftover);
   return result;
@@ -229,7 +234,7 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
 // no short names): id3lib works on a copy with a plain name beside the track,
 // held like the track, and only its checked result reaches the track.
 RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const ByteSource& file,
-                                         const RatingWritePlan& plan, int ratingByte) {
+                                         const RatingWritePlan& plan, int ratingByte, wchar_t** checkedCopy) {
   if (!volumeHasRoom(path, file.size + kRewriteSpareRoom)) return kRatingDiskFull;
   wchar_t* copyPath = makePlainCopyBeside(path);
   if (copyPath == nullptr) return kRatingNotSaved;
@@ -238,7 +243,7 @@ RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, c
   TrackFile copy = openTrackFile(copyPath, kTrackHold, nullptr);
   if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
       id3libFileName(copyPath, name, sizeof name)) {
-    result = updateThroughId3lib(name, path, track, file, plan, ratingByte);
+    result = updateThroughId3lib(name, path, track, file, plan, ratingByte, checkedCopy);
   }
   closeTrackFile(&copy);
   deleteFileAt(copyPath);
@@ -248,11 +253,27 @@ RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, c
 
 // ---- Writing with the tag editor ---------------------------------------------
 
-// The edited tag that is to replace the first `oldTagSize` bytes of the file.
+// What is left to do once the track is no longer held: the edited tag that is to
+// replace the first `oldTagSize` bytes of the file, or id3lib's checked copy of
+// the whole file.
 struct PlannedRewrite {
   EditedTag tag;
   uint64_t oldTagSize;
+  wchar_t* checkedCopy;
 };
+
+// id3lib's checked copy takes the track's place: in one step, or, while the
+// player holds the track, copied over it.
+RatingSaveResult placeCheckedCopy(const wchar_t* path, wchar_t* copy) {
+  RatingSaveResult result = kRatingSaved;
+  const FileStatus replaced = replaceFileWith(path, copy);
+  if (replaced != kFileOk) {
+    if (replaced != kFileLocked || !copyLargerLeftover(path, copy)) result = kRatingNotSaved;
+    deleteFileAt(copy);
+  }
+  std::free(copy);
+  return result;
+}
 
 // Reads the old tag whole (the editor works on it in memory, up to the bound the
 // store reads at all) and makes the new one. False when the tag is too large or
@@ -324,9 +345,9 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
     } else if (plan.method == kRatingWriteWithId3lib) {
       char name[kId3libNameSize];
       if (id3libFileName(path, name, sizeof name))
-        result = updateThroughId3lib(name, path, file, source, plan, ratingByte);
+        result = updateThroughId3lib(name, path, file, source, plan, ratingByte, &rewrite->checkedCopy);
       else
-        result = updateCopyThroughId3lib(path, file, source, plan, ratingByte);
+        result = updateCopyThroughId3lib(path, file, source, plan, ratingByte, &rewrite->checkedCopy);
       // Where id3lib would not keep every frame and flag, the editor does it.
       if (result == kRatingTagRefused) plan.method = kRatingWriteRewrite;
     } else if (plan.method == kRatingWriteNothing) {
@@ -395,8 +416,9 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
   *job = RewriteJob();
   if (isEmptyPath(path) || stars < 0 || stars > 5) return kRatingNotSaved;
   RatingSaveResult result = checkWritableRegularFile(path);
-  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0};
+  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0, nullptr};
   if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], &rewrite);
+  if (rewrite.checkedCopy) result = placeCheckedCopy(path, rewrite.checkedCopy);
   if (result == kRatingSaving) {
     result = beginRewrite(job, path, &rewrite.tag, rewrite.oldTagSize, stars);
     // A small file is done at once; a large one goes on in slices.

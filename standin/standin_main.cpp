@@ -16,6 +16,7 @@
 
 #include "standin/host_core.h"
 #include "standin/iat_patch.h"
+#include "standin/tray_pictures.h"
 #include "tray/tray.h"
 
 namespace {
@@ -23,7 +24,6 @@ namespace {
 const UINT kCommandMessage = WM_APP + 1;  // lParam: a heap copy of one command line
 bool g_trace = false;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
-HICON g_trayIcons[6] = {};  // the plugin's tray pictures, as it loaded them
 
 std::wstring fromUtf8(const std::string& text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -39,25 +39,11 @@ std::string toUtf8(const wchar_t* text) {
   return narrow;
 }
 
-int starsOfIcon(HICON icon) {
-  for (int i = 0; i < 6; ++i)
-    if (icon && g_trayIcons[i] == icon) return i;
-  return -1;
-}
-
-HANDLE WINAPI tracingLoadImage(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
-                               UINT flags) {
-  HANDLE image = LoadImageW(instance, name, type, width, height, flags);
-  const ULONG_PTR id = reinterpret_cast<ULONG_PTR>(name);
-  if (type == IMAGE_ICON && id >= 110 && id < 116) g_trayIcons[id - 110] = static_cast<HICON>(image);
-  return image;
-}
-
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   BOOL ok = g_realNotifyIcon(action, data);
   const char* names[] = {"add", "modify", "delete"};
   printf("tray %s stars=%d tip=\"%s\" ok=%d", action < 3 ? names[action] : "?",
-         (data->uFlags & NIF_ICON) ? starsOfIcon(data->hIcon) : -1, toUtf8(data->szTip).c_str(), ok);
+         (data->uFlags & NIF_ICON) ? starsOfTrayPicture(data->hIcon) : -1, toUtf8(data->szTip).c_str(), ok);
   if (data->uFlags & NIF_INFO) printf(" balloon=\"%s\"", toUtf8(data->szInfo).c_str());
   printf("\n");
   fflush(stdout);
@@ -192,8 +178,7 @@ int main() {
     g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(patchImport(
         g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
   if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
-  if (g_trace)
-    patchImport(g_host.plugin, "user32.dll", "LoadImageW", reinterpret_cast<void*>(tracingLoadImage));
+  if (g_trace) recordTrayPictures(g_host.plugin);
   g_host.header->init();
   printf("ready\n");
   fflush(stdout);
