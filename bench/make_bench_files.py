@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Makes the benchmark's music files: real MPEG frames behind the tags a
 person's library holds. usage: make_bench_files.py FOLDER"""
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Measures the rating store on real-sized files and the time from a menu
 // choice to the icon showing the new rating. Prints a table; not a test.
 //   rating_benchmark.exe FOLDER   (the files of make_bench_files.py)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # id3lib 3.8.3 as a static library, built from Debian's source package.
 #
 # At configure time the source package id3lib3.8.3 is fetched with apt-get

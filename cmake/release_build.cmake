@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # What makes a build a release: the same DLL byte for byte wherever the
 # source sits, and debug information kept beside it rather than shipped in it.
 #

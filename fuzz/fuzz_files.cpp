@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Scratch files for the native fuzz targets; see fuzz_files.h.
 #include "fuzz/fuzz_files.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Files for the native fuzz targets: one scratch folder per process, in /dev/shm when there is
 // one (so that the many small files never reach a disk), removed when the process ends.
 #pragma once

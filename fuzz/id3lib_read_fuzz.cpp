@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // libFuzzer target over reading a file's rating: the store's own reading (readRating: the
 // strict reader where it vouches for the tag, id3lib where it does not) against the reference
 // reading. The reference is id3lib's (ID3Tag_LinkWithFlags with ID3TT_ID3V2, the first POPM

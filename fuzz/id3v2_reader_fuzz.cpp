@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // libFuzzer target over the plugin's ID3v2 reader. Besides crashes and sanitizer reports it
 // fails on any answer the plugin could not rely on: an offset outside the input, a rating
 // offset outside the POPM body or not holding the reported rating, an answer that changes

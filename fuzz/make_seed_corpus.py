@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Writes the seed corpus of the fuzz targets into a folder.
 
 The seeds are ID3v2.2, 2.3 and 2.4 tags built here byte by byte: well-formed ones covering

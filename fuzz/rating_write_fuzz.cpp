@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // libFuzzer target over the whole write of a rating: the input is a music file's bytes, the star
 // count comes from its last byte. The file is written to a scratch folder and the rating stored
 // by the store itself (rating.h: writeRating, with the file calls of track_file_posix.cpp).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Builds the fuzz targets into build-fuzz/ and runs one of them for SECONDS seconds, starting
 # from freshly generated seeds:
 #   fuzz/run.sh SECONDS [TARGET] [JOBS]

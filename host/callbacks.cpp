@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // init, config and quit: where the plugin starts, switches on or off, and stops.
 #include "host/host_queries.h"
 #include "host/plugin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The module's one export and the records that live as long as the module.
 #include "host/plugin.h"
 

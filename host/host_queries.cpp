@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "host/host_queries.h"
 
 #include "host/plugin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Queries and notifications exchanged with the player's main window: WM_USER
 // with the number in lParam.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The player's media library can write ratings into ID3 tags too. When that is
 // switched on, the user is told once, before a rating is written.
 #include "host/media_library_notice.h"

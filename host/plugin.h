@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The plugin's chief header: the record handed to the player, the process-wide
 // state, and the operations shared between the host, rating and tray code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the settings file lives and how its keys are read and written.
 #include "host/settings.h"
 

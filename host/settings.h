@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The plugin's own settings file, section "Main".
 #pragma once
 

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: LGPL-2.1-or-later
 ; The plugin's installer: finds the player, puts the DLL into its Plugins folder
 ; and registers an uninstaller. packaging/CMakeLists.txt builds it with
 ;   makensis -DVERSION=x.y.z -DPLUGIN_DLL=path/gen_id3vimbrel.dll -DOUTFILE=path installer.nsi

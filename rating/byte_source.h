@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Bytes of a file read at an offset. The tag reader walks a tag through this,
 // reading frame headers and the few bytes it checks, never a whole tag.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The plugin's strict ID3v2 tag reader; see id3v2_reader.h for what it vouches for.
 #include "rating/id3v2_reader.h"
 

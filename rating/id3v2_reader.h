@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The plugin's own strict reader of the ID3v2 tag at the start of a file.
 //
 // id3lib 3.8.3 damages files in several cases, so before the plugin lets id3lib rewrite a

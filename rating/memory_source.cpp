@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A byte source over memory; see memory_source.h.
 #include "rating/memory_source.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A byte source over bytes already in memory: the tag id3lib renders, and the
 // files of the tests and the native fuzz targets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The rating store: a track's star rating (0-5) kept as the rating byte of the
 // first POPM frame of the file's ID3v2 tag.
 //

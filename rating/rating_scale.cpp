@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The star scale: which rating byte each star count writes, and back.
 #include "rating/rating.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A rating write that writes the whole file anew; see rewrite_job.h.
 #include "rating/rewrite_job.h"
 

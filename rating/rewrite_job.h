@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A rating write that writes the whole file anew (the tag grows, or its own
 // encoding changes): a complete copy beside the file, read back and checked
 // against the file, then put in the file's place in one step, or, while the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finishing a rewrite that id3lib left half done.
 //
 // To enlarge a tag id3lib writes the whole new file to "<path>.XXXXXX", then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading a file a window at a time; see source_window.h.
 #include "rating/source_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A file read through a ByteSource one window at a time. The tag reader and the
 // write guard keep one or two of these on the stack and nothing else of the
 // file, so their memory stays the same whatever the tag holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The byte-preserving tag editor; see tag_editor.h.
 #include "rating/tag_editor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The byte-preserving tag editor: a file's ID3v2 tag made anew with the rating
 // in its first POPM frame (or in one new POPM frame of the plugin's owner), and
 // every other frame kept byte for byte, header flags included.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file side of the rating store: an open file as the byte source that the strict reader
 // and the write guard read through, writing planned bytes in place, comparing files, and the
 // name and state of the copy "<path>.XXXXXX" that id3lib leaves when it cannot replace a file.

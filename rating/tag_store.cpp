@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading and writing the rating byte: the write guard decides, from the file's
 // tag read through the open handle, whether the strict reader, a change of
 // bytes in place or id3lib's C interface does the work (write_guard.h).

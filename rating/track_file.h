@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The rating store's few file calls, on UTF-16 paths. track_file_win.cpp is
 // the plugin's; track_file_posix.cpp lets the native fuzz targets run the same
 // store on Linux. Nothing else in the store calls the platform.

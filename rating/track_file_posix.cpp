@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The rating store's file calls on POSIX, for the native fuzz targets only; see
 // track_file.h. Paths are UTF-8 on disk.
 //

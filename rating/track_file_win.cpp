@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The rating store's file calls on Windows; see track_file.h.
 //
 // Every path goes through platformPath first: a path too long for the plain

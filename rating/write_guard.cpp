@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The write guard: which way a rating is read and stored for a given tag.
 // See write_guard.h for the decision table; every check here reads the file
 // through the strict reader or in small pieces of its own.

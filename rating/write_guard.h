@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Decides, from a file's ID3v2 tag, how a rating may be read and stored without
 // harm to the file. Pure code over a ByteSource (byte_source.h): it reads the
 // file only through the strict reader's walk and the few bytes it checks

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Draws the ID3 Vimbrel menu and tray icons and writes them as .ico files.
 
 Run:  python3 resources/make_icons.py

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "standin/host_core.h"
 
 #include "host/host_queries.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A stand-in for the media player: a main window that answers the plugin's
 // queries from a playlist, loads the plugin and calls its callbacks. Used by the
 // stand-in host program and by the tests.

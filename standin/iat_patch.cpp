@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "standin/iat_patch.h"
 
 #include <string.h>

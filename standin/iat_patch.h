@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replaces an imported function in a loaded module by rewriting its import
 // address table, so that platform calls a test (or the stand-in) must observe or
 // answer are seen without changing the module.

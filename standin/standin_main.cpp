@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The stand-in player program. It loads Plugins\gen_id3vimbrel.dll beside it,
 // answers the plugin's queries from a playlist file, and takes commands on
 // standard input so that scripts can play the player's part:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Which star count a tray icon handle the plugin hands the shell stands for:
 // the stand-in program and the benchmark watch the plugin load its pictures.
 #pragma once

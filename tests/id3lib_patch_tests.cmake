@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Tests of our patches to id3lib (cmake/id3lib-patches/): included from tests/CMakeLists.txt.
 
 # id3lib driven directly, as the rating store drives it; zlib builds compressed frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Our changes to id3lib (cmake/id3lib-patches/), checked under Wine by driving id3lib the way the
 // rating store does: ID3Tag_New, ID3Tag_Link, the first POPM frame's rating set (or a POPM frame
 // of our own added), then the update.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tests of the strict ID3v2 reader on tags built byte by byte here.
 #include "rating/id3v2_reader.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """The installer under Wine, run silently as a script would: it finds the
 player, copies the DLL the tests ran, registers its uninstaller, refuses a
 folder without the player and a running player, and the uninstaller takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The shipped DLL's image: its export, what it imports, and its resources.
 #include <set>
 #include <vector>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """The release: what the zip holds, that its checksums hold, that its DLL is
 the very one the tests ran (stripped, importing only Windows system DLLs),
 that the symbols file reads a crash address, and that the source archives
@@ -158,6 +159,15 @@ class ReleasePackage(unittest.TestCase):
             for info in archive.infolist():
                 stamp = datetime.datetime(*info.date_time, tzinfo=datetime.timezone.utc)
                 self.assertLess(abs((stamp - commit).total_seconds()), 2, info.filename)
+
+    def test_every_source_file_names_its_licence(self):
+        # Everything the project's source archive carries that is code or a build script.
+        listed = subprocess.run(["git", "-C", ROOT, "ls-files"], capture_output=True, text=True, check=True)
+        code = (".cpp", ".h", ".rc", ".py", ".sh", ".cmake", ".nsi", "CMakeLists.txt", ".ci/run")
+        unlabelled = [name for name in listed.stdout.split() if name.endswith(code)
+                      and "SPDX-License-Identifier: LGPL-2.1-or-later" not in
+                      "".join(open(os.path.join(ROOT, name), encoding="utf-8").readlines()[:2])]
+        self.assertEqual(unlabelled, [])
 
 
 if __name__ == "__main__":

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A chosen rating that means writing a large file anew goes on in slices from a
 // timer: the icon shows it at once, the tooltip the progress, and quitting
 // meanwhile never leaves the file half written.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """End to end in the stand-in player with the platform's own timer: three files
 rated by mutagen, and the icon follows the current entry as the player
 announces each new title."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file the player names, whatever its name: the plugin reads and writes
 // the entry's own file, never a best-fit spelling of its name.
 #include "support/scratch.h"

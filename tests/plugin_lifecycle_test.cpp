@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Start, switch off and on, and stop, as the player drives them.
 #include "support/test_host.h"
 

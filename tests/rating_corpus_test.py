@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """The rating store against the corpus (tests/fixtures/make_corpus.py).
 
 For every corpus file and every star count, after writeRating either the file

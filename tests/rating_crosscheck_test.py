@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Cross-check of the rating store with mutagen.
 
 The store runs under Wine behind tests/rating_tool.exe; mutagen (Debian's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The rating store under Wine: the star scale, reading and writing the POPM
 // rating byte through id3lib, recovery of an interrupted rewrite, and the
 // player holding the file open while a rating is written.

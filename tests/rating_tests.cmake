@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Tests of the rating store (rating/): included from tests/CMakeLists.txt.
 
 # The strict ID3v2 reader and the write guard: pure code over bytes.

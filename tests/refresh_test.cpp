@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The icon follows the player: announcements schedule one refresh that reads
 // the current entry's rating and title once they have been quiet for 100 ms.
 #include "support/scratch.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A window of the player's class, so that the installer test can run setup and
 // uninstall "while the player runs". Prints "ready" once the window exists and
 // ends when its standard input does.

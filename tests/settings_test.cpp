@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the settings file goes, derived from the player's own ini path.
 #include "support/scratch.h"
 #include "support/test_host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The star menu: opened by a click on the icon, drawn by the plugin, and the
 // chosen row written into the current entry's file.
 #include <algorithm>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """End to end on a real notification area (Xvfb with Wine's desktop shell):
 a mouse click on the tray icon opens the star menu, a click on a row writes
 the rating into the file, and the icon follows. The screenshot of the open

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the hook on the player's window does with the messages it sees.
 #include "support/test_host.h"
 

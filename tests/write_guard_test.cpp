@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tests of the write guard on tags built byte by byte here: which way each kind of file is
 // read and written, and the checks of what id3lib renders and copies.
 #include "rating/write_guard.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Builds and runs the benchmark under Wine and prints its table.
 set -eu
 cd "$(dirname "$0")/.."

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """A desktop for the plugin to be seen and clicked on: Xvfb, Wine's desktop
 shell (which has a notification area), the stand-in player, screenshots, and
 finding the tray icon and the star menu by their pixels."""

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what the build, the tests and the watched run need on a Debian 12 machine.
 # Safe to run again: it only installs what is missing.
 set -eu

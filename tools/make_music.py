@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Makes small but real MP3 files for the watched run and the tests."""
 import os
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Assembles the release from a finished build (the DLL, its symbols file, the
 # installer and the id3lib tree it was compiled from):
 #   tools/make_package.sh BUILD_DIR OUT_DIR

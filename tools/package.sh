@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Builds the release into dist/: the zip (DLL, install text, licences and the
 # complete source), the installer, the symbols zip, the source archives and
 # SHA-256 sums. Run it on a clean checkout of the commit to release: the source

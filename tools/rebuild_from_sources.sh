@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Checks that a release's source archives are the complete source of its DLL:
 # unpacks the two archives from DIST (default dist/) into a fresh folder,
 # builds the DLL from them alone and compares it with the DLL in the zip.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what is missing, builds the plugin, and runs it in the stand-in player
 # so that a person can see its tray icon. With an X display it runs there until
 # the player window is closed; without one it starts Xvfb with Wine's desktop

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what is missing, builds the plugin and its tests, and runs every test
 # under Wine (headless). Extra arguments go to ctest, e.g. -R Lifecycle.
 set -eu

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Runs the plugin in the stand-in player where a person can see it.
 
 With an X display the player runs there until its window is closed. Without

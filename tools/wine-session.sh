@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Starts or stops the Wine session the tests share: one prefix under the build folder
 # and one wineserver kept alive for the whole run, so that each test start is cheap.
 #   wine-session.sh start PREFIX [DPI] | stop PREFIX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The tray and menu pictures, loaded at the size the display asks for: the
 // small-icon metric for the tray, the process's DPI for the star menu.
 #include <stdlib.h>

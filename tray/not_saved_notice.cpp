@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The word to the user when a chosen rating could not be saved: one sentence
 // in a balloon on the plugin's icon, naming the reason and the file.
 #include "tray/tray.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A chosen rating that means writing a large file anew: the copy goes on in
 // slices from a timer on the player's window thread, so that the player never
 // freezes for long. Meanwhile the icon shows the chosen rating and the tooltip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The delayed refresh: the player announces changes in bursts, so the plugin
 // notes the time of each announcement and re-reads the current entry's rating
 // and title once they have been quiet for 100 ms.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The star menu: six owner-drawn rows, 5 stars at the top down to 0, opened by a
 // click on the tray icon; choosing a row writes that rating into the file of
 // the player's current entry.

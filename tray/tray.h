@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The tray side of the plugin: the hook on the host window and the icon.
 #pragma once
 

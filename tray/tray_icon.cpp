@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The notification-area icon: its picture is the current rating, its tooltip the title.
 #include <windows.h>
 

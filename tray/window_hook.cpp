@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The replacement procedure of the host window. It sees every message the
 // player's main window gets and routes the plugin's own through one table.
 #include "host/host_queries.h"

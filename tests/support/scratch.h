@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Per-test scratch folders under the build folder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Byte builders for ID3v2 tags in the tests: headers, frames of each
 // version, padding and footers, put together byte by byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "support/tag_files.h"
 
 std::string bigEndian(uint32_t value, int width) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Small music files for the tests, as byte strings: MPEG audio frames,
 // ID3v2.2/2.3 frames and a tag holding one POPM frame.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "support/test_host.h"
 
 #include <stdlib.h>

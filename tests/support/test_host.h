@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The tests' player: the stand-in host window plus recorders for the platform
 // calls the plugin makes that a test must observe or answer (tray, message
 // boxes, settings file, icons). The recorders are installed by rewriting the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // rating_tool: the rating store from the command line, for tests that drive it
 // under Wine and inspect the files natively.
 //   rating_tool read PATH              prints the star count

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # A small tmpfs for the full-disk test of id3lib's rewrite (tests/id3lib_patches_test.cpp).
 #   small_disk.sh mount FOLDER SIZE | unmount FOLDER
 # Mounting needs root; without it the folder stays an ordinary one without the file
