@@ -14,7 +14,6 @@ const char kPluginPopmOwner[] = "ID3Vimbrel";
 namespace {
 
 const uint64_t kTagHeaderSize = 10;
-const uint64_t kFooterSize = 10;
 
 // id3lib shrinks a tag whose spare room (old tag minus the new frames) reaches this.
 const uint64_t kId3libMaxSpareRoom = 4096;
@@ -48,11 +47,9 @@ void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize
   plan->frameCount = frameCount;
 }
 
-// One past the last frame byte: where the padding starts, or the end of the frame area.
-uint64_t framesEnd(const Id3v2Layout& layout) {
-  if (layout.paddingSize > 0) return layout.paddingOffset;
-  return layout.tagSize - (layout.hasFooter ? kFooterSize : 0);
-}
+// One past the last frame byte: where the padding (or junk after a zero byte) starts, or the
+// end of the frame area.
+uint64_t framesEnd(const Id3v2Layout& layout) { return layout.framesEnd; }
 
 // The first bytes of an MPEG audio frame header: the sync bits and no reserved value in
 // version, layer, bitrate or sample rate.
@@ -108,8 +105,9 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
     setNothing(plan, kWriteReasonTagUnsynchronised);
     return;
   }
-  // id3lib also drops the experimental flag of the tag it read.
-  if (layout.id3libHazards != 0 || layout.experimental) {
+  // id3lib also drops the experimental flag of the tag it read, and reads a tolerated tag
+  // otherwise than the strict reader (the tag carries a hazard for it too).
+  if (layout.id3libHazards != 0 || layout.experimental || layout.tolerated) {
     setNothing(plan, kWriteReasonId3libHazard);
     return;
   }
@@ -377,8 +375,9 @@ RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte) {
   // frame at the end of a tag. id3lib reads the tags the reader does not vouch for, and a
   // first POPM frame that is compressed or encrypted.
   if (layout.majorVersion != 4 && (layout.id3libHazards & kId3libCraftedHazards)) return kRatingReadZero;
+  // A tolerated tag is read here too: id3lib would read it otherwise, a hidden POPM counts 0.
   const bool popmHidden = layout.popmFound && !layout.popmRatingKnown;
-  const bool readHere = layout.majorVersion == 4 || (layout.wellFormed && !popmHidden);
+  const bool readHere = layout.majorVersion == 4 || layout.tolerated || (layout.wellFormed && !popmHidden);
   if (!readHere) return kRatingReadWithId3lib;
   if (!layout.popmRatingKnown) return kRatingReadZero;
   if (ratingByte != nullptr) *ratingByte = layout.popmRating;

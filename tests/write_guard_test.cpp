@@ -82,6 +82,9 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
   const Bytes v23ExtendedCrc = join({bigEndian(10, 4), {0x80, 0}, bigEndian(0, 4), bigEndian(0x12345678, 4)});
   const Bytes v24ExtendedCrc = join({syncsafe(12), {1, 0x20, 5, 0x0F, 1, 2, 3, 4}});
   const Bytes bigPadding = zeros(5000);
+  const Bytes audio4 = mpeg(4);
+  const Bytes claim = join({text("ID3"), {3, 0, 0}, syncsafe(5000)});
+  const Bytes plainSizes = frameV23("TIT2", join({kTitle, Bytes(195, 'x')}));  // in an ID3v2.4 tag
   const WriteCase cases[] = {
       // Without a tag.
       {"empty file", {}, kWriteReasonEmptyFile},
@@ -105,10 +108,19 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
        kWriteReasonMalformedTag},
       {"v23 extended header past tag", join({tag(3, 0x40, join({bigEndian(6, 4), zeros(2)})), audio}),
        kWriteReasonMalformedTag},
+      {"garbage before the padding", join({tag(3, 0, join({kTitle23, text("x"), zeros(30)})), audio}),
+       kWriteReasonMalformedTag},
+      // Tolerated tags: in place, never through id3lib.
       {"garbage padding", join({tag(3, 0, join({kTitle23, zeros(30), text("x")})), audio}),
-       kWriteReasonMalformedTag},
+       kWriteReasonId3libHazard},
       {"short frame ID", join({tag(3, 0, join({frameV23("TT2 ", kTitle), zeros(40)})), audio}),
-       kWriteReasonMalformedTag},
+       kWriteReasonFrameInPadding},
+      {"v24 plain sizes", join({tag(4, 0, join({plainSizes, frameV23("POPM", popmBody("x", 1))})), audio}),
+       kWriteReasonRatingByte},
+      {"v24 plain sizes, no room", join({tag(4, 0, plainSizes), audio}), kWriteReasonNoRoomInTag},
+      {"tag larger than file, audio after it",
+       join({claim, kTitle23, frameV23("POPM", popmBody("x", 1)), audio4}), kWriteReasonRatingByte},
+      {"tag larger than file, no POPM", join({claim, kTitle23, zeros(10), audio4}), kWriteReasonId3libHazard},
       // A POPM frame is there.
       {"v22 POP", join({tag(2, 0, frameV22("POP", popmBody("x", 1))), audio}), kWriteReasonRatingByte},
       {"v23 POPM", join({tag(3, 0, join({kTitle23, frameV23("POPM", popmBody("x", 1, 4))})), audio}),
@@ -394,6 +406,23 @@ TEST(WriteGuard, ReadPlans) {
        kRatingReadZero, 0},
       {"v23 unknown frame",
        join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popmBody("x", 9))})), audio}),
+       kRatingReadFromTag, 9},
+      // Tolerated tags are read here, never by id3lib.
+      {"v23 lower-case frame",
+       join({tag(3, 0, join({frameV23("xyzw", text("abc")), frameV23("POPM", popmBody("x", 9))})), audio}),
+       kRatingReadFromTag, 9},
+      {"v23 lower-case frame, compressed POPM",
+       join({tag(3, 0,
+                 join({frameV23("xyzw", text("abc")),
+                       frameV23("POPM", join({bigEndian(8, 4), zeros(6)}), 0x0080)})),
+             audio}),
+       kRatingReadZero, 0},
+      {"v24 plain sizes",
+       join({tag(4, 0, join({frameV23("TIT2", Bytes(300, 'x')), frameV23("POPM", popmBody("x", 200))})),
+             audio}),
+       kRatingReadFromTag, 200},
+      {"v23 larger than the file, audio after",
+       join({text("ID3"), {3, 0, 0}, syncsafe(100000), frameV23("POPM", popmBody("x", 9)), mpeg(3)}),
        kRatingReadFromTag, 9},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kRatingReadZero, 0},
       {"size not syncsafe", join({text("ID3"), {3, 0, 0, 0, 0, 0x80, 0}, audio}), kRatingReadZero, 0},
