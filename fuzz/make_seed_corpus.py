@@ -174,6 +174,7 @@ def whole_files():
         "v24-plain-sizes": tag(4, 0, frame23(b"TIT2", TITLE * 20) + bytes(30)),
         "v23-claims-past-file": tag(3, 0, t23 + bytes(8), size=100000),
         "no-tag": b"",
+        "junk": b"\x00junk\xff" * 40,
     }
     ends = {"plain": b"", "id3v1": id3v1(), "ape": ape_tag(), "ape-id3v1": ape_tag() + id3v1()}
     stars = 0

@@ -7,6 +7,7 @@
 
 #include "rating/id3v2_reader.h"
 #include "rating/memory_source.h"
+#include "rating/mpeg_sync.h"
 #include "rating/source_window.h"
 
 const char kPluginPopmOwner[] = "ID3Vimbrel";
@@ -56,6 +57,22 @@ uint64_t framesEnd(const Id3v2Layout& layout) { return layout.framesEnd; }
 bool startsWithMpegFrame(const unsigned char* bytes) {
   return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && ((bytes[1] >> 3) & 0x03) != 0x01 &&
          ((bytes[1] >> 1) & 0x03) != 0x00 && (bytes[2] >> 4) != 0x0F && ((bytes[2] >> 2) & 0x03) != 0x03;
+}
+
+// Other formats: a tag in front breaks them for other programs, and some carry MPEG frames
+// inside (a WAV of MP3 audio). `head` holds the file's first 12 bytes.
+bool startsAsOtherFormat(const unsigned char* head) {
+  const char atStart[][5] = {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS", "wvpk", "MAC ", "MPCK", "caff",
+                             "\x1A\x45\xDF\xA3", "\x30\x26\xB2\x75", "\x00\x00\x01\xBA"};
+  for (const char* signature : atStart) {
+    if (std::memcmp(head, signature, 4) == 0) return true;
+  }
+  // MP4 and QuickTime: the first box's type follows its size.
+  const char* const boxes[] = {"ftyp", "moov", "mdat", "free", "wide", "skip"};
+  for (const char* box : boxes) {
+    if (std::memcmp(head + 4, box, 4) == 0) return true;
+  }
+  return false;
 }
 
 // An ID3v2.2 POP frame: 3-byte ID, 3-byte size, owner, NUL, rating. Returns its size.
@@ -147,11 +164,13 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
   setId3lib(plan, kWriteReasonId3libAddsFrame, layout.tagSize, layout.frameCount);
 }
 
-void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSize, RatingWritePlan* plan) {
+void planWithoutTag(const ByteSource& file, const unsigned char* head, size_t available,
+                    RatingWritePlan* plan) {
   // id3lib counts zero bytes (or FF 00 00 00) at the start of a file without a tag as
-  // padding and drops them, and puts a tag in front of any format: only a file that starts
-  // as MPEG audio gets a tag.
-  if (fileSize < 4) {
+  // padding and drops them, and puts a tag in front of any format: it tags only a file that
+  // starts as MPEG audio. Where the audio starts after junk, the editor puts a tag in front
+  // and keeps every byte after it.
+  if (file.size < 4) {
     setNothing(plan, kWriteReasonNotMpegAudio);
     return;
   }
@@ -159,11 +178,22 @@ void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSi
     setNothing(plan, kWriteReasonHeadNotRead);
     return;
   }
-  if (!startsWithMpegFrame(head)) {
-    setNothing(plan, kWriteReasonNotMpegAudio);
+  if (startsWithMpegFrame(head)) {
+    setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
     return;
   }
-  setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
+  unsigned char first[12] = {0};
+  const size_t firstSize = file.size < sizeof first ? static_cast<size_t>(file.size) : sizeof first;
+  uint64_t audio = 0;
+  if (readSourceAt(file, 0, first, firstSize) != firstSize) {
+    setNothing(plan, kWriteReasonHeadNotRead);
+  } else if (startsAsOtherFormat(first) || !findMpegAudioStart(file, &audio)) {
+    setNothing(plan, kWriteReasonNotMpegAudio);
+  } else {
+    plan->method = kRatingWriteRewrite;
+    plan->reason = kWriteReasonEditorNewTag;
+    plan->tagSize = 0;
+  }
 }
 
 void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
@@ -408,7 +438,7 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   } else if (available < 3 && available < file.size) {
     return;  // too few bytes to tell whether there is a tag
   } else {
-    planWithoutTag(first, available, file.size, plan);
+    planWithoutTag(file, first, available, plan);
   }
 }
 

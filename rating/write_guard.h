@@ -22,7 +22,9 @@
 //   would not shrink it.
 // - No ID3v2 tag: id3lib adds one when the file starts with an MPEG audio
 //   frame (id3lib would drop leading zero bytes, and a tag in front of a WAV,
-//   FLAC, Ogg or MP4 file breaks it for other programs).
+//   FLAC, Ogg or MP4 file breaks it for other programs). When the audio starts
+//   after junk within the first 64 KB (mpeg_sync.h) and the file does not
+//   start as another format, the editor puts a tag in front of all of it.
 // - Tags the strict reader tolerates (id3v2_reader.h) are read by it and never
 //   handed to id3lib.
 // - ID3v2.2 and ID3v2.3 tags with frames made to crash id3lib or make it

@@ -101,6 +101,32 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
       {"RIFF", join({text("RIFF"), zeros(4), text("WAVE"), audio}), kWriteReasonNotMpegAudio},
       {"ID3v1 only", join({text("TAG"), zeros(125)}), kWriteReasonNotMpegAudio},
       {"ID", text("ID"), kWriteReasonNotMpegAudio},
+      // Audio after junk: three frames in a row, each where the last one's length ends.
+      {"junk then audio", join({text(std::string(300, 'j')), audio4}), kWriteReasonEditorNewTag},
+      {"zeros then audio", join({zeros(100), audio4}), kWriteReasonEditorNewTag},
+      {"audio starting at 64 KB - 1", join({zeros(65535), audio4}), kWriteReasonEditorNewTag},
+      {"audio starting at 64 KB", join({zeros(65536), audio4}), kWriteReasonNotMpegAudio},
+      {"MPEG-1 padded frames", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x92, 0x00}, 418)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-1 frames one byte long", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x90, 0x00}, 418)}),
+       kWriteReasonNotMpegAudio},
+      {"MPEG-2 layer III", join({zeros(9), mpegFrames(3, {0xFF, 0xF3, 0x80, 0x00}, 208)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-2.5 layer III", join({zeros(9), mpegFrames(3, {0xFF, 0xE3, 0x18, 0x00}, 72)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-1 layer II", join({zeros(9), mpegFrames(3, {0xFF, 0xFD, 0xA4, 0x00}, 576)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-2 layer II", join({zeros(9), mpegFrames(3, {0xFF, 0xF5, 0xE4, 0x00}, 960)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-1 layer I", join({zeros(9), mpegFrames(3, {0xFF, 0xFF, 0xC0, 0x00}, 416)}),
+       kWriteReasonEditorNewTag},
+      {"free format", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x00, 0x00}, 417)}),
+       kWriteReasonNotMpegAudio},
+      {"sample rate changes", join({zeros(9), mpegFrames(2), mpegFrames(1, {0xFF, 0xFB, 0x94, 0x00}, 417)}),
+       kWriteReasonNotMpegAudio},
+      {"RIFF of MPEG frames", join({text("RIFF"), zeros(4), text("WAVEfmt "), audio4}),
+       kWriteReasonNotMpegAudio},
+      {"MP4", join({bigEndian(12, 4), text("ftypM4A "), audio4}), kWriteReasonNotMpegAudio},
       // Tags the strict reader does not vouch for.
       {"ID3 and nothing", text("ID3"), kWriteReasonMalformedTag},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kWriteReasonMalformedTag},
@@ -229,9 +255,10 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
   for (const WriteCase& c : cases) {
     const RatingWritePlan result = plan(c.file);
     EXPECT_STREQ(ratingWriteReasonName(result.reason), ratingWriteReasonName(c.reason)) << c.name;
-    const RatingWriteMethod method = c.reason >= kWriteReasonId3libNewTag ? kRatingWriteWithId3lib
-                                     : c.reason >= kWriteReasonRatingByte ? kRatingWriteBytes
-                                                                          : kRatingWriteNothing;
+    const RatingWriteMethod method = c.reason >= kWriteReasonEditorNewTag   ? kRatingWriteRewrite
+                                     : c.reason >= kWriteReasonId3libNewTag ? kRatingWriteWithId3lib
+                                     : c.reason >= kWriteReasonRatingByte   ? kRatingWriteBytes
+                                                                            : kRatingWriteNothing;
     EXPECT_EQ(result.method, method) << c.name;
   }
 }
@@ -300,6 +327,11 @@ TEST(WriteGuard, Id3libPlanNamesTheTagId3libMustFind) {
   ASSERT_EQ(result.method, kRatingWriteWithId3lib);
   EXPECT_EQ(result.tagSize, 0u);
   EXPECT_EQ(result.frameCount, 0u);
+
+  // The editor's new tag replaces nothing: all the file follows it.
+  result = plan(join({zeros(7), mpeg(4)}));
+  ASSERT_EQ(result.method, kRatingWriteRewrite);
+  EXPECT_EQ(result.tagSize, 0u);
 }
 
 TEST(WriteGuard, NothingWithoutTheBytesItNeeds) {
