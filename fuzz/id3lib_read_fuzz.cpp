@@ -4,8 +4,8 @@
 // reading. The reference is id3lib's (ID3Tag_LinkWithFlags with ID3TT_ID3V2, the first POPM
 // frame's rating, with Debian's and our patches), an independent parser of every ID3v2.2 and
 // ID3v2.3 tag, except where id3lib is known to misread a tag (the strict reader's reading
-// then, which mutagen confirms) and for tags id3lib is never given (ID3v2.4, and tags made to
-// crash it, which count as unrated). The input is a whole file. Besides crashes, sanitizer
+// then, which mutagen confirms) and for tags id3lib is never given (ID3v2.4, tags the strict
+// reader tolerates, and tags made to crash it, which count as unrated). The input is a whole file. Besides crashes, sanitizer
 // reports, leaks and hangs it fails when the store's stars differ from the reference's.
 #include <cstdint>
 #include <cstdio>
@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Id3v2Layout layout;
   parseId3v2Tag(file, &layout);
 
-  // Tags with a header no reader takes, ID3v2.4 tags and tags made to crash id3lib never reach
-  // id3lib in the store.
+  // Tags with a header no reader takes, ID3v2.4 tags, tolerated tags and tags made to crash
+  // id3lib never reach id3lib in the store.
   const uint32_t crafted = kId3libHazardCompressedMetaFrame | kId3libHazardDecompressionBomb;
-  const bool id3libReads = layout.present && layout.majorVersion < 4 &&
+  const bool id3libReads = layout.present && layout.majorVersion < 4 && !layout.tolerated &&
                            !(method == kRatingReadZero && !layout.wellFormed) && !(layout.id3libHazards & crafted);
   const bool id3libMisreads =
       method == kRatingReadFromTag && id3libByte == 0 && id3libDropsFirstPopm(data, layout);

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // libFuzzer target over the plugin's ID3v2 reader. Besides crashes and sanitizer reports it
-// fails on any answer the plugin could not rely on: an offset outside the input, a rating
-// offset outside the POPM body or not holding the reported rating, an answer that changes
-// when only the rating byte changes, or a POPM frame the plugin builds itself that does not
-// read back. It also fails when the reader reads past the tag, reads more than a window at
+// fails on any answer the plugin could not rely on, tolerated tags included: an offset outside
+// the input, frames that do not end at framesEnd inside the tag, a tag that ends before its
+// claim though the file holds it, a rating offset outside the POPM body or not holding the
+// reported rating, an answer that changes when only the rating byte changes, or a POPM frame
+// the plugin builds itself that does not read back. It also fails when the reader reads past the tag, reads more than a window at
 // once, or reads into a frame body it has no need for (only flag extras and POPM bodies).
 #include <cstdint>
 #include <cstdio>
@@ -53,27 +54,32 @@ uint32_t bigEndian(const unsigned char* bytes, int width) {
 
 // Of the frames the reader walks one header at a time, no body byte is read past the flag
 // extras (and the stuffing among them) but in POPM frames; the tag's last byte is read to
-// know that the file can be read that far.
+// know that the file can be read that far. A tolerated ID3v2.4 tag may have been walked with
+// the other reading of its sizes too, whose headers lie inside these bodies.
 void checkBodiesUnread(const unsigned char* data, const Id3v2Layout& layout, const std::vector<unsigned char>& read) {
   if (!layout.wellFormed || (layout.unsynchronised && layout.majorVersion < 4)) return;
+  const bool secondReading = layout.majorVersion == 4 && layout.tolerated;
   const size_t headerSize = layout.majorVersion == 2 ? 6 : 10;
-  const uint64_t end = layout.paddingSize > 0 ? layout.paddingOffset : layout.tagSize - (layout.hasFooter ? 10 : 0);
+  const uint64_t end = layout.framesEnd;
   uint64_t at = layout.framesOffset;
   for (uint32_t frame = 0; frame < layout.frameCount && frame < kFramesReadOneByOne; ++frame) {
     const unsigned char* header = data + at;
-    const uint64_t bodySize = layout.majorVersion == 2   ? bigEndian(header + 3, 3)
-                              : layout.majorVersion == 3 ? bigEndian(header + 4, 4)
-                                                         : (uint32_t{header[4]} << 21) | (uint32_t{header[5]} << 14) |
-                                                               (uint32_t{header[6]} << 7) | header[7];
+    const bool plain = layout.majorVersion == 3 || layout.frameSizesPlain;
+    const uint64_t bodySize = layout.majorVersion == 2 ? bigEndian(header + 3, 3)
+                              : plain                  ? bigEndian(header + 4, 4)
+                                      : (uint32_t{header[4]} << 21) | (uint32_t{header[5]} << 14) |
+                                            (uint32_t{header[6]} << 7) | header[7];
     require(at + headerSize + bodySize <= end, "frame walk left the tag the reader vouched for");
     const bool popm = std::memcmp(header, "POP", 3) == 0 && (layout.majorVersion == 2 || header[3] == 'M');
     const bool flagged = layout.majorVersion != 2 && (header[8] != 0 || header[9] != 0);
     const uint64_t extras = flagged ? 13 : 0;
-    for (uint64_t i = at + headerSize + extras; !popm && i < at + headerSize + bodySize; ++i) {
+    for (uint64_t i = at + headerSize + extras; !popm && !secondReading && i < at + headerSize + bodySize;
+         ++i) {
       require(!read[static_cast<size_t>(i)] || i == layout.tagSize - 1, "a frame body was read");
     }
     at += headerSize + bodySize;
   }
+  require(at == end || layout.frameCount > kFramesReadOneByOne, "frames do not end where the reader says");
 }
 
 void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize, const Id3v2Layout& layout) {
@@ -91,8 +97,27 @@ void checkLayout(const unsigned char* data, size_t available, uint64_t fileSize,
     require(layout.majorVersion >= 2 && layout.majorVersion <= 4, "version");
     require(layout.tagSize >= 10 && layout.tagSize <= available && layout.tagSize <= fileSize,
             "well-formed tag outside the input");
-    require(id3v2BytesNeeded(data) == layout.tagSize, "bytes needed differs from tag size");
-    require(layout.framesOffset >= 10 && layout.framesOffset <= layout.tagSize, "frames offset");
+    require(id3v2BytesNeeded(data) == layout.declaredTagSize, "bytes needed differs from the claimed size");
+    // Only a tag that claims more than the file has ends before its claim: where its zero
+    // bytes end, or with the last frame.
+    require(layout.tagSize == layout.declaredTagSize ||
+                (layout.tolerated && layout.declaredTagSize > fileSize && !layout.hasFooter &&
+                 layout.tagSize == layout.framesEnd + layout.paddingSize),
+            "tag size differs from the claim");
+    require(layout.framesOffset >= 10 && layout.framesOffset <= layout.framesEnd &&
+                layout.framesEnd <= layout.tagSize - (layout.hasFooter ? 10 : 0),
+            "frames end outside the tag");
+    require(layout.paddingSize == 0 || layout.paddingOffset == layout.framesEnd,
+            "padding does not follow the frames");
+    require(layout.tolerated == (layout.toleratedProblem != Id3v2Problem::None),
+            "tolerated without a reason");
+    require(!layout.frameSizesPlain || (layout.majorVersion == 4 && layout.tolerated), "plain sizes");
+    require(!layout.tolerated || (layout.id3libHazards & kId3libHazardToleratedTag),
+            "tolerated without a hazard");
+    require(!layout.popmFound || layout.popmFrameOffset + layout.popmFrameSize <= layout.framesEnd,
+            "POPM frame past the frames");
+  } else {
+    require(!layout.tolerated, "tolerated but not well-formed");
   }
   require(layout.framesOffset <= available, "frames offset outside the input");
   if (layout.hasExtendedHeader) {
@@ -145,8 +170,10 @@ bool sameExceptRating(const Id3v2Layout& a, const Id3v2Layout& b) {
   return a.present == b.present && a.majorVersion == b.majorVersion && a.revision == b.revision &&
          a.headerFlags == b.headerFlags && a.unsynchronised == b.unsynchronised &&
          a.hasExtendedHeader == b.hasExtendedHeader && a.experimental == b.experimental &&
-         a.hasFooter == b.hasFooter && a.tagSize == b.tagSize && a.wellFormed == b.wellFormed &&
-         a.problem == b.problem && a.problemOffset == b.problemOffset &&
+         a.hasFooter == b.hasFooter && a.tagSize == b.tagSize && a.declaredTagSize == b.declaredTagSize &&
+         a.wellFormed == b.wellFormed && a.problem == b.problem && a.problemOffset == b.problemOffset &&
+         a.tolerated == b.tolerated && a.toleratedProblem == b.toleratedProblem &&
+         a.framesEnd == b.framesEnd && a.frameSizesPlain == b.frameSizesPlain &&
          a.extendedHeaderHasCrc == b.extendedHeaderHasCrc && a.extendedHeaderSize == b.extendedHeaderSize &&
          a.framesOffset == b.framesOffset && a.frameCount == b.frameCount &&
          a.paddingOffset == b.paddingOffset && a.paddingSize == b.paddingSize && a.popmFound == b.popmFound &&
@@ -167,8 +194,9 @@ Id3v2Layout parseAndCheck(const unsigned char* data, size_t available, uint64_t 
   Id3v2Layout layout;
   parseId3v2Tag(source, &layout);
   checkLayout(data, available, fileSize, layout);
-  // Nothing past the header or the tag, whichever ends later.
-  const uint64_t tagEnd = layout.tagSize > 10 ? layout.tagSize : 10;
+  // Nothing past the header or the tag as claimed, whichever ends later.
+  uint64_t tagEnd = layout.tagSize > layout.declaredTagSize ? layout.tagSize : layout.declaredTagSize;
+  if (tagEnd < 10) tagEnd = 10;
   for (size_t i = 0; i < available; ++i) require(!file.read[i] || i < tagEnd, "a byte after the tag was read");
   if (available >= fileSize) checkBodiesUnread(data, layout, file.read);
   return layout;
@@ -245,8 +273,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size >= 10) {
     const size_t needed = id3v2BytesNeeded(data);
     require(needed == 0 || needed >= 10, "bytes needed below the header size");
-    if (whole.present && whole.tagSize != 0 && needed != 0) {
-      require(needed == whole.tagSize, "bytes needed differs from tag size");
+    if (whole.present && whole.declaredTagSize != 0 && needed != 0) {
+      require(needed == whole.declaredTagSize, "bytes needed differs from the claimed size");
     }
   }
 

@@ -121,6 +121,18 @@ def seeds():
     yield "v24-all-format-flags", tag(4, 0, frame24(b"POPM", b"\x01\x80" + syncsafe(4) + bytes(6), 0x404F))
     yield "v24-size-not-syncsafe", tag(4, 0, b"TIT2\x00\x00\x00\x90\x00\x00" + bytes(0x90))
     yield "v24-experimental", tag(4, 0x20, t24 + p24 + bytes(3))
+    # Tags a tolerant reader walks: plain ID3v2.4 sizes (some read as syncsafe too), IDs in lower
+    # case or with a space, junk after the padding's first zero, a claim past the file's end.
+    long_title = frame23(b"TIT2", TITLE * 20)
+    yield "v24-plain-sizes", tag(4, 0, long_title + frame23(b"POPM", popm(OWNER, 77)) + bytes(16))
+    yield "v24-plain-size-reads-syncsafe", tag(4, 0, frame23(b"TXXX", b"\x00" * 2 + b"x" * 254) + p24 + bytes(4))
+    yield "v24-sizes-either-way-junk", tag(4, 0, frame23(b"TIT2", b"x" * 128 + b"\x00" + b"x" * 127) + bytes(4) + b"junk")
+    yield "v24-junk-padding-big-frame", tag(4, 0, frame24(b"TIT2", b"x" * 200) + p24 + bytes(4) + b"junk")
+    yield "v23-lower-case-id", tag(3, 0, frame23(b"tit2", TITLE) + p23 + bytes(8))
+    yield "v23-id-and-space", tag(3, 0, frame23(b"COM ", TITLE) + frame23(b"TCP ", b"\x001") + p23)
+    yield "v23-junk-padding", tag(3, 0, t23 + p23 + bytes(6) + b"\xffjunk" + bytes(6))
+    yield "v23-claims-past-file", tag(3, 0, t23 + p23 + bytes(12), size=5000) + mpeg_frames(3)
+    yield "v24-claims-past-file-plain", tag(4, 0, long_title + p24, size=9000) + mpeg_frames(3)
     yield "v24-truncated", tag(4, 0, t24 + p24 + bytes(40))[:50]
     yield "v25", tag(5, 0, t24)
     yield "revision-ff", b"ID3\x03\xff\x00" + syncsafe(len(t23)) + t23
@@ -162,7 +174,10 @@ def whole_files():
         "v24-padding": tag(4, 0, frame24(b"TIT2", TITLE) + bytes(48)),
         "v24-popm": tag(4, 0, frame24(b"POPM", popm(b"x@y", 64)) + bytes(4)),
         "v22-padding": tag(2, 0, frame22(b"TT2", TITLE) + bytes(24)),
+        "v24-plain-sizes": tag(4, 0, frame23(b"TIT2", TITLE * 20) + bytes(30)),
+        "v23-claims-past-file": tag(3, 0, t23 + bytes(8), size=100000),
         "no-tag": b"",
+        "junk": b"\x00junk\xff" * 40,
     }
     ends = {"plain": b"", "id3v1": id3v1(), "ape": ape_tag(), "ape-id3v1": ape_tag() + id3v1()}
     stars = 0

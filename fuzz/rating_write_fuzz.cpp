@@ -67,20 +67,18 @@ uint32_t syncsafe(const unsigned char* bytes) {
 }
 
 // The frames of a well-formed tag as stored: the reader vouches that they follow each other
-// from framesOffset to the padding (or the end of the frame area) with sizes inside the tag.
+// from framesOffset to framesEnd with sizes inside the tag.
 std::vector<FrameBytes> framesOf(const unsigned char* tag, const Id3v2Layout& layout) {
   std::vector<FrameBytes> frames;
   const size_t headerSize = layout.majorVersion == 2 ? 6 : 10;
-  const size_t end = layout.paddingSize > 0
-                         ? layout.paddingOffset
-                         : static_cast<size_t>(layout.tagSize) - (layout.hasFooter ? 10 : 0);
+  const size_t end = static_cast<size_t>(layout.framesEnd);
   size_t at = layout.framesOffset;
   while (at + headerSize <= end) {
     const unsigned char* header = tag + at;
     size_t bodySize = 0;
     if (layout.majorVersion == 2) {
       bodySize = bigEndian(header + 3, 3);
-    } else if (layout.majorVersion == 3) {
+    } else if (layout.majorVersion == 3 || layout.frameSizesPlain) {
       bodySize = bigEndian(header + 4, 4);
     } else {
       bodySize = syncsafe(header + 4);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "rating/mpeg_sync.h"
 #include "rating/source_window.h"
 
 namespace {
@@ -175,6 +176,24 @@ bool isFrameIdCharacter(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
+bool isAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+enum FrameIdKind { kFrameIdValid, kFrameIdTolerated, kFrameIdInvalid };
+
+// iTunes wrote IDs in lower case and ID3v2.2 IDs with a space added ("COM "). A first letter
+// keeps padding, junk and audio bytes out.
+FrameIdKind frameIdKind(const unsigned char* id, size_t length) {
+  bool valid = true;
+  for (size_t i = 0; i < length; ++i) valid = valid && isFrameIdCharacter(id[i]);
+  if (valid) return kFrameIdValid;
+  if (!isAsciiLetter(id[0])) return kFrameIdInvalid;
+  for (size_t i = 1; i < length; ++i) {
+    const bool lastSpace = i + 1 == length && id[i] == ' ';
+    if (!isAsciiLetter(id[i]) && !(id[i] >= '0' && id[i] <= '9') && !lastSpace) return kFrameIdInvalid;
+  }
+  return kFrameIdTolerated;
+}
+
 template <size_t Count, size_t Width>
 bool idInTable(const char (&table)[Count][Width], const unsigned char* id) {
   for (size_t i = 0; i < Count; ++i) {
@@ -194,6 +213,10 @@ void noteProblem(Id3v2Layout* layout, Id3v2Problem problem, uint64_t offset) {
   if (layout->problem != Id3v2Problem::None) return;
   layout->problem = problem;
   layout->problemOffset = offset;
+}
+
+void noteTolerated(Id3v2Layout* layout, Id3v2Problem problem) {
+  if (layout->toleratedProblem == Id3v2Problem::None) layout->toleratedProblem = problem;
 }
 
 void noteHazard(Id3v2Layout* layout, uint32_t hazard) {
@@ -439,57 +462,88 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
   layout->popmBroken = broken;
 }
 
-// Checks that the bytes from `from` to `end` are all zero, a window at a time.
-void checkPadding(SourceWindow* window, uint64_t from, uint64_t end, Id3v2Layout* layout) {
+// How a walk of the frames ended.
+enum WalkEnd {
+  kWalkBroken,        // a frame header or size that this reading does not explain
+  kWalkZeroPadding,   // at the end of the frame area, or at padding of zero bytes only
+  kWalkOtherPadding,  // at a zero byte where a frame would start, with other bytes after it
+};
+
+struct FrameWalk {
+  bool plainSizes;     // ID3v2.4 frame sizes read as plain integers
+  bool claimPastFile;  // the tag claims more than the file has: it ends with its zero bytes
+  bool sizesDiffer;    // a size was read that the other ID3v2.4 reading reads otherwise
+};
+
+// The first byte from `from` on that is not zero, or `end`, read a window at a time. False
+// when a read failed (the window notes it).
+bool findZeroRunEnd(SourceWindow* window, uint64_t from, uint64_t end, uint64_t* runEnd) {
   for (uint64_t at = from; at < end;) {
     const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
     const unsigned char* bytes = windowBytes(window, at, piece, 0);
-    if (bytes == nullptr) return;  // the window notes the failed read
+    if (bytes == nullptr) return false;
     for (size_t i = 0; i < piece; ++i) {
       if (bytes[i] != 0x00) {
-        noteProblem(layout, Id3v2Problem::PaddingNotZero, at + i);
-        return;
+        *runEnd = at + i;
+        return true;
       }
     }
     at += piece;
   }
-  layout->paddingOffset = from;
-  layout->paddingSize = static_cast<size_t>(end - from);
+  *runEnd = end;
+  return true;
 }
 
-// Walks the frames from tag->position to tag->end (the end of the frame area), then checks
-// that only zero padding follows the last frame.
-void walkFrames(SourceWindow* window, TagStream* tag, Id3v2Layout* layout) {
+// The frames ended at `from`, where a zero byte stands.
+WalkEnd walkPadding(SourceWindow* window, uint64_t from, uint64_t end, const FrameWalk& walk,
+                    Id3v2Layout* layout) {
+  layout->framesEnd = from;
+  uint64_t runEnd = end;
+  if (!findZeroRunEnd(window, from, end, &runEnd)) return kWalkBroken;
+  // The tag claims bytes the file lacks: only audio right after the zero bytes says where
+  // the tag really ends. A file that ends first was cut short.
+  if (walk.claimPastFile && !mpegAudioStartsAt(window->source, runEnd)) return kWalkBroken;
+  if (runEnd != end && !walk.claimPastFile) {
+    noteTolerated(layout, Id3v2Problem::PaddingNotZero);
+    return kWalkOtherPadding;
+  }
+  layout->paddingOffset = from;
+  layout->paddingSize = static_cast<size_t>(runEnd - from);
+  return kWalkZeroPadding;
+}
+
+// Walks the frames from tag->position to tag->end (the end of the frame area), then what
+// follows the last frame.
+WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2Layout* layout) {
   const unsigned char version = layout->majorVersion;
   const size_t idLength = version == 2 ? 3 : 4;
   const size_t headerSize = version == 2 ? 6 : 10;
   while (tag->position < tag->end) {
     const uint64_t frameOffset = tag->position;
+    layout->framesEnd = frameOffset;
     // A frame header is read on its own, so that the body after it (a cover picture) is not.
     // Taggers write far fewer frames than kFramesReadOneByOne; in a tag of many tiny frames
     // a read of a window saves a read per frame. An unsynchronised tag is read whole anyway.
     tag->readAhead = tag->unsynchronised || layout->frameCount >= kFramesReadOneByOne;
     const uint64_t left = tag->end - frameOffset;
     const unsigned char* first = peekBytes(tag, left < headerSize ? static_cast<size_t>(left) : headerSize);
-    if (first == nullptr) return;  // the window notes the failed read
+    if (first == nullptr) return kWalkBroken;  // the window notes the failed read
     // No frame ID starts with a zero byte, so one marks the start of the padding.
-    if (first[0] == 0x00) {
-      checkPadding(window, frameOffset, tag->end, layout);
-      tag->position = tag->end;
-      return;
-    }
+    if (first[0] == 0x00) return walkPadding(window, frameOffset, tag->end, *walk, layout);
 
     unsigned char header[10];
     if (!takeBytes(tag, header, headerSize)) {
       noteProblem(layout, Id3v2Problem::FrameHeaderTruncated, frameOffset);
-      return;
+      return kWalkBroken;
     }
-    for (size_t i = 0; i < idLength; ++i) {
-      if (!isFrameIdCharacter(header[i])) {
-        noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
-        return;
-      }
+    const FrameIdKind idKind = frameIdKind(header, idLength);
+    if (idKind == kFrameIdInvalid) {
+      // Audio right after the frames of a tag that claims more than the file has.
+      if (walk->claimPastFile && mpegAudioStartsAt(window->source, frameOffset)) return kWalkZeroPadding;
+      noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
+      return kWalkBroken;
     }
+    if (idKind == kFrameIdTolerated) noteTolerated(layout, Id3v2Problem::InvalidFrameId);
 
     FrameRecord frame;
     std::memset(&frame, 0, sizeof frame);
@@ -500,33 +554,73 @@ void walkFrames(SourceWindow* window, TagStream* tag, Id3v2Layout* layout) {
       frame.declaredSize = bigEndian32(header + 4);
       frame.flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
     } else {
-      if (!isSyncsafe(header + 4, 4)) {
+      if (walk->plainSizes) {
+        frame.declaredSize = bigEndian32(header + 4);
+      } else if (!isSyncsafe(header + 4, 4)) {
         noteProblem(layout, Id3v2Problem::FrameSizeNotSyncsafe, frameOffset);
-        return;
+        return kWalkBroken;
+      } else {
+        frame.declaredSize = syncsafe32(header + 4);
       }
-      frame.declaredSize = syncsafe32(header + 4);
+      // Below 0x80 both readings agree.
+      if (frame.declaredSize >= 0x80) walk->sizesDiffer = true;
       frame.flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
     }
-    if (frame.declaredSize == 0) {
-      // The next frame's place is still certain, so the walk goes on.
-      noteProblem(layout, Id3v2Problem::EmptyFrame, frameOffset);
+    // The next frame's place is still certain, unless four bytes of junk make up the frame.
+    if (frame.declaredSize == 0 && idKind == kFrameIdTolerated) {
+      noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
+      return kWalkBroken;
     }
+    if (frame.declaredSize == 0) noteTolerated(layout, Id3v2Problem::EmptyFrame);
     frame.frameOffset = frameOffset;
     frame.bodyOffset = tag->position;
     frame.tagUnsynchronised = tag->unsynchronised;
     if (!skipBytes(tag, frame.declaredSize)) {
       noteProblem(layout, Id3v2Problem::FrameOverrunsTag, frameOffset);
-      return;
+      return kWalkBroken;
     }
     frame.frameEnd = tag->position;
     layout->frameCount++;
     examineFrame(window, frame, layout);
   }
+  layout->framesEnd = tag->position;
+  // A file that ends with the last frame of a tag claiming more was cut short.
+  return walk->claimPastFile ? kWalkBroken : kWalkZeroPadding;
+}
+
+// Walks the frames from `start`. An ID3v2.4 tag is walked a second time with plain sizes
+// unless the syncsafe reading ends in zero padding or reads every size as the plain one
+// would; the layout of the reading that explains the tag is kept (see id3v2_reader.h).
+WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPastFile, Id3v2Layout* layout) {
+  const Id3v2Layout before = *layout;
+  TagStream tag = start;
+  FrameWalk syncsafeWalk = {false, claimPastFile, false};
+  const WalkEnd syncsafeEnd = walkFrames(window, &tag, &syncsafeWalk, layout);
+  if (layout->majorVersion != 4 || syncsafeEnd == kWalkZeroPadding ||
+      (syncsafeEnd == kWalkOtherPadding && !syncsafeWalk.sizesDiffer)) {
+    return syncsafeEnd;
+  }
+  Id3v2Layout plain = before;
+  noteTolerated(&plain, Id3v2Problem::FrameSizeNotSyncsafe);
+  plain.frameSizesPlain = true;
+  tag = start;
+  FrameWalk plainWalk = {true, claimPastFile, false};
+  const WalkEnd plainEnd = walkFrames(window, &tag, &plainWalk, &plain);
+  if (plainEnd == kWalkZeroPadding || (plainEnd == kWalkOtherPadding && syncsafeEnd == kWalkBroken)) {
+    *layout = plain;
+    return plainEnd;
+  }
+  if (syncsafeEnd == kWalkOtherPadding && plainEnd == kWalkOtherPadding) {
+    // Each reading ends at a zero byte with other bytes after it: either may be wrong.
+    noteProblem(layout, Id3v2Problem::PaddingNotZero, layout->framesEnd);
+  }
+  return syncsafeEnd;
 }
 
 // Header checks; false when the rest of the tag cannot be located. `header` receives the
-// first bytes of the file.
-bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize], Id3v2Layout* layout) {
+// first bytes of the file; *claimPastFile tells a tag that claims more than the file has.
+bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize], Id3v2Layout* layout,
+                   bool* claimPastFile) {
   const uint64_t fileSize = window->source.size;
   const size_t available = readSourceAt(window->source, 0, header, sizeof header);
   const unsigned char* data = header;
@@ -565,6 +659,7 @@ bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize]
   if (version == 4) layout->hasFooter = (flags & kHeaderFooter) != 0;
   layout->tagSize =
       kTagHeaderSize + uint64_t{syncsafe32(data + 6)} + (layout->hasFooter ? kFooterSize : 0);
+  layout->declaredTagSize = layout->tagSize;
 
   const unsigned char knownFlags = version == 2   ? kKnownHeaderFlagsV22
                                    : version == 3 ? kKnownHeaderFlagsV23
@@ -578,11 +673,18 @@ bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize]
     return false;
   }
   if (layout->tagSize > fileSize) {
-    noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
-    return false;
+    // The frames may still end inside the file (walkPadding). Not with a footer, whose place
+    // is then unknown, nor with stuffing bytes that hide where a run of zero bytes ends.
+    if (layout->hasFooter || layout->unsynchronised) {
+      noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
+      return false;
+    }
+    noteTolerated(layout, Id3v2Problem::TagLargerThanFile);
+    *claimPastFile = true;
   }
-  // The last byte of the tag tells whether the file can be read that far.
-  if (windowBytes(window, layout->tagSize - 1, 1, 0) == nullptr) {
+  // The last byte of the tag (or of the file) tells whether the file can be read that far.
+  const uint64_t end = *claimPastFile ? fileSize : layout->tagSize;
+  if (windowBytes(window, end - 1, 1, 0) == nullptr) {
     noteProblem(layout, Id3v2Problem::TagNotFullyRead, 6);
     return false;
   }
@@ -634,13 +736,16 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   if (layout == nullptr) return false;
   std::memset(layout, 0, sizeof *layout);
   layout->problem = Id3v2Problem::None;
+  layout->toleratedProblem = Id3v2Problem::None;
   SourceWindow window;
   openWindow(&window, file);
   unsigned char header[kTagHeaderSize];
-  if (!readTagHeader(&window, header, layout)) return false;
+  bool claimPastFile = false;
+  if (!readTagHeader(&window, header, layout, &claimPastFile)) return false;
 
   const unsigned char version = layout->majorVersion;
-  const uint64_t frameAreaEnd = kTagHeaderSize + uint64_t{syncsafe32(header + 6)};
+  // A tag that claims more than the file has is walked up to the file's end.
+  const uint64_t frameAreaEnd = claimPastFile ? file.size : kTagHeaderSize + uint64_t{syncsafe32(header + 6)};
   // In ID3v2.2 and ID3v2.3 the unsynchronisation flag covers everything after the header;
   // in ID3v2.4 it is a property of each frame instead.
   const bool tagWideUnsynchronisation = layout->unsynchronised && version < 4;
@@ -654,9 +759,20 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   }
   if (framesRead) {
     layout->framesOffset = tag.position;
-    walkFrames(&window, &tag, layout);
+    const Id3v2Layout beforeWalk = *layout;
+    const WalkEnd walkEnd = walkTagFrames(&window, tag, claimPastFile, layout);
+    uint64_t areaEnd = frameAreaEnd;
+    if (claimPastFile && walkEnd == kWalkBroken) {
+      // Frames that do not end inside the file, or no audio after them: the claim stands,
+      // and nothing found on the way counts.
+      *layout = beforeWalk;
+      noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
+    } else if (claimPastFile) {
+      areaEnd = layout->framesEnd + layout->paddingSize;
+      layout->tagSize = areaEnd;
+    }
 
-    if (version == 3 && layout->hasExtendedHeader && declaredPaddingV23 != layout->paddingSize) {
+    if (version == 3 && layout->hasExtendedHeader && declaredPaddingV23 != areaEnd - layout->framesEnd) {
       noteProblem(layout, Id3v2Problem::ExtendedHeaderPaddingMismatch, kTagHeaderSize);
     }
     if (layout->hasFooter) {
@@ -674,8 +790,10 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
     noteProblem(layout, Id3v2Problem::TagNotFullyRead, 6);
   }
 
-  layout->id3libWouldMisrender = layout->id3libHazards != 0;
   layout->wellFormed = layout->problem == Id3v2Problem::None;
+  layout->tolerated = layout->wellFormed && layout->toleratedProblem != Id3v2Problem::None;
+  if (layout->tolerated) noteHazard(layout, kId3libHazardToleratedTag);
+  layout->id3libWouldMisrender = layout->id3libHazards != 0;
   return layout->wellFormed;
 }
 

@@ -26,6 +26,24 @@
 // byte. A tag with no frames at all (only padding) counts as well-formed, so that the plugin
 // can put its POPM frame into it.
 //
+// Tolerated: a tag that breaks one of these rules in a way a tolerant reader walks past
+// without doubt also counts as well-formed, with `tolerated` set and the first such rule in
+// `toleratedProblem`:
+// - a frame ID of a letter, then letters or digits of either case, the last of them perhaps
+//   a space ("tit2", "COM "), as iTunes wrote some (InvalidFrameId);
+// - ID3v2.4 frame sizes written as plain integers (FrameSizeNotSyncsafe): the frames are
+//   walked with syncsafe sizes, and, unless that reading ends in zero padding, again with
+//   plain ones; the reading that ends in zero padding wins, else the only one that walks
+//   at all; both ending in other bytes is doubt, and rejected;
+// - an empty frame (EmptyFrame);
+// - padding that starts with a zero byte where a frame would start but holds other bytes
+//   later (PaddingNotZero): paddingSize is then 0, nothing there may be overwritten;
+// - a tag without footer or unsynchronisation that claims more bytes than the file has
+//   (TagLargerThanFile), whose frames end inside the file, followed by zero bytes or none
+//   and then a run of MPEG audio frames (mpeg_sync.h): the tag ends where the zero bytes
+//   end, so that no audio counts as tag.
+// id3lib reads none of these as written, so a tolerated tag gets kId3libHazardToleratedTag.
+//
 // What the plugin relies on: when a tag is well-formed, every offset reported here is the
 // file offset of the bytes it names, and when popmRatingOffset is not zero the
 // rating can be changed by rewriting that one byte: no size, unsynchronisation, compression
@@ -79,6 +97,8 @@ constexpr uint32_t kId3libHazardCompressedMetaFrame = 1u << 2;
 // A compressed frame claiming more than kId3libMaxDecompressedSize bytes, or more than
 // kId3libMaxExpansion times its compressed size: id3lib would allocate and inflate it blindly.
 constexpr uint32_t kId3libHazardDecompressionBomb = 1u << 3;
+// A rule broken that the reader tolerates (toleratedProblem): id3lib reads the tag otherwise.
+constexpr uint32_t kId3libHazardToleratedTag = 1u << 4;
 
 constexpr uint64_t kId3libMaxDecompressedSize = 16u * 1024u * 1024u;
 constexpr uint64_t kId3libMaxExpansion = 64;
@@ -99,16 +119,23 @@ struct Id3v2Layout {
   bool experimental;          // header flag 0x20 in ID3v2.3 and ID3v2.4
   bool hasFooter;             // header flag 0x10 in ID3v2.4
   uint64_t tagSize;           // bytes on disk: header, extended header, frames, padding, footer
+  // What the header claims: 10 + its size (+ 10 for a footer). More than tagSize only for a
+  // tolerated tag that claims more than the file has; tagSize then ends with its padding.
+  uint64_t declaredTagSize;
 
   bool wellFormed;
   Id3v2Problem problem;
   uint64_t problemOffset;     // where the problem was found, for the plugin's log
+  bool tolerated;             // well-formed, though it breaks a rule that the walk tolerates
+  Id3v2Problem toleratedProblem;  // the first such rule, None when none is broken
 
   // Extended header and frame area.
   bool extendedHeaderHasCrc;  // rewriting any frame (or ID3v2.4 padding) byte breaks this CRC
   size_t extendedHeaderSize;  // bytes on disk, 0 without an extended header
   uint64_t framesOffset;      // where the first frame (or the padding) starts
   uint32_t frameCount;
+  uint64_t framesEnd;         // one past the last frame (framesOffset when there is none)
+  bool frameSizesPlain;       // ID3v2.4 frame sizes are plain integers (tolerated)
   uint64_t paddingOffset;     // first zero byte after the frames; 0 when paddingSize is 0
   size_t paddingSize;         // zero bytes from paddingOffset to the end of the frame area
 

@@ -119,6 +119,7 @@ uint32_t finishCrc32(const Crc32& crc) { return crc.state ^ 0xFFFFFFFFu; }
 // anywhere, frame headers rewritten only where a frame's own unsynchronisation was undone.
 struct PlainTag {
   unsigned char version;
+  bool plainFrameSizes;  // ID3v2.4 sizes written as plain integers
   Bytes extendedHeader;
   Bytes frames;
   bool popmFound;
@@ -145,9 +146,9 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
   size_t at = 0;
   while (at + headerSize <= size && area[at] != 0) {
     const unsigned char* header = area + at;
-    const uint32_t bodySize = version == 2 ? bigEndian(header + 3, 3)
-                              : version == 3 ? bigEndian(header + 4, 4)
-                                             : syncsafe(header + 4);
+    const uint32_t bodySize = version == 2                              ? bigEndian(header + 3, 3)
+                              : version == 3 || plain->plainFrameSizes ? bigEndian(header + 4, 4)
+                                                                       : syncsafe(header + 4);
     if (bodySize > size - at - headerSize) {
       plain->failed = true;
       return;
@@ -163,8 +164,11 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
       putBigEndian(newHeader + 8, flags, 2);
       append(&plain->frames, newHeader, 10);
       appendDecoded(&plain->frames, body, bodySize);
-      putSyncsafe(plain->frames.data + frameStart + 4,
-                  static_cast<uint32_t>(plain->frames.size - frameStart - 10));
+      const uint32_t decodedSize = static_cast<uint32_t>(plain->frames.size - frameStart - 10);
+      if (plain->plainFrameSizes)
+        putBigEndian(plain->frames.data + frameStart + 4, decodedSize, 4);
+      else
+        putSyncsafe(plain->frames.data + frameStart + 4, decodedSize);
     } else {
       append(&plain->frames, header, headerSize + bodySize);
     }
@@ -196,8 +200,9 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
 }
 
 // Splits the tag into its plain extended header and frames.
-bool readPlainTag(const unsigned char* tag, size_t tagSize, PlainTag* plain) {
+bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, PlainTag* plain) {
   *plain = PlainTag();
+  plain->plainFrameSizes = plainFrameSizes;
   if (tagSize < kHeaderSize || std::memcmp(tag, "ID3", 3) != 0) return false;
   plain->version = tag[3];
   const unsigned char flags = tag[5];
@@ -337,10 +342,11 @@ bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain
 
 }  // namespace
 
-bool editTagRating(const unsigned char* tag, size_t tagSize, unsigned char rating, EditedTag* out) {
+bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, unsigned char rating,
+                   EditedTag* out) {
   *out = {nullptr, 0, 0};
   PlainTag plain;
-  bool edited = readPlainTag(tag, tagSize, &plain);
+  bool edited = readPlainTag(tag, tagSize, plainFrameSizes, &plain);
   if (edited) {
     if (plain.popmFound)
       plain.frames.data[plain.ratingOffset] = rating;
@@ -354,7 +360,7 @@ bool editTagRating(const unsigned char* tag, size_t tagSize, unsigned char ratin
 
 bool newTagWithRating(unsigned char rating, EditedTag* out) {
   static const unsigned char kEmptyV23[10] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
-  return editTagRating(kEmptyV23, sizeof kEmptyV23, rating, out);
+  return editTagRating(kEmptyV23, sizeof kEmptyV23, false, rating, out);
 }
 
 void releaseEditedTag(EditedTag* tag) {

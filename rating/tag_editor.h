@@ -28,7 +28,10 @@ struct EditedTag {
 // grows by the padding above otherwise. False when the tag cannot be edited
 // without doubt (a compressed or encrypted POPM frame, memory short); `out`
 // then holds nothing to release.
-bool editTagRating(const unsigned char* tag, size_t tagSize, unsigned char rating, EditedTag* out);
+// `plainFrameSizes`: the ID3v2.4 frame sizes are plain integers (as iTunes wrote
+// them), which the new tag keeps.
+bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, unsigned char rating,
+                   EditedTag* out);
 
 // A new ID3v2.3 tag for a file without one: one POPM frame and the padding above.
 bool newTagWithRating(unsigned char rating, EditedTag* out);

@@ -279,13 +279,15 @@ RatingSaveResult placeCheckedCopy(const wchar_t* path, wchar_t* copy) {
 // Reads the old tag whole (the editor works on it in memory, up to the bound the
 // store reads at all) and makes the new one. False when the tag is too large or
 // the editor declines it.
-bool editTagOfFile(TrackFile file, uint64_t oldTagSize, unsigned char rating, EditedTag* edited) {
+bool editTagOfFile(TrackFile file, uint64_t oldTagSize, bool plainFrameSizes, unsigned char rating,
+                   EditedTag* edited) {
   if (oldTagSize == 0) return newTagWithRating(rating, edited);
   if (oldTagSize > kMaxEditedTagBytes) return false;
   const size_t size = static_cast<size_t>(oldTagSize);
   unsigned char* old = static_cast<unsigned char*>(std::malloc(size));
   if (old == nullptr) return false;
-  const bool edit = readTrackAt(file, 0, old, size) == size && editTagRating(old, size, rating, edited);
+  const bool edit =
+      readTrackAt(file, 0, old, size) == size && editTagRating(old, size, plainFrameSizes, rating, edited);
   std::free(old);
   return edit;
 }
@@ -357,7 +359,7 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
     if (plan.method == kRatingWriteRewrite) {
       const unsigned char rating = static_cast<unsigned char>(ratingByte);
       result = kRatingTagRefused;
-      if (editTagOfFile(file, plan.tagSize, rating, &rewrite->tag)) {
+      if (editTagOfFile(file, plan.tagSize, plan.frameSizesPlain, rating, &rewrite->tag)) {
         RatingWritePlan inPlace;
         if (planUntornEdit(file, rewrite->tag, plan.tagSize, &inPlace)) {
           result = saveResultOf(writePlannedBytes(file, inPlace));

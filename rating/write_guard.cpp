@@ -8,6 +8,7 @@
 
 #include "rating/id3v2_reader.h"
 #include "rating/memory_source.h"
+#include "rating/mpeg_sync.h"
 #include "rating/source_window.h"
 
 const char kPluginPopmOwner[] = "ID3Vimbrel";
@@ -15,7 +16,6 @@ const char kPluginPopmOwner[] = "ID3Vimbrel";
 namespace {
 
 const uint64_t kTagHeaderSize = 10;
-const uint64_t kFooterSize = 10;
 // Writes inside one sector of this size are never torn.
 const uint64_t kSectorSize = 512;
 
@@ -51,17 +51,31 @@ void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize
   plan->frameCount = frameCount;
 }
 
-// One past the last frame byte: where the padding starts, or the end of the frame area.
-uint64_t framesEnd(const Id3v2Layout& layout) {
-  if (layout.paddingSize > 0) return layout.paddingOffset;
-  return layout.tagSize - (layout.hasFooter ? kFooterSize : 0);
-}
+// One past the last frame byte: where the padding (or junk after a zero byte) starts, or the
+// end of the frame area.
+uint64_t framesEnd(const Id3v2Layout& layout) { return layout.framesEnd; }
 
 // The first bytes of an MPEG audio frame header: the sync bits and no reserved value in
 // version, layer, bitrate or sample rate.
 bool startsWithMpegFrame(const unsigned char* bytes) {
   return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && ((bytes[1] >> 3) & 0x03) != 0x01 &&
          ((bytes[1] >> 1) & 0x03) != 0x00 && (bytes[2] >> 4) != 0x0F && ((bytes[2] >> 2) & 0x03) != 0x03;
+}
+
+// Other formats: a tag in front breaks them for other programs, and some carry MPEG frames
+// inside (a WAV of MP3 audio). `head` holds the file's first 12 bytes.
+bool startsAsOtherFormat(const unsigned char* head) {
+  const char atStart[][5] = {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS", "wvpk", "MAC ", "MPCK", "caff",
+                             "\x1A\x45\xDF\xA3", "\x30\x26\xB2\x75", "\x00\x00\x01\xBA"};
+  for (const char* signature : atStart) {
+    if (std::memcmp(head, signature, 4) == 0) return true;
+  }
+  // MP4 and QuickTime: the first box's type follows its size.
+  const char* const boxes[] = {"ftyp", "moov", "mdat", "free", "wide", "skip"};
+  for (const char* box : boxes) {
+    if (std::memcmp(head + 4, box, 4) == 0) return true;
+  }
+  return false;
 }
 
 // An ID3v2.2 POP frame: 3-byte ID, 3-byte size, owner, NUL, rating. Returns its size.
@@ -116,8 +130,9 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
     setNothing(plan, kWriteReasonTagUnsynchronised);
     return;
   }
-  // id3lib also drops the experimental flag of the tag it read.
-  if (layout.id3libHazards != 0 || layout.experimental) {
+  // id3lib also drops the experimental flag of the tag it read, and reads a tolerated tag
+  // otherwise than the strict reader (the tag carries a hazard for it too).
+  if (layout.id3libHazards != 0 || layout.experimental || layout.tolerated) {
     setNothing(plan, kWriteReasonId3libHazard);
     return;
   }
@@ -157,11 +172,13 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
   setId3lib(plan, kWriteReasonId3libAddsFrame, layout.tagSize, layout.frameCount);
 }
 
-void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSize, RatingWritePlan* plan) {
+void planWithoutTag(const ByteSource& file, const unsigned char* head, size_t available,
+                    RatingWritePlan* plan) {
   // id3lib counts zero bytes (or FF 00 00 00) at the start of a file without a tag as
-  // padding and drops them, and puts a tag in front of any format: only a file that starts
-  // as MPEG audio gets a tag.
-  if (fileSize < 4) {
+  // padding and drops them, and puts a tag in front of any format: it tags only a file that
+  // starts as MPEG audio. Where the audio starts after junk, the editor puts a tag in front
+  // and keeps every byte after it.
+  if (file.size < 4) {
     setNothing(plan, kWriteReasonNotMpegAudio);
     return;
   }
@@ -169,11 +186,22 @@ void planWithoutTag(const unsigned char* head, size_t available, uint64_t fileSi
     setNothing(plan, kWriteReasonHeadNotRead);
     return;
   }
-  if (!startsWithMpegFrame(head)) {
-    setNothing(plan, kWriteReasonNotMpegAudio);
+  if (startsWithMpegFrame(head)) {
+    setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
     return;
   }
-  setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
+  unsigned char first[12] = {0};
+  const size_t firstSize = file.size < sizeof first ? static_cast<size_t>(file.size) : sizeof first;
+  uint64_t audio = 0;
+  if (readSourceAt(file, 0, first, firstSize) != firstSize) {
+    setNothing(plan, kWriteReasonHeadNotRead);
+  } else if (startsAsOtherFormat(first) || !findMpegAudioStart(file, &audio)) {
+    setNothing(plan, kWriteReasonNotMpegAudio);
+  } else {
+    plan->method = kRatingWriteRewrite;
+    plan->reason = kWriteReasonEditorNewTag;
+    plan->tagSize = 0;
+  }
 }
 
 void setRewrite(RatingWritePlan* plan, RatingWriteReason reason, const Id3v2Layout& layout) {
@@ -181,6 +209,7 @@ void setRewrite(RatingWritePlan* plan, RatingWriteReason reason, const Id3v2Layo
   plan->reason = reason;
   plan->tagSize = layout.tagSize;
   plan->frameCount = layout.frameCount;
+  plan->frameSizesPlain = layout.frameSizesPlain;
 }
 
 // A tag without a POPM frame: a new frame in the padding where that is one untorn
@@ -230,6 +259,11 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
   // A tag whose rating is never read through id3lib (planRatingRead) gets none written.
   if (layout.majorVersion != 4 && (layout.id3libHazards & kId3libCraftedHazards) != 0) {
     setNothing(plan, kWriteReasonId3libHazard);
+    return;
+  }
+  // A tag that claims more than the file holds gets a header that tells the truth.
+  if (layout.tolerated && layout.declaredTagSize != layout.tagSize) {
+    setRewrite(plan, kWriteReasonEditorToleratedTag, layout);
     return;
   }
   if (!layout.popmFound) {
@@ -403,8 +437,9 @@ RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte) {
   // frame at the end of a tag. id3lib reads the tags the reader does not vouch for, and a
   // first POPM frame that is compressed or encrypted.
   if (layout.majorVersion != 4 && (layout.id3libHazards & kId3libCraftedHazards)) return kRatingReadZero;
+  // A tolerated tag is read here too: id3lib would read it otherwise, a hidden POPM counts 0.
   const bool popmHidden = layout.popmFound && !layout.popmRatingKnown;
-  const bool readHere = layout.majorVersion == 4 || (layout.wellFormed && !popmHidden);
+  const bool readHere = layout.majorVersion == 4 || layout.tolerated || (layout.wellFormed && !popmHidden);
   if (!readHere) return kRatingReadWithId3lib;
   if (!layout.popmRatingKnown) return kRatingReadZero;
   if (ratingByte != nullptr) *ratingByte = layout.popmRating;
@@ -435,7 +470,7 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   } else if (available < 3 && available < file.size) {
     return;  // too few bytes to tell whether there is a tag
   } else {
-    planWithoutTag(first, available, file.size, plan);
+    planWithoutTag(file, first, available, plan);
   }
 }
 

@@ -23,7 +23,11 @@
 //   would not shrink it.
 // - No ID3v2 tag: id3lib adds one when the file starts with an MPEG audio
 //   frame (id3lib would drop leading zero bytes, and a tag in front of a WAV,
-//   FLAC, Ogg or MP4 file breaks it for other programs).
+//   FLAC, Ogg or MP4 file breaks it for other programs). When the audio starts
+//   after junk within the first 64 KB (mpeg_sync.h) and the file does not
+//   start as another format, the editor puts a tag in front of all of it.
+// - Tags the strict reader tolerates (id3v2_reader.h) are read by it and never
+//   handed to id3lib.
 // - ID3v2.2 and ID3v2.3 tags with frames made to crash id3lib or make it
 //   allocate without bound (CDM, decompression bombs) are neither read through
 //   id3lib nor written.
@@ -95,6 +99,8 @@ struct RatingWritePlan {
   // tag takes their place and everything after them stays as it is.
   uint64_t tagSize;
   uint32_t frameCount;
+  // kRatingWriteRewrite: the tag's ID3v2.4 frame sizes are plain integers, not syncsafe.
+  bool frameSizesPlain;
 };
 
 // How many bytes from the start of the file the decisions below look at, at most: the whole

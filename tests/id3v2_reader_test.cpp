@@ -35,6 +35,14 @@ struct ShapeCase {
   Id3v2Problem problem;
   uint32_t frameCount;
   size_t paddingSize;  // when well-formed, padding runs from tagSize - paddingSize (no footer)
+  // Tolerated shapes: the rule broken, the reading of the sizes, where the frames end (0: at
+  // the padding or the footer), the tag's size (0: all the bytes) and the file's bytes after
+  // those given.
+  Id3v2Problem tolerated = Id3v2Problem::None;
+  bool plainSizes = false;
+  size_t framesEnd = 0;
+  size_t tagSize = 0;
+  size_t fileExtra = 1000;
 };
 
 TEST(Id3v2Reader, TagShapesAndTheirProblems) {
@@ -43,6 +51,12 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
   const Bytes v23Extended = join({bigEndian(6, 4), bigEndian(0, 2), bigEndian(16, 4)});
   const Bytes v23ExtendedCrc = join({bigEndian(10, 4), {0x80, 0}, bigEndian(7, 4), bigEndian(0x12345678, 4)});
   const Bytes v24ExtendedCrc = join({syncsafe(12), {1, 0x20, 5, 0x0F, 1, 2, 3, 4}});
+  // An ID3v2.4 frame whose size is a plain integer is laid out as an ID3v2.3 frame.
+  const Bytes plain256 = frameV23("TIT2", Bytes(256, 'x'));  // 00 00 01 00 reads as 128 syncsafe
+  const Bytes doubtful = frameV23("TIT2", join({Bytes(128, 'x'), zeros(1), Bytes(127, 'x')}));
+  const Bytes claim = join({text("ID3"), {3, 0, 0}, syncsafe(5000)});
+  const Id3v2Problem plainSizes = Id3v2Problem::FrameSizeNotSyncsafe;
+  const Id3v2Problem pastFile = Id3v2Problem::TagLargerThanFile;
   const ShapeCase cases[] = {
       {"v22 no padding", tag(2, 0, frameV22("TT2", kTitle)), Id3v2Problem::None, 1, 0},
       {"v22 padding", tag(2, 0, join({frameV22("TT2", kTitle), zeros(20)})), Id3v2Problem::None, 1, 20},
@@ -89,15 +103,40 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
       {"frame past tag", join({text("ID3"), {3, 0, 0}, syncsafe(20), frameV23("TIT2", zeros(30))}),
        Id3v2Problem::FrameOverrunsTag, 0, 0},
       {"garbage after frames", tag(3, 0, join({title23, zeros(4), text("junk"), zeros(4)})),
-       Id3v2Problem::PaddingNotZero, 1, 0},
+       Id3v2Problem::None, 1, 0, Id3v2Problem::PaddingNotZero, false, 25},
+      {"v24 garbage after a large frame",
+       tag(4, 0, join({frameV24("TIT2", Bytes(200, 'x')), zeros(4), text("junk")})), Id3v2Problem::None, 1, 0,
+       Id3v2Problem::PaddingNotZero, false, 220},
       {"garbage instead of padding", tag(3, 0, join({title23, Bytes(12, 0xFF)})),
        Id3v2Problem::InvalidFrameId, 1, 0},
       {"frame header cut", tag(3, 0, join({title23, text("TIT2"), {0, 0}})),
        Id3v2Problem::FrameHeaderTruncated, 1, 0},
-      {"lower case id", tag(3, 0, frameV23("tit2", kTitle)), Id3v2Problem::InvalidFrameId, 0, 0},
-      {"zero size frame", tag(3, 0, join({frameV23("TIT2", {}), title23})), Id3v2Problem::EmptyFrame, 2, 0},
+      {"lower case id", tag(3, 0, frameV23("tit2", kTitle)), Id3v2Problem::None, 1, 0,
+       Id3v2Problem::InvalidFrameId},
+      {"v22 id and a space", tag(3, 0, join({frameV23("COM ", kTitle), title23, zeros(8)})),
+       Id3v2Problem::None, 2, 8, Id3v2Problem::InvalidFrameId},
+      {"space inside id", tag(3, 0, frameV23("T T2", kTitle)), Id3v2Problem::InvalidFrameId, 0, 0},
+      {"zero size frame", tag(3, 0, join({frameV23("TIT2", {}), title23})), Id3v2Problem::None, 2, 0,
+       Id3v2Problem::EmptyFrame},
       {"v24 size not syncsafe", tag(4, 0, join({text("TIT2"), {0, 0, 0, 0x85, 0, 0}, zeros(0x85)})),
+       Id3v2Problem::None, 1, 0, plainSizes, true},
+      {"v24 plain sizes that read as syncsafe", tag(4, 0, join({plain256, title24, zeros(4)})),
+       Id3v2Problem::None, 2, 4, plainSizes, true},
+      {"v24 size neither way", tag(4, 0, join({text("TIT2"), {0, 0, 0, 0x85, 0, 0}, zeros(0x80)})),
        Id3v2Problem::FrameSizeNotSyncsafe, 0, 0},
+      {"v24 either reading ends in junk", tag(4, 0, join({doubtful, zeros(4), text("junk"), zeros(4)})),
+       Id3v2Problem::PaddingNotZero, 1, 0, Id3v2Problem::PaddingNotZero},
+      {"claims past the file, audio after", join({claim, title23, zeros(20), mpegFrames(3)}),
+       Id3v2Problem::None, 1, 20, pastFile, false, 0, 45, 0},
+      {"claims past the file, audio right after", join({claim, title23, mpegFrames(3)}), Id3v2Problem::None,
+       1, 0, pastFile, false, 0, 25, 0},
+      {"claims past the file, junk after", join({claim, title23, zeros(20), text("junk"), mpegFrames(3)}),
+       pastFile, 0, 0, pastFile, false, 0, 0, 0},
+      {"claims past the file, ends inside it", join({claim, title23, zeros(20)}), pastFile, 0, 0, pastFile,
+       false, 0, 0, 0},
+      {"claims past the file, unsynchronised",
+       join({text("ID3"), {3, 0, 0x80}, syncsafe(5000), title23, zeros(20), mpegFrames(3)}), pastFile, 0, 0,
+       Id3v2Problem::None, false, 0, 0, 0},
       {"v23 unknown frame flag", tag(3, 0, frameV23("TIT2", kTitle, 0x0010)), Id3v2Problem::UnknownFrameFlags,
        1, 0},
       {"v24 unknown frame flag", tag(4, 0, frameV24("TIT2", kTitle, 0x8000)), Id3v2Problem::UnknownFrameFlags,
@@ -111,16 +150,24 @@ TEST(Id3v2Reader, TagShapesAndTheirProblems) {
   };
   for (const ShapeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Id3v2Layout layout = parse(c.bytes);
+    const Id3v2Layout layout = parse(c.bytes, c.fileExtra);
     EXPECT_TRUE(layout.present);
     EXPECT_STREQ(id3v2ProblemName(c.problem), id3v2ProblemName(layout.problem));
     EXPECT_EQ(c.problem == Id3v2Problem::None, layout.wellFormed);
     EXPECT_EQ(c.frameCount, layout.frameCount);
     EXPECT_EQ(c.paddingSize, layout.paddingSize);
+    EXPECT_STREQ(id3v2ProblemName(c.tolerated), id3v2ProblemName(layout.toleratedProblem));
+    EXPECT_EQ(layout.wellFormed && c.tolerated != Id3v2Problem::None, layout.tolerated);
+    EXPECT_EQ(layout.tolerated, (layout.id3libHazards & kId3libHazardToleratedTag) != 0);
     if (layout.wellFormed) {
-      EXPECT_EQ(c.bytes.size(), layout.tagSize);
+      EXPECT_EQ(c.plainSizes, layout.frameSizesPlain);
+      const size_t tagSize = c.tagSize != 0 ? c.tagSize : c.bytes.size();
+      EXPECT_EQ(tagSize, layout.tagSize);
+      EXPECT_EQ(c.tagSize != 0 ? 5010u : tagSize, layout.declaredTagSize);
+      const size_t framesEnd = tagSize - c.paddingSize - (layout.hasFooter ? 10 : 0);
+      EXPECT_EQ(c.framesEnd != 0 ? c.framesEnd : framesEnd, layout.framesEnd);
       if (c.paddingSize > 0) {
-        EXPECT_EQ(c.bytes.size() - c.paddingSize, layout.paddingOffset);
+        EXPECT_EQ(tagSize - c.paddingSize, layout.paddingOffset);
       }
     }
   }
@@ -244,6 +291,10 @@ TEST(Id3v2Reader, PopmFramesAcrossVersionsAndFlags) {
                  frameV23("TIT2", kTitle),
                  zeros(3)})),
        true, 10, true, 0xFF, 0, 1},
+      // A tolerated tag: offsets by the plain sizes.
+      {"v24 plain sizes",
+       tag(4, 0, join({frameV23("TIT2", Bytes(200, 'x')), frameV23("POPM", popmBody(kOwner, 77))})), true,
+       220, true, 77, ownerEnd + 210, 0},
       {"v23 no NUL", tag(3, 0, frameV23("POPM", text("owner"))), true, 10, false, 0, 0, 0},
       {"v23 NUL but no rating", tag(3, 0, frameV23("POPM", text("owner\0", 6))), true, 10, false, 0, 0, 0},
   };
@@ -300,6 +351,8 @@ TEST(Id3v2Reader, WhatId3libWouldMisrender) {
        0},
       {"v22 standard frames", tag(2, 0, frameV22("TT2", kTitle)), 0},
       {"v23 unknown id", tag(3, 0, frameV23("XYZW", kTitle)), kId3libHazardUnknownFrameId},
+      {"v23 lower-case id", tag(3, 0, frameV23("tit2", kTitle)),
+       kId3libHazardUnknownFrameId | kId3libHazardToleratedTag},
       {"v23 id of v24", tag(3, 0, frameV23("TDRC", kTitle)), kId3libHazardUnknownFrameId},
       {"v24 id of v23", tag(4, 0, frameV24("TYER", kTitle)), kId3libHazardUnknownFrameId},
       {"v22 unknown id", tag(2, 0, frameV22("TQQ", kTitle)), kId3libHazardUnknownFrameId},

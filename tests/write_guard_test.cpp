@@ -83,6 +83,9 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
   const Bytes v23ExtendedCrc = join({bigEndian(10, 4), {0x80, 0}, bigEndian(0, 4), bigEndian(0x12345678, 4)});
   const Bytes v24ExtendedCrc = join({syncsafe(12), {1, 0x20, 5, 0x0F, 1, 2, 3, 4}});
   const Bytes bigPadding = zeros(5000);
+  const Bytes audio4 = mpeg(4);
+  const Bytes claim = join({text("ID3"), {3, 0, 0}, syncsafe(5000)});
+  const Bytes plainSizes = frameV23("TIT2", join({kTitle, Bytes(195, 'x')}));  // in an ID3v2.4 tag
   const WriteCase cases[] = {
       // Without a tag.
       {"empty file", {}, kWriteReasonEmptyFile},
@@ -99,6 +102,27 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
       {"RIFF", join({text("RIFF"), zeros(4), text("WAVE"), audio}), kWriteReasonNotMpegAudio},
       {"ID3v1 only", join({text("TAG"), zeros(125)}), kWriteReasonNotMpegAudio},
       {"ID", text("ID"), kWriteReasonNotMpegAudio},
+      // Audio after junk: three frames in a row, each where the last one's length ends.
+      {"junk then audio", join({text(std::string(300, 'j')), audio4}), kWriteReasonEditorNewTag},
+      {"audio starting at 64 KB - 1", join({zeros(65535), audio4}), kWriteReasonEditorNewTag},
+      {"audio starting at 64 KB", join({zeros(65536), audio4}), kWriteReasonNotMpegAudio},
+      {"MPEG-1 padded frames", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x92, 0x00}, 418)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-1 frames one byte long", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x90, 0x00}, 418)}),
+       kWriteReasonNotMpegAudio},
+      {"MPEG-2 layer III", join({zeros(9), mpegFrames(3, {0xFF, 0xF3, 0x80, 0x00}, 208)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-2.5 layer III", join({zeros(9), mpegFrames(3, {0xFF, 0xE3, 0x18, 0x00}, 72)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-2 layer II", join({zeros(9), mpegFrames(3, {0xFF, 0xF5, 0xE4, 0x00}, 960)}),
+       kWriteReasonEditorNewTag},
+      {"MPEG-1 layer I", join({zeros(9), mpegFrames(3, {0xFF, 0xFF, 0xC0, 0x00}, 416)}),
+       kWriteReasonEditorNewTag},
+      {"free format", join({zeros(9), mpegFrames(3, {0xFF, 0xFB, 0x00, 0x00}, 417)}),
+       kWriteReasonNotMpegAudio},
+      {"RIFF of MPEG frames", join({text("RIFF"), zeros(4), text("WAVEfmt "), audio4}),
+       kWriteReasonNotMpegAudio},
+      {"MP4", join({bigEndian(12, 4), text("ftypM4A "), audio4}), kWriteReasonNotMpegAudio},
       // Tags the strict reader does not vouch for.
       {"ID3 and nothing", text("ID3"), kWriteReasonMalformedTag},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kWriteReasonMalformedTag},
@@ -106,10 +130,17 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
        kWriteReasonMalformedTag},
       {"v23 extended header past tag", join({tag(3, 0x40, join({bigEndian(6, 4), zeros(2)})), audio}),
        kWriteReasonMalformedTag},
+      {"garbage before the padding", join({tag(3, 0, join({kTitle23, text("x"), zeros(30)})), audio}),
+       kWriteReasonMalformedTag},
+      // Tolerated tags: in place, never through id3lib.
       {"garbage padding", join({tag(3, 0, join({kTitle23, zeros(30), text("x")})), audio}),
-       kWriteReasonMalformedTag},
+       kWriteReasonEditorKeepsFlags},
       {"short frame ID", join({tag(3, 0, join({frameV23("TT2 ", kTitle), zeros(40)})), audio}),
-       kWriteReasonMalformedTag},
+       kWriteReasonFrameInPadding},
+      {"v24 plain sizes, no room", join({tag(4, 0, plainSizes), audio}), kWriteReasonEditorGrowsTag},
+      {"tag larger than file, audio after it",
+       join({claim, kTitle23, frameV23("POPM", popmBody("x", 1)), audio4}), kWriteReasonEditorToleratedTag},
+      {"tag larger than file, no POPM", join({claim, kTitle23, zeros(10), audio4}), kWriteReasonEditorToleratedTag},
       // A POPM frame is there.
       {"v22 POP", join({tag(2, 0, frameV22("POP", popmBody("x", 1))), audio}), kWriteReasonRatingByte},
       {"v23 POPM", join({tag(3, 0, join({kTitle23, frameV23("POPM", popmBody("x", 1, 4))})), audio}),
@@ -291,6 +322,11 @@ TEST(WriteGuard, Id3libPlanNamesTheTagId3libMustFind) {
   ASSERT_EQ(result.method, kRatingWriteWithId3lib);
   EXPECT_EQ(result.tagSize, 0u);
   EXPECT_EQ(result.frameCount, 0u);
+
+  // The editor's new tag replaces nothing: all the file follows it.
+  result = plan(join({zeros(7), mpeg(4)}));
+  ASSERT_EQ(result.method, kRatingWriteRewrite);
+  EXPECT_EQ(result.tagSize, 0u);
 }
 
 TEST(WriteGuard, NothingWithoutTheBytesItNeeds) {
@@ -397,6 +433,19 @@ TEST(WriteGuard, ReadPlans) {
        kRatingReadZero, 0},
       {"v23 unknown frame",
        join({tag(3, 0, join({frameV23("XYZW", text("abc")), frameV23("POPM", popmBody("x", 9))})), audio}),
+       kRatingReadFromTag, 9},
+      // Tolerated tags are read here, never by id3lib.
+      {"v23 lower-case frame",
+       join({tag(3, 0, join({frameV23("xyzw", text("abc")), frameV23("POPM", popmBody("x", 9))})), audio}),
+       kRatingReadFromTag, 9},
+      {"v23 lower-case frame, compressed POPM",
+       join({tag(3, 0,
+                 join({frameV23("xyzw", text("abc")),
+                       frameV23("POPM", join({bigEndian(8, 4), zeros(6)}), 0x0080)})),
+             audio}),
+       kRatingReadZero, 0},
+      {"v23 larger than the file, audio after",
+       join({text("ID3"), {3, 0, 0}, syncsafe(100000), frameV23("POPM", popmBody("x", 9)), mpeg(3)}),
        kRatingReadFromTag, 9},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kRatingReadZero, 0},
       {"size not syncsafe", join({text("ID3"), {3, 0, 0, 0, 0, 0x80, 0}, audio}), kRatingReadZero, 0},

@@ -61,3 +61,13 @@ inline Bytes tagWithFooter(const Bytes& content) {
 inline Bytes popmBody(const std::string& owner, unsigned char rating, size_t counterBytes = 0) {
   return join({text(owner), {0x00, rating}, Bytes(counterBytes, 0x01)});
 }
+
+// `count` MPEG audio frames of `length` bytes each behind `header` (default: MPEG-1 Layer III,
+// 128 kbit/s, 44.1 kHz, 417 bytes), the rest of each frame filled with 0x55.
+inline Bytes mpegFrames(size_t count, const Bytes& header = {0xFF, 0xFB, 0x90, 0x00}, size_t length = 417) {
+  Bytes frame = header;
+  frame.resize(length, 0x55);
+  Bytes out;
+  for (size_t i = 0; i < count; ++i) out.insert(out.end(), frame.begin(), frame.end());
+  return out;
+}

@@ -76,6 +76,7 @@ void printLayout(const char* prefix, const std::string& bytes) {
   std::printf("%s.present=%d\n", prefix, layout.present ? 1 : 0);
   std::printf("%s.version=%d\n", prefix, layout.majorVersion);
   std::printf("%s.wellFormed=%d\n", prefix, layout.wellFormed ? 1 : 0);
+  std::printf("%s.tolerated=%d\n", prefix, layout.tolerated ? 1 : 0);
   std::printf("%s.problem=%s\n", prefix, id3v2ProblemName(layout.problem));
   std::printf("%s.tagSize=%llu\n", prefix, static_cast<unsigned long long>(layout.tagSize));
   std::printf("%s.frameCount=%u\n", prefix, static_cast<unsigned>(layout.frameCount));
