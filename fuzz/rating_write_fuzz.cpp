@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
+#include "rating/id3v2_format.h"
 #include "rating/id3v2_reader.h"
 #include "rating/memory_source.h"
 #include "rating/rating.h"
@@ -56,16 +57,6 @@ struct FrameBytes {
   size_t size;
 };
 
-uint32_t bigEndian(const unsigned char* bytes, int width) {
-  uint32_t value = 0;
-  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-  return value;
-}
-
-uint32_t syncsafe(const unsigned char* bytes) {
-  return (uint32_t{bytes[0]} << 21) | (uint32_t{bytes[1]} << 14) | (uint32_t{bytes[2]} << 7) | bytes[3];
-}
-
 // The frames of a well-formed tag as stored: the reader vouches that they follow each other
 // from framesOffset to framesEnd with sizes inside the tag.
 std::vector<FrameBytes> framesOf(const unsigned char* tag, const Id3v2Layout& layout) {
@@ -77,11 +68,11 @@ std::vector<FrameBytes> framesOf(const unsigned char* tag, const Id3v2Layout& la
     const unsigned char* header = tag + at;
     size_t bodySize = 0;
     if (layout.majorVersion == 2) {
-      bodySize = bigEndian(header + 3, 3);
+      bodySize = bigEndian24(header + 3);
     } else if (layout.majorVersion == 3 || layout.frameSizesPlain) {
-      bodySize = bigEndian(header + 4, 4);
+      bodySize = bigEndian32(header + 4);
     } else {
-      bodySize = syncsafe(header + 4);
+      bodySize = syncsafe32(header + 4);
     }
     require(bodySize <= end - at - headerSize, "frame walk left the tag the reader vouched for");
     frames.push_back({at, headerSize + bodySize});
@@ -166,7 +157,7 @@ std::vector<FrameContent> framesButFirstPopm(const unsigned char* tag, const Id3
     const unsigned char* start = tag + frame.offset;
     FrameContent content;
     content.id.assign(reinterpret_cast<const char*>(start), idSize);
-    content.flags = layout.majorVersion == 2 ? 0 : bigEndian(start + 8, 2);
+    content.flags = layout.majorVersion == 2 ? 0 : bigEndian16(start + 8);
     if (layout.majorVersion == 3) content.flags &= ~0xC000u;
     content.body.assign(reinterpret_cast<const char*>(start + headerSize), frame.size - headerSize);
     kept.push_back(content);
@@ -264,17 +255,18 @@ std::vector<FrameContent> decodedFrames(const FileBytes& file, const Id3v2Layout
     return out;
   };
   if (version < 4 && layout.unsynchronised) area = undo(area);
-  size_t at = layout.extendedHeaderSize > 0 ? (version == 3 ? 4 + bigEndian(
-      reinterpret_cast<const unsigned char*>(area.data()), 4) : layout.extendedHeaderSize) : 0;
+  size_t at = layout.extendedHeaderSize > 0 ? (version == 3 ? 4 + bigEndian32(
+      reinterpret_cast<const unsigned char*>(area.data())) : layout.extendedHeaderSize) : 0;
   const size_t headerSize = version == 2 ? 6 : 10;
   while (at + headerSize <= area.size() && area[at] != 0) {
     const unsigned char* header = reinterpret_cast<const unsigned char*>(area.data()) + at;
-    const size_t size = version == 2 ? bigEndian(header + 3, 3) : version == 3 ? bigEndian(header + 4, 4)
-                                                                              : syncsafe(header + 4);
+    const size_t size = version == 2                              ? bigEndian24(header + 3)
+                        : version == 3 || layout.frameSizesPlain ? bigEndian32(header + 4)
+                                                                 : syncsafe32(header + 4);
     require(size <= area.size() - at - headerSize, "a decoded frame runs past its tag");
     FrameContent frame;
     frame.id.assign(reinterpret_cast<const char*>(header), version == 2 ? 3 : 4);
-    frame.flags = version == 2 ? 0 : bigEndian(header + 8, 2);
+    frame.flags = version == 2 ? 0 : bigEndian16(header + 8);
     frame.body = area.substr(at + headerSize, size);
     if (version == 4 && ((frame.flags & 0x0002) || layout.unsynchronised)) {
       frame.body = undo(frame.body);

@@ -4,45 +4,19 @@
 
 #include <cstring>
 
+#include "rating/id3v2_format.h"
 #include "rating/mpeg_sync.h"
 #include "rating/source_window.h"
 
 namespace {
 
-const size_t kTagHeaderSize = 10;
-const size_t kFooterSize = 10;
-
-// Header flags.
-const unsigned char kHeaderUnsynchronisation = 0x80;
-const unsigned char kHeaderExtendedHeader = 0x40;  // ID3v2.3, ID3v2.4
-const unsigned char kHeaderCompressionV22 = 0x40;  // ID3v2.2
-const unsigned char kHeaderExperimental = 0x20;    // ID3v2.3, ID3v2.4
-const unsigned char kHeaderFooter = 0x10;          // ID3v2.4
+// The flags each version defines (id3v2_format.h names them); any other is unknown.
 const unsigned char kKnownHeaderFlagsV22 = 0xC0;
 const unsigned char kKnownHeaderFlagsV23 = 0xE0;
 const unsigned char kKnownHeaderFlagsV24 = 0xF0;
-
-// ID3v2.3 frame flags: status %abc00000, format %ijk00000.
 const uint16_t kKnownFrameFlagsV23 = 0xE0E0;
-const uint16_t kFrameCompressedV23 = 0x0080;
-const uint16_t kFrameEncryptedV23 = 0x0040;
-const uint16_t kFrameGroupedV23 = 0x0020;
-
-// ID3v2.4 frame flags: status %0abc0000, format %0h00kmnp.
 const uint16_t kKnownFrameFlagsV24 = 0x704F;
-const uint16_t kFrameGroupedV24 = 0x0040;
-const uint16_t kFrameCompressedV24 = 0x0008;
-const uint16_t kFrameEncryptedV24 = 0x0004;
-const uint16_t kFrameUnsynchronisedV24 = 0x0002;
-const uint16_t kFrameDataLengthV24 = 0x0001;
-
-// ID3v2.4 extended header flags, each followed by a length byte and that many data bytes.
-const unsigned char kExtendedUpdateV24 = 0x40;
-const unsigned char kExtendedCrcV24 = 0x20;
-const unsigned char kExtendedRestrictionsV24 = 0x10;
 const unsigned char kKnownExtendedFlagsV24 = 0x70;
-
-const uint16_t kExtendedCrcV23 = 0x8000;
 
 // Frame IDs that each version defines. id3lib knows these; anything else it may mangle.
 const char kStandardFrameIdsV22[][4] = {
@@ -154,22 +128,6 @@ bool isSyncsafe(const unsigned char* bytes, size_t count) {
     if (bytes[i] & 0x80) return false;
   }
   return true;
-}
-
-uint32_t syncsafe32(const unsigned char* bytes) {
-  return (static_cast<uint32_t>(bytes[0] & 0x7F) << 21) |
-         (static_cast<uint32_t>(bytes[1] & 0x7F) << 14) |
-         (static_cast<uint32_t>(bytes[2] & 0x7F) << 7) | static_cast<uint32_t>(bytes[3] & 0x7F);
-}
-
-uint32_t bigEndian32(const unsigned char* bytes) {
-  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
-uint32_t bigEndian24(const unsigned char* bytes) {
-  return (static_cast<uint32_t>(bytes[0]) << 16) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         static_cast<uint32_t>(bytes[2]);
 }
 
 bool isFrameIdCharacter(unsigned char c) {
@@ -689,20 +647,6 @@ bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize]
     return false;
   }
   return true;
-}
-
-void writeSyncsafe32(unsigned char* out, uint32_t value) {
-  out[0] = static_cast<unsigned char>((value >> 21) & 0x7F);
-  out[1] = static_cast<unsigned char>((value >> 14) & 0x7F);
-  out[2] = static_cast<unsigned char>((value >> 7) & 0x7F);
-  out[3] = static_cast<unsigned char>(value & 0x7F);
-}
-
-void writeBigEndian32(unsigned char* out, uint32_t value) {
-  out[0] = static_cast<unsigned char>(value >> 24);
-  out[1] = static_cast<unsigned char>(value >> 16);
-  out[2] = static_cast<unsigned char>(value >> 8);
-  out[3] = static_cast<unsigned char>(value);
 }
 
 size_t buildPopmFrame(unsigned char* out, size_t capacity, const char* owner,

@@ -5,26 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rating/id3v2_format.h"
 #include "rating/write_guard.h"
 
 namespace {
 
-const size_t kHeaderSize = 10;
-const size_t kFooterSize = 10;
-const unsigned char kUnsynchronisedTag = 0x80;
-const unsigned char kExtendedHeaderFlag = 0x40;
-const unsigned char kFooterFlag = 0x10;
-
-// Frame format flags that the editor cannot see through.
-const uint16_t kCompressedOrEncryptedV23 = 0x00C0;
-const uint16_t kGroupedV23 = 0x0020;
-const uint16_t kCompressedOrEncryptedV24 = 0x000C;
-const uint16_t kGroupedV24 = 0x0040;
-const uint16_t kUnsynchronisedV24 = 0x0002;
-const uint16_t kDataLengthV24 = 0x0001;
-const unsigned char kExtendedUpdateV24 = 0x40;
-const unsigned char kExtendedCrcV24 = 0x20;
-const uint16_t kExtendedCrcV23 = 0x8000;
+// Format flags that the editor cannot see through.
+const uint16_t kCompressedOrEncryptedV23 = kFrameCompressedV23 | kFrameEncryptedV23;
+const uint16_t kCompressedOrEncryptedV24 = kFrameCompressedV24 | kFrameEncryptedV24;
 
 // A byte buffer that grows; `failed` once memory ran short.
 struct Bytes {
@@ -74,24 +62,6 @@ void appendDecoded(Bytes* out, const unsigned char* bytes, size_t count) {
     out->data[out->size++] = bytes[i];
     if (bytes[i] == 0xFF && i + 1 < count && bytes[i + 1] == 0x00) ++i;
   }
-}
-
-uint32_t bigEndian(const unsigned char* bytes, int width) {
-  uint32_t value = 0;
-  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-  return value;
-}
-
-uint32_t syncsafe(const unsigned char* bytes) {
-  return (uint32_t{bytes[0]} << 21) | (uint32_t{bytes[1]} << 14) | (uint32_t{bytes[2]} << 7) | bytes[3];
-}
-
-void putBigEndian(unsigned char* out, uint32_t value, int width) {
-  for (int i = width - 1; i >= 0; --i, value >>= 8) out[i] = static_cast<unsigned char>(value);
-}
-
-void putSyncsafe(unsigned char* out, uint32_t value) {
-  for (int i = 3; i >= 0; --i, value >>= 7) out[i] = static_cast<unsigned char>(value & 0x7F);
 }
 
 // CRC-32 (ISO 3309, as zlib computes it) over pieces.
@@ -146,29 +116,30 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
   size_t at = 0;
   while (at + headerSize <= size && area[at] != 0) {
     const unsigned char* header = area + at;
-    const uint32_t bodySize = version == 2                              ? bigEndian(header + 3, 3)
-                              : version == 3 || plain->plainFrameSizes ? bigEndian(header + 4, 4)
-                                                                       : syncsafe(header + 4);
+    const uint32_t bodySize = version == 2                              ? bigEndian24(header + 3)
+                              : version == 3 || plain->plainFrameSizes ? bigEndian32(header + 4)
+                                                                       : syncsafe32(header + 4);
     if (bodySize > size - at - headerSize) {
       plain->failed = true;
       return;
     }
     const unsigned char* body = header + headerSize;
-    uint16_t flags = version == 2 ? 0 : static_cast<uint16_t>(bigEndian(header + 8, 2));
+    uint16_t flags = version == 2 ? 0 : bigEndian16(header + 8);
     const size_t frameStart = plain->frames.size;
-    const bool decode = version == 4 && ((flags & kUnsynchronisedV24) || tagUnsynchronisedV24);
+    const bool decode = version == 4 && ((flags & kFrameUnsynchronisedV24) || tagUnsynchronisedV24);
     if (decode) {
       unsigned char newHeader[10];
       std::memcpy(newHeader, header, 10);
-      flags = static_cast<uint16_t>(flags & ~kUnsynchronisedV24);
-      putBigEndian(newHeader + 8, flags, 2);
+      flags = static_cast<uint16_t>(flags & ~kFrameUnsynchronisedV24);
+      newHeader[8] = static_cast<unsigned char>(flags >> 8);
+      newHeader[9] = static_cast<unsigned char>(flags);
       append(&plain->frames, newHeader, 10);
       appendDecoded(&plain->frames, body, bodySize);
       const uint32_t decodedSize = static_cast<uint32_t>(plain->frames.size - frameStart - 10);
       if (plain->plainFrameSizes)
-        putBigEndian(plain->frames.data + frameStart + 4, decodedSize, 4);
+        writeBigEndian32(plain->frames.data + frameStart + 4, decodedSize);
       else
-        putSyncsafe(plain->frames.data + frameStart + 4, decodedSize);
+        writeSyncsafe32(plain->frames.data + frameStart + 4, decodedSize);
     } else {
       append(&plain->frames, header, headerSize + bodySize);
     }
@@ -181,10 +152,10 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
       bool opaque = false;
       if (version == 3) {
         opaque = (flags & kCompressedOrEncryptedV23) != 0;
-        extras = (flags & kGroupedV23) ? 1 : 0;
+        extras = (flags & kFrameGroupedV23) ? 1 : 0;
       } else if (version == 4) {
         opaque = (flags & kCompressedOrEncryptedV24) != 0;
-        extras = ((flags & kGroupedV24) ? 1 : 0) + ((flags & kDataLengthV24) ? 4 : 0);
+        extras = ((flags & kFrameGroupedV24) ? 1 : 0) + ((flags & kFrameDataLengthV24) ? 4 : 0);
       }
       const unsigned char* newBody = plain->frames.data + frameStart + headerSize;
       const size_t newBodySize = plain->frames.size - frameStart - headerSize;
@@ -203,19 +174,19 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
 bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, PlainTag* plain) {
   *plain = PlainTag();
   plain->plainFrameSizes = plainFrameSizes;
-  if (tagSize < kHeaderSize || std::memcmp(tag, "ID3", 3) != 0) return false;
+  if (tagSize < kTagHeaderSize || std::memcmp(tag, "ID3", 3) != 0) return false;
   plain->version = tag[3];
   const unsigned char flags = tag[5];
   if (plain->version < 2 || plain->version > 4) return false;
-  const bool footer = plain->version == 4 && (flags & kFooterFlag);
-  if (footer && tagSize < kHeaderSize + kFooterSize) return false;
+  const bool footer = plain->version == 4 && (flags & kHeaderFooter);
+  if (footer && tagSize < kTagHeaderSize + kFooterSize) return false;
   const size_t areaEnd = tagSize - (footer ? kFooterSize : 0);
 
   // ID3v2.2 and 2.3 unsynchronise everything after the header; ID3v2.4 frame by frame.
   Bytes area = {nullptr, 0, 0, false};
-  const unsigned char* bytes = tag + kHeaderSize;
-  size_t size = areaEnd - kHeaderSize;
-  if (plain->version < 4 && (flags & kUnsynchronisedTag)) {
+  const unsigned char* bytes = tag + kTagHeaderSize;
+  size_t size = areaEnd - kTagHeaderSize;
+  if (plain->version < 4 && (flags & kHeaderUnsynchronisation)) {
     appendDecoded(&area, bytes, size);
     if (area.failed) return false;
     bytes = area.data;
@@ -223,17 +194,17 @@ bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes
   }
 
   size_t extendedSize = 0;
-  if (plain->version >= 3 && (flags & kExtendedHeaderFlag)) {
+  if (plain->version >= 3 && (flags & kHeaderExtendedHeader)) {
     if (size < 4) plain->failed = true;
     if (!plain->failed) {
-      extendedSize = plain->version == 3 ? 4 + bigEndian(bytes, 4) : syncsafe(bytes);
+      extendedSize = plain->version == 3 ? 4 + bigEndian32(bytes) : syncsafe32(bytes);
       if (extendedSize > size || extendedSize < 6) plain->failed = true;
     }
     if (!plain->failed) append(&plain->extendedHeader, bytes, extendedSize);
   }
   if (!plain->failed) {
     takeFrames(bytes + extendedSize, size - extendedSize,
-               plain->version == 4 && (flags & kUnsynchronisedTag), plain);
+               plain->version == 4 && (flags & kHeaderUnsynchronisation), plain);
   }
   std::free(area.data);
   return !plain->failed && !plain->frames.failed && !plain->extendedHeader.failed;
@@ -254,14 +225,14 @@ size_t appendOwnPopm(Bytes* frames, unsigned char version, unsigned char rating)
   const size_t bodySize = ownerLength + 2;
   if (version == 2) {
     std::memcpy(frame, "POP", 3);
-    putBigEndian(frame + 3, static_cast<uint32_t>(bodySize), 3);
+    writeBigEndian24(frame + 3, static_cast<uint32_t>(bodySize));
     frameSize = 6;
   } else {
     std::memcpy(frame, "POPM", 4);
     if (version == 3)
-      putBigEndian(frame + 4, static_cast<uint32_t>(bodySize), 4);
+      writeBigEndian32(frame + 4, static_cast<uint32_t>(bodySize));
     else
-      putSyncsafe(frame + 4, static_cast<uint32_t>(bodySize));
+      writeSyncsafe32(frame + 4, static_cast<uint32_t>(bodySize));
     frame[8] = frame[9] = 0;
     frameSize = 10;
   }
@@ -278,9 +249,9 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
   Bytes& header = plain->extendedHeader;
   if (header.size == 0) return;
   if (plain->version == 3) {
-    const bool crc = (bigEndian(header.data + 4, 2) & kExtendedCrcV23) != 0;
-    putBigEndian(header.data + 6, static_cast<uint32_t>(paddingSize), 4);
-    if (crc && header.size >= 14) putBigEndian(header.data + 10, id3Crc32(plain->frames.data, plain->frames.size), 4);
+    const bool crc = (bigEndian16(header.data + 4) & kExtendedCrcV23) != 0;
+    writeBigEndian32(header.data + 6, static_cast<uint32_t>(paddingSize));
+    if (crc && header.size >= 14) writeBigEndian32(header.data + 10, id3Crc32(plain->frames.data, plain->frames.size));
     return;
   }
   // ID3v2.4: flag data in flag order after the six fixed bytes; the CRC covers frames and padding.
@@ -301,8 +272,8 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
 
 bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain, EditedTag* out) {
   const unsigned char version = plain->version;
-  const bool footer = version == 4 && (oldHeader[5] & kFooterFlag);
-  const size_t fixed = kHeaderSize + plain->extendedHeader.size + plain->frames.size + (footer ? kFooterSize : 0);
+  const bool footer = version == 4 && (oldHeader[5] & kHeaderFooter);
+  const size_t fixed = kTagHeaderSize + plain->extendedHeader.size + plain->frames.size + (footer ? kFooterSize : 0);
   // The tag keeps its size where the frames fit (the rest padding, as it was);
   // a tag that grows gets room for the next change, unless a footer forbids padding.
   size_t padding = 0;
@@ -313,14 +284,14 @@ bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain
     padding = proportional > kGrownTagPadding ? proportional : kGrownTagPadding;
   }
   const size_t total = fixed + padding;
-  if (total - kHeaderSize - (footer ? kFooterSize : 0) >= (1u << 28)) return false;
+  if (total - kTagHeaderSize - (footer ? kFooterSize : 0) >= (1u << 28)) return false;
   updateExtendedHeader(plain, padding);
 
   Bytes tag = {nullptr, 0, 0, false};
   unsigned char header[10];
   std::memcpy(header, oldHeader, 5);
-  header[5] = static_cast<unsigned char>(oldHeader[5] & ~kUnsynchronisedTag);
-  putSyncsafe(header + 6, static_cast<uint32_t>(total - kHeaderSize - (footer ? kFooterSize : 0)));
+  header[5] = static_cast<unsigned char>(oldHeader[5] & ~kHeaderUnsynchronisation);
+  writeSyncsafe32(header + 6, static_cast<uint32_t>(total - kTagHeaderSize - (footer ? kFooterSize : 0)));
   append(&tag, header, sizeof header);
   append(&tag, plain->extendedHeader.data, plain->extendedHeader.size);
   const size_t framesAt = tag.size;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "rating/id3v2_format.h"
 #include "rating/id3v2_reader.h"
 #include "rating/memory_source.h"
 #include "rating/mpeg_sync.h"
@@ -15,7 +16,6 @@ const char kPluginPopmOwner[] = "ID3Vimbrel";
 
 namespace {
 
-const uint64_t kTagHeaderSize = 10;
 // Writes inside one sector of this size are never torn.
 const uint64_t kSectorSize = 512;
 
@@ -281,10 +281,6 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     // An addressable rating is the byte on disk at popmRatingOffset.
     setBytes(plan, kWriteReasonRatingByte, layout.popmRatingOffset, &rating, &layout.popmRating, 1);
   }
-}
-
-uint64_t bigEndian32(const unsigned char* bytes) {
-  return (uint64_t{bytes[0]} << 24) | (uint64_t{bytes[1]} << 16) | (uint64_t{bytes[2]} << 8) | bytes[3];
 }
 
 // `count` bytes of one file from aOffset against another's from bOffset, a window at a time.
