@@ -35,13 +35,6 @@ class PendingSave : public PluginTest {
     sendToHost(WM_USER, 2, 603);
     for (DWORD start = GetTickCount(); tip().empty() && GetTickCount() - start < 3000; Sleep(10)) pumpMessages();
   }
-  void choose(int stars) {
-    static UINT chosen;
-    chosen = 11000 + stars;
-    g_harness.whileMenuOpen = [] { PostMessageW(g_host.window, WM_COMMAND, chosen, 0); };
-    sendToHost(0x20F4, 4538, WM_LBUTTONUP);
-    pumpMessages();
-  }
   std::wstring tip() { return lastTray().data.szTip; }
   bool saving() { return tip().find(L"Saving rating\x2026 ") != std::wstring::npos; }
   // Runs the player's message loop until the save has come at least that far.
@@ -69,11 +62,11 @@ class PendingSave : public PluginTest {
 };
 
 TEST_F(PendingSave, TheIconShowsTheChoiceAtOnceAndTheFileHoldsTheLastChoiceAtTheEnd) {
-  choose(2);
+  chooseStars(2);
   EXPECT_EQ(lastTray().stars, 2);
   EXPECT_TRUE(saving()) << "the tooltip shows no progress";
   EXPECT_EQ(tip().rfind(L"Large\n", 0), 0u) << "the progress follows the title";
-  choose(5);  // a second choice while the first is being written
+  chooseStars(5);  // a second choice while the first is being written
   EXPECT_EQ(lastTray().stars, 5);
   pumpUntilProgress(100);
   EXPECT_FALSE(saving());
@@ -84,7 +77,7 @@ TEST_F(PendingSave, TheIconShowsTheChoiceAtOnceAndTheFileHoldsTheLastChoiceAtThe
 }
 
 TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
-  choose(3);
+  chooseStars(3);
   pumpUntilProgress(10);
   quitPlugin();
   EXPECT_EQ(readFileBytes(path), original);
@@ -97,7 +90,7 @@ TEST_F(PendingSave, QuitDuringTheCopyBackFinishesIt) {
   HANDLE player = CreateFileW(platformForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(player, INVALID_HANDLE_VALUE);
-  choose(4);
+  chooseStars(4);
   pumpUntilProgress(70);
   ASSERT_TRUE(saving()) << "the copy back ended before the quit";
   quitPlugin();

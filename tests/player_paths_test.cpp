@@ -18,14 +18,6 @@ void refreshNowAndTick() {
   tickUntilIdle();
 }
 
-void chooseStars(int stars) {
-  static UINT chosen;
-  chosen = 11000 + stars;
-  g_harness.whileMenuOpen = [] { PostMessageW(g_host.window, WM_COMMAND, chosen, 0); };
-  sendToHost(0x20F4, 4538, WM_LBUTTONUP);
-  pumpMessages();
-}
-
 TEST_F(PlayerPaths, TheEntrysOwnFileNotItsBestFitTwinIsReadAndWritten) {
   const std::string own = folder + kPolishName, twin = folder + kBestFitName;
   writeFileBytes(own, mp3WithRating(1));    // 1 star

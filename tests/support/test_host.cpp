@@ -259,3 +259,11 @@ SIZE iconSize(HICON icon) {
   // A mask-only icon stacks its AND and XOR masks in one bitmap.
   return {bitmap.bmWidth, info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2};
 }
+
+void chooseStars(int stars) {
+  static UINT chosen;
+  chosen = 11000 + stars;
+  g_harness.whileMenuOpen = [] { PostMessageW(g_host.window, WM_COMMAND, chosen, 0); };
+  sendToHost(0x20F4, 4538, WM_LBUTTONUP);
+  pumpMessages();
+}

@@ -91,6 +91,8 @@ class PluginTest : public ::testing::Test {
 };
 
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
+// Clicks the tray icon and chooses the star menu's row of that many stars.
+void chooseStars(int stars);
 // Moves the test clock on by that many milliseconds (negative: back).
 void advanceClock(int milliseconds);
 // Runs the pending refresh timer's callback once, as a 100 ms tick would.
