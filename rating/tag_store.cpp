@@ -293,7 +293,8 @@ bool editTagOfFile(TrackFile file, uint64_t oldTagSize, bool plainFrameSizes, un
 }
 
 // A new tag as long as the old one that differs from it only within one sector is
-// written in place, in one write; true when it is.
+// written in place, in one write; true when it can be (a plan of no bytes when the
+// two are the same).
 bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize, RatingWritePlan* plan) {
   if (edited.size != oldTagSize) return false;
   size_t first = 0;
@@ -310,10 +311,10 @@ bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize
       last = at + i;
     }
   }
-  if (!differs) return false;
+  std::memset(plan, 0, sizeof *plan);
+  if (!differs) return true;
   const size_t length = last - first + 1;
   if (length > sizeof plan->bytes || first / kSectorBytes != last / kSectorBytes) return false;
-  std::memset(plan, 0, sizeof *plan);
   plan->method = kRatingWriteBytes;
   plan->offset = first;
   plan->length = length;
@@ -362,7 +363,7 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
       if (editTagOfFile(file, plan.tagSize, plan.frameSizesPlain, rating, &rewrite->tag)) {
         RatingWritePlan inPlace;
         if (planUntornEdit(file, rewrite->tag, plan.tagSize, &inPlace)) {
-          result = saveResultOf(writePlannedBytes(file, inPlace));
+          result = inPlace.length == 0 ? kRatingSaved : saveResultOf(writePlannedBytes(file, inPlace));
           releaseEditedTag(&rewrite->tag);
         } else {
           rewrite->oldTagSize = plan.tagSize;
