@@ -100,6 +100,8 @@ def seeds():
     yield "v23-size-too-big", tag(3, 0, t23 + p23, size=5000)
     yield "v23-size-not-syncsafe", b"ID3\x03\x00\x00\x00\x00\x81\x00" + t23
     yield "v23-tdrc", tag(3, 0, frame23(b"TDRC", b"\x002001") + p23)
+    # A second tag right after the first: id3lib reads it as part of the first, mutagen does not.
+    yield "v23-then-tag-with-popm", tag(3, 0, t23) + tag(3, 0, p23) + AUDIO
     # Inputs that broke id3lib before our patches (cmake/id3lib-patches/).
     yield "v23-long-play-counter", tag(3, 0, frame23(b"PCNT", bytes(7) + b"\x01") + p23) + AUDIO
     yield "v23-people-list-odd-byte", tag(3, 0, frame23(b"IPLS", b"\x01\xff\xfea\x00\x00\x00b") + p23) + AUDIO
