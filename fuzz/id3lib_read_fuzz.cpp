@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
@@ -44,8 +45,7 @@ bool id3libDropsFirstPopm(const uint8_t* data, const Id3v2Layout& layout) {
 // id3lib reads the tags that follow the tag directly as part of it, while mutagen and the store
 // read the first tag alone: where the first tag has no POPM, id3lib may find one further on.
 bool id3libReadsFollowingTag(const uint8_t* data, size_t size, const Id3v2Layout& layout) {
-  return !layout.popmFound && layout.tagSize + 3 <= size &&
-         data[layout.tagSize] == 'I' && data[layout.tagSize + 1] == 'D' && data[layout.tagSize + 2] == '3';
+  return !layout.popmFound && layout.tagSize + 3 <= size && std::memcmp(data + layout.tagSize, "ID3", 3) == 0;
 }
 
 }  // namespace
