@@ -15,10 +15,10 @@
 #include <string>
 
 #include "fuzz/fuzz_files.h"
-#include "rating/id3v2_reader.h"
-#include "rating/memory_source.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/memory_source.h"
 #include "rating/rating.h"
-#include "rating/write_guard.h"
+#include "rating/store/write_guard.h"
 
 namespace {
 

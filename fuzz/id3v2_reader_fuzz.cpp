@@ -12,9 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#include "rating/id3v2_reader.h"
-#include "rating/memory_source.h"
-#include "rating/source_window.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/memory_source.h"
+#include "rating/id3v2/source_window.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "rating/rewrite_job.h"
+#include "rating/store/rewrite_job.h"
 
 // What the player reads from winampGetGeneralPurposePlugin(); the layout is the
 // player's, one machine word per field.

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Tests of the strict ID3v2 reader on tags built byte by byte here.
-#include "rating/id3v2_reader.h"
+#include "rating/id3v2/id3v2_reader.h"
 
 #include <gtest/gtest.h>
 
-#include "rating/memory_source.h"
+#include "rating/id3v2/memory_source.h"
 
 #include "support/tag_bytes.h"
 

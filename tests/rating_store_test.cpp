@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "rating/tag_file.h"
+#include "rating/store/tag_file.h"
 #include "support/scratch.h"
 #include "support/tag_files.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Tests of the write guard on tags built byte by byte here: which way each kind of file is
 // read and written, and the checks of what id3lib renders and copies.
-#include "rating/write_guard.h"
+#include "rating/store/write_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "rating/id3v2_reader.h"
-#include "rating/memory_source.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/memory_source.h"
 
 namespace {
 

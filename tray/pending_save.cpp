@@ -7,7 +7,7 @@
 
 #include "host/host_queries.h"
 #include "host/plugin.h"
-#include "rating/rewrite_job.h"
+#include "rating/store/rewrite_job.h"
 #include "tray/tray.h"
 
 namespace {

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "rating/id3v2_reader.h"
-#include "rating/memory_source.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/memory_source.h"
 #include "rating/rating.h"
-#include "rating/write_guard.h"
+#include "rating/store/write_guard.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "rating/rating.h"
-#include "rating/tag_file.h"
+#include "rating/store/tag_file.h"
 
 namespace {
 

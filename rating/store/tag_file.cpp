@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The file side of the rating store; see tag_file.h.
-#include "rating/tag_file.h"
+#include "rating/store/tag_file.h"
 
 #include <cstdlib>
 #include <cstring>

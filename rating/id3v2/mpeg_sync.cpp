@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding MPEG audio frames after junk; see mpeg_sync.h.
-#include "rating/mpeg_sync.h"
+#include "rating/id3v2/mpeg_sync.h"
 
 #include <cstddef>
 
-#include "rating/source_window.h"
+#include "rating/id3v2/source_window.h"
 
 namespace {
 

@@ -2,15 +2,15 @@
 // The write guard: which way a rating is read and stored for a given tag.
 // See write_guard.h for the decision table; every check here reads the file
 // through the strict reader or in small pieces of its own.
-#include "rating/write_guard.h"
+#include "rating/store/write_guard.h"
 
 #include <cstring>
 
-#include "rating/id3v2_format.h"
-#include "rating/id3v2_reader.h"
-#include "rating/memory_source.h"
-#include "rating/mpeg_sync.h"
-#include "rating/source_window.h"
+#include "rating/id3v2/id3v2_format.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/memory_source.h"
+#include "rating/id3v2/mpeg_sync.h"
+#include "rating/id3v2/source_window.h"
 
 const char kPluginPopmOwner[] = "ID3Vimbrel";
 

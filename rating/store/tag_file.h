@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/byte_source.h"
+#include "rating/id3v2/byte_source.h"
 #include "rating/rating.h"
-#include "rating/track_file.h"
-#include "rating/write_guard.h"
+#include "rating/file/track_file.h"
+#include "rating/store/write_guard.h"
 
 // Kept free on the volume beyond what a rewrite or the copy back needs.
 const uint64_t kRewriteSpareRoom = 64u * 1024u;

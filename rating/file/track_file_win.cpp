@@ -4,7 +4,7 @@
 // Every path goes through platformPath first: a path too long for the plain
 // Win32 calls is handed over in its "\\?\" form, so a track deep in a music
 // folder reads and writes like any other.
-#include "rating/track_file.h"
+#include "rating/file/track_file.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The byte-preserving tag editor; see tag_editor.h.
-#include "rating/tag_editor.h"
+#include "rating/id3v2/tag_editor.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "rating/id3v2_format.h"
-#include "rating/write_guard.h"
+#include "rating/id3v2/id3v2_format.h"
+#include "rating/store/write_guard.h"
 
 namespace {
 

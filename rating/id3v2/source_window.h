@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/byte_source.h"
+#include "rating/id3v2/byte_source.h"
 
 const size_t kSourceWindowSize = 16 * 1024;
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading a file a window at a time; see source_window.h.
-#include "rating/source_window.h"
+#include "rating/id3v2/source_window.h"
 
 size_t readSourceAt(const ByteSource& source, uint64_t offset, unsigned char* buffer, size_t count) {
   if (source.readAt == nullptr || offset >= source.size) return 0;

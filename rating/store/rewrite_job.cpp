@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A rating write that writes the whole file anew; see rewrite_job.h.
-#include "rating/rewrite_job.h"
+#include "rating/store/rewrite_job.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
-#include "rating/tag_file.h"
+#include "rating/store/tag_file.h"
 
 const wchar_t kRewriteCopySuffix[] = L".vimbrel-new";
 

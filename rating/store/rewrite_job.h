@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "rating/rating.h"
-#include "rating/tag_editor.h"
-#include "rating/track_file.h"
+#include "rating/id3v2/tag_editor.h"
+#include "rating/file/track_file.h"
 
 enum RewriteStage {
   kRewriteIdle,

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The plugin's strict ID3v2 tag reader; see id3v2_reader.h for what it vouches for.
-#include "rating/id3v2_reader.h"
+#include "rating/id3v2/id3v2_reader.h"
 
 #include <cstring>
 
-#include "rating/id3v2_format.h"
-#include "rating/mpeg_sync.h"
-#include "rating/source_window.h"
+#include "rating/id3v2/id3v2_format.h"
+#include "rating/id3v2/mpeg_sync.h"
+#include "rating/id3v2/source_window.h"
 
 namespace {
 

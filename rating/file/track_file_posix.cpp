@@ -6,7 +6,7 @@
 // (kTrackHold) cannot be removed while the handle is open, as on Windows
 // without delete sharing. id3lib, linked in statically, removes files through
 // remove(), which is replaced below.
-#include "rating/track_file.h"
+#include "rating/file/track_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
