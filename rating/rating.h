@@ -11,9 +11,9 @@
 // The rating byte written for 0..5 stars.
 extern const int RatingScale[6];
 
-// Stars for a rating byte: the smallest i with RatingScale[i] >= value, the
-// value compared as a signed 32-bit number (so anything from 0x80000000 up
-// counts as negative and gives 0); 5 when no step is large enough.
+// Stars for a rating byte: 0 is 0 stars, 1-31 one, 32-95 two, 96-159 three,
+// 160-223 four, 224 and up five; the value is compared as a signed 32-bit
+// number (so anything from 0x80000000 up counts as negative and gives 0).
 int starsFromRatingByte(unsigned value);
 
 // The file's rating in stars, 0 when it has none or cannot be read.
@@ -34,6 +34,7 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
+  kRatingNotMpegAudio,  // neither an ID3v2 tag nor MPEG audio: no file the plugin rates
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 

@@ -136,13 +136,17 @@ TEST(RatingScale, StarsFromRatingByte) {
     int stars;
   } cases[] = {{0, 0},
                {1, 1},
-               {2, 2},
+               {31, 1},
+               {32, 2},
                {64, 2},
-               {65, 3},
+               {95, 2},
+               {96, 3},
                {128, 3},
-               {129, 4},
+               {159, 3},
                {160, 4},
-               {161, 5},
+               {196, 4},  // 4 stars as the player, Explorer and most taggers write it
+               {223, 4},
+               {224, 5},
                {255, 5},
                {256, 5},
                {0x7FFFFFFFu, 5},
@@ -159,8 +163,8 @@ TEST(ReadRating, ThresholdsInEveryTagLayout) {
   const struct {
     int byte;
     int stars;
-  } thresholds[] = {{0, 0},   {1, 1},   {2, 2},   {64, 2},  {65, 3},
-                    {128, 3}, {129, 4}, {160, 4}, {161, 5}, {255, 5}};
+  } thresholds[] = {{0, 0},  {1, 1},   {31, 1},  {32, 2},  {64, 2},  {96, 3},
+                    {128, 3}, {159, 3}, {160, 4}, {196, 4}, {223, 4}, {224, 5}, {255, 5}};
   const std::string folder = scratchFolder();
   for (const auto& t : thresholds) {
     const struct {

@@ -114,7 +114,7 @@ TEST_F(StarMenu, AClickOpensSixRowsFromFiveStarsDownAtTheCursor) {
   std::vector<UINT> expected = {11005, 11004, 11003, 11002, 11001, 11000};
   EXPECT_EQ(g_harness.menuIds, expected);
   // Drawn rows that still carry a text for screen readers.
-  std::vector<std::wstring> texts = {L"5 stars", L"4 stars", L"3 stars", L"2 stars", L"1 stars", L"0 stars"};
+  std::vector<std::wstring> texts = {L"5 stars", L"4 stars", L"3 stars", L"2 stars", L"1 star", L"0 stars"};
   EXPECT_EQ(g_harness.menuTexts, texts);
   for (UINT type : g_harness.menuTypes) EXPECT_EQ(type, static_cast<UINT>(MFT_OWNERDRAW));
   // The documented tray-menu practice: a message to the owner once the menu is closed.
@@ -248,7 +248,7 @@ TEST_F(StarMenu, ChoosingWhileStoppedWritesTheFileAndTheIconFollowsWithoutTellin
 }
 
 TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
-  enum Obstacle { kReadOnly, kLocked, kDeleted, kNoEntry };
+  enum Obstacle { kReadOnly, kLocked, kDeleted, kNoEntry, kNotMpeg };
   const struct {
     Obstacle obstacle;
     const wchar_t* text;  // null: no balloon
@@ -257,12 +257,14 @@ TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
       {kLocked, L"The rating was not saved: one.mp3 is in use by another program."},
       {kDeleted, L"The rating was not saved: one.mp3 cannot be found."},
       {kNoEntry, nullptr},
+      {kNotMpeg, L"The rating was not saved: one.mp3 is no MP3 file; ratings go into the ID3v2 tags of MP3 files."},
   };
   startPlugin();
   const std::string path = g_host.playlist[0].path;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.obstacle);
-    writeFileBytes(path, mp3WithRating(128));
+    writeFileBytes(path, c.obstacle == kNotMpeg ? std::string("fLaC\0\0\0\x22", 8) + std::string(64, 'x')
+                                                : mp3WithRating(128));
     const std::string before = readFileBytes(path);
     g_host.playlist[0].hasPath = c.obstacle != kNoEntry;
     HANDLE lock = INVALID_HANDLE_VALUE;

@@ -31,6 +31,7 @@ int starMenuRow(int stars) { return kStarLevels - 1 - stars; }
 void appendStarRow(HMENU popup, int stars) {
   WCHAR text[] = L"0 stars";
   text[0] = static_cast<WCHAR>(L'0' + stars);
+  if (stars == 1) text[6] = 0;  // "1 star"
   MENUITEMINFOW row;
   ZeroMemory(&row, sizeof row);
   row.cbSize = sizeof row;

@@ -57,7 +57,9 @@ RatingSaveResult checkWritableRegularFile(const wchar_t* path) {
 
 // The guard's reasons for writing nothing; one of them is no failure.
 RatingSaveResult refusal(RatingWriteReason reason) {
-  return reason == kWriteReasonAlreadyStored ? kRatingSaved : kRatingTagRefused;
+  if (reason == kWriteReasonAlreadyStored) return kRatingSaved;
+  if (reason == kWriteReasonNotMpegAudio || reason == kWriteReasonEmptyFile) return kRatingNotMpegAudio;
+  return kRatingTagRefused;
 }
 
 // ---- Reading ----------------------------------------------------------------

@@ -126,6 +126,8 @@ const char* saveResultName(RatingSaveResult result) {
       return "disk-full";
     case kRatingTagRefused:
       return "refused";
+    case kRatingNotMpegAudio:
+      return "not-mpeg";
     case kRatingNotSaved:
       break;
   }
