@@ -20,6 +20,7 @@ import zlib
 
 try:
     from mutagen.id3 import ID3, POPM, TIT2
+    from mutagen.id3._util import unsynch  # mutagen's own decoding, flag contradicted or not
 except ImportError:
     # Debian's python3-mutagen belongs to the system interpreter; another
     # python3 may come first on the PATH.
@@ -83,7 +84,11 @@ def be(value, width=4):
 
 
 def deunsynchronise(data):
-    return data.replace(b"\xff\x00", b"\xff")
+    """As mutagen decodes: bytes that unsynchronisation cannot have left are taken as stored."""
+    try:
+        return unsynch.decode(data)
+    except ValueError:
+        return data
 
 
 def raw_frames(data, tag_end=None):

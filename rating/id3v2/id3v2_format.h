@@ -71,3 +71,50 @@ inline void writeSyncsafe32(unsigned char* out, uint32_t value) {
   out[2] = static_cast<unsigned char>((value >> 7) & 0x7F);
   out[3] = static_cast<unsigned char>(value & 0x7F);
 }
+
+// Whether bytes flagged as unsynchronised really are: unsynchronisation never leaves 0xFF
+// followed by 0xE0 or more (nor by another 0xFF), and never ends data in 0xFF. Faulty
+// taggers set the flag on bytes that were never unsynchronised (a JPEG holds FF E0 in its
+// first four bytes); readers like mutagen then take the bytes as stored, and so does the
+// plugin. Fed in pieces, in order.
+struct UnsynchronisationCheck {
+  bool afterFF;        // the last byte fed was 0xFF
+  bool contradicted;   // a pair was seen that unsynchronisation cannot leave
+  bool hasStuffing;    // an FF 00 pair was seen: decoding changes the bytes
+};
+
+inline void feedUnsynchronisationCheck(UnsynchronisationCheck* check, const unsigned char* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (check->afterFF) {
+      if (bytes[i] >= 0xE0) check->contradicted = true;
+      if (bytes[i] == 0x00) check->hasStuffing = true;
+    }
+    check->afterFF = bytes[i] == 0xFF;
+  }
+}
+
+// True when the bytes fed may be decoded: nothing contradicts the flag.
+inline bool unsynchronisationHolds(const UnsynchronisationCheck& check) {
+  return !check.contradicted && !check.afterFF;
+}
+
+inline bool unsynchronisationHolds(const unsigned char* bytes, size_t count) {
+  UnsynchronisationCheck check = {false, false, false};
+  feedUnsynchronisationCheck(&check, bytes, count);
+  return unsynchronisationHolds(check);
+}
+
+// A fingerprint of a walk of the frames: each frame's ID, size (as the walk read it) and
+// flags, in order. Two readings of a tag that find the same frames give the same one.
+const uint32_t kWalkFingerprintStart = 2166136261u;
+
+inline uint32_t foldWalkFingerprint(uint32_t fingerprint, const unsigned char* id, size_t idLength,
+                                    uint64_t size, uint16_t flags) {
+  unsigned char bytes[4 + 8 + 2] = {};
+  for (size_t i = 0; i < idLength && i < 4; ++i) bytes[i] = id[i];
+  for (int i = 0; i < 8; ++i) bytes[4 + i] = static_cast<unsigned char>(size >> (8 * i));
+  bytes[12] = static_cast<unsigned char>(flags >> 8);
+  bytes[13] = static_cast<unsigned char>(flags);
+  for (unsigned char byte : bytes) fingerprint = (fingerprint ^ byte) * 16777619u;
+  return fingerprint;
+}

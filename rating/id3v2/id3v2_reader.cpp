@@ -2,6 +2,8 @@
 // The plugin's strict ID3v2 tag reader; see id3v2_reader.h for what it vouches for.
 #include "rating/id3v2/id3v2_reader.h"
 
+#include <zlib.h>
+
 #include <cstring>
 
 #include "rating/id3v2/id3v2_format.h"
@@ -307,6 +309,64 @@ bool readPopmBody(TagStream body, Id3v2Layout* layout, bool addressable) {
   return true;
 }
 
+// Feeds the bytes on disk from `from` to `end` to `check`, a window at a time. False when a
+// read failed (the window notes it).
+bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check) {
+  for (uint64_t at = from; at < end;) {
+    const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
+    const unsigned char* bytes = windowBytes(window, at, piece, 0);
+    if (bytes == nullptr) return false;
+    feedUnsynchronisationCheck(check, bytes, piece);
+    at += piece;
+  }
+  return true;
+}
+
+// The most bytes a compressed POPM body may inflate to: an owner and a counter, far less.
+const uint64_t kMaxInflatedPopm = 1024 * 1024;
+
+// A compressed POPM body (zlib), from `body` (after the flag extras). The whole stream must
+// inflate, as mutagen inflates it, through small buffers: a crafted frame costs no more
+// than its size on disk and the bound above. Rating only: nothing of it is addressable.
+void readCompressedPopm(TagStream body, Id3v2Layout* layout) {
+  z_stream stream;
+  std::memset(&stream, 0, sizeof stream);
+  if (inflateInit(&stream) != Z_OK) return;
+  unsigned char in[512];
+  unsigned char out[512];
+  bool ownerEnded = false;
+  bool ratingFound = false;
+  unsigned char rating = 0;
+  uint64_t inflated = 0;
+  int status = Z_OK;
+  while (status == Z_OK && inflated <= kMaxInflatedPopm) {
+    if (stream.avail_in == 0) {
+      size_t count = 0;
+      while (count < sizeof in && takeByte(&body, &in[count])) ++count;
+      if (count == 0) break;  // the frame ended before the stream did
+      stream.next_in = in;
+      stream.avail_in = static_cast<uInt>(count);
+    }
+    stream.next_out = out;
+    stream.avail_out = sizeof out;
+    status = inflate(&stream, Z_NO_FLUSH);
+    const size_t got = sizeof out - stream.avail_out;
+    for (size_t i = 0; i < got && !ratingFound; ++i) {
+      if (ownerEnded) {
+        rating = out[i];
+        ratingFound = true;
+      } else if (out[i] == 0x00) {
+        ownerEnded = true;
+      }
+    }
+    inflated += got;
+  }
+  inflateEnd(&stream);
+  if (status != Z_STREAM_END || !ratingFound) return;
+  layout->popmRatingKnown = true;
+  layout->popmRating = rating;
+}
+
 // One frame header as read, with the body's place on disk.
 struct FrameRecord {
   unsigned char id[4];
@@ -335,6 +395,8 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
   bool grouped = false;
   bool frameUnsynchronised = false;
   bool hasDataLength = false;
+  // Flagged as unsynchronised, but read as stored: only a tag made anew may clear the flag.
+  bool contradicted = version < 4 && layout->unsynchronised && !frame.tagUnsynchronised;
   if (version == 3) {
     if (frame.flags & ~kKnownFrameFlagsV23) {
       noteProblem(layout, Id3v2Problem::UnknownFrameFlags, frame.frameOffset);
@@ -353,6 +415,17 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
     // The tag-wide flag in ID3v2.4 says every frame is unsynchronised; writers disagree
     // about whether they also set each frame's flag, so either one counts.
     frameUnsynchronised = (frame.flags & kFrameUnsynchronisedV24) != 0 || layout->unsynchronised;
+    if (frameUnsynchronised) {
+      // mutagen takes the data-length indicator off before it decodes the rest.
+      const uint64_t dataStart = frame.bodyOffset + ((compressed || hasDataLength) ? 4 : 0);
+      UnsynchronisationCheck check = {false, false, false};
+      if (dataStart <= frame.frameEnd && checkUnsynchronisationOnDisk(window, dataStart, frame.frameEnd, &check) &&
+          !unsynchronisationHolds(check)) {
+        frameUnsynchronised = false;
+        contradicted = true;
+        layout->unsynchronisationContradicted = true;
+      }
+    }
     if (compressed && !hasDataLength) {
       noteProblem(layout, Id3v2Problem::CompressedFrameWithoutDataLength, frame.frameOffset);
     }
@@ -393,8 +466,9 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
   if (!isPopm) return;
   const bool readable = extrasRead && !compressed && !encrypted;
   bool broken = false;
+  if (extrasRead && compressed && !encrypted && !layout->popmFound) readCompressedPopm(body, layout);
   if (readable) {
-    const bool addressable = !bodyUnsynchronised;
+    const bool addressable = !bodyUnsynchronised && !contradicted;
     if (layout->popmFound) {
       // Later POPM frames are only checked, never reported.
       Id3v2Layout scratch;
@@ -530,6 +604,8 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
       return kWalkBroken;
     }
     if (frame.declaredSize == 0) noteTolerated(layout, Id3v2Problem::EmptyFrame);
+    layout->walkFingerprint =
+        foldWalkFingerprint(layout->walkFingerprint, header, idLength, frame.declaredSize, frame.flags);
     frame.frameOffset = frameOffset;
     frame.bodyOffset = tag->position;
     frame.tagUnsynchronised = tag->unsynchronised;
@@ -649,6 +725,51 @@ bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize]
   return true;
 }
 
+// Whether the ID3v2.2/2.3 tag-wide unsynchronisation flag holds. mutagen decodes the
+// `size` bytes that follow the header and the extended header, which it reads as stored;
+// when they contradict the flag it reads every frame as stored, and so does this reader.
+// *stuffed tells that decoding changes the bytes.
+bool tagUnsynchronisationHolds(SourceWindow* window, const unsigned char* header, Id3v2Layout* layout,
+                               bool* stuffed) {
+  uint64_t start = kTagHeaderSize;
+  if (layout->hasExtendedHeader) {
+    const unsigned char* sizeBytes = windowBytes(window, kTagHeaderSize, 4, 0);
+    if (sizeBytes == nullptr) return true;  // the walk notes what cannot be read
+    const uint64_t extendedSize = 4 + uint64_t{bigEndian32(sizeBytes)};
+    // A stuffing byte in it (or right after it) is dropped here and kept by mutagen: the
+    // frames would start elsewhere for the two.
+    UnsynchronisationCheck extended = {false, false, false};
+    const uint64_t checked = extendedSize < 16 ? extendedSize + 1 : 16;
+    checkUnsynchronisationOnDisk(window, kTagHeaderSize, kTagHeaderSize + checked, &extended);
+    if (extended.hasStuffing) layout->readingsDisagree = true;
+    start += extendedSize;
+  }
+  const uint64_t fileSize = window->source.size;
+  uint64_t end = start + syncsafe32(header + 6);
+  if (end > fileSize) end = fileSize;
+  UnsynchronisationCheck check = {false, false, false};
+  if (start < end && !checkUnsynchronisationOnDisk(window, start, end, &check)) return true;
+  *stuffed = check.hasStuffing;
+  if (unsynchronisationHolds(check)) return true;
+  layout->unsynchronisationContradicted = true;
+  return false;
+}
+
+// An unsynchronised ID3v2.2/2.3 tag read as stored, from `start`: when that reading also
+// walks to zero padding without doubt and finds other frames, either may be the writer's.
+void compareStoredReading(SourceWindow* window, const TagStream& start, const Id3v2Layout& before,
+                          Id3v2Layout* layout) {
+  Id3v2Layout stored = before;
+  TagStream tag = start;
+  tag.unsynchronised = false;
+  const WalkEnd end = walkTagFrames(window, tag, false, &stored);
+  const bool sound = end == kWalkZeroPadding && stored.problem == Id3v2Problem::None &&
+                     stored.toleratedProblem == Id3v2Problem::None && stored.frameCount > 0;
+  if (sound && (stored.frameCount != layout->frameCount || stored.walkFingerprint != layout->walkFingerprint)) {
+    layout->readingsDisagree = true;
+  }
+}
+
 size_t buildPopmFrame(unsigned char* out, size_t capacity, const char* owner,
                       unsigned char rating, bool syncsafeSize) {
   const size_t ownerLength = owner ? std::strlen(owner) : 0;
@@ -692,7 +813,11 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   const uint64_t frameAreaEnd = claimPastFile ? file.size : kTagHeaderSize + uint64_t{syncsafe32(header + 6)};
   // In ID3v2.2 and ID3v2.3 the unsynchronisation flag covers everything after the header;
   // in ID3v2.4 it is a property of each frame instead.
-  const bool tagWideUnsynchronisation = layout->unsynchronised && version < 4;
+  bool stuffed = false;
+  const bool tagWideUnsynchronisation = layout->unsynchronised && version < 4 &&
+                                        tagUnsynchronisationHolds(&window, header, layout, &stuffed);
+  layout->tagUnsynchronisationDecoded = tagWideUnsynchronisation;
+  layout->walkFingerprint = kWalkFingerprintStart;
   TagStream tag = makeStream(&window, kTagHeaderSize, frameAreaEnd, tagWideUnsynchronisation, false);
 
   uint32_t declaredPaddingV23 = 0;
@@ -705,6 +830,7 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
     layout->framesOffset = tag.position;
     const Id3v2Layout beforeWalk = *layout;
     const WalkEnd walkEnd = walkTagFrames(&window, tag, claimPastFile, layout);
+    if (stuffed && walkEnd == kWalkZeroPadding) compareStoredReading(&window, tag, beforeWalk, layout);
     uint64_t areaEnd = frameAreaEnd;
     if (claimPastFile && walkEnd == kWalkBroken) {
       // Frames that do not end inside the file, or no audio after them: the claim stands,

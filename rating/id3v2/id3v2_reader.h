@@ -115,6 +115,12 @@ struct Id3v2Layout {
   // ID3v2.4 every frame is. The reader decodes such bytes to check and read them, but never
   // offers them for editing in place.
   bool unsynchronised;
+  // Bytes flagged as unsynchronised (the whole tag in ID3v2.2/2.3, a frame in ID3v2.4) hold
+  // what unsynchronisation never leaves (id3v2_format.h): they are read as stored, as
+  // mutagen reads them, and a tag made anew clears the flag that never held.
+  bool unsynchronisationContradicted;
+  // The ID3v2.2/2.3 tag-wide flag holds: the frames are read decoded.
+  bool tagUnsynchronisationDecoded;
   bool hasExtendedHeader;     // header flag 0x40 in ID3v2.3 and ID3v2.4
   bool experimental;          // header flag 0x20 in ID3v2.3 and ID3v2.4
   bool hasFooter;             // header flag 0x10 in ID3v2.4
@@ -135,6 +141,10 @@ struct Id3v2Layout {
   uint64_t framesOffset;      // where the first frame (or the padding) starts
   uint32_t frameCount;
   uint64_t framesEnd;         // one past the last frame (framesOffset when there is none)
+  uint32_t walkFingerprint;   // the frames as walked (foldWalkFingerprint)
+  // Another sound reading of the same bytes finds other frames: the tag read decoded against
+  // as stored, or an extended header that mutagen reads otherwise. Nothing may be written.
+  bool readingsDisagree;
   bool frameSizesPlain;       // ID3v2.4 frame sizes are plain integers (tolerated)
   uint64_t paddingOffset;     // first zero byte after the frames; 0 when paddingSize is 0
   size_t paddingSize;         // zero bytes from paddingOffset to the end of the frame area
@@ -152,7 +162,7 @@ struct Id3v2Layout {
   bool popmGrouped;
   bool popmHasDataLength;     // ID3v2.4 data-length indicator present
   bool popmBroken;            // readable body without a NUL-terminated owner and a rating
-  bool popmRatingKnown;       // popmRating holds the frame's rating (decoded if unsynchronised)
+  bool popmRatingKnown;       // popmRating holds the frame's rating (decoded, inflated)
   unsigned char popmRating;
   // The rating byte on disk, non-zero only when the body is neither unsynchronised,
   // compressed nor encrypted, so that rewriting this one byte changes the rating.

@@ -17,3 +17,18 @@ struct MemoryBytes {
 // file the bytes stand for: reads past memory->length come up short, as reads
 // of a file that cannot be read to its end.
 ByteSource memorySource(const MemoryBytes* memory, uint64_t size);
+
+// A file as a planned write will leave it, read before anything is written: `base` with
+// `length` bytes replaced at `at` (overlaid), or with its first `baseFrom` bytes replaced by
+// `length` new ones (spliced: a tag made anew in front of the rest of the file).
+struct PatchedBytes {
+  ByteSource base;
+  const unsigned char* bytes;
+  size_t length;
+  uint64_t at;        // overlaid: where the bytes go
+  uint64_t baseFrom;  // spliced: the base from here follows the bytes
+  bool spliced;
+};
+
+// Reads from `patch`, which must outlive the source.
+ByteSource patchedSource(const PatchedBytes* patch);

@@ -92,6 +92,7 @@ struct PlainTag {
   bool plainFrameSizes;  // ID3v2.4 sizes written as plain integers
   Bytes extendedHeader;
   Bytes frames;
+  Bytes trailing;  // non-zero bytes after the last frame, kept as they are
   bool popmFound;
   size_t ratingOffset;  // in frames
   bool failed;
@@ -126,8 +127,22 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
     const unsigned char* body = header + headerSize;
     uint16_t flags = version == 2 ? 0 : bigEndian16(header + 8);
     const size_t frameStart = plain->frames.size;
-    const bool decode = version == 4 && ((flags & kFrameUnsynchronisedV24) || tagUnsynchronisedV24);
+    bool decode = version == 4 && ((flags & kFrameUnsynchronisedV24) || tagUnsynchronisedV24);
     if (decode) {
+      // Bytes that contradict the flag stay as stored, as mutagen reads them; the data-length
+      // indicator is not part of what it decodes.
+      const size_t indicator = (flags & (kFrameCompressedV24 | kFrameDataLengthV24)) ? 4 : 0;
+      decode = indicator > bodySize || unsynchronisationHolds(body + indicator, bodySize - indicator);
+    }
+    if (version == 4 && !decode && (flags & kFrameUnsynchronisedV24)) {
+      unsigned char newHeader[10];
+      std::memcpy(newHeader, header, 10);
+      flags = static_cast<uint16_t>(flags & ~kFrameUnsynchronisedV24);
+      newHeader[8] = static_cast<unsigned char>(flags >> 8);
+      newHeader[9] = static_cast<unsigned char>(flags);
+      append(&plain->frames, newHeader, 10);
+      append(&plain->frames, body, bodySize);
+    } else if (decode) {
       unsigned char newHeader[10];
       std::memcpy(newHeader, header, 10);
       flags = static_cast<uint16_t>(flags & ~kFrameUnsynchronisedV24);
@@ -168,10 +183,15 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
     }
     at += headerSize + bodySize;
   }
+  // What follows the frames is padding only as far as it is zero: the rest is kept.
+  size_t end = size;
+  while (end > at && area[end - 1] == 0) --end;
+  if (end > at) append(&plain->trailing, area + at, end - at);
 }
 
 // Splits the tag into its plain extended header and frames.
-bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, PlainTag* plain) {
+bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, bool decodeTagUnsynchronisation,
+                  PlainTag* plain) {
   *plain = PlainTag();
   plain->plainFrameSizes = plainFrameSizes;
   if (tagSize < kTagHeaderSize || std::memcmp(tag, "ID3", 3) != 0) return false;
@@ -186,7 +206,7 @@ bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes
   Bytes area = {nullptr, 0, 0, false};
   const unsigned char* bytes = tag + kTagHeaderSize;
   size_t size = areaEnd - kTagHeaderSize;
-  if (plain->version < 4 && (flags & kHeaderUnsynchronisation)) {
+  if (plain->version < 4 && (flags & kHeaderUnsynchronisation) && decodeTagUnsynchronisation) {
     appendDecoded(&area, bytes, size);
     if (area.failed) return false;
     bytes = area.data;
@@ -207,14 +227,16 @@ bool readPlainTag(const unsigned char* tag, size_t tagSize, bool plainFrameSizes
                plain->version == 4 && (flags & kHeaderUnsynchronisation), plain);
   }
   std::free(area.data);
-  return !plain->failed && !plain->frames.failed && !plain->extendedHeader.failed;
+  return !plain->failed && !plain->frames.failed && !plain->extendedHeader.failed && !plain->trailing.failed;
 }
 
 void releasePlainTag(PlainTag* plain) {
   std::free(plain->extendedHeader.data);
   std::free(plain->frames.data);
+  std::free(plain->trailing.data);
   plain->extendedHeader = {nullptr, 0, 0, false};
   plain->frames = {nullptr, 0, 0, false};
+  plain->trailing = {nullptr, 0, 0, false};
 }
 
 // Appends one POPM frame of the plugin's own; returns where its rating byte is.
@@ -244,13 +266,14 @@ size_t appendOwnPopm(Bytes* frames, unsigned char version, unsigned char rating)
   return ratingAt;
 }
 
-// The extended header with its padding size and CRC made true for the new frames.
+// The extended header with its padding size and CRC made true for the new frames. The bytes
+// kept after the frames count as padding, as the strict reader counts them.
 void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
   Bytes& header = plain->extendedHeader;
   if (header.size == 0) return;
   if (plain->version == 3) {
     const bool crc = (bigEndian16(header.data + 4) & kExtendedCrcV23) != 0;
-    writeBigEndian32(header.data + 6, static_cast<uint32_t>(paddingSize));
+    writeBigEndian32(header.data + 6, static_cast<uint32_t>(plain->trailing.size + paddingSize));
     if (crc && header.size >= 14) writeBigEndian32(header.data + 10, id3Crc32(plain->frames.data, plain->frames.size));
     return;
   }
@@ -262,6 +285,7 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
   Crc32 crc;
   startCrc32(&crc);
   continueCrc32(&crc, plain->frames.data, plain->frames.size);
+  continueCrc32(&crc, plain->trailing.data, plain->trailing.size);
   static const unsigned char kZeros[256] = {};
   for (size_t done = 0; done < paddingSize; done += sizeof kZeros)
     continueCrc32(&crc, kZeros, paddingSize - done < sizeof kZeros ? paddingSize - done : sizeof kZeros);
@@ -273,7 +297,8 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
 bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain, EditedTag* out) {
   const unsigned char version = plain->version;
   const bool footer = version == 4 && (oldHeader[5] & kHeaderFooter);
-  const size_t fixed = kTagHeaderSize + plain->extendedHeader.size + plain->frames.size + (footer ? kFooterSize : 0);
+  const size_t fixed = kTagHeaderSize + plain->extendedHeader.size + plain->frames.size + plain->trailing.size +
+                       (footer ? kFooterSize : 0);
   // The tag keeps its size where the frames fit (the rest padding, as it was);
   // a tag that grows gets room for the next change, unless a footer forbids padding.
   size_t padding = 0;
@@ -296,6 +321,7 @@ bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain
   append(&tag, plain->extendedHeader.data, plain->extendedHeader.size);
   const size_t framesAt = tag.size;
   append(&tag, plain->frames.data, plain->frames.size);
+  append(&tag, plain->trailing.data, plain->trailing.size);
   appendZeros(&tag, padding);
   if (footer) {
     std::memcpy(header, "3DI", 3);
@@ -313,11 +339,11 @@ bool assemble(const unsigned char* oldHeader, size_t oldTagSize, PlainTag* plain
 
 }  // namespace
 
-bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, unsigned char rating,
-                   EditedTag* out) {
+bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, bool decodeTagUnsynchronisation,
+                   unsigned char rating, EditedTag* out) {
   *out = {nullptr, 0, 0};
   PlainTag plain;
-  bool edited = readPlainTag(tag, tagSize, plainFrameSizes, &plain);
+  bool edited = readPlainTag(tag, tagSize, plainFrameSizes, decodeTagUnsynchronisation, &plain);
   if (edited) {
     if (plain.popmFound)
       plain.frames.data[plain.ratingOffset] = rating;
@@ -331,7 +357,7 @@ bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSize
 
 bool newTagWithRating(unsigned char rating, EditedTag* out) {
   static const unsigned char kEmptyV23[10] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
-  return editTagRating(kEmptyV23, sizeof kEmptyV23, false, rating, out);
+  return editTagRating(kEmptyV23, sizeof kEmptyV23, false, false, rating, out);
 }
 
 void releaseEditedTag(EditedTag* tag) {

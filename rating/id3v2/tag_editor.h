@@ -4,7 +4,7 @@
 // every other frame kept byte for byte, header flags included.
 //
 // Where the tag's own encoding must change to make room for the rating, it
-// changes as other taggers change it: unsynchronisation is removed (every
+// changes as other taggers change it: unsynchronisation is removed where it holds (every
 // frame keeps its content and flags, the header says the tag is no longer
 // unsynchronised), and an extended header's CRC is computed anew. The version
 // stays as it was. Pure code over bytes already read: no file access.
@@ -29,9 +29,13 @@ struct EditedTag {
 // without doubt (a compressed or encrypted POPM frame, memory short); `out`
 // then holds nothing to release.
 // `plainFrameSizes`: the ID3v2.4 frame sizes are plain integers (as iTunes wrote
-// them), which the new tag keeps.
-bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, unsigned char rating,
-                   EditedTag* out);
+// them), which the new tag keeps. `decodeTagUnsynchronisation`: the ID3v2.2/2.3
+// tag-wide flag holds (the strict reader tells); where it does not, the bytes stay
+// as stored and only the flag is cleared, as for an ID3v2.4 frame whose bytes
+// contradict its flag. Non-zero bytes after the last frame stay as they are,
+// after the frames and before the new padding.
+bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSizes, bool decodeTagUnsynchronisation,
+                   unsigned char rating, EditedTag* out);
 
 // A new ID3v2.3 tag for a file without one: one POPM frame and the padding above.
 bool newTagWithRating(unsigned char rating, EditedTag* out);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rating/id3v2/memory_source.h"
 #include "rating/id3v2/tag_editor.h"
 #include "rating/file/track_file.h"
 #include "rating/rating.h"
@@ -101,19 +102,27 @@ RatingSaveResult placeCheckedCopy(const wchar_t* path, wchar_t* copy) {
 }
 
 // Reads the old tag whole (the editor works on it in memory, up to the bound the
-// store reads at all) and makes the new one. False when the tag is too large or
-// the editor declines it.
-bool editTagOfFile(TrackFile file, uint64_t oldTagSize, bool plainFrameSizes, unsigned char rating,
+// store reads at all) and makes the new one. False when the tag is too large, the
+// editor declines it, or the file it would make does not read as planned.
+bool editTagOfFile(TrackFile file, const ByteSource& source, const RatingWritePlan& plan, int ratingByte,
                    EditedTag* edited) {
-  if (oldTagSize == 0) return newTagWithRating(rating, edited);
-  if (oldTagSize > kMaxEditedTagBytes) return false;
-  const size_t size = static_cast<size_t>(oldTagSize);
-  unsigned char* old = static_cast<unsigned char*>(std::malloc(size));
-  if (old == nullptr) return false;
-  const bool edit =
-      readTrackAt(file, 0, old, size) == size && editTagRating(old, size, plainFrameSizes, rating, edited);
-  std::free(old);
-  return edit;
+  const unsigned char rating = static_cast<unsigned char>(ratingByte);
+  bool edit = false;
+  if (plan.tagSize == 0) {
+    edit = newTagWithRating(rating, edited);
+  } else if (plan.tagSize <= kMaxEditedTagBytes && plan.tagSize <= source.size) {
+    const size_t size = static_cast<size_t>(plan.tagSize);
+    unsigned char* old = static_cast<unsigned char*>(std::malloc(size));
+    if (old == nullptr) return false;
+    edit = readTrackAt(file, 0, old, size) == size &&
+           editTagRating(old, size, plan.frameSizesPlain, plan.decodeTagUnsynchronisation, rating, edited);
+    std::free(old);
+  }
+  if (!edit) return false;
+  const PatchedBytes after = {source, edited->bytes, edited->size, 0, plan.tagSize, true};
+  if (editedFileReadsAsPlanned(patchedSource(&after), plan, ratingByte)) return true;
+  releaseEditedTag(edited);
+  return false;
 }
 
 // A new tag as long as the old one that differs from it only within one sector is
@@ -182,9 +191,8 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
       result = refusal(plan.reason);
     }
     if (plan.method == kRatingWriteRewrite) {
-      const unsigned char rating = static_cast<unsigned char>(ratingByte);
       result = kRatingTagRefused;
-      if (editTagOfFile(file, plan.tagSize, plan.frameSizesPlain, rating, &rewrite->tag)) {
+      if (editTagOfFile(file, source, plan, ratingByte, &rewrite->tag)) {
         RatingWritePlan inPlace;
         if (planUntornEdit(file, rewrite->tag, plan.tagSize, &inPlace)) {
           result = inPlace.length == 0 ? kRatingSaved : saveResultOf(writePlannedBytes(file, inPlace));

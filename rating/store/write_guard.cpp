@@ -8,6 +8,7 @@
 
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/id3v2_reader.h"
+#include "rating/id3v2/lenient_walk.h"
 #include "rating/id3v2/memory_source.h"
 #include "rating/id3v2/mpeg_sync.h"
 #include "rating/id3v2/source_window.h"
@@ -49,6 +50,23 @@ void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize
   plan->reason = reason;
   plan->tagSize = tagSize;
   plan->frameCount = frameCount;
+  plan->framesAfter = frameCount + 1;
+}
+
+// The strict reader and mutagen's walk find the same frames in the tag, and mutagen finds
+// none after them.
+bool readingsAgree(const ByteSource& file, const Id3v2Layout& layout) {
+  if (layout.readingsDisagree) return false;
+  const LenientWalk lenient = walkLikeMutagen(file, layout.framesEnd);
+  return lenient.loadable && lenient.entries == layout.frameCount &&
+         lenient.fingerprint == layout.walkFingerprint && lenient.framesAfter == 0;
+}
+
+// The file as `plan` would leave it reads as planned, by both readers.
+bool patchedFileReadsAsPlanned(const ByteSource& after, uint32_t frames, unsigned char rating) {
+  Id3v2Layout layout;
+  return parseId3v2Tag(after, &layout) && readingsAgree(after, layout) && layout.frameCount == frames &&
+         layout.popmRatingKnown && layout.popmRating == rating && layout.popmRatingOffset != 0;
 }
 
 // One past the last frame byte: where the padding (or junk after a zero byte) starts, or the
@@ -117,6 +135,12 @@ void planFrameInPadding(const ByteSource& file, const Id3v2Layout& layout, unsig
   unsigned char padding[sizeof plan->bytes];
   if (readSourceAt(file, layout.paddingOffset, padding, frameSize) != frameSize) {
     setNothing(plan, kWriteReasonHeadNotRead);
+    return;
+  }
+  // A frame more can change which frame sizes mutagen guesses for ID3v2.4.
+  const PatchedBytes overlay = {file, frame, frameSize, layout.paddingOffset, 0, false};
+  if (!patchedFileReadsAsPlanned(patchedSource(&overlay), layout.frameCount + 1, rating)) {
+    setNothing(plan, kWriteReasonReadingsDisagree);
     return;
   }
   setBytes(plan, kWriteReasonFrameInPadding, layout.paddingOffset, frame, padding, frameSize);
@@ -201,6 +225,7 @@ void planWithoutTag(const ByteSource& file, const unsigned char* head, size_t av
     plan->method = kRatingWriteRewrite;
     plan->reason = kWriteReasonEditorNewTag;
     plan->tagSize = 0;
+    plan->framesAfter = 1;
   }
 }
 
@@ -210,6 +235,8 @@ void setRewrite(RatingWritePlan* plan, RatingWriteReason reason, const Id3v2Layo
   plan->tagSize = layout.tagSize;
   plan->frameCount = layout.frameCount;
   plan->frameSizesPlain = layout.frameSizesPlain;
+  plan->decodeTagUnsynchronisation = layout.tagUnsynchronisationDecoded;
+  plan->framesAfter = layout.frameCount + (layout.popmFound ? 0 : 1);
 }
 
 // A tag without a POPM frame: a new frame in the padding where that is one untorn
@@ -249,6 +276,8 @@ void planNewFrame(const ByteSource& file, const Id3v2Layout& layout, unsigned ch
   }
 }
 
+void planExistingPopm(const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan);
+
 void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
   if (!layout.wellFormed) {
     const bool cutShort = layout.problem == Id3v2Problem::TagNotFullyRead ||
@@ -261,6 +290,17 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     setNothing(plan, kWriteReasonId3libHazard);
     return;
   }
+  // Where mutagen reads other frames than the strict reader, a write may change what it
+  // reads; where it cannot load the file at all, the rating byte alone may change.
+  if (!readingsAgree(file, layout)) {
+    const bool loadable = walkLikeMutagen(file, layout.framesEnd).loadable;
+    if (!loadable && !layout.readingsDisagree && layout.popmFound) {
+      planExistingPopm(layout, rating, plan);
+      if (plan->method == kRatingWriteBytes || plan->reason == kWriteReasonAlreadyStored) return;
+    }
+    setNothing(plan, kWriteReasonReadingsDisagree);
+    return;
+  }
   // A tag that claims more than the file holds gets a header that tells the truth.
   if (layout.tolerated && layout.declaredTagSize != layout.tagSize) {
     setRewrite(plan, kWriteReasonEditorToleratedTag, layout);
@@ -270,6 +310,11 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     planNewFrame(file, layout, rating, plan);
     return;
   }
+  planExistingPopm(layout, rating, plan);
+}
+
+// The first POPM frame takes the rating: its one byte, or the tag made anew around it.
+void planExistingPopm(const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
   if (layout.popmCompressed || layout.popmEncrypted || !layout.popmRatingKnown) {
     setNothing(plan, kWriteReasonPopmNotAddressable);
   } else if (layout.popmRating == rating) {
@@ -470,6 +515,11 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   }
 }
 
+bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte) {
+  return ratingByte >= 0 && ratingByte <= 255 &&
+         patchedFileReadsAsPlanned(edited, plan.framesAfter, static_cast<unsigned char>(ratingByte));
+}
+
 bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
                           size_t renderedSize) {
   RatingWritePlan plan;
@@ -560,6 +610,8 @@ const char* ratingWriteReasonName(RatingWriteReason reason) {
       return "NotAudioAfterTag";
     case kWriteReasonId3libWouldShrinkTag:
       return "Id3libWouldShrinkTag";
+    case kWriteReasonReadingsDisagree:
+      return "ReadingsDisagree";
     case kWriteReasonRatingByte:
       return "RatingByte";
     case kWriteReasonFrameInPadding:

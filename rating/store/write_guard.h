@@ -72,6 +72,7 @@ enum RatingWriteReason {
   kWriteReasonId3libHazard,          // nothing: id3lib would render a frame wrongly, or crash on it
   kWriteReasonNotAudioAfterTag,      // nothing: zero bytes or a second tag follow; id3lib drops them
   kWriteReasonId3libWouldShrinkTag,  // nothing: id3lib would rewrite the file to drop padding
+  kWriteReasonReadingsDisagree,      // nothing: mutagen's reading (lenient_walk.h) finds other frames
   kWriteReasonFrameSpansSectors,     // the padding's frame would cross a sector: the editor does it
   kWriteReasonRatingByte,            // bytes: the first POPM's rating byte
   kWriteReasonFrameInPadding,        // bytes: a new POPM frame at the start of the padding
@@ -101,6 +102,11 @@ struct RatingWritePlan {
   uint32_t frameCount;
   // kRatingWriteRewrite: the tag's ID3v2.4 frame sizes are plain integers, not syncsafe.
   bool frameSizesPlain;
+  // kRatingWriteRewrite: the ID3v2.2/2.3 tag-wide unsynchronisation holds and is decoded;
+  // where it does not, the bytes are kept as stored and only the flag is cleared.
+  bool decodeTagUnsynchronisation;
+  // kRatingWriteRewrite, kRatingWriteWithId3lib: the frames the new tag holds.
+  uint32_t framesAfter;
 };
 
 // How many bytes from the start of the file the decisions below look at, at most: the whole
@@ -111,6 +117,11 @@ uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailab
 // How the file's rating is read; *ratingByte receives it for kRatingReadFromTag.
 RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte);
 void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* plan);
+
+// For a kRatingWriteRewrite plan: true when `edited` (the file as the new tag leaves it) reads
+// as planned: the strict reader vouches for it, mutagen's walk finds the same frames, there
+// are plan.framesAfter of them, and the first POPM holds `ratingByte`.
+bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte);
 
 // For a kRatingWriteWithId3lib plan made from the same file: `rendered` is the tag id3lib
 // renders in memory after the plugin added its POPM frame. True when it is a plain ID3v2.3
