@@ -244,9 +244,8 @@ class Tool:
             ready, _, _ = select.select([self.process.stdout], [], [], max(0.0, deadline - time.time()))
             piece = os.read(self.process.stdout.fileno(), 256) if ready else None
             if not piece:
-                kind = "hang" if piece is None else "crash"
                 self.stop()
-                return kind, self.report()
+                return ("hang", "no answer within %g s" % ANSWER_TIMEOUT) if piece is None else ("crash", self.report())
             answer += piece
         result, plan = answer.decode().rstrip("\n").split("\t")
         return result, plan
@@ -257,7 +256,7 @@ class Tool:
             text = errors.read().decode("utf-8", "replace")
         summary = next((line for line in text.splitlines() if line.startswith("SUMMARY:")), "")
         frame = next((line.strip() for line in text.splitlines() if "/rating/" in line), "")
-        return (summary + " | " + frame).strip(" |") or "no sanitizer report; exit status %s" % text[-200:]
+        return (summary + " | " + frame).strip(" |") or "ended without a sanitizer report: %s" % text[-200:]
 
 
 # ---- Inputs -------------------------------------------------------------------------------
@@ -538,9 +537,12 @@ def worker(index, args, tasks, queue):
                 case = run_case(tool, folder, data, stars)
             except Exception:  # the harness's own fault: kept like any other, and the run goes on
                 case = Case("-", "-", ("harness-error", "", traceback.format_exc()), True, None)
-            if case.result == "leak":
+            if case.result == "leak" and tasks is None:  # checked once in a while: which write was it?
                 tool.stop()  # a leak stays reported until the process ends
                 how, data, stars, case = find_leak(args.tool, folder, recent)
+            if case.result in ("crash", "hang", "leak"):
+                tool.stop()
+                recent.clear()  # the writes since the tool's last leak check
             stats["cases"] += 1
             stats["result " + case.result] += 1
             stats["plan " + case.plan] += 1
