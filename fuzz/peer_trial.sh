@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# The store tried on other tag projects' own ID3 test files. Fetches the Debian source
+# packages of TagLib, mutagen, Audio::Scan and eyeD3 into build-fuzz/peers/PACKAGE/ (they
+# never enter the project), then rates a fresh copy of every file there that holds an ID3v2
+# tag or is MPEG audio with each star count, judged by mutagen as the write fuzzer judges
+# (fuzz/mutagen_write_fuzz.py --files):
+#   fuzz/peer_trial.sh [JOBS]
+# Prints the files tried, saved, refused and damaged, and how each refused or damaged file
+# fared. Exits non-zero when a file was damaged. Needs deb-src lines (tools/install-deps.sh).
+set -euo pipefail
+
+jobs="${1:-1}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-fuzz"
+peers="$build/peers"
+
+for package in taglib mutagen libaudio-scan-perl eyed3; do
+  folder="$peers/$package"
+  [ -e "$folder/.fetched" ] && continue
+  mkdir -p "$folder"
+  # apt-get source unpacks with Debian's patches; when a piece of the package cannot be
+  # fetched, the upstream tarball alone still holds the test files.
+  if ! (cd "$folder" && apt-get source "$package" >apt-get.log 2>&1); then
+    for tarball in "$folder"/*.orig.tar.*; do
+      [ -e "$tarball" ] && tar -xf "$tarball" -C "$folder"
+    done
+  fi
+  if compgen -G "$folder/*/" >/dev/null; then
+    touch "$folder/.fetched"
+  else
+    echo "peer_trial: $package could not be fetched (see $folder/apt-get.log)" >&2
+  fi
+done
+
+cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$build" --target rating_write_cli -j"$(nproc)"
+exec python3 "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
+  --artifacts "$build/artifacts/peer_trial"
