@@ -115,6 +115,8 @@ inline uint32_t foldWalkFingerprint(uint32_t fingerprint, const unsigned char* i
   for (int i = 0; i < 8; ++i) bytes[4 + i] = static_cast<unsigned char>(size >> (8 * i));
   bytes[12] = static_cast<unsigned char>(flags >> 8);
   bytes[13] = static_cast<unsigned char>(flags);
-  for (unsigned char byte : bytes) fingerprint = (fingerprint ^ byte) * 16777619u;
+  // FNV-1a, multiplied in 64 bits so that nothing wraps.
+  for (unsigned char byte : bytes)
+    fingerprint = static_cast<uint32_t>((uint64_t{fingerprint ^ byte} * 16777619u) & 0xFFFFFFFFu);
   return fingerprint;
 }

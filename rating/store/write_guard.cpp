@@ -315,7 +315,9 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
 
 // The first POPM frame takes the rating: its one byte, or the tag made anew around it.
 void planExistingPopm(const Id3v2Layout& layout, unsigned char rating, RatingWritePlan* plan) {
-  if (layout.popmCompressed || layout.popmEncrypted || !layout.popmRatingKnown) {
+  // mutagen reads a grouping byte as the owner's first letter: the counter it reads then
+  // holds the byte the plugin would write.
+  if (layout.popmCompressed || layout.popmEncrypted || layout.popmGrouped || !layout.popmRatingKnown) {
     setNothing(plan, kWriteReasonPopmNotAddressable);
   } else if (layout.popmRating == rating) {
     setNothing(plan, kWriteReasonAlreadyStored);
