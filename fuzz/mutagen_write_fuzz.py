@@ -90,8 +90,8 @@ def mutagen_view(data):
     stream = io.BytesIO(data)
     header = ID3Header(stream)
     # mutagen reads as many bytes after an extended header as the tag holds after its header,
-    # and so past the tag's end: the frames it finds there belong to no tag.
-    frames, unknown, _ = read_frames(header, stream.read(max(header.size - stream.tell(), 0)), header.known_frames)
+    # and so past the tag's end; what it finds there it loads as the tag's, and so must this.
+    frames, unknown, _ = read_frames(header, stream.read(header.size - 10), header.known_frames)
     footer = 10 if header.version[1] == 4 and header.f_footer else 0
     return View(header.version[1], frames, [unknown_content(header, raw) for raw in unknown], header.size + footer)
 
