@@ -158,6 +158,9 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
       {"v23 encrypted POPM",
        join({tag(3, 0, frameV23("POPM", join({{0x80}, popmBody("x", 1)}), 0x0040)), audio}),
        kWriteReasonPopmNotAddressable},
+      // The write fuzzer's find: mutagen reads the group byte as the owner's first letter.
+      {"v24 grouped POPM", join({tag(4, 0, frameV24("POPM", join({{0x81}, popmBody("x", 1)}), 0x0040)), audio}),
+       kWriteReasonPopmNotAddressable},
       {"v23 unsynchronised", join({tag(3, 0x80, frameV23("POPM", popmBody("x", 1))), audio}),
        kWriteReasonEditorReencodesTag},
       {"v24 unsynchronised frame", join({tag(4, 0, frameV24("POPM", popmBody("x", 1), 0x0002)), audio}),
