@@ -134,27 +134,24 @@ void takeFrames(const unsigned char* area, size_t size, bool tagUnsynchronisedV2
       const size_t indicator = (flags & (kFrameCompressedV24 | kFrameDataLengthV24)) ? 4 : 0;
       decode = indicator > bodySize || unsynchronisationHolds(body + indicator, bodySize - indicator);
     }
-    if (version == 4 && !decode && (flags & kFrameUnsynchronisedV24)) {
+    if (decode || (version == 4 && (flags & kFrameUnsynchronisedV24))) {
+      // The frame's own flag goes: its bytes are decoded, or were never unsynchronised.
       unsigned char newHeader[10];
       std::memcpy(newHeader, header, 10);
       flags = static_cast<uint16_t>(flags & ~kFrameUnsynchronisedV24);
       newHeader[8] = static_cast<unsigned char>(flags >> 8);
       newHeader[9] = static_cast<unsigned char>(flags);
       append(&plain->frames, newHeader, 10);
-      append(&plain->frames, body, bodySize);
-    } else if (decode) {
-      unsigned char newHeader[10];
-      std::memcpy(newHeader, header, 10);
-      flags = static_cast<uint16_t>(flags & ~kFrameUnsynchronisedV24);
-      newHeader[8] = static_cast<unsigned char>(flags >> 8);
-      newHeader[9] = static_cast<unsigned char>(flags);
-      append(&plain->frames, newHeader, 10);
-      appendDecoded(&plain->frames, body, bodySize);
-      const uint32_t decodedSize = static_cast<uint32_t>(plain->frames.size - frameStart - 10);
-      if (plain->plainFrameSizes)
-        writeBigEndian32(plain->frames.data + frameStart + 4, decodedSize);
-      else
-        writeSyncsafe32(plain->frames.data + frameStart + 4, decodedSize);
+      if (!decode) {
+        append(&plain->frames, body, bodySize);
+      } else {
+        appendDecoded(&plain->frames, body, bodySize);
+        const uint32_t decodedSize = static_cast<uint32_t>(plain->frames.size - frameStart - 10);
+        if (plain->plainFrameSizes)
+          writeBigEndian32(plain->frames.data + frameStart + 4, decodedSize);
+        else
+          writeSyncsafe32(plain->frames.data + frameStart + 4, decodedSize);
+      }
     } else {
       append(&plain->frames, header, headerSize + bodySize);
     }
