@@ -117,6 +117,12 @@ void expectAudioKept(const ParsedFile& file, const Bytes& audio) {
 
 std::string leftoverOf(const std::string& path) { return path + ".XXXXXX"; }
 
+// The tag with its unsynchronisation flag set (frames without 0xFF need no change).
+Bytes unsynchronisedFlag(Bytes tagBytes) {
+  tagBytes[5] = static_cast<char>(tagBytes[5] | 0x80);
+  return tagBytes;
+}
+
 // A handle as a player holds the playing file: reading, sharing read and write.
 HANDLE openLikePlayer(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -460,14 +466,18 @@ TEST(PlayerHoldsFile, RatingGetsWrittenAndNoLeftoverStays) {
   } cases[] = {{"no tag", ""},
                {"v2.3, no padding", tag(otherFrames())},
                {"v2.3 with padding", tag(otherFrames(), 3, 300)},
-               {"POPM in place", tag({frame23("POPM", popm("ID3Vimbrel", 1))}, 3, 40)}};
+               {"POPM in place", tag({frame23("POPM", popm("ID3Vimbrel", 1))}, 3, 40)},
+               {"v2.3 unsynchronised: the editor",
+                unsynchronisedFlag(tag({frame23("TIT2", text("t")), frame23("POPM", popm("ID3Vimbrel", 1))}))}};
   for (const auto& c : cases) {
     const std::string path = folder + "playing.mp3";
     writeFileBytes(path, c.tagBytes + audio);
     HANDLE player = openLikePlayer(path);
     ASSERT_NE(player, INVALID_HANDLE_VALUE) << c.what;
     writeRating(path.c_str(), 4);
-    EXPECT_FALSE(fileExists(leftoverOf(path))) << c.what;
+    // Nothing of the store's or the platform's beside it (Wine's replacement of a held
+    // file leaves a file of its own).
+    EXPECT_EQ(namesInFolder(folder), std::vector<std::string>{"playing.mp3"}) << c.what;
     EXPECT_EQ(readRating(path.c_str()), 4) << c.what;
     CloseHandle(player);
 
@@ -501,7 +511,7 @@ TEST(PlayerHoldsFile, TagThatGrowsGetsTheRating) {
     writeRating(path.c_str(), 5);
     EXPECT_EQ(readRating(path.c_str()), 5) << c.what;
     CloseHandle(player);
-    EXPECT_FALSE(fileExists(leftoverOf(path))) << c.what;
+    EXPECT_EQ(namesInFolder(folder), std::vector<std::string>{"playing.mp3"}) << c.what;
     const ParsedFile written = parse(readFileBytes(path));
     EXPECT_TRUE(written.afterTag == c.after) << c.what << ": not the same bytes after the tag";
     for (const Frame& frame : parse(c.tagBytes + c.after).frames) {

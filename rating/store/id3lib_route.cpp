@@ -9,8 +9,10 @@
 // calls runs inside one try/catch(...), so that nothing leaves the store.
 #include "rating/store/id3lib_route.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <id3.h>
@@ -135,6 +137,38 @@ void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uin
   if (!complete) deleteFileAt(leftover);
 }
 
+// A free plain (ASCII) name in the track's folder for id3lib's copy of the track, whose own
+// leftover name is free too; null when none is.
+wchar_t* plainCopyName(const wchar_t* path) {
+  size_t folderLength = std::wcslen(path);
+  while (folderLength > 0 && path[folderLength - 1] != L'\\' && path[folderLength - 1] != L'/') --folderLength;
+  // The same names for the same track each time, so that the tests can name them.
+  uint32_t stamp = 2166136261u;
+  for (const wchar_t* at = path; *at; ++at) stamp = (stamp ^ static_cast<uint32_t>(*at)) * 16777619u;
+  wchar_t* folder = static_cast<wchar_t*>(std::malloc((folderLength + 1) * sizeof(wchar_t)));
+  if (!folder) return nullptr;
+  std::wmemcpy(folder, path, folderLength);
+  folder[folderLength] = 0;
+  wchar_t* found = nullptr;
+  for (uint32_t attempt = 0; attempt < 16 && !found; ++attempt) {
+    wchar_t plain[32];
+    std::swprintf(plain, 32, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
+    wchar_t* name = pathWithSuffix(folder, plain);
+    wchar_t* leftover = name ? leftoverNameOf(name) : nullptr;
+    FileStatus nameStatus = kFileFailed;
+    FileStatus leftoverStatus = kFileFailed;
+    const bool free = leftover && !pathInfo(name, &nameStatus).exists && nameStatus == kFileMissing &&
+                      !pathInfo(leftover, &leftoverStatus).exists && leftoverStatus == kFileMissing;
+    std::free(leftover);
+    if (free)
+      found = name;
+    else
+      std::free(name);
+  }
+  std::free(folder);
+  return found;
+}
+
 }  // namespace
 
 // id3lib updates the file it can open by `id3libName` (the track itself, or a
@@ -148,7 +182,14 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
   std::free(named);
   if (leftover == nullptr) return kRatingNotSaved;
-  const LeftoverNote before = noteFile(leftover);
+  // id3lib would write its copy over a file of that name, which may be the user's: the
+  // editor, which picks a free name, does the work instead.
+  FileStatus status = kFileFailed;
+  if (pathInfo(leftover, &status).exists || status != kFileMissing) {
+    std::free(leftover);
+    return kRatingTagRefused;
+  }
+  const LeftoverNote before = {false, 0, 0};
   std::string rendered;
   RatingSaveResult result = kRatingNotSaved;
   try {
@@ -174,17 +215,20 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
 RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const ByteSource& file,
                                          const RatingWritePlan& plan, int ratingByte, wchar_t** checkedCopy) {
   if (!volumeHasRoom(path, file.size + kRewriteSpareRoom)) return kRatingDiskFull;
-  wchar_t* copyPath = makePlainCopyBeside(path);
+  wchar_t* copyPath = plainCopyName(path);
   if (copyPath == nullptr) return kRatingNotSaved;
   RatingSaveResult result = kRatingNotSaved;
   char name[kId3libNameSize];
-  TrackFile copy = openTrackFile(copyPath, kTrackHold, nullptr);
-  if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
-      id3libFileName(copyPath, name, sizeof name)) {
-    result = updateThroughId3lib(name, path, track, file, plan, ratingByte, checkedCopy);
+  TrackFile copy = {nullptr};
+  if (copyFileToNew(path, copyPath)) {
+    copy = openTrackFile(copyPath, kTrackHold, nullptr);
+    if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
+        id3libFileName(copyPath, name, sizeof name)) {
+      result = updateThroughId3lib(name, path, track, file, plan, ratingByte, checkedCopy);
+    }
+    closeTrackFile(&copy);
+    deleteFileAt(copyPath);
   }
-  closeTrackFile(&copy);
-  deleteFileAt(copyPath);
   std::free(copyPath);
   return result;
 }

@@ -86,7 +86,8 @@ bool checkSlice(RewriteJob* job, uint64_t budget) {
   return same;
 }
 
-// The checked copy over the held track, a slice at a time.
+// The checked copy over the held track, a slice at a time; each slice is made durable
+// before the next, so that no single flush keeps the player waiting for long.
 RatingSaveResult copyBackSlice(RewriteJob* job, uint64_t budget) {
   FileStatus status = kFileFailed;
   TrackFile track = openTrackFile(job->path, kTrackHold, &status);
@@ -95,16 +96,32 @@ RatingSaveResult copyBackSlice(RewriteJob* job, uint64_t budget) {
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
   unsigned char* piece = static_cast<unsigned char*>(std::malloc(kPieceSize));
   bool copied = piece != nullptr;
-  while (copied && job->done < end) {
-    const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
-    copied = readTrackAt(job->copy, job->done, piece, count) == count &&
-             writeTrackAt(track, job->done, piece, count, &status) == count;
-    if (copied) job->done += count;
+  uint64_t done = job->done;
+  while (copied && done < end) {
+    const size_t count = end - done < kPieceSize ? static_cast<size_t>(end - done) : kPieceSize;
+    copied = readTrackAt(job->copy, done, piece, count) == count &&
+             writeTrackAt(track, done, piece, count, &status) == count;
+    if (copied) done += count;
   }
   std::free(piece);
+  if (copied) copied = flushTrackFile(track);
   closeTrackFile(&track);
   if (!copied) return kRatingNotSaved;
+  job->done = done;
   return job->done < total ? kRatingSaving : kRatingSaved;
+}
+
+// Replaces the track by the checked copy when nothing holds it; kFileLocked when the
+// player holds it without delete sharing (then it is copied back instead).
+FileStatus replaceTrack(RewriteJob* job) {
+  const FileStatus free = probeReplace(job->path);
+  if (free != kFileOk) return free;
+  wchar_t* backup = freeNameBeside(job->path, kReplacedSuffix);
+  if (!backup) return kFileFailed;
+  const FileStatus replaced = replaceFileWith(job->path, job->copyPath, backup);
+  if (replaced == kFileOk) deleteFileAt(backup);
+  std::free(backup);
+  return replaced;
 }
 
 // The checked copy takes the track's place: in one step when the track can be replaced,
@@ -112,7 +129,7 @@ RatingSaveResult copyBackSlice(RewriteJob* job, uint64_t budget) {
 RatingSaveResult putCopyInPlace(RewriteJob* job) {
   if (!trackUnchanged(job)) return endJob(job, kRatingNotSaved);
   closeTrackFile(&job->copy);
-  const FileStatus replaced = replaceFileWith(job->path, job->copyPath);
+  const FileStatus replaced = replaceTrack(job);
   if (replaced == kFileOk) {
     std::free(job->copyPath);
     job->copyPath = nullptr;  // it is the track now
@@ -168,7 +185,9 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
       return kRatingNotSaved;
     case kRewriteCopying: {
       FileStatus status = kFileOk;
-      if (!copySlice(job, budget, &status))
+      // Each slice durable before the next: the copy is whole on the disk before it
+      // replaces anything, and no single flush is long.
+      if (!copySlice(job, budget, &status) || !flushTrackFile(job->copy))
         return endJob(job, status == kFileDiskFull ? kRatingDiskFull : kRatingNotSaved);
       if (job->done == newSize(job)) {
         job->stage = kRewriteChecking;
@@ -220,11 +239,14 @@ void changeRewriteRating(RewriteJob* job, int stars) {
   job->stars = stars;
   job->tag.bytes[job->tag.ratingOffset] = rating;
   // What was already written takes the new rating too.
-  if (job->stage != kRewriteCopying || job->done > job->tag.ratingOffset)
+  if (job->stage != kRewriteCopying || job->done > job->tag.ratingOffset) {
     writeTrackAt(job->copy, job->tag.ratingOffset, &rating, 1, nullptr);
+    flushTrackFile(job->copy);
+  }
   if (job->stage == kRewriteCopyingBack && job->done > job->tag.ratingOffset) {
     TrackFile track = openTrackFile(job->path, kTrackHold, nullptr);
-    if (track.handle) writeTrackAt(track, job->tag.ratingOffset, &rating, 1, nullptr);
+    if (track.handle && writeTrackAt(track, job->tag.ratingOffset, &rating, 1, nullptr) == 1)
+      flushTrackFile(track);
     closeTrackFile(&track);
   }
 }

@@ -85,15 +85,21 @@ struct PlannedRewrite {
   wchar_t* checkedCopy;
 };
 
-// id3lib's checked copy takes the track's place: in one step, or, while the
-// player holds the track, copied over it.
+// id3lib's checked copy takes the track's place once it is durable: in one step when
+// nothing holds the track, or, while the player holds it, copied over it.
 RatingSaveResult placeCheckedCopy(const wchar_t* path, wchar_t* copy) {
-  RatingSaveResult result = kRatingSaved;
-  const FileStatus replaced = replaceFileWith(path, copy);
-  if (replaced != kFileOk) {
-    if (replaced != kFileLocked || !copyLargerLeftover(path, copy)) result = kRatingNotSaved;
-    deleteFileAt(copy);
+  RatingSaveResult result = kRatingNotSaved;
+  if (flushFileNamed(copy)) {
+    FileStatus replaced = probeReplace(path);
+    if (replaced == kFileOk) {
+      wchar_t* backup = freeNameBeside(path, kReplacedSuffix);
+      replaced = backup ? replaceFileWith(path, copy, backup) : kFileFailed;
+      if (replaced == kFileOk) deleteFileAt(backup);
+      std::free(backup);
+    }
+    if (replaced == kFileOk || (replaced == kFileLocked && copyLargerLeftover(path, copy))) result = kRatingSaved;
   }
+  deleteFileAt(copy);
   std::free(copy);
   return result;
 }
