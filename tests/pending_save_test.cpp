@@ -58,6 +58,11 @@ class PendingSave : public PluginTest {
     }
     return files == 1;
   }
+  // The journal beside the settings was written and names nothing any more.
+  bool journalWrittenAndEmpty() {
+    const std::string journal = folder + "Plugins\\gen_id3vimbrel.journal";
+    return fileExists(journal) && readFileBytes(journal).empty();
+  }
   std::string path, original;
 };
 
@@ -74,6 +79,7 @@ TEST_F(PendingSave, TheIconShowsTheChoiceAtOnceAndTheFileHoldsTheLastChoiceAtThe
   EXPECT_EQ(popmRatingByte(written), 255);
   EXPECT_EQ(written.substr(written.size() - (original.size() - 26)), original.substr(26)) << "the audio changed";
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalWrittenAndEmpty());
 }
 
 TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
@@ -82,6 +88,7 @@ TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
   quitPlugin();
   EXPECT_EQ(readFileBytes(path), original);
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalWrittenAndEmpty());
 }
 
 TEST_F(PendingSave, QuitDuringTheCopyBackFinishesIt) {
@@ -99,6 +106,7 @@ TEST_F(PendingSave, QuitDuringTheCopyBackFinishesIt) {
   EXPECT_EQ(popmRatingByte(written), 160);
   EXPECT_EQ(written.substr(written.size() - (original.size() - 26)), original.substr(26));
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalWrittenAndEmpty());
 }
 
 }  // namespace

@@ -137,6 +137,24 @@ void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uin
   if (!complete) deleteFileAt(leftover);
 }
 
+// The note of an id3lib rewrite of `path` that begins now, unless it has begun.
+void beginId3libNote(RewriteRecord* note, const wchar_t* path, uint64_t size, int ratingByte) {
+  if (note->track) return;
+  note->track = copyOfPath(path);
+  note->route = kRouteId3lib;
+  note->stars = starsFromRatingByte(static_cast<unsigned>(ratingByte));
+  note->ratingOffset = kRatingOffsetUnknown;
+  note->trackSize = size;
+  note->trackTime = pathInfo(path, nullptr).lastWriteTime;
+}
+
+// As for the editor's rewrite (rewrite_job.cpp): once the journal holds the rewrite, a
+// step that cannot be noted is not taken.
+bool noteId3libStep(RewriteRecord* note, int step) {
+  note->step = step;
+  return noteRewrite(note) || note->id == 0;
+}
+
 // A free plain (ASCII) name in the track's folder for id3lib's copy of the track, whose own
 // leftover name is free too; null when none is.
 wchar_t* plainCopyName(const wchar_t* path) {
@@ -173,11 +191,11 @@ wchar_t* plainCopyName(const wchar_t* path) {
 
 // id3lib updates the file it can open by `id3libName` (the track itself, or a
 // copy of it) while the store holds that file, so a rewrite ends as a copy
-// "<id3libName>.XXXXXX" beside it; that copy is checked against the track and
-// put in the track's place.
+// "<id3libName>.XXXXXX" beside it, named in the journal before id3lib writes it;
+// that copy is checked against the track and made durable before it is noted as complete.
 RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,
                                      const ByteSource& file, const RatingWritePlan& plan, int ratingByte,
-                                     wchar_t** checkedCopy) {
+                                     RewriteRecord* note) {
   wchar_t* named = widePathOfId3libName(id3libName);
   wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
   std::free(named);
@@ -189,6 +207,9 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
     std::free(leftover);
     return kRatingTagRefused;
   }
+  beginId3libNote(note, path, file.size, ratingByte);
+  note->copy = leftover;
+  if (!note->track || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
   const LeftoverNote before = {false, 0, 0};
   std::string rendered;
   RatingSaveResult result = kRatingNotSaved;
@@ -199,13 +220,13 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   }
   if (result == kRatingSaved) {
     vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before);
-    // A whole copy is put in place once the track is no longer held.
+    // A whole copy is put in place once the track is no longer held, and once the disk
+    // holds it for sure.
     if (fileWrittenSince(leftover, before)) {
-      *checkedCopy = leftover;
-      leftover = nullptr;
+      note->newSize = noteFile(leftover).size;
+      if (!flushFileNamed(leftover) || !noteId3libStep(note, kStepCopyChecked)) result = kRatingNotSaved;
     }
   }
-  std::free(leftover);
   return result;
 }
 
@@ -213,24 +234,36 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
 // no short names): id3lib works on a copy with a plain name beside the track,
 // held like the track, and only its checked result reaches the track.
 RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const ByteSource& file,
-                                         const RatingWritePlan& plan, int ratingByte, wchar_t** checkedCopy) {
+                                         const RatingWritePlan& plan, int ratingByte, RewriteRecord* note) {
   if (!volumeHasRoom(path, file.size + kRewriteSpareRoom)) return kRatingDiskFull;
-  wchar_t* copyPath = plainCopyName(path);
-  if (copyPath == nullptr) return kRatingNotSaved;
+  beginId3libNote(note, path, file.size, ratingByte);
+  note->route = kRouteId3libPlainCopy;
+  // Named in the journal before it is made.
+  note->input = plainCopyName(path);
+  if (!note->track || !note->input || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
   RatingSaveResult result = kRatingNotSaved;
   char name[kId3libNameSize];
-  TrackFile copy = {nullptr};
-  if (copyFileToNew(path, copyPath)) {
-    copy = openTrackFile(copyPath, kTrackHold, nullptr);
+  if (copyFileToNew(path, note->input)) {
+    TrackFile copy = openTrackFile(note->input, kTrackHold, nullptr);
     if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
-        id3libFileName(copyPath, name, sizeof name)) {
-      result = updateThroughId3lib(name, path, track, file, plan, ratingByte, checkedCopy);
+        id3libFileName(note->input, name, sizeof name)) {
+      result = updateThroughId3lib(name, path, track, file, plan, ratingByte, note);
     }
     closeTrackFile(&copy);
-    deleteFileAt(copyPath);
   }
-  std::free(copyPath);
+  deleteFileAt(note->input);
   return result;
+}
+
+void discardId3libRewrite(RewriteRecord* note) {
+  bool gone = true;
+  const wchar_t* made[] = {note->copy, note->input};
+  for (const wchar_t* path : made) {
+    FileStatus status = kFileFailed;
+    if (path && !deleteFileAt(path) && (pathInfo(path, &status).exists || status != kFileMissing)) gone = false;
+  }
+  if (gone) closeRewriteNote(note);
+  releaseRewriteRecord(note);
 }
 
 unsigned ratingByteReadById3lib(const wchar_t* path) {
