@@ -110,13 +110,13 @@ RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, c
 }
 
 // True when `copy` is the file as id3lib meant to write it: a tag with exactly
-// the rendered frames, then the original from the end of its old tag on.
+// the rendered frames, then the original from the end of its old tag on. *copySize
+// receives its size.
 bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, TrackFile copy,
-                        const std::string& rendered) {
-  uint64_t copySize = 0;
-  if (!trackFileSize(copy, &copySize)) return false;
+                        const std::string& rendered, uint64_t* copySize) {
+  if (!trackFileSize(copy, copySize)) return false;
   uint64_t copyTagSize = 0;
-  return id3libCopyMatchesRender(byteSourceOf(copy, copySize),
+  return id3libCopyMatchesRender(byteSourceOf(copy, *copySize),
                                  reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size(),
                                  fileSize, oldTagSize, &copyTagSize) &&
          sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
@@ -124,17 +124,19 @@ bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, 
 
 // After id3lib's update, with the file still held: a copy `leftover` that this
 // write produced and that is not the complete new file is removed (the
-// original was held and is untouched); a complete one stays to be put in place.
-void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
-                 const std::string& rendered, const LeftoverNote& before) {
-  if (!fileWrittenSince(leftover, before)) return;
+// original was held and is untouched); a complete one stays to be put in place,
+// and true is returned with its size in *checkedSize.
+bool vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
+                 const std::string& rendered, const LeftoverNote& before, uint64_t* checkedSize) {
+  if (!fileWrittenSince(leftover, before)) return false;
   TrackFile copy = openTrackFile(leftover, kTrackRead, nullptr);
   bool complete = false;
   if (copy.handle != nullptr) {
-    complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered);
+    complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered, checkedSize);
     closeTrackFile(&copy);
   }
   if (!complete) deleteFileAt(leftover);
+  return complete;
 }
 
 // The note of an id3lib rewrite of `path` that begins now, unless it has begun.
@@ -218,14 +220,12 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   } catch (...) {
     result = kRatingNotSaved;  // a string that could not grow: nothing was written
   }
-  if (result == kRatingSaved) {
-    vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before);
+  uint64_t checkedSize = 0;
+  if (result == kRatingSaved && vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before, &checkedSize)) {
     // A whole copy is put in place once the track is no longer held, and once the disk
     // holds it for sure.
-    if (fileWrittenSince(leftover, before)) {
-      note->newSize = noteFile(leftover).size;
-      if (!flushFileNamed(leftover) || !noteId3libStep(note, kStepCopyChecked)) result = kRatingNotSaved;
-    }
+    note->newSize = checkedSize;
+    if (!flushFileNamed(leftover) || !noteId3libStep(note, kStepCopyChecked)) result = kRatingNotSaved;
   }
   return result;
 }

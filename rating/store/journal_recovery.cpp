@@ -14,6 +14,8 @@ namespace {
 
 // Rewrites looked at in one go; a journal holds one, or a few after failed recoveries.
 const int kNotesAtOnce = 8;
+// Closed rewrites whose files are looked for again at start.
+const int kClosedNotesAtOnce = 32;
 
 bool isMissing(const wchar_t* path) {
   FileStatus status = kFileFailed;
@@ -48,7 +50,8 @@ bool isPlainCopyName(const wchar_t* path) {
   const size_t length = std::wcslen(path);
   const wchar_t* name = path + length;
   while (name > path && name[-1] != L'\\' && name[-1] != L'/') --name;
-  if (std::wcslen(name) != 20 || std::wcsncmp(name, L"vimbrel-", 8) != 0 || !endsWith(name, L".tmp")) return false;
+  if (std::wcslen(name) != 20 || std::wcsncmp(name, L"vimbrel-", 8) != 0 || !endsWith(name, L".tmp"))
+    return false;
   for (int i = 8; i < 16; ++i)
     if (!std::iswxdigit(name[i])) return false;
   return true;
@@ -57,18 +60,20 @@ bool isPlainCopyName(const wchar_t* path) {
 // True when every file the record names beside the track has a name the store gives its
 // own files: a note that names anything else is none of the store's to act on.
 bool namesOnlyOwnFiles(const RewriteRecord& note) {
-  if (!note.copy) return false;
   if (note.backup && !isNumberedName(note.backup, note.track, kReplacedSuffix)) return false;
   switch (note.route) {
     case kRouteEditor:
-      return !note.input && isNumberedName(note.copy, note.track, kRewriteCopySuffix);
+      return !note.input && (!note.copy || isNumberedName(note.copy, note.track, kRewriteCopySuffix));
     case kRouteId3lib:
-      return !note.input && endsWith(note.copy, kLeftoverSuffix);
+      return !note.input && (!note.copy || endsWith(note.copy, kLeftoverSuffix));
     case kRouteId3libPlainCopy:
-      return note.input && isPlainCopyName(note.input) && isNumberedName(note.copy, note.input, kLeftoverSuffix);
+      return note.input && isPlainCopyName(note.input) &&
+             (!note.copy || isNumberedName(note.copy, note.input, kLeftoverSuffix));
   }
   return false;
 }
+
+bool heldByAnother(const wchar_t* path) { return path && probeReplace(path) == kFileLocked; }
 
 // The folder of `path` is there (a track on a volume that is away is left for later).
 bool folderIsThere(const wchar_t* path) {
@@ -124,13 +129,14 @@ RatingSaveResult settleCompleteCopy(RewriteRecord* note, const PathInfo& track, 
 }
 
 RatingSaveResult settleRewrite(RewriteRecord* note, RewriteJob* job, uint64_t slicedFrom) {
-  if (!namesOnlyOwnFiles(*note)) {
+  // Only id3lib's plain-named copy is named before the copy id3lib writes from it.
+  const bool copyNamed = note->copy || (note->step == kStepCopying && note->route == kRouteId3libPlainCopy);
+  if (!copyNamed || !namesOnlyOwnFiles(*note)) {
     closeRewriteNote(note);  // nothing of it is provably the store's
     return kRatingSaved;
   }
   // A rewrite under way holds its copy; a volume that is away may come back.
-  if (probeReplace(note->copy) == kFileLocked || (note->input && probeReplace(note->input) == kFileLocked))
-    return kRatingSaved;
+  if (heldByAnother(note->copy) || heldByAnother(note->input)) return kRatingSaved;
   if (!folderIsThere(note->track)) return kRatingSaved;
   if (note->step == kStepCopying) {
     dropRewrite(note);
@@ -160,6 +166,35 @@ RatingSaveResult settleRewrite(RewriteRecord* note, RewriteJob* job, uint64_t sl
   return kRatingSaved;
 }
 
+bool namedBy(const wchar_t* path, const RewriteRecord* notes, int count) {
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* names[] = {notes[i].copy, notes[i].input, notes[i].backup};
+    for (const wchar_t* name : names)
+      if (name && std::wcscmp(name, path) == 0) return true;
+  }
+  return false;
+}
+
+// A rewrite that ended removed its files before its closing note was written, but a removal
+// may reach the disk later than the note: what the closed notes name is removed once more
+// (unless a rewrite still open names it). Then the journal, naming no open rewrite, is cut.
+void sweepClosedRewrites() {
+  RewriteRecord open[kNotesAtOnce];
+  const int openCount = openRewriteNotes(nullptr, open, kNotesAtOnce);
+  RewriteRecord closed[kClosedNotesAtOnce];
+  const int closedCount = closedRewriteNotes(closed, kClosedNotesAtOnce);
+  for (int i = 0; i < closedCount; ++i) {
+    if (namesOnlyOwnFiles(closed[i])) {
+      const wchar_t* names[] = {closed[i].copy, closed[i].input, closed[i].backup};
+      for (const wchar_t* name : names)
+        if (name && !namedBy(name, open, openCount) && !isMissing(name)) deleteFileAt(name);
+    }
+    releaseRewriteRecord(&closed[i]);
+  }
+  for (int i = 0; i < openCount; ++i) releaseRewriteRecord(&open[i]);
+  if (openCount == 0) clearRewriteJournal();
+}
+
 }  // namespace
 
 RatingSaveResult recoverJournaledRewrites(const wchar_t* track, RewriteJob* job, uint64_t slicedFrom) {
@@ -170,5 +205,6 @@ RatingSaveResult recoverJournaledRewrites(const wchar_t* track, RewriteJob* job,
     if (settleRewrite(&notes[i], job, slicedFrom) == kRatingSaving) result = kRatingSaving;
     releaseRewriteRecord(&notes[i]);
   }
+  if (!track) sweepClosedRewrites();
   return result;
 }

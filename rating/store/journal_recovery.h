@@ -21,7 +21,9 @@
 #include "rating/rating.h"
 #include "rating/store/rewrite_job.h"
 
-// Settles the rewrites the journal names for `track` (for every track when null). A copy
+// Settles the rewrites the journal names for `track` (for every track when null; then the
+// files of closed rewrites that a lost removal left are removed too, and a journal that names
+// no open rewrite any more is cut to nothing). A copy
 // back of a new file of `slicedFrom` bytes or more is begun in `job` when one is given and
 // idle (kRatingSaving; the job carries the note's rating), and otherwise left for later;
 // smaller ones are done at once. kRatingSaved otherwise, whatever was found.

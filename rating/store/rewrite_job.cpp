@@ -207,6 +207,9 @@ RatingSaveResult putCopyInPlace(RewriteJob* job) {
     if (replaced == kFileOk) {
       std::free(job->note.copy);
       job->note.copy = nullptr;  // it is the track now; the backup goes
+      // The renames on the disk first (a flush of the track forces them): until then the
+      // backup is the only whole track there is for sure.
+      if (!flushFileNamed(job->note.track)) return leaveJob(job, kRatingSaved);
       return endJob(job, kRatingSaved);
     }
     if (replaced != kFileLocked)
@@ -269,8 +272,14 @@ RatingSaveResult resumeRewrite(RewriteJob* job, RewriteRecord* note, bool keepOn
   job->trackAtStart.exists = true;
   job->trackAtStart.size = job->note.trackSize;
   job->trackAtStart.lastWriteTime = job->note.trackTime;
-  if (!job->note.track || !job->note.copy || job->note.step < kStepCopyChecked)
+  if (!job->note.track || !job->note.copy || job->note.step < kStepCopyChecked || job->newSize == 0)
     return failJob(job, kRatingNotSaved);
+  // Only the copy that was made durable, as long as it was then, takes the track's place.
+  TrackFile copy = openTrackFile(job->note.copy, kTrackRead, nullptr);
+  uint64_t copySize = 0;
+  const bool asNoted = copy.handle && trackFileSize(copy, &copySize) && copySize == job->newSize;
+  closeTrackFile(&copy);
+  if (!asNoted) return failJob(job, kRatingNotSaved);
   // A copy back goes on from its start; a replacement that was under way starts anew.
   if (job->note.step == kStepReplacing) job->note.step = kStepCopyChecked;
   job->stage = kRewriteChecking;

@@ -39,25 +39,31 @@ const int kMaxOpenNotes = 32;
 
 struct JournalState {
   wchar_t* path;    // null: no journal
-  bool knownEmpty;  // read or cut since the last note: nothing to recover
+  bool knownQuiet;  // no rewrite open since the journal was last read or written
 };
 JournalState g_journal = {nullptr, false};
 
+// Where the latest note of each rewrite stands in the log.
+struct NoteList {
+  int count;
+  uint64_t at[kMaxOpenNotes];
+  uint32_t id[kMaxOpenNotes];
+};
+
 // The journal as read: its bytes, where the valid notes end, and the latest note of each
-// open rewrite.
+// open rewrite and of each closed one.
 struct JournalLog {
   unsigned char* bytes;
   uint64_t size;
   uint64_t validEnd;
   uint32_t lastId;
-  int open;
-  uint64_t noteAt[kMaxOpenNotes];
-  uint32_t noteId[kMaxOpenNotes];
+  NoteList open;
+  NoteList closed;
 };
 
 uint32_t get32(const unsigned char* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-         static_cast<uint32_t>(at[3]) << 24;
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 uint64_t get64(const unsigned char* at) { return get32(at) | static_cast<uint64_t>(get32(at + 4)) << 32; }
@@ -90,12 +96,29 @@ uint32_t validNoteAt(const unsigned char* bytes, uint64_t size, uint64_t at) {
   return length;
 }
 
-void forgetOpen(JournalLog* log, int index) {
-  for (int i = index; i + 1 < log->open; ++i) {
-    log->noteAt[i] = log->noteAt[i + 1];
-    log->noteId[i] = log->noteId[i + 1];
+int indexOf(const NoteList& list, uint32_t id) {
+  for (int i = 0; i < list.count; ++i)
+    if (list.id[i] == id) return i;
+  return -1;
+}
+
+void forget(NoteList* list, uint32_t id) {
+  const int index = indexOf(*list, id);
+  if (index < 0) return;
+  for (int i = index; i + 1 < list->count; ++i) {
+    list->at[i] = list->at[i + 1];
+    list->id[i] = list->id[i + 1];
   }
-  --log->open;
+  --list->count;
+}
+
+// Notes the latest note of `id`; when the list is full, the oldest entry makes room.
+void remember(NoteList* list, uint32_t id, uint64_t at) {
+  forget(list, id);
+  if (list->count == kMaxOpenNotes) forget(list, list->id[0]);
+  list->at[list->count] = at;
+  list->id[list->count] = id;
+  ++list->count;
 }
 
 // Walks the notes from the start up to the first that is not whole.
@@ -107,16 +130,12 @@ void walkLog(JournalLog* log) {
     const uint32_t id = get32(log->bytes + at + 8);
     const int step = log->bytes[at + 12];
     if (id > log->lastId) log->lastId = id;
-    int index = 0;
-    while (index < log->open && log->noteId[index] != id) ++index;
     if (step == 0) {
-      if (index < log->open) forgetOpen(log, index);
-    } else if (index < log->open) {
-      log->noteAt[index] = at;
-    } else if (log->open < kMaxOpenNotes) {
-      log->noteAt[log->open] = at;
-      log->noteId[log->open] = id;
-      ++log->open;
+      forget(&log->open, id);
+      remember(&log->closed, id, at);
+    } else {
+      forget(&log->closed, id);
+      remember(&log->open, id, at);
     }
     at += roundUpToSector(length);
   }
@@ -225,12 +244,14 @@ bool decodeNote(const unsigned char* note, RewriteRecord* record) {
 
 TrackFile openJournal(bool create) {
   TrackFile file = openTrackFile(g_journal.path, kTrackHold, nullptr);
-  if (!file.handle && create && !pathInfo(g_journal.path, nullptr).exists) file = createNewFile(g_journal.path);
+  if (!file.handle && create && !pathInfo(g_journal.path, nullptr).exists)
+    file = createNewFile(g_journal.path);
   return file;
 }
 
 // Moves the open notes and `note` to a fresh journal that replaces the old one in one
-// rename; the old one stays as it was when anything fails.
+// rename; the old one stays as it was when anything fails. The closed notes go: by now
+// what they removed is long on the disk.
 bool compactInto(const JournalLog& log, const unsigned char* note, size_t noteSize, uint32_t noteId) {
   wchar_t* fresh = pathWithSuffix(g_journal.path, L".new");
   if (!fresh) return false;
@@ -238,10 +259,10 @@ bool compactInto(const JournalLog& log, const unsigned char* note, size_t noteSi
   TrackFile file = createNewFile(fresh);
   bool written = file.handle != nullptr;
   uint64_t at = 0;
-  for (int i = 0; written && i < log.open; ++i) {
-    if (log.noteId[i] == noteId) continue;  // `note` follows it
-    const uint32_t length = get32(log.bytes + log.noteAt[i] + 4);
-    written = writeTrackAt(file, at, log.bytes + log.noteAt[i], length, nullptr) == length;
+  for (int i = 0; written && i < log.open.count; ++i) {
+    if (log.open.id[i] == noteId) continue;  // `note` follows it
+    const uint32_t length = get32(log.bytes + log.open.at[i] + 4);
+    written = writeTrackAt(file, at, log.bytes + log.open.at[i], length, nullptr) == length;
     at += roundUpToSector(length);
   }
   written = written && writeTrackAt(file, at, note, noteSize, nullptr) == noteSize && flushTrackFile(file);
@@ -252,37 +273,68 @@ bool compactInto(const JournalLog& log, const unsigned char* note, size_t noteSi
   return written;
 }
 
-// Writes `record` at `step` after the valid notes and makes it durable; a closing note
-// that leaves nothing open cuts the journal to nothing instead.
+// Writes `record` at `step` (0: closed) after the valid notes and makes it durable. A
+// closing note keeps the record's names, so that recovery can remove what a lost removal
+// left (journal_recovery.h).
 bool writeNote(RewriteRecord* record, int step) {
   if (!g_journal.path || !record->track) return false;
-  TrackFile file = openJournal(step != 0);
+  TrackFile file = openJournal(true);
   if (!file.handle) return false;
   JournalLog log;
   bool written = false;
   if (readLog(file, &log)) {
     if (record->id == 0) record->id = log.lastId + 1;
-    int stillOpen = log.open;
-    for (int i = 0; i < log.open; ++i)
-      if (log.noteId[i] == record->id) --stillOpen;
+    int stillOpen = log.open.count;
+    if (indexOf(log.open, record->id) >= 0) --stillOpen;
     size_t noteSize = 0;
-    unsigned char* note = nullptr;
-    if (step == 0 && stillOpen == 0) {
-      written = setTrackFileSize(file, 0) && flushTrackFile(file);
-    } else if ((note = encodeNote(*record, step, &noteSize)) != nullptr) {
-      if (log.validEnd >= kCompactFrom) {
-        closeTrackFile(&file);
-        written = compactInto(log, note, noteSize, record->id);
-      } else {
-        written = writeTrackAt(file, log.validEnd, note, noteSize, nullptr) == noteSize && flushTrackFile(file);
-      }
+    unsigned char* note = encodeNote(*record, step, &noteSize);
+    if (note && log.validEnd >= kCompactFrom) {
+      closeTrackFile(&file);
+      written = compactInto(log, note, noteSize, record->id);
+    } else if (note) {
+      written = writeTrackAt(file, log.validEnd, note, noteSize, nullptr) == noteSize && flushTrackFile(file);
     }
     std::free(note);
     releaseLog(&log);
-    g_journal.knownEmpty = written && step == 0 && stillOpen == 0;
+    g_journal.knownQuiet = written && step == 0 && stillOpen == 0;
   }
   closeTrackFile(&file);
   return written;
+}
+
+// The notes of the list, those naming `track` (all when null), decoded for the caller.
+int decodeNotes(const JournalLog& log, const NoteList& list, const wchar_t* track, RewriteRecord* records,
+                int capacity) {
+  int found = 0;
+  for (int i = 0; i < list.count && found < capacity; ++i) {
+    RewriteRecord record;
+    if (!decodeNote(log.bytes + list.at[i], &record)) continue;
+    if (track && std::wcscmp(track, record.track) != 0) {
+      releaseRewriteRecord(&record);
+      continue;
+    }
+    records[found++] = record;
+  }
+  return found;
+}
+
+// Reads the journal and decodes the open notes (or the closed ones) naming `track`.
+int readNotes(const wchar_t* track, bool closed, RewriteRecord* records, int capacity) {
+  if (!g_journal.path || (!closed && g_journal.knownQuiet)) return 0;
+  TrackFile file = openTrackFile(g_journal.path, kTrackRead, nullptr);
+  if (!file.handle) {
+    g_journal.knownQuiet = !pathInfo(g_journal.path, nullptr).exists;
+    return 0;
+  }
+  JournalLog log;
+  int found = 0;
+  if (readLog(file, &log)) {
+    g_journal.knownQuiet = log.open.count == 0;
+    found = decodeNotes(log, closed ? log.closed : log.open, track, records, capacity);
+    releaseLog(&log);
+  }
+  closeTrackFile(&file);
+  return found;
 }
 
 }  // namespace
@@ -290,12 +342,12 @@ bool writeNote(RewriteRecord* record, int step) {
 void setRewriteJournal(const wchar_t* path) {
   std::free(g_journal.path);
   g_journal.path = copyOfPath(path && path[0] ? path : nullptr);
-  g_journal.knownEmpty = false;
+  g_journal.knownQuiet = false;
 }
 
 bool noteRewrite(RewriteRecord* record) {
   if (record->step < kStepCopying || record->step > kStepCopyingBack) return false;
-  g_journal.knownEmpty = false;
+  g_journal.knownQuiet = false;
   return writeNote(record, record->step);
 }
 
@@ -305,29 +357,22 @@ void closeRewriteNote(RewriteRecord* record) {
 }
 
 int openRewriteNotes(const wchar_t* track, RewriteRecord* records, int capacity) {
-  if (!g_journal.path || g_journal.knownEmpty) return 0;
-  TrackFile file = openTrackFile(g_journal.path, kTrackRead, nullptr);
-  if (!file.handle) {
-    g_journal.knownEmpty = !pathInfo(g_journal.path, nullptr).exists;
-    return 0;
-  }
+  return readNotes(track, false, records, capacity);
+}
+
+int closedRewriteNotes(RewriteRecord* records, int capacity) {
+  return readNotes(nullptr, true, records, capacity);
+}
+
+void clearRewriteJournal() {
+  if (!g_journal.path) return;
+  TrackFile file = openTrackFile(g_journal.path, kTrackHold, nullptr);
+  if (!file.handle) return;
   JournalLog log;
-  int found = 0;
-  if (readLog(file, &log)) {
-    g_journal.knownEmpty = log.open == 0;
-    for (int i = 0; i < log.open && found < capacity; ++i) {
-      RewriteRecord record;
-      if (!decodeNote(log.bytes + log.noteAt[i], &record)) continue;
-      if (track && std::wcscmp(track, record.track) != 0) {
-        releaseRewriteRecord(&record);
-        continue;
-      }
-      records[found++] = record;
-    }
-    releaseLog(&log);
-  }
+  if (readLog(file, &log) && log.open.count == 0 && log.size > 0 && setTrackFileSize(file, 0))
+    flushTrackFile(file);
+  releaseLog(&log);
   closeTrackFile(&file);
-  return found;
 }
 
 void releaseRewriteRecord(RewriteRecord* record) {

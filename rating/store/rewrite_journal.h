@@ -5,18 +5,20 @@
 //
 // The file is a log of notes, each the whole state of one rewrite, each starting on a
 // 512-byte boundary and ending in a CRC-32, followed by a zeroed sector. The last note of a
-// rewrite counts; a rewrite that ended leaves a closing note, and once no rewrite is open
-// the file is cut to nothing. A torn or foreign note ends the log: what follows it is never
-// read, and the next note is written over it. A journal that is missing, short or corrupt
-// names nothing; none of these functions throws.
+// rewrite counts; a rewrite that ended leaves a closing note that still names its files
+// (a removal may not reach the disk before the note does), and recovery at start cuts the
+// file to nothing once no rewrite is open; a long one keeps only its open notes. A torn or
+// foreign note ends the log: what follows it is never read, and the next note is written
+// over it. A journal that is missing, short or corrupt names nothing; none of these
+// functions throws.
 #pragma once
 
 #include <cstdint>
 
 // Who writes the new file.
 enum RewriteRoute {
-  kRouteEditor = 1,          // the tag editor, into "<track>.vimbrel-new"
-  kRouteId3lib = 2,          // id3lib, into "<track>.XXXXXX"
+  kRouteEditor = 1,           // the tag editor, into "<track>.vimbrel-new"
+  kRouteId3lib = 2,           // id3lib, into "<track>.XXXXXX"
   kRouteId3libPlainCopy = 3,  // id3lib on a plain-named copy of the track, into "<copy>.XXXXXX"
 };
 
@@ -54,14 +56,19 @@ void setRewriteJournal(const wchar_t* path);
 // first when it has none. False when no journal is set or it could not be written.
 bool noteRewrite(RewriteRecord* record);
 
-// The rewrite is over and nothing of it is left beside the track: its record leaves the
-// journal (the id becomes 0). The record's paths stay the caller's.
+// The rewrite is over and nothing of it is left beside the track: a closing note says so
+// (the id becomes 0). The record's paths stay the caller's.
 void closeRewriteNote(RewriteRecord* record);
 
 // The open records of the journal that name `track` (all of them when null), up to
-// `capacity`, in the order they began; the paths are malloc'd for the caller
-// (releaseRewriteRecord). Returns how many.
+// `capacity`; the paths are malloc'd for the caller (releaseRewriteRecord). Returns how many.
 int openRewriteNotes(const wchar_t* track, RewriteRecord* records, int capacity);
+
+// The records of the rewrites the journal holds as closed, as openRewriteNotes.
+int closedRewriteNotes(RewriteRecord* records, int capacity);
+
+// Cuts the journal to nothing when it names no open rewrite.
+void clearRewriteJournal();
 
 void releaseRewriteRecord(RewriteRecord* record);
 

@@ -188,8 +188,13 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
   return result;
 }
 
-}  // namespace
+// The file reads back `stars`. A read that fails reads 0 stars, so one that disagrees is
+// tried once more: a passing read error is no proof that the rating is not there.
+bool fileHoldsRating(const wchar_t* path, int stars) {
+  return readRating(path) == stars || readRating(path) == stars;
+}
 
+}  // namespace
 
 int readRating(const wchar_t* path) {
   if (isEmptyPath(path)) return 0;
@@ -232,7 +237,7 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
   }
   releaseEditedTag(&rewrite.tag);
   // What counts is what the file holds now.
-  if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+  if (result == kRatingSaved && !fileHoldsRating(path, stars)) result = kRatingNotSaved;
   return result;
 }
 
@@ -241,7 +246,7 @@ RatingSaveResult writeRating(const wchar_t* path, int stars) {
   RatingSaveResult result = startRatingSave(path, stars, &job);
   if (result == kRatingSaving) {
     result = finishRewrite(&job);
-    if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+    if (result == kRatingSaved && !fileHoldsRating(path, stars)) result = kRatingNotSaved;
   }
   return result;
 }
