@@ -405,6 +405,45 @@ TEST_F(RatingCrash, JournalThatCannotBeTrusted) {
   }
 }
 
+// A journal that grows long moves its open notes to a fresh file in one rename; a power cut
+// at any step of that keeps the open note, in the old file or the new.
+TEST_F(RatingCrash, LongJournalKeepsItsOpenNotes) {
+  Interrupted interrupted;
+  const size_t kLongJournal = 64 * 1024;
+  for (int step = 0;; ++step) {
+    layOutInterrupted(&interrupted, kCopy);
+    RewriteRecord other = interrupted.note;
+    other.id = 0;
+    other.step = kStepCopying;
+    other.track = const_cast<wchar_t*>(L"C:\\music\\other.mp3");
+    other.copy = const_cast<wchar_t*>(L"C:\\music\\other.mp3.vimbrel-new");
+    // Rewrites that ended, until the next note moves the open ones (the notes end a
+    // zeroed sector before the file does).
+    while (bytesOf(kJournal).size() < kLongJournal + 512) {
+      ASSERT_TRUE(noteRewrite(&other));
+      closeRewriteNote(&other);
+    }
+    memoryRestart();
+    setRewriteJournal(kJournal.c_str());
+    memoryCutPowerAt(step, kSomeUnflushedSurvive, static_cast<uint32_t>(step), true);
+    noteRewrite(&other);  // moves the open notes first
+    const bool cut = !memoryPowerIsOn();
+    memoryRestart();
+    setRewriteJournal(kJournal.c_str());
+    RewriteRecord open[4];
+    const int count = openRewriteNotes(kTrack.c_str(), open, 4);
+    ASSERT_EQ(count, 1) << "power cut at step " << step;
+    EXPECT_EQ(open[0].step, kStepCopyChecked);
+    EXPECT_EQ(std::wstring(open[0].copy), kCopy);
+    EXPECT_EQ(open[0].newSize, interrupted.copy.size());
+    releaseRewriteRecord(&open[0]);
+    if (!cut) {
+      EXPECT_LT(bytesOf(kJournal).size(), 8u * 1024) << "the journal did not shrink";
+      break;
+    }
+  }
+}
+
 TEST_F(RatingCrash, InPlace) { crashEvery("in place"); }
 TEST_F(RatingCrash, NewFrameInPadding) { crashEvery("new frame in padding"); }
 TEST_F(RatingCrash, EditorReplace) { crashEvery("editor, replace"); }
