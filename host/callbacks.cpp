@@ -3,6 +3,7 @@
 #include "host/host_queries.h"
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "rating/store/rewrite_journal.h"
 #include "tray/tray.h"
 
 namespace {
@@ -19,6 +20,9 @@ int init() {
       SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(hook)));
   buildSettingsPath();
   g_state.active = readSetting(kActiveKey, 1);
+  // A rating write that a crash cut short is finished (or undone) before anything else.
+  setRewriteJournal(g_state.journalPath);
+  resumeInterruptedSaves();
   updateTrayIcon();
   return 0;
 }
@@ -40,6 +44,7 @@ void quit() {
   // A pending refresh would call back into a module the player is about to unload.
   stopRefreshTimer();
   endPendingSaveForQuit();
+  setRewriteJournal(nullptr);
   noteQuitDuringStarMenu();
   noteQuitDuringPassedOnMessage();
   if (IsWindowUnicode(g_header.hostWindow))

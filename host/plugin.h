@@ -28,6 +28,7 @@ enum {
 struct PluginState {
   int active;                    // nonzero: icon shown and messages handled
   WCHAR settingsPath[MAX_PATH];  // full path of gen_id3vimbrel.ini
+  WCHAR journalPath[MAX_PATH];   // the rewrite journal beside it, gen_id3vimbrel.journal
   WNDPROC previousWindowProc;    // the host window's own procedure
   HICON menuIcons[kStarLevels];  // star, hot star, current, hot current, dot, hot dot
   HICON trayIcons[kStarLevels];  // 0 to 5 stars

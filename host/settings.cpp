@@ -58,6 +58,10 @@ void buildSettingsPath() {
   cutFileName(folder);
   _snwprintf(g_state.settingsPath, MAX_PATH - 1, L"%ls\\Plugins\\%ls.ini", folder, L"gen_id3vimbrel");
   g_state.settingsPath[MAX_PATH - 1] = 0;
+  // A journal path cut short would name another file: then there is none.
+  if (_snwprintf(g_state.journalPath, MAX_PATH - 1, L"%ls\\Plugins\\%ls.journal", folder, L"gen_id3vimbrel") < 0)
+    g_state.journalPath[0] = 0;
+  g_state.journalPath[MAX_PATH - 1] = 0;
 }
 
 int readSetting(const WCHAR* key, int fallback) {

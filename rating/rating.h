@@ -46,12 +46,13 @@ enum RatingSaveResult {
 // existing, writable regular file, or stars outside 0..5.
 RatingSaveResult writeRating(const wchar_t* path, int stars);
 
-// id3lib enlarges a tag by writing a new copy of the file to "<path>.XXXXXX",
-// then removing the original and renaming the copy, without checking either
-// step. When the player holds the file open those steps fail and the copy is
-// left over. This copies a leftover that is larger than the file over the file
-// and then deletes it; it leaves everything as it is in every other case (also
-// when the volume lacks the room the copy needs).
+// Settles what the rewrite journal names for the file (journal_recovery.h), whatever
+// its size. Then, for a copy no journal names: id3lib enlarges a tag by writing a new
+// copy of the file to "<path>.XXXXXX", then removing the original and renaming the
+// copy, without checking either step. When the player holds the file open those steps
+// fail and the copy is left over. This copies a leftover that is larger than the file
+// over the file and then deletes it; it leaves everything as it is in every other case
+// (also when the volume lacks the room the copy needs). The plugin itself never calls it.
 void recoverRewrite(const wchar_t* path);
 
 // What "<path>.XXXXXX" looked like at some moment.

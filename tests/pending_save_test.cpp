@@ -2,6 +2,7 @@
 // A chosen rating that means writing a large file anew goes on in slices from a
 // timer: the icon shows it at once, the tooltip the progress, and quitting
 // meanwhile never leaves the file half written.
+#include "rating/store/rewrite_journal.h"
 #include "support/scratch.h"
 #include "support/tag_files.h"
 #include "support/test_host.h"
@@ -30,11 +31,13 @@ class PendingSave : public PluginTest {
     entry.path = path;
     entry.title = L"Large";
     g_host.playlist.push_back(entry);
+    layOutBeforeStart();
     startPlugin();
     // The title, from a refresh.
     sendToHost(WM_USER, 2, 603);
     for (DWORD start = GetTickCount(); tip().empty() && GetTickCount() - start < 3000; Sleep(10)) pumpMessages();
   }
+  virtual void layOutBeforeStart() {}
   std::wstring tip() { return lastTray().data.szTip; }
   bool saving() { return tip().find(L"Saving rating\x2026 ") != std::wstring::npos; }
   // Runs the player's message loop until the save has come at least that far.
@@ -58,6 +61,18 @@ class PendingSave : public PluginTest {
     }
     return files == 1;
   }
+  std::string journal() { return folder + "Plugins\\gen_id3vimbrel.journal"; }
+  // The journal beside the settings was written and names no rewrite under way any more.
+  bool journalNamesNothingOpen() {
+    if (!fileExists(journal())) return false;
+    const std::wstring journalPath = widen(journal());
+    setRewriteJournal(journalPath.c_str());
+    RewriteRecord open[1];
+    const int count = openRewriteNotes(nullptr, open, 1);
+    if (count) releaseRewriteRecord(&open[0]);
+    setRewriteJournal(nullptr);
+    return count == 0;
+  }
   std::string path, original;
 };
 
@@ -74,6 +89,7 @@ TEST_F(PendingSave, TheIconShowsTheChoiceAtOnceAndTheFileHoldsTheLastChoiceAtThe
   EXPECT_EQ(popmRatingByte(written), 255);
   EXPECT_EQ(written.substr(written.size() - (original.size() - 26)), original.substr(26)) << "the audio changed";
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalNamesNothingOpen());
 }
 
 TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
@@ -82,6 +98,7 @@ TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
   quitPlugin();
   EXPECT_EQ(readFileBytes(path), original);
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalNamesNothingOpen());
 }
 
 TEST_F(PendingSave, QuitDuringTheCopyBackFinishesIt) {
@@ -99,6 +116,61 @@ TEST_F(PendingSave, QuitDuringTheCopyBackFinishesIt) {
   EXPECT_EQ(popmRatingByte(written), 160);
   EXPECT_EQ(written.substr(written.size() - (original.size() - 26)), original.substr(26));
   EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalNamesNothingOpen());
+}
+
+// A copy back that a crash cut short: the journal names the complete copy, the track is
+// half written, and the player holds it again when it starts.
+class InterruptedCopyBack : public PendingSave {
+ protected:
+  void layOutBeforeStart() override {
+    const std::string title = original.substr(10, 16);
+    const std::string popm = "POPM" + syncsafe(12) + std::string(2, '\0') + std::string("ID3Vimbrel\0\xA0", 12);
+    const std::string frames = title + popm + std::string(2048, '\0');
+    written = std::string("ID3\x04\0\0", 6) + syncsafe(static_cast<uint32_t>(frames.size())) + frames +
+              original.substr(26);
+    writeFileBytes(path, written.substr(0, 10 << 20) + original.substr(10 << 20));
+    writeFileBytes(path + ".vimbrel-new", written);
+    const std::wstring track = widen(path);
+    const std::wstring copy = widen(path + ".vimbrel-new");
+    const std::wstring journalPath = widen(journal());
+    RewriteRecord note = RewriteRecord();
+    note.route = kRouteEditor;
+    note.step = kStepCopyingBack;
+    note.stars = 4;
+    note.ratingOffset = 10 + 16 + 10 + 11;
+    note.trackSize = original.size();
+    note.newSize = written.size();
+    note.track = const_cast<wchar_t*>(track.c_str());
+    note.copy = const_cast<wchar_t*>(copy.c_str());
+    setRewriteJournal(journalPath.c_str());
+    ASSERT_TRUE(noteRewrite(&note));
+    setRewriteJournal(nullptr);
+    player = CreateFileW(platformForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(player, INVALID_HANDLE_VALUE);
+  }
+  void TearDown() override {
+    if (player != INVALID_HANDLE_VALUE) CloseHandle(player);
+    PendingSave::TearDown();
+  }
+  std::string written;
+  HANDLE player = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(InterruptedCopyBack, GoesOnAtTheNextStartWithTheTooltipsProgress) {
+  EXPECT_TRUE(saving()) << "the tooltip shows no progress";
+  // Once the refresh has come, the icon shows the rating being written.
+  for (DWORD start = GetTickCount(); tip().rfind(L"Large", 0) != 0 && GetTickCount() - start < 3000; Sleep(5))
+    pumpMessages();
+  EXPECT_EQ(lastTray().stars, 4);
+  pumpUntilProgress(100);
+  EXPECT_FALSE(saving());
+  CloseHandle(player);
+  player = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(readFileBytes(path) == written) << "the track is not the new file";
+  EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalNamesNothingOpen());
 }
 
 }  // namespace

@@ -25,3 +25,11 @@ vimbrel_python_test(rating_crosscheck rating_crosscheck_test.py)
 # Every file of the corpus (tests/fixtures/make_corpus.py) at every star count,
 # a full disk, and mutagen's ID3v2.4 files.
 vimbrel_python_test(rating_corpus rating_corpus_test.py)
+
+# Power cuts and I/O errors at every step of every route, the store linked with the file
+# calls kept in memory (rating/file/track_file_memory.cpp).
+vimbrel_wine_gtest(rating_crash_tests
+  SOURCES rating_crash_test.cpp
+  LIBS vimbrel_rating_memory vimbrel_test_support)
+# The routes through id3lib run id3lib on real files for every cut: they take longer.
+set_tests_properties(RatingCrash.Id3libCopy RatingCrash.PlainNamedCopy PROPERTIES TIMEOUT 300)

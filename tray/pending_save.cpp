@@ -7,6 +7,7 @@
 
 #include "host/host_queries.h"
 #include "host/plugin.h"
+#include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_job.h"
 #include "tray/tray.h"
 
@@ -52,6 +53,12 @@ void CALLBACK continuePendingSave(HWND, UINT, UINT_PTR, DWORD) {
     finishPendingSave(result);
 }
 
+// The job in g_state.pendingSave has begun for `path`: the timer carries it on.
+void carryOnPendingSave(const WCHAR* path) {
+  lstrcpynW(g_state.pendingSavePath, path, kEntryPathChars);
+  g_state.saveTimer = SetTimer(nullptr, 0, kSliceMilliseconds, continuePendingSave);
+}
+
 }  // namespace
 
 bool savePending() { return g_state.pendingSave.stage != kRewriteIdle; }
@@ -61,9 +68,9 @@ bool pendingSaveIsFor(const WCHAR* path) {
 }
 
 RatingSaveResult saveChosenRating(const WCHAR* path, int stars) {
-  if (pendingSaveIsFor(path)) {
-    // A second choice while the first is being written: the new one is written instead.
-    changeRewriteRating(&g_state.pendingSave, stars);
+  // A second choice while the first is being written: the new one is written instead
+  // (a copy whose rating byte the job does not know is finished first).
+  if (pendingSaveIsFor(path) && changeRewriteRating(&g_state.pendingSave, stars)) {
     g_state.currentRating = stars;
     updateTrayIcon();
     return kRatingSaving;
@@ -72,11 +79,16 @@ RatingSaveResult saveChosenRating(const WCHAR* path, int stars) {
   if (savePending()) finishPendingSave(finishRewrite(&g_state.pendingSave));
   const RatingSaveResult result = startRatingSave(path, stars, &g_state.pendingSave);
   if (result != kRatingSaving) return result;
-  lstrcpynW(g_state.pendingSavePath, path, kEntryPathChars);
-  g_state.saveTimer = SetTimer(nullptr, 0, kSliceMilliseconds, continuePendingSave);
+  carryOnPendingSave(path);
   g_state.currentRating = stars;
   updateTrayIcon();
   return result;
+}
+
+void resumeInterruptedSaves() {
+  if (savePending()) return;
+  if (recoverJournaledRewrites(nullptr, &g_state.pendingSave, kSlicedRewriteFrom) != kRatingSaving) return;
+  carryOnPendingSave(g_state.pendingSave.note.track);
 }
 
 void pendingSaveTip(WCHAR* tip, int chars) {

@@ -46,6 +46,9 @@ bool pendingSaveIsFor(const WCHAR* path);
 // Adds the progress of a pending save to the tooltip text `tip` (room for `chars`).
 void pendingSaveTip(WCHAR* tip, int chars);
 void endPendingSaveForQuit();
+// At init: what a crash left of a rating write is settled; a large copy back goes on as a
+// pending save, with the tooltip's progress.
+void resumeInterruptedSaves();
 
 // Delayed refresh of the current entry's rating and title.
 void scheduleRefresh();

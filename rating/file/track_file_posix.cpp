@@ -244,6 +244,12 @@ size_t writeTrackAt(TrackFile file, uint64_t offset, const unsigned char* bytes,
   return total;
 }
 
+bool flushTrackFile(TrackFile file) { return fsync(descriptorOf(file)) == 0; }
+
+bool setTrackFileSize(TrackFile file, uint64_t size) {
+  return ftruncate(descriptorOf(file), static_cast<off_t>(size)) == 0;
+}
+
 PathInfo pathInfo(const wchar_t* path, FileStatus* status) {
   PathInfo info = {false, false, false, 0, 0};
   char* named = utf8Of(path);
@@ -284,6 +290,15 @@ bool copyFileOver(const wchar_t* from, const wchar_t* to) {
   return copied;
 }
 
+bool copyFileToNew(const wchar_t* from, const wchar_t* to) {
+  char* source = utf8Of(from);
+  char* target = utf8Of(to);
+  const bool copied = source && target && copyNamed(source, target, O_EXCL);
+  std::free(source);
+  std::free(target);
+  return copied;
+}
+
 bool deleteFileAt(const wchar_t* path) {
   char* named = utf8Of(path);
   const bool deleted = named && remove(named) == 0;
@@ -291,39 +306,47 @@ bool deleteFileAt(const wchar_t* path) {
   return deleted;
 }
 
-FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement) {
+FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement, const wchar_t* backup) {
   char* target = utf8Of(path);
   char* source = utf8Of(replacement);
+  char* old = utf8Of(backup);
   FileStatus status = kFileFailed;
-  if (target && source) {
+  if (target && source && old) {
     if (isHeld(target))
       status = kFileLocked;  // as on Windows without delete sharing
-    else
+    else if (rename(target, old) != 0)
+      status = statusOfErrno(errno);
+    else  // two steps, as on Windows
       status = rename(source, target) == 0 ? kFileOk : statusOfErrno(errno);
   }
   std::free(target);
   std::free(source);
+  std::free(old);
   return status;
 }
 
-wchar_t* makePlainCopyBeside(const wchar_t* path) {
-  char* source = utf8Of(path);
-  if (!source) return nullptr;
-  const char* slash = std::strrchr(source, '/');
-  const size_t folderLength = slash ? static_cast<size_t>(slash - source) + 1 : 0;
-  char* copy = static_cast<char*>(std::malloc(folderLength + 40));
-  bool made = false;
-  if (copy) {
-    std::memcpy(copy, source, folderLength);
-    for (unsigned attempt = 0; attempt < 16 && !made; ++attempt) {
-      std::snprintf(copy + folderLength, 40, "vimbrel-%08x.tmp", static_cast<unsigned>(getpid()) + attempt);
-      made = copyNamed(source, copy, O_EXCL);  // never over an existing file
-    }
+bool renameFile(const wchar_t* from, const wchar_t* to, bool overExisting) {
+  char* source = utf8Of(from);
+  char* target = utf8Of(to);
+  bool renamed = false;
+  if (source && target && !isHeld(source)) {
+    if (overExisting)
+      renamed = rename(source, target) == 0;
+    else  // a link fails on an existing name
+      renamed = link(source, target) == 0 && unlink(source) == 0;
   }
-  wchar_t* wide = made ? wideOf(copy) : nullptr;
-  std::free(copy);
   std::free(source);
-  return wide;
+  std::free(target);
+  return renamed;
+}
+
+FileStatus probeReplace(const wchar_t* path) {
+  char* named = utf8Of(path);
+  struct stat data;
+  FileStatus status = kFileMissing;
+  if (named) status = stat(named, &data) != 0 ? statusOfErrno(errno) : isHeld(named) ? kFileLocked : kFileOk;
+  std::free(named);
+  return status;
 }
 
 bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {

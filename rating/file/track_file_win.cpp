@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstdio>
 #include <cwchar>
 
 namespace {
@@ -218,6 +217,13 @@ size_t writeTrackAt(TrackFile file, uint64_t offset, const unsigned char* bytes,
   return total;
 }
 
+bool flushTrackFile(TrackFile file) { return FlushFileBuffers(handleOf(file)) != 0; }
+
+bool setTrackFileSize(TrackFile file, uint64_t size) {
+  HANDLE handle = handleOf(file);
+  return seekTo(handle, size) && SetEndOfFile(handle);
+}
+
 PathInfo pathInfo(const wchar_t* path, FileStatus* status) {
   PathInfo info = {false, false, false, 0, 0};
   wchar_t* platform = platformPath(path);
@@ -263,6 +269,15 @@ bool copyFileOver(const wchar_t* from, const wchar_t* to) {
   return copied;
 }
 
+bool copyFileToNew(const wchar_t* from, const wchar_t* to) {
+  wchar_t* source = platformPath(from);
+  wchar_t* target = platformPath(to);
+  const bool copied = source && target && CopyFileW(source, target, TRUE);
+  std::free(source);
+  std::free(target);
+  return copied;
+}
+
 bool deleteFileAt(const wchar_t* path) {
   wchar_t* platform = platformPath(path);
   const bool deleted = platform && DeleteFileW(platform);
@@ -270,19 +285,21 @@ bool deleteFileAt(const wchar_t* path) {
   return deleted;
 }
 
-FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement) {
+FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement, const wchar_t* backup) {
   wchar_t* target = platformPath(path);
   wchar_t* source = platformPath(replacement);
+  wchar_t* old = platformPath(backup);
   FileStatus status = kFileFailed;
-  if (target && source) {
-    if (ReplaceFileW(target, source, nullptr, 0, nullptr, nullptr)) {
+  if (target && source && old) {
+    if (ReplaceFileW(target, source, old, 0, nullptr, nullptr)) {
       status = kFileOk;
     } else {
       const DWORD error = GetLastError();
       // The platform may have moved the file away and failed to move the
       // replacement in: the checked replacement then takes its name.
       if ((error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) &&
-          GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES && MoveFileW(source, target))
+          GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES &&
+          MoveFileExW(source, target, MOVEFILE_WRITE_THROUGH))
         status = kFileOk;
       else
         status = error == ERROR_UNABLE_TO_REMOVE_REPLACED ? kFileLocked : statusOfError(error);
@@ -290,36 +307,32 @@ FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement) {
   }
   std::free(target);
   std::free(source);
+  std::free(old);
   return status;
 }
 
-wchar_t* makePlainCopyBeside(const wchar_t* path) {
-  wchar_t* folder = folderOf(path);
-  if (!folder) return nullptr;
-  const size_t folderLength = std::wcslen(folder);
-  const size_t nameRoom = 40;
-  wchar_t* copy = static_cast<wchar_t*>(std::malloc((folderLength + nameRoom) * sizeof(wchar_t)));
-  wchar_t* source = platformPath(path);
-  bool made = false;
-  if (copy && source) {
-    std::wmemcpy(copy, folder, folderLength);
-    const DWORD stamp = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < 16 && !made; ++attempt) {
-      _snwprintf(copy + folderLength, nameRoom, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
-      copy[folderLength + nameRoom - 1] = 0;
-      wchar_t* target = platformPath(copy);
-      // Never over an existing file: it could be the user's.
-      made = target && CopyFileW(source, target, TRUE);
-      std::free(target);
-    }
-  }
+bool renameFile(const wchar_t* from, const wchar_t* to, bool overExisting) {
+  wchar_t* source = platformPath(from);
+  wchar_t* target = platformPath(to);
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (overExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+  const bool renamed = source && target && MoveFileExW(source, target, flags);
   std::free(source);
-  std::free(folder);
-  if (!made) {
-    std::free(copy);
-    return nullptr;
-  }
-  return copy;
+  std::free(target);
+  return renamed;
+}
+
+FileStatus probeReplace(const wchar_t* path) {
+  wchar_t* platform = platformPath(path);
+  if (!platform) return kFileFailed;
+  // Asking for delete access alone, sharing everything, fails exactly when another handle
+  // does not share deletion.
+  HANDLE handle = CreateFileW(platform, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  const DWORD error = GetLastError();
+  std::free(platform);
+  if (handle == INVALID_HANDLE_VALUE) return statusOfError(error);
+  CloseHandle(handle);
+  return kFileOk;
 }
 
 bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {

@@ -9,8 +9,10 @@
 // calls runs inside one try/catch(...), so that nothing leaves the store.
 #include "rating/store/id3lib_route.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <id3.h>
@@ -108,13 +110,13 @@ RatingSaveResult updateWithId3lib(const char* id3libName, const wchar_t* path, c
 }
 
 // True when `copy` is the file as id3lib meant to write it: a tag with exactly
-// the rendered frames, then the original from the end of its old tag on.
+// the rendered frames, then the original from the end of its old tag on. *copySize
+// receives its size.
 bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, TrackFile copy,
-                        const std::string& rendered) {
-  uint64_t copySize = 0;
-  if (!trackFileSize(copy, &copySize)) return false;
+                        const std::string& rendered, uint64_t* copySize) {
+  if (!trackFileSize(copy, copySize)) return false;
   uint64_t copyTagSize = 0;
-  return id3libCopyMatchesRender(byteSourceOf(copy, copySize),
+  return id3libCopyMatchesRender(byteSourceOf(copy, *copySize),
                                  reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size(),
                                  fileSize, oldTagSize, &copyTagSize) &&
          sameBytes(file, oldTagSize, copy, copyTagSize, fileSize - oldTagSize);
@@ -122,33 +124,95 @@ bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, 
 
 // After id3lib's update, with the file still held: a copy `leftover` that this
 // write produced and that is not the complete new file is removed (the
-// original was held and is untouched); a complete one stays to be put in place.
-void vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
-                 const std::string& rendered, const LeftoverNote& before) {
-  if (!fileWrittenSince(leftover, before)) return;
+// original was held and is untouched); a complete one stays to be put in place,
+// and true is returned with its size in *checkedSize.
+bool vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
+                 const std::string& rendered, const LeftoverNote& before, uint64_t* checkedSize) {
+  if (!fileWrittenSince(leftover, before)) return false;
   TrackFile copy = openTrackFile(leftover, kTrackRead, nullptr);
   bool complete = false;
   if (copy.handle != nullptr) {
-    complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered);
+    complete = leftoverIsComplete(file, fileSize, oldTagSize, copy, rendered, checkedSize);
     closeTrackFile(&copy);
   }
   if (!complete) deleteFileAt(leftover);
+  return complete;
+}
+
+// The note of an id3lib rewrite of `path` that begins now, unless it has begun.
+void beginId3libNote(RewriteRecord* note, const wchar_t* path, uint64_t size, int ratingByte) {
+  if (note->track) return;
+  note->track = copyOfPath(path);
+  note->route = kRouteId3lib;
+  note->stars = starsFromRatingByte(static_cast<unsigned>(ratingByte));
+  note->ratingOffset = kRatingOffsetUnknown;
+  note->trackSize = size;
+  note->trackTime = pathInfo(path, nullptr).lastWriteTime;
+}
+
+// As for the editor's rewrite (rewrite_job.cpp): once the journal holds the rewrite, a
+// step that cannot be noted is not taken.
+bool noteId3libStep(RewriteRecord* note, int step) {
+  note->step = step;
+  return noteRewrite(note) || note->id == 0;
+}
+
+// A free plain (ASCII) name in the track's folder for id3lib's copy of the track, whose own
+// leftover name is free too; null when none is.
+wchar_t* plainCopyName(const wchar_t* path) {
+  size_t folderLength = std::wcslen(path);
+  while (folderLength > 0 && path[folderLength - 1] != L'\\' && path[folderLength - 1] != L'/') --folderLength;
+  // The same names for the same track each time, so that the tests can name them.
+  uint32_t stamp = 2166136261u;
+  for (const wchar_t* at = path; *at; ++at) stamp = (stamp ^ static_cast<uint32_t>(*at)) * 16777619u;
+  wchar_t* folder = static_cast<wchar_t*>(std::malloc((folderLength + 1) * sizeof(wchar_t)));
+  if (!folder) return nullptr;
+  std::wmemcpy(folder, path, folderLength);
+  folder[folderLength] = 0;
+  wchar_t* found = nullptr;
+  for (uint32_t attempt = 0; attempt < 16 && !found; ++attempt) {
+    wchar_t plain[32];
+    std::swprintf(plain, 32, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
+    wchar_t* name = pathWithSuffix(folder, plain);
+    wchar_t* leftover = name ? leftoverNameOf(name) : nullptr;
+    FileStatus nameStatus = kFileFailed;
+    FileStatus leftoverStatus = kFileFailed;
+    const bool free = leftover && !pathInfo(name, &nameStatus).exists && nameStatus == kFileMissing &&
+                      !pathInfo(leftover, &leftoverStatus).exists && leftoverStatus == kFileMissing;
+    std::free(leftover);
+    if (free)
+      found = name;
+    else
+      std::free(name);
+  }
+  std::free(folder);
+  return found;
 }
 
 }  // namespace
 
 // id3lib updates the file it can open by `id3libName` (the track itself, or a
 // copy of it) while the store holds that file, so a rewrite ends as a copy
-// "<id3libName>.XXXXXX" beside it; that copy is checked against the track and
-// put in the track's place.
+// "<id3libName>.XXXXXX" beside it, named in the journal before id3lib writes it;
+// that copy is checked against the track and made durable before it is noted as complete.
 RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,
                                      const ByteSource& file, const RatingWritePlan& plan, int ratingByte,
-                                     wchar_t** checkedCopy) {
+                                     RewriteRecord* note) {
   wchar_t* named = widePathOfId3libName(id3libName);
   wchar_t* leftover = named ? leftoverNameOf(named) : nullptr;
   std::free(named);
   if (leftover == nullptr) return kRatingNotSaved;
-  const LeftoverNote before = noteFile(leftover);
+  // id3lib would write its copy over a file of that name, which may be the user's: the
+  // editor, which picks a free name, does the work instead.
+  FileStatus status = kFileFailed;
+  if (pathInfo(leftover, &status).exists || status != kFileMissing) {
+    std::free(leftover);
+    return kRatingTagRefused;
+  }
+  beginId3libNote(note, path, file.size, ratingByte);
+  note->copy = leftover;
+  if (!note->track || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
+  const LeftoverNote before = {false, 0, 0};
   std::string rendered;
   RatingSaveResult result = kRatingNotSaved;
   try {
@@ -156,15 +220,13 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   } catch (...) {
     result = kRatingNotSaved;  // a string that could not grow: nothing was written
   }
-  if (result == kRatingSaved) {
-    vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before);
-    // A whole copy is put in place once the track is no longer held.
-    if (fileWrittenSince(leftover, before)) {
-      *checkedCopy = leftover;
-      leftover = nullptr;
-    }
+  uint64_t checkedSize = 0;
+  if (result == kRatingSaved && vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before, &checkedSize)) {
+    // A whole copy is put in place once the track is no longer held, and once the disk
+    // holds it for sure.
+    note->newSize = checkedSize;
+    if (!flushFileNamed(leftover) || !noteId3libStep(note, kStepCopyChecked)) result = kRatingNotSaved;
   }
-  std::free(leftover);
   return result;
 }
 
@@ -172,21 +234,36 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
 // no short names): id3lib works on a copy with a plain name beside the track,
 // held like the track, and only its checked result reaches the track.
 RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, const ByteSource& file,
-                                         const RatingWritePlan& plan, int ratingByte, wchar_t** checkedCopy) {
+                                         const RatingWritePlan& plan, int ratingByte, RewriteRecord* note) {
   if (!volumeHasRoom(path, file.size + kRewriteSpareRoom)) return kRatingDiskFull;
-  wchar_t* copyPath = makePlainCopyBeside(path);
-  if (copyPath == nullptr) return kRatingNotSaved;
+  beginId3libNote(note, path, file.size, ratingByte);
+  note->route = kRouteId3libPlainCopy;
+  // Named in the journal before it is made.
+  note->input = plainCopyName(path);
+  if (!note->track || !note->input || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
   RatingSaveResult result = kRatingNotSaved;
   char name[kId3libNameSize];
-  TrackFile copy = openTrackFile(copyPath, kTrackHold, nullptr);
-  if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
-      id3libFileName(copyPath, name, sizeof name)) {
-    result = updateThroughId3lib(name, path, track, file, plan, ratingByte, checkedCopy);
+  if (copyFileToNew(path, note->input)) {
+    TrackFile copy = openTrackFile(note->input, kTrackHold, nullptr);
+    if (copy.handle != nullptr && sameBytes(track, 0, copy, 0, file.size) &&
+        id3libFileName(note->input, name, sizeof name)) {
+      result = updateThroughId3lib(name, path, track, file, plan, ratingByte, note);
+    }
+    closeTrackFile(&copy);
   }
-  closeTrackFile(&copy);
-  deleteFileAt(copyPath);
-  std::free(copyPath);
+  deleteFileAt(note->input);
   return result;
+}
+
+void discardId3libRewrite(RewriteRecord* note) {
+  bool gone = true;
+  const wchar_t* made[] = {note->copy, note->input};
+  for (const wchar_t* path : made) {
+    FileStatus status = kFileFailed;
+    if (path && !deleteFileAt(path) && (pathInfo(path, &status).exists || status != kFileMissing)) gone = false;
+  }
+  if (gone) closeRewriteNote(note);
+  releaseRewriteRecord(note);
 }
 
 unsigned ratingByteReadById3lib(const wchar_t* path) {

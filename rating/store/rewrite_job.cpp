@@ -16,29 +16,63 @@ const size_t kPieceSize = 64 * 1024;
 // Slices of a copy back that may fail in a row before it is given up.
 const int kCopyBackAttempts = 20;
 
-uint64_t newSize(const RewriteJob* job) { return job->tag.size + (job->trackAtStart.size - job->oldTagSize); }
-
 bool trackUnchanged(const RewriteJob* job) {
-  const PathInfo now = pathInfo(job->path, nullptr);
+  const PathInfo now = pathInfo(job->note.track, nullptr);
   return now.exists && !now.isFolder && now.size == job->trackAtStart.size &&
          now.lastWriteTime == job->trackAtStart.lastWriteTime;
 }
 
-// Back to idle; the copy, if any, removed.
-RatingSaveResult endJob(RewriteJob* job, RatingSaveResult result) {
+bool isMissing(const wchar_t* path) {
+  FileStatus status = kFileFailed;
+  return !pathInfo(path, &status).exists && status == kFileMissing;
+}
+
+// Removes a file the rewrite made; true when it is gone (or never was).
+bool removeMadeFile(const wchar_t* path) { return !path || deleteFileAt(path) || isMissing(path); }
+
+// The next step is noted before it is taken. Without a journal (or when it failed from the
+// start) the rewrite goes on unnoted; once the journal holds the rewrite, a step that
+// cannot be noted is not taken, as recovery would misread it.
+bool noteStep(RewriteJob* job, int step) {
+  job->note.step = step;
+  job->note.stars = job->stars;
+  return noteRewrite(&job->note) || job->note.id == 0;
+}
+
+void releaseJob(RewriteJob* job) {
   closeTrackFile(&job->copy);
-  if (job->copyPath) deleteFileAt(job->copyPath);
-  std::free(job->copyPath);
-  std::free(job->path);
+  releaseRewriteRecord(&job->note);
   releaseEditedTag(&job->tag);
   *job = RewriteJob();
+}
+
+// Leaves the copy and its note for a later recovery: the track needs it.
+RatingSaveResult leaveJob(RewriteJob* job, RatingSaveResult result) {
+  releaseJob(job);
   return result;
+}
+
+// Back to idle with nothing of the rewrite beside the track: the copy and any backup
+// removed, then the note closed. While the track is missing after a replacement began,
+// those files are all there is of it: they stay for recovery.
+RatingSaveResult endJob(RewriteJob* job, RatingSaveResult result) {
+  closeTrackFile(&job->copy);
+  if (job->note.step >= kStepReplacing && isMissing(job->note.track)) return leaveJob(job, result);
+  bool gone = removeMadeFile(job->note.copy);
+  gone = removeMadeFile(job->note.input) && gone;
+  gone = removeMadeFile(job->note.backup) && gone;
+  if (gone) closeRewriteNote(&job->note);
+  return leaveJob(job, result);
+}
+
+RatingSaveResult failJob(RewriteJob* job, RatingSaveResult result) {
+  return job->keepOnFailure ? leaveJob(job, result) : endJob(job, result);
 }
 
 // The copy's byte at `offset` of the new file: from the new tag, or from the track.
 // Copies up to `budget` bytes; false on a failed read or write.
 bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
-  const uint64_t total = newSize(job);
+  const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
   if (job->done < job->tag.size) {
     const uint64_t count = (end < job->tag.size ? end : job->tag.size) - job->done;
@@ -47,7 +81,7 @@ bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
     job->done += count;
   }
   if (job->done >= end) return true;
-  TrackFile track = openTrackFile(job->path, kTrackRead, status);
+  TrackFile track = openTrackFile(job->note.track, kTrackRead, status);
   if (!track.handle) return false;
   unsigned char* piece = static_cast<unsigned char*>(std::malloc(kPieceSize));
   bool copied = piece != nullptr;
@@ -65,7 +99,7 @@ bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
 
 // Compares a slice of the copy with the new tag and the track.
 bool checkSlice(RewriteJob* job, uint64_t budget) {
-  const uint64_t total = newSize(job);
+  const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
   unsigned char piece[4096];
   const uint64_t tagEnd = end < job->tag.size ? end : job->tag.size;
@@ -77,7 +111,7 @@ bool checkSlice(RewriteJob* job, uint64_t budget) {
     job->done += count;
   }
   if (job->done >= end) return true;
-  TrackFile track = openTrackFile(job->path, kTrackRead, nullptr);
+  TrackFile track = openTrackFile(job->note.track, kTrackRead, nullptr);
   if (!track.handle) return false;
   const bool same =
       sameBytes(track, job->oldTagSize + (job->done - job->tag.size), job->copy, job->done, end - job->done);
@@ -86,47 +120,108 @@ bool checkSlice(RewriteJob* job, uint64_t budget) {
   return same;
 }
 
-// The checked copy over the held track, a slice at a time.
+// The checked copy over the held track, a slice at a time; each slice is made durable
+// before the next, so that no single flush keeps the player waiting for long.
 RatingSaveResult copyBackSlice(RewriteJob* job, uint64_t budget) {
   FileStatus status = kFileFailed;
-  TrackFile track = openTrackFile(job->path, kTrackHold, &status);
+  TrackFile track = openTrackFile(job->note.track, kTrackHold, &status);
   if (!track.handle) return kRatingNotSaved;
-  const uint64_t total = newSize(job);
+  const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
   unsigned char* piece = static_cast<unsigned char*>(std::malloc(kPieceSize));
   bool copied = piece != nullptr;
-  while (copied && job->done < end) {
-    const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
-    copied = readTrackAt(job->copy, job->done, piece, count) == count &&
-             writeTrackAt(track, job->done, piece, count, &status) == count;
-    if (copied) job->done += count;
+  uint64_t done = job->done;
+  while (copied && done < end) {
+    const size_t count = end - done < kPieceSize ? static_cast<size_t>(end - done) : kPieceSize;
+    copied = readTrackAt(job->copy, done, piece, count) == count &&
+             writeTrackAt(track, done, piece, count, &status) == count;
+    if (copied) done += count;
   }
   std::free(piece);
+  // A track left longer than the new file (by a copy back that a crash cut short, over a
+  // file the user changed) is cut to it.
+  uint64_t size = 0;
+  if (copied && done == total && trackFileSize(track, &size) && size > total) copied = setTrackFileSize(track, total);
+  if (copied) copied = flushTrackFile(track);
   closeTrackFile(&track);
   if (!copied) return kRatingNotSaved;
+  job->done = done;
   return job->done < total ? kRatingSaving : kRatingSaved;
 }
 
-// The checked copy takes the track's place: in one step when the track can be replaced,
-// else copied back over it (the player holds it without delete sharing).
-RatingSaveResult putCopyInPlace(RewriteJob* job) {
-  if (!trackUnchanged(job)) return endJob(job, kRatingNotSaved);
-  closeTrackFile(&job->copy);
-  const FileStatus replaced = replaceFileWith(job->path, job->copyPath);
-  if (replaced == kFileOk) {
-    std::free(job->copyPath);
-    job->copyPath = nullptr;  // it is the track now
+// A replacement that failed may have taken one of its two steps: the track renamed away
+// while the copy kept its name. The copy then takes the track's name, or, gone too, the
+// old track its own again. kRatingSaved when the copy is in place.
+RatingSaveResult settleFailedReplace(RewriteJob* job) {
+  if (!isMissing(job->note.track)) return failJob(job, kRatingNotSaved);
+  if (renameFile(job->note.copy, job->note.track, false)) {
+    std::free(job->note.copy);
+    job->note.copy = nullptr;  // it is the track now
     return endJob(job, kRatingSaved);
   }
-  job->copy = openTrackFile(job->copyPath, kTrackHold, nullptr);
-  if (replaced != kFileLocked || !job->copy.handle) return endJob(job, kRatingNotSaved);
+  if (isMissing(job->note.copy) && job->note.backup && renameFile(job->note.backup, job->note.track, false)) {
+    std::free(job->note.backup);
+    job->note.backup = nullptr;
+    return endJob(job, kRatingNotSaved);
+  }
+  return leaveJob(job, kRatingNotSaved);
+}
+
+// Replaces the track by the checked copy, the old track renamed to a backup of the
+// plugin's own name on the way. kFileLocked when something holds the track after all
+// (the copy is then copied back instead).
+FileStatus replaceTrack(RewriteJob* job) {
+  job->note.backup = freeNameBeside(job->note.track, kReplacedSuffix);
+  if (!job->note.backup || !noteStep(job, kStepReplacing)) return kFileFailed;
+  return replaceFileWith(job->note.track, job->note.copy, job->note.backup);
+}
+
+// The checked copy over the held track from the start; the journal says so first, since
+// from the first byte on the track is no longer whole.
+RatingSaveResult beginCopyBack(RewriteJob* job) {
+  job->copy = openTrackFile(job->note.copy, kTrackHold, nullptr);
+  if (!job->copy.handle) return failJob(job, kRatingNotSaved);
   // The copy back grows the track in place: the room for that first.
-  if (!volumeHasRoom(job->path, newSize(job) - job->trackAtStart.size + kRewriteSpareRoom))
-    return endJob(job, kRatingDiskFull);
+  const PathInfo track = pathInfo(job->note.track, nullptr);
+  const uint64_t growth = job->newSize > track.size ? job->newSize - track.size : 0;
+  if (!volumeHasRoom(job->note.track, growth + kRewriteSpareRoom)) return failJob(job, kRatingDiskFull);
+  std::free(job->note.backup);
+  job->note.backup = nullptr;
+  if (!noteStep(job, kStepCopyingBack)) return failJob(job, kRatingNotSaved);
   job->stage = kRewriteCopyingBack;
   job->done = 0;
   return kRatingSaving;
 }
+
+// The checked copy takes the track's place: in one step when nothing holds the track, else
+// copied back over it (the player holds it without delete sharing). A copy back once begun
+// is begun anew whatever holds the track: the journal must go on saying that the track is
+// not whole until it is.
+RatingSaveResult putCopyInPlace(RewriteJob* job) {
+  closeTrackFile(&job->copy);
+  if (job->note.step >= kStepCopyingBack) return beginCopyBack(job);
+  if (!trackUnchanged(job)) return endJob(job, kRatingNotSaved);
+  const FileStatus free = probeReplace(job->note.track);
+  if (free == kFileOk) {
+    const FileStatus replaced = replaceTrack(job);
+    if (replaced == kFileOk) {
+      std::free(job->note.copy);
+      job->note.copy = nullptr;  // it is the track now; the backup goes
+      // The renames on the disk first (a flush of the track forces them): until then the
+      // backup is the only whole track there is for sure.
+      if (!flushFileNamed(job->note.track)) return leaveJob(job, kRatingSaved);
+      return endJob(job, kRatingSaved);
+    }
+    if (replaced != kFileLocked)
+      return job->note.step == kStepReplacing ? settleFailedReplace(job) : failJob(job, kRatingNotSaved);
+  } else if (free != kFileLocked) {
+    return failJob(job, free == kFileMissing ? kRatingFileMissing : kRatingNotSaved);
+  }
+  return beginCopyBack(job);
+}
+
+// Bytes of the job's own tag, when it has one in memory.
+bool hasTag(const RewriteJob* job) { return job->tag.bytes != nullptr; }
 
 }  // namespace
 
@@ -139,26 +234,56 @@ RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, EditedTag* t
   job->oldTagSize = oldTagSize;
   FileStatus status = kFileFailed;
   job->trackAtStart = pathInfo(path, &status);
-  const size_t pathLength = std::wcslen(path);
-  job->path = static_cast<wchar_t*>(std::malloc((pathLength + 1) * sizeof(wchar_t)));
-  if (!job->path) return endJob(job, kRatingNotSaved);
-  std::wmemcpy(job->path, path, pathLength + 1);
+  job->note.track = copyOfPath(path);
+  if (!job->note.track) return endJob(job, kRatingNotSaved);
   if (!job->trackAtStart.exists || job->trackAtStart.size < oldTagSize || job->tag.size < oldTagSize)
     return endJob(job, kRatingNotSaved);
+  job->newSize = job->tag.size + (job->trackAtStart.size - oldTagSize);
   // The copy, and later perhaps the track growing by the copy back.
-  if (!volumeHasRoom(path, 2 * newSize(job) + kRewriteSpareRoom)) return endJob(job, kRatingDiskFull);
-  job->copyPath = pathWithSuffix(path, kRewriteCopySuffix);
-  if (!job->copyPath) return endJob(job, kRatingNotSaved);
-  job->copy = createNewFile(job->copyPath);
+  if (!volumeHasRoom(path, 2 * job->newSize + kRewriteSpareRoom)) return endJob(job, kRatingDiskFull);
+  job->note.route = kRouteEditor;
+  job->note.ratingOffset = job->tag.ratingOffset;
+  job->note.trackSize = job->trackAtStart.size;
+  job->note.trackTime = job->trackAtStart.lastWriteTime;
+  job->note.newSize = job->newSize;
+  // A file of the copy's name may be the user's: the copy takes a free name, noted before
+  // the file is made, so that whatever a crash leaves of it is known to be the plugin's.
+  job->note.copy = freeNameBeside(path, kRewriteCopySuffix);
+  if (!job->note.copy || !noteStep(job, kStepCopying)) return endJob(job, kRatingNotSaved);
+  job->copy = createNewFile(job->note.copy);
   if (!job->copy.handle) {
-    // Not ours to remove: a file of that name was there already.
-    std::free(job->copyPath);
-    job->copyPath = nullptr;
+    // Not ours to remove: a file of that name came meanwhile.
+    std::free(job->note.copy);
+    job->note.copy = nullptr;
     return endJob(job, kRatingNotSaved);
   }
   job->stage = kRewriteCopying;
   job->done = 0;
   return kRatingSaving;
+}
+
+RatingSaveResult resumeRewrite(RewriteJob* job, RewriteRecord* note, bool keepOnFailure) {
+  *job = RewriteJob();
+  job->note = *note;
+  *note = RewriteRecord();
+  job->keepOnFailure = keepOnFailure;
+  job->stars = job->note.stars;
+  job->newSize = job->note.newSize;
+  job->trackAtStart.exists = true;
+  job->trackAtStart.size = job->note.trackSize;
+  job->trackAtStart.lastWriteTime = job->note.trackTime;
+  if (!job->note.track || !job->note.copy || job->note.step < kStepCopyChecked || job->newSize == 0)
+    return failJob(job, kRatingNotSaved);
+  // Only the copy that was made durable, as long as it was then, takes the track's place.
+  TrackFile copy = openTrackFile(job->note.copy, kTrackRead, nullptr);
+  uint64_t copySize = 0;
+  const bool asNoted = copy.handle && trackFileSize(copy, &copySize) && copySize == job->newSize;
+  closeTrackFile(&copy);
+  if (!asNoted) return failJob(job, kRatingNotSaved);
+  // A copy back goes on from its start; a replacement that was under way starts anew.
+  if (job->note.step == kStepReplacing) job->note.step = kStepCopyChecked;
+  job->stage = kRewriteChecking;
+  return putCopyInPlace(job);
 }
 
 RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
@@ -168,9 +293,11 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
       return kRatingNotSaved;
     case kRewriteCopying: {
       FileStatus status = kFileOk;
-      if (!copySlice(job, budget, &status))
+      // Each slice durable before the next: the copy is whole on the disk before it
+      // replaces anything, and no single flush is long.
+      if (!copySlice(job, budget, &status) || !flushTrackFile(job->copy))
         return endJob(job, status == kFileDiskFull ? kRatingDiskFull : kRatingNotSaved);
-      if (job->done == newSize(job)) {
+      if (job->done == job->newSize) {
         job->stage = kRewriteChecking;
         job->done = 0;
       }
@@ -178,24 +305,24 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
     }
     case kRewriteChecking:
       if (!checkSlice(job, budget)) return endJob(job, kRatingNotSaved);
-      if (job->done == newSize(job)) return putCopyInPlace(job);
-      return kRatingSaving;
+      if (job->done < job->newSize) return kRatingSaving;
+      if (!noteStep(job, kStepCopyChecked)) return endJob(job, kRatingNotSaved);
+      return putCopyInPlace(job);
     case kRewriteCopyingBack: {
       const RatingSaveResult result = copyBackSlice(job, budget);
-      if (result != kRatingNotSaved) return result == kRatingSaving ? result : endJob(job, result);
+      if (result == kRatingSaving) return result;
+      if (result != kRatingNotSaved) return endJob(job, result);
       // The track is half written: the next slice tries again; after that many tries
-      // the checked copy stays beside it, so that nothing of the user's is lost.
+      // the checked copy stays beside it with its note, so that nothing of the user's is
+      // lost and a later recovery finishes it.
       if (++job->copyBackFailures < kCopyBackAttempts) return kRatingSaving;
-      closeTrackFile(&job->copy);
-      std::free(job->copyPath);
-      job->copyPath = nullptr;
-      return endJob(job, kRatingNotSaved);
+      return leaveJob(job, kRatingNotSaved);
     }
   }
   return kRatingNotSaved;
 }
 
-uint64_t rewriteSize(const RewriteJob* job) { return job->stage == kRewriteIdle ? 0 : newSize(job); }
+uint64_t rewriteSize(const RewriteJob* job) { return job->stage == kRewriteIdle ? 0 : job->newSize; }
 
 RatingSaveResult finishRewrite(RewriteJob* job) {
   RatingSaveResult result = kRatingSaving;
@@ -206,7 +333,7 @@ RatingSaveResult finishRewrite(RewriteJob* job) {
 
 int rewriteProgress(const RewriteJob* job) {
   if (job->stage == kRewriteIdle) return 0;
-  const uint64_t total = newSize(job);
+  const uint64_t total = job->newSize;
   if (total == 0) return 0;
   // Copy, check and copy back each count a third; a job that replaces the track ends early.
   const uint64_t stage = job->stage == kRewriteCopying ? 0 : job->stage == kRewriteChecking ? 1 : 2;
@@ -214,19 +341,24 @@ int rewriteProgress(const RewriteJob* job) {
   return percent > 99 ? 99 : static_cast<int>(percent);
 }
 
-void changeRewriteRating(RewriteJob* job, int stars) {
-  if (job->stage == kRewriteIdle || stars < 0 || stars > 5) return;
+bool changeRewriteRating(RewriteJob* job, int stars) {
+  if (job->stage == kRewriteIdle || stars < 0 || stars > 5) return false;
+  const uint64_t offset = job->note.ratingOffset;
+  if (offset == kRatingOffsetUnknown || offset >= job->newSize) return false;
   const unsigned char rating = static_cast<unsigned char>(RatingScale[stars]);
   job->stars = stars;
-  job->tag.bytes[job->tag.ratingOffset] = rating;
+  if (hasTag(job) && offset < job->tag.size) job->tag.bytes[offset] = rating;
   // What was already written takes the new rating too.
-  if (job->stage != kRewriteCopying || job->done > job->tag.ratingOffset)
-    writeTrackAt(job->copy, job->tag.ratingOffset, &rating, 1, nullptr);
-  if (job->stage == kRewriteCopyingBack && job->done > job->tag.ratingOffset) {
-    TrackFile track = openTrackFile(job->path, kTrackHold, nullptr);
-    if (track.handle) writeTrackAt(track, job->tag.ratingOffset, &rating, 1, nullptr);
+  if (job->stage != kRewriteCopying || job->done > offset) {
+    writeTrackAt(job->copy, offset, &rating, 1, nullptr);
+    flushTrackFile(job->copy);
+  }
+  if (job->stage == kRewriteCopyingBack && job->done > offset) {
+    TrackFile track = openTrackFile(job->note.track, kTrackHold, nullptr);
+    if (track.handle && writeTrackAt(track, offset, &rating, 1, nullptr) == 1) flushTrackFile(track);
     closeTrackFile(&track);
   }
+  return true;
 }
 
 void endRewriteForQuit(RewriteJob* job) {

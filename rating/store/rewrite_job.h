@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A rating write that writes the whole file anew (the tag grows, or its own
 // encoding changes): a complete copy beside the file, read back and checked
-// against the file, then put in the file's place in one step, or, while the
-// player holds the file without delete sharing, copied back over it. The
-// file is untouched until the copy is complete and checked.
+// against the file, then put in the file's place: by replacing it when nothing
+// holds it, or, while the player holds it without delete sharing, by copying it
+// back over it. The file is untouched until the copy is complete, checked and
+// durable; each step is noted in the rewrite journal (rewrite_journal.h) before
+// it is taken, so that a crash at any moment can be recovered from
+// (journal_recovery.h).
 //
 // The work goes in slices of a given number of bytes, so that the player's
 // window thread never stalls for long on a large file; a small file is done
-// in one call.
+// in one call. Each slice written is made durable before the next.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include "rating/rating.h"
 #include "rating/id3v2/tag_editor.h"
 #include "rating/file/track_file.h"
+#include "rating/store/rewrite_journal.h"
 
 enum RewriteStage {
   kRewriteIdle,
@@ -25,32 +29,41 @@ enum RewriteStage {
 
 struct RewriteJob {
   RewriteStage stage;
-  wchar_t* path;      // the track (malloc'd)
-  wchar_t* copyPath;  // the copy beside it (malloc'd)
-  TrackFile copy;     // open from the start to the end of the job
-  EditedTag tag;      // the new tag
+  RewriteRecord note;  // the track, the copy beside it, how far it has come; in the journal
+  TrackFile copy;      // open from the start to the end of the job
+  EditedTag tag;       // the new tag; none when the job finishes a copy made earlier
   int stars;
-  uint64_t oldTagSize;      // the bytes at the start of the track the new tag replaces
-  PathInfo trackAtStart;    // size and last write time: a track changed meanwhile is left alone
-  uint64_t done;            // bytes of the current stage done
-  int copyBackFailures;     // slices of the copy back that failed in a row
+  uint64_t oldTagSize;    // the bytes at the start of the track the new tag replaces
+  uint64_t newSize;       // of the new file
+  PathInfo trackAtStart;  // size and last write time: a track changed meanwhile is left alone
+  uint64_t done;          // bytes of the current stage done
+  int copyBackFailures;   // slices of the copy back that failed in a row
+  bool keepOnFailure;     // a failure leaves the copy and its note for a later recovery
 };
 
 // From this size of the new file on, the work goes in slices from the player's timer.
 const uint64_t kSlicedRewriteFrom = 32u * 1024u * 1024u;
 
 // The suffix of the copy's name: never id3lib's, so that no recovery of an id3lib
-// leftover ever takes a half-made copy for a whole one.
+// leftover ever takes a half-made copy for a whole one. When a file of that name is there
+// already, "-2" and so on follow it (tag_file.h, freeNameBeside).
 extern const wchar_t kRewriteCopySuffix[];  // ".vimbrel-new"
 
-// Takes over `tag` and begins: checks room, makes the copy's file. kRatingSaving when
-// the work has begun (the job then owns what it was given), else why not (the job is
-// idle and `tag` released).
+// Takes over `tag` and begins: checks room, notes the rewrite, makes the copy's file.
+// kRatingSaving when the work has begun (the job then owns what it was given), else why
+// not (the job is idle and `tag` released).
 RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, EditedTag* tag, uint64_t oldTagSize,
                               int stars);
 
+// Takes over a complete, durable copy that `note` names (at kStepCopyChecked or later; its
+// paths move into the job) and puts it in the track's place, as the end of a rewrite does.
+// kRatingSaving while a copy back remains to be done. `keepOnFailure`: the copy came from
+// the journal after a crash; when it cannot be placed now, it and its note stay for later.
+RatingSaveResult resumeRewrite(RewriteJob* job, RewriteRecord* note, bool keepOnFailure);
+
 // Does up to about `budget` bytes of work. kRatingSaving while work remains; otherwise
-// the outcome, and the job is idle again with nothing left beside the track.
+// the outcome, and the job is idle again with nothing left beside the track (save a copy
+// kept for a later recovery when the track could not take it).
 RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget);
 
 // writeRating, except that the rewrite of a large file is left running in `job`
@@ -66,8 +79,9 @@ RatingSaveResult finishRewrite(RewriteJob* job);
 // How far the job has come, 0 to 99.
 int rewriteProgress(const RewriteJob* job);
 
-// A second choice while the job runs: the new tag takes this rating instead.
-void changeRewriteRating(RewriteJob* job, int stars);
+// A second choice while the job runs: the new tag takes this rating instead. False when
+// the job cannot take it (it finishes a copy whose rating byte it does not know).
+bool changeRewriteRating(RewriteJob* job, int stars);
 
 // The player quits: a copy-back that has begun is finished, anything earlier given up
 // (the copy removed, the track as it was).

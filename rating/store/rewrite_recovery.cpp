@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "rating/rating.h"
+#include "rating/store/journal_recovery.h"
 #include "rating/store/tag_file.h"
 
 namespace {
@@ -31,6 +32,8 @@ LeftoverNote noteLeftover(const wchar_t* path) {
 
 void recoverRewrite(const wchar_t* path) {
   if (isEmptyPath(path)) return;
+  // The rewrites the journal names come first, whatever their size.
+  recoverJournaledRewrites(path, nullptr, ~uint64_t{0});
   wchar_t* leftover = leftoverNameOf(path);
   if (leftover) copyLargerLeftover(path, leftover);
   std::free(leftover);

@@ -2,6 +2,7 @@
 // The file side of the rating store; see tag_file.h.
 #include "rating/store/tag_file.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -19,6 +20,33 @@ wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
 }
 
 wchar_t* leftoverNameOf(const wchar_t* path) { return pathWithSuffix(path, kLeftoverSuffix); }
+
+const wchar_t kReplacedSuffix[] = L".vimbrel-old";
+
+wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix) {
+  const int kNames = 16;
+  for (int attempt = 1; attempt <= kNames; ++attempt) {
+    wchar_t numbered[40];
+    if (attempt == 1)
+      std::swprintf(numbered, 40, L"%ls", suffix);
+    else
+      std::swprintf(numbered, 40, L"%ls-%d", suffix, attempt);
+    wchar_t* name = pathWithSuffix(path, numbered);
+    if (!name) return nullptr;
+    FileStatus status = kFileFailed;
+    // Free only when the platform says so: a name it cannot see may still be taken.
+    if (!pathInfo(name, &status).exists && status == kFileMissing) return name;
+    std::free(name);
+  }
+  return nullptr;
+}
+
+bool flushFileNamed(const wchar_t* path) {
+  TrackFile file = openTrackFile(path, kTrackHold, nullptr);
+  const bool flushed = file.handle && flushTrackFile(file);
+  closeTrackFile(&file);
+  return flushed;
+}
 
 LeftoverNote noteFile(const wchar_t* leftover) {
   LeftoverNote note = {false, 0, 0};
@@ -48,6 +76,8 @@ bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover) {
   // the difference it would stop halfway through the file.
   if (!volumeHasRoom(path, copy.size - file.size + kRewriteSpareRoom)) return false;
   if (!copyFileOver(leftover, path)) return false;
+  // The leftover goes only once the file holds it for sure.
+  if (!flushFileNamed(path)) return false;
   deleteFileAt(leftover);
   return true;
 }

@@ -26,6 +26,18 @@ wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix);
 // "<path>.XXXXXX", as pathWithSuffix.
 wchar_t* leftoverNameOf(const wchar_t* path);
 
+// What the old track is renamed to while a checked copy replaces it.
+extern const wchar_t kReplacedSuffix[];  // ".vimbrel-old"
+
+// `path` with `suffix`, or when a file of that name is there already (it may be the
+// user's) with "-2" to "-16" after it: the first name that nothing holds now (malloc'd),
+// or null.
+wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix);
+
+// Makes what was written to the file at `path` durable; false when it could not be
+// opened for writing or flushed.
+bool flushFileNamed(const wchar_t* path);
+
 // The state of the file `leftover` now.
 LeftoverNote noteFile(const wchar_t* leftover);
 
@@ -34,7 +46,7 @@ LeftoverNote noteFile(const wchar_t* leftover);
 bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before);
 
 // Copies `leftover` over `path` when it is larger than `path` and the volume has room
-// for the difference, then deletes it. True when copied.
+// for the difference, makes the copy durable, then deletes the leftover. True when copied.
 bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover);
 
 // An open file, `size` bytes long, as a byte source. The file must stay open while the

@@ -11,6 +11,7 @@
 #include "rating/file/track_file.h"
 #include "rating/rating.h"
 #include "rating/store/id3lib_route.h"
+#include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_job.h"
 #include "rating/store/tag_file.h"
 #include "rating/store/write_guard.h"
@@ -80,26 +81,13 @@ RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
 // ---- Writing with the tag editor ---------------------------------------------
 
 // What is left to do once the track is no longer held: the edited tag that is to
-// replace the first `oldTagSize` bytes of the file, or id3lib's checked copy of
-// the whole file.
+// replace the first `oldTagSize` bytes of the file, or id3lib's checked copy of the whole
+// file, named in the note (at kStepCopyChecked).
 struct PlannedRewrite {
   EditedTag tag;
   uint64_t oldTagSize;
-  wchar_t* checkedCopy;
+  RewriteRecord id3libCopy;
 };
-
-// id3lib's checked copy takes the track's place: in one step, or, while the
-// player holds the track, copied over it.
-RatingSaveResult placeCheckedCopy(const wchar_t* path, wchar_t* copy) {
-  RatingSaveResult result = kRatingSaved;
-  const FileStatus replaced = replaceFileWith(path, copy);
-  if (replaced != kFileOk) {
-    if (replaced != kFileLocked || !copyLargerLeftover(path, copy)) result = kRatingNotSaved;
-    deleteFileAt(copy);
-  }
-  std::free(copy);
-  return result;
-}
 
 // Reads the old tag whole (the editor works on it in memory, up to the bound the
 // store reads at all) and makes the new one. False when the tag is too large, the
@@ -181,10 +169,12 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
       result = saveResultOf(writePlannedBytes(file, plan));
     } else if (plan.method == kRatingWriteWithId3lib) {
       char name[kId3libNameSize];
+      RewriteRecord* note = &rewrite->id3libCopy;
       if (id3libFileName(path, name, sizeof name))
-        result = updateThroughId3lib(name, path, file, source, plan, ratingByte, &rewrite->checkedCopy);
+        result = updateThroughId3lib(name, path, file, source, plan, ratingByte, note);
       else
-        result = updateCopyThroughId3lib(path, file, source, plan, ratingByte, &rewrite->checkedCopy);
+        result = updateCopyThroughId3lib(path, file, source, plan, ratingByte, note);
+      if (note->step != kStepCopyChecked) discardId3libRewrite(note);
       // Where id3lib would not keep every frame and flag, the editor does it.
       if (result == kRatingTagRefused) plan.method = kRatingWriteRewrite;
     } else if (plan.method == kRatingWriteNothing) {
@@ -208,11 +198,19 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
   return result;
 }
 
-}  // namespace
+// The file reads back `stars`. A read that fails reads 0 stars, so one that disagrees is
+// tried once more: a passing read error is no proof that the rating is not there.
+bool fileHoldsRating(const wchar_t* path, int stars) {
+  return readRating(path) == stars || readRating(path) == stars;
+}
 
+}  // namespace
 
 int readRating(const wchar_t* path) {
   if (isEmptyPath(path)) return 0;
+  // What a crash left of a rewrite of this file is settled first; a large copy back waits
+  // for the player's timer (journal_recovery.h).
+  recoverJournaledRewrites(path, nullptr, kSlicedRewriteFrom);
   unsigned ratingByte = 0;
   switch (planReadOfFile(path, &ratingByte)) {
     case kRatingReadFromTag:
@@ -228,10 +226,20 @@ int readRating(const wchar_t* path) {
 RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job) {
   *job = RewriteJob();
   if (isEmptyPath(path) || stars < 0 || stars > 5) return kRatingNotSaved;
+  // What a crash left of a rewrite of this file is settled first. A large copy back goes on
+  // in the job and takes the new choice with it.
+  if (recoverJournaledRewrites(path, job, kSlicedRewriteFrom) == kRatingSaving) {
+    if (changeRewriteRating(job, stars)) return kRatingSaving;
+    finishRewrite(job);
+  }
   RatingSaveResult result = checkWritableRegularFile(path);
-  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0, nullptr};
+  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0, RewriteRecord()};
   if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], &rewrite);
-  if (rewrite.checkedCopy) result = placeCheckedCopy(path, rewrite.checkedCopy);
+  if (rewrite.id3libCopy.step == kStepCopyChecked) {
+    // id3lib's checked copy takes the track's place as the editor's does.
+    result = resumeRewrite(job, &rewrite.id3libCopy, false);
+    if (result == kRatingSaving) result = finishRewrite(job);
+  }
   if (result == kRatingSaving) {
     result = beginRewrite(job, path, &rewrite.tag, rewrite.oldTagSize, stars);
     // A small file is done at once; a large one goes on in slices.
@@ -239,7 +247,7 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
   }
   releaseEditedTag(&rewrite.tag);
   // What counts is what the file holds now.
-  if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+  if (result == kRatingSaved && !fileHoldsRating(path, stars)) result = kRatingNotSaved;
   return result;
 }
 
@@ -248,7 +256,7 @@ RatingSaveResult writeRating(const wchar_t* path, int stars) {
   RatingSaveResult result = startRatingSave(path, stars, &job);
   if (result == kRatingSaving) {
     result = finishRewrite(&job);
-    if (result == kRatingSaved && readRating(path) != stars) result = kRatingNotSaved;
+    if (result == kRatingSaved && !fileHoldsRating(path, stars)) result = kRatingNotSaved;
   }
   return result;
 }

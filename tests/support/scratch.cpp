@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 void removeTree(const std::wstring& folder) {
@@ -87,4 +89,22 @@ void writeFileBytes(const std::string& path, const std::string& bytes) {
 
 bool fileExists(const std::string& path) {
   return GetFileAttributesW(platformForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> namesInFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((platformForm(folder) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(length > 0 ? length - 1 : 0, '\0');
+    if (length > 1) WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, &utf8[0], length, nullptr, nullptr);
+    names.push_back(utf8);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
 }

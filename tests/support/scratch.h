@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Paths here are UTF-8 and may be long: the helpers open them in their UTF-16
 // "\\?\" form, so that names in any script and of any length work.
@@ -15,3 +16,5 @@ bool makeFolder(const std::string& path);
 std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+// The names of the files and folders in `folder` (trailing backslash), sorted.
+std::vector<std::string> namesInFolder(const std::string& folder);

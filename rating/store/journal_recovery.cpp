@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Recovery of the rewrites the journal names; see journal_recovery.h.
+#include "rating/store/journal_recovery.h"
+
+#include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+
+#include "rating/file/track_file.h"
+#include "rating/store/rewrite_journal.h"
+#include "rating/store/tag_file.h"
+
+namespace {
+
+// Rewrites looked at in one go; a journal holds one, or a few after failed recoveries.
+const int kNotesAtOnce = 8;
+// Closed rewrites whose files are looked for again at start.
+const int kClosedNotesAtOnce = 32;
+
+bool isMissing(const wchar_t* path) {
+  FileStatus status = kFileFailed;
+  return !pathInfo(path, &status).exists && status == kFileMissing;
+}
+
+bool endsWith(const wchar_t* text, const wchar_t* suffix) {
+  const size_t length = std::wcslen(text);
+  const size_t suffixLength = std::wcslen(suffix);
+  return length >= suffixLength && std::wcscmp(text + length - suffixLength, suffix) == 0;
+}
+
+// `name` is `path` with `suffix`, or with `suffix` and "-2" to "-16" (freeNameBeside).
+bool isNumberedName(const wchar_t* name, const wchar_t* path, const wchar_t* suffix) {
+  const size_t pathLength = std::wcslen(path);
+  const size_t suffixLength = std::wcslen(suffix);
+  if (std::wcsncmp(name, path, pathLength) != 0 || std::wcsncmp(name + pathLength, suffix, suffixLength) != 0)
+    return false;
+  const wchar_t* rest = name + pathLength + suffixLength;
+  if (rest[0] == 0) return true;
+  if (rest[0] != L'-') return false;
+  int number = 0;
+  for (const wchar_t* at = rest + 1; *at; ++at) {
+    if (*at < L'0' || *at > L'9' || number > 16) return false;
+    number = number * 10 + (*at - L'0');
+  }
+  return number >= 2 && number <= 16 && rest[1] != L'0';
+}
+
+// A plain copy's name as id3lib_route.cpp makes it: "vimbrel-" eight hex digits ".tmp".
+bool isPlainCopyName(const wchar_t* path) {
+  const size_t length = std::wcslen(path);
+  const wchar_t* name = path + length;
+  while (name > path && name[-1] != L'\\' && name[-1] != L'/') --name;
+  if (std::wcslen(name) != 20 || std::wcsncmp(name, L"vimbrel-", 8) != 0 || !endsWith(name, L".tmp"))
+    return false;
+  for (int i = 8; i < 16; ++i)
+    if (!std::iswxdigit(name[i])) return false;
+  return true;
+}
+
+// True when every file the record names beside the track has a name the store gives its
+// own files: a note that names anything else is none of the store's to act on.
+bool namesOnlyOwnFiles(const RewriteRecord& note) {
+  if (note.backup && !isNumberedName(note.backup, note.track, kReplacedSuffix)) return false;
+  switch (note.route) {
+    case kRouteEditor:
+      return !note.input && (!note.copy || isNumberedName(note.copy, note.track, kRewriteCopySuffix));
+    case kRouteId3lib:
+      return !note.input && (!note.copy || endsWith(note.copy, kLeftoverSuffix));
+    case kRouteId3libPlainCopy:
+      return note.input && isPlainCopyName(note.input) &&
+             (!note.copy || isNumberedName(note.copy, note.input, kLeftoverSuffix));
+  }
+  return false;
+}
+
+bool heldByAnother(const wchar_t* path) { return path && probeReplace(path) == kFileLocked; }
+
+// The folder of `path` is there (a track on a volume that is away is left for later).
+bool folderIsThere(const wchar_t* path) {
+  size_t end = std::wcslen(path);
+  while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/') --end;
+  if (end == 0) return true;
+  wchar_t* folder = static_cast<wchar_t*>(std::malloc((end + 1) * sizeof(wchar_t)));
+  if (!folder) return false;
+  std::wmemcpy(folder, path, end);  // with its trailing separator, a drive's root too
+  folder[end] = 0;
+  const PathInfo info = pathInfo(folder, nullptr);
+  std::free(folder);
+  return info.exists && info.isFolder;
+}
+
+bool removeIfThere(const wchar_t* path) { return !path || deleteFileAt(path) || isMissing(path); }
+
+// Removes the files of a rewrite that never reached the track, then its note.
+void dropRewrite(RewriteRecord* note) {
+  bool gone = removeIfThere(note->copy);
+  gone = removeIfThere(note->input) && gone;
+  gone = removeIfThere(note->backup) && gone;
+  if (gone) closeRewriteNote(note);
+}
+
+// The copy takes the name of the track that is gone; the rest of the rewrite goes.
+void copyTakesTrackName(RewriteRecord* note) {
+  if (!renameFile(note->copy, note->track, false)) return;
+  std::free(note->copy);
+  note->copy = nullptr;
+  dropRewrite(note);
+}
+
+// A complete copy is there. kRatingSaving when its copy back goes on in `job`.
+RatingSaveResult settleCompleteCopy(RewriteRecord* note, const PathInfo& track, RewriteJob* job,
+                                    uint64_t slicedFrom) {
+  if (!track.exists) {
+    copyTakesTrackName(note);
+    return kRatingSaved;
+  }
+  const bool trackWhole = note->step < kStepCopyingBack;
+  if (trackWhole && (track.size != note->trackSize || track.lastWriteTime != note->trackTime)) {
+    dropRewrite(note);  // the track changed since: the copy is of a file that is no more
+    return kRatingSaved;
+  }
+  if (note->newSize >= slicedFrom) {
+    if (!job || job->stage != kRewriteIdle) return kRatingSaved;  // a large copy back waits
+    return resumeRewrite(job, note, true);
+  }
+  RewriteJob now;
+  if (resumeRewrite(&now, note, true) == kRatingSaving) finishRewrite(&now);
+  return kRatingSaved;
+}
+
+RatingSaveResult settleRewrite(RewriteRecord* note, RewriteJob* job, uint64_t slicedFrom) {
+  // Only id3lib's plain-named copy is named before the copy id3lib writes from it.
+  const bool copyNamed = note->copy || (note->step == kStepCopying && note->route == kRouteId3libPlainCopy);
+  if (!copyNamed || !namesOnlyOwnFiles(*note)) {
+    closeRewriteNote(note);  // nothing of it is provably the store's
+    return kRatingSaved;
+  }
+  // A rewrite under way holds its copy; a volume that is away may come back.
+  if (heldByAnother(note->copy) || heldByAnother(note->input)) return kRatingSaved;
+  if (!folderIsThere(note->track)) return kRatingSaved;
+  if (note->step == kStepCopying) {
+    dropRewrite(note);
+    return kRatingSaved;
+  }
+  FileStatus copyStatus = kFileFailed;
+  const PathInfo copy = pathInfo(note->copy, &copyStatus);
+  FileStatus trackStatus = kFileFailed;
+  const PathInfo track = pathInfo(note->track, &trackStatus);
+  if ((!copy.exists && copyStatus != kFileMissing) || (!track.exists && trackStatus != kFileMissing) ||
+      copy.isFolder || track.isFolder)
+    return kRatingSaved;  // cannot be seen now
+  if (copy.exists && copy.size == note->newSize) return settleCompleteCopy(note, track, job, slicedFrom);
+  if (copy.exists) {
+    // Not the copy that was made durable: removed while the track is there to keep.
+    if (track.exists && note->step < kStepCopyingBack) dropRewrite(note);
+    return kRatingSaved;
+  }
+  // The copy is gone: a replacement completed, or lost its second step.
+  if (track.exists) {
+    dropRewrite(note);
+  } else if (note->backup && renameFile(note->backup, note->track, false)) {
+    std::free(note->backup);
+    note->backup = nullptr;  // the old track is the track again
+    dropRewrite(note);
+  }
+  return kRatingSaved;
+}
+
+bool namedBy(const wchar_t* path, const RewriteRecord* notes, int count) {
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* names[] = {notes[i].copy, notes[i].input, notes[i].backup};
+    for (const wchar_t* name : names)
+      if (name && std::wcscmp(name, path) == 0) return true;
+  }
+  return false;
+}
+
+// A rewrite that ended removed its files before its closing note was written, but a removal
+// may reach the disk later than the note: what the closed notes name is removed once more
+// (unless a rewrite still open names it). Then the journal, naming no open rewrite, is cut.
+void sweepClosedRewrites() {
+  RewriteRecord open[kNotesAtOnce];
+  const int openCount = openRewriteNotes(nullptr, open, kNotesAtOnce);
+  RewriteRecord closed[kClosedNotesAtOnce];
+  const int closedCount = closedRewriteNotes(closed, kClosedNotesAtOnce);
+  for (int i = 0; i < closedCount; ++i) {
+    if (namesOnlyOwnFiles(closed[i])) {
+      const wchar_t* names[] = {closed[i].copy, closed[i].input, closed[i].backup};
+      for (const wchar_t* name : names)
+        if (name && !namedBy(name, open, openCount) && !isMissing(name)) deleteFileAt(name);
+    }
+    releaseRewriteRecord(&closed[i]);
+  }
+  for (int i = 0; i < openCount; ++i) releaseRewriteRecord(&open[i]);
+  if (openCount == 0) clearRewriteJournal();
+}
+
+}  // namespace
+
+RatingSaveResult recoverJournaledRewrites(const wchar_t* track, RewriteJob* job, uint64_t slicedFrom) {
+  RewriteRecord notes[kNotesAtOnce];
+  const int count = openRewriteNotes(track, notes, kNotesAtOnce);
+  RatingSaveResult result = kRatingSaved;
+  for (int i = 0; i < count; ++i) {
+    if (settleRewrite(&notes[i], job, slicedFrom) == kRatingSaving) result = kRatingSaving;
+    releaseRewriteRecord(&notes[i]);
+  }
+  if (!track) sweepClosedRewrites();
+  return result;
+}
