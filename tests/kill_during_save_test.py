@@ -119,14 +119,23 @@ class KillDuringSave(unittest.TestCase):
     def beside_track(self):
         return sorted(name for name in os.listdir(self.music) if name != "track.mp3")
 
+    def files_beside(self):
+        """{path: size} of the files beside the track; one may go while they are listed."""
+        sizes = {}
+        for name in self.beside_track():
+            try:
+                sizes[os.path.join(self.music, name)] = os.path.getsize(os.path.join(self.music, name))
+            except FileNotFoundError:
+                pass
+        return sizes
+
     def largest_beside(self):
         """The largest file beside the track (the copy being made), or None."""
-        paths = [os.path.join(self.music, n) for n in self.beside_track()]
-        return max(paths, key=os.path.getsize, default=None)
+        sizes = self.files_beside()
+        return max(sizes, key=sizes.get, default=None)
 
     def copy_size(self):
-        copy = self.largest_beside()
-        return os.path.getsize(copy) if copy else 0
+        return max(self.files_beside().values(), default=0)
 
     def choose_and_kill(self, held):
         """Chooses 4 stars for a fresh track and kills the player in the middle of the
