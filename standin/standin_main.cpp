@@ -2,7 +2,8 @@
 // The stand-in player program. It loads Plugins\gen_id3vimbrel.dll beside it,
 // answers the plugin's queries from a playlist file, and takes commands on
 // standard input so that scripts can play the player's part:
-//   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click | quit
+//   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click
+//   | choose STARS | hold | release | quit
 // With --trace it prints the tray calls the plugin makes (with a balloon's text)
 // and the player messages that reach the main window.
 #include <windows.h>
@@ -24,6 +25,8 @@ namespace {
 
 const UINT kCommandMessage = WM_APP + 1;  // lParam: a heap copy of one command line
 bool g_trace = false;
+// The current entry's file, open as a player holds the file it plays ("hold").
+HANDLE g_heldTrack = INVALID_HANDLE_VALUE;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
 
 std::wstring fromUtf8(const std::string& text) {
@@ -92,7 +95,23 @@ DWORD WINAPI readCommands(void*) {
   return 0;
 }
 
+// Opens the current entry's file as a player does while playing it: for
+// reading, sharing reading and writing but not deleting.
+void holdCurrentTrack() {
+  if (g_heldTrack != INVALID_HANDLE_VALUE || g_host.current < 0 ||
+      g_host.current >= static_cast<int>(g_host.playlist.size()))
+    return;
+  g_heldTrack = CreateFileW(g_host.playlist[g_host.current].widePath.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void releaseTrack() {
+  if (g_heldTrack != INVALID_HANDLE_VALUE) CloseHandle(g_heldTrack);
+  g_heldTrack = INVALID_HANDLE_VALUE;
+}
+
 void shutDown() {
+  releaseTrack();
   if (!g_host.plugin) return;
   g_host.header->quit();
   unloadPlugin();
@@ -114,6 +133,14 @@ void runCommand(const char* line) {
     g_host.header->config();
   } else if (strcmp(line, "click") == 0) {
     PostMessageW(g_host.window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP);
+  } else if (sscanf(line, "choose %d", &a) == 1) {
+    // What the star menu sends the player's window when the row of `a` stars is clicked.
+    PostMessageW(g_host.window, WM_COMMAND, kFirstStarCommand + a, 0);
+  } else if (strcmp(line, "hold") == 0) {
+    holdCurrentTrack();
+    printf("held %d\n", g_heldTrack != INVALID_HANDLE_VALUE);
+  } else if (strcmp(line, "release") == 0) {
+    releaseTrack();
   } else if (strcmp(line, "quit") == 0) {
     shutDown();
     PostQuitMessage(0);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: LGPL-2.1-or-later
-# Builds and runs the benchmark under Wine and prints its table.
+# Builds and runs the benchmark under Wine and prints its tables. The first run
+# also fetches and builds TagLib, the peer it times growth writes against.
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh

@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
+"""A real kill under Wine: the stand-in player is killed (SIGKILL, as a crash or
+the task manager ends it) while a 48 MB track whose tag must grow is being
+saved in slices, started again, and the track rated again. Afterwards the track
+is whole, holds the new rating and nothing else changed (mutagen reads the tag;
+the audio after it is byte for byte the original), and nothing is left beside
+it. Two stages: killed while the copy is being written (the track free), and
+while the copy is being copied back over the track the player holds."""
+import os
+import shutil
+import signal
+import sys
+import threading
+import time
+import unittest
+
+from mutagen.id3 import ID3, TIT2, TPE1
+
+BUILD = os.path.abspath(sys.argv[1])
+sys.argv[1:] = []
+SCRATCH = os.path.join(os.environ.get("VIMBREL_SCRATCH", os.path.join(BUILD, "test-scratch")), "kill_during_save")
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+import desktop_session as desk  # noqa: E402
+import make_music  # noqa: E402
+
+AUDIO_FRAMES = 48 * 1024 * 1024 // make_music.FRAME_BYTES
+FIVE_STARS = 255
+
+
+def audio():
+    """MPEG frames each numbered in its payload, so that audio shifted by whole frames shows."""
+    filler = bytes(make_music.FRAME_BYTES - len(make_music.FRAME_HEADER) - 4)
+    return b"".join(make_music.FRAME_HEADER + n.to_bytes(4, "big") + filler for n in range(AUDIO_FRAMES))
+
+
+def tag_end(data):
+    """Where the audio starts: after the ID3v2 tag at the start of the bytes."""
+    assert data[:3] == b"ID3", "no ID3v2 tag at the start"
+    size = 0
+    for byte in data[6:10]:
+        size = (size << 7) | (byte & 0x7F)
+    return 10 + size + (10 if data[5] & 0x10 else 0)
+
+
+def first_difference(a, b):
+    """The offset of the first byte where a and b differ, None when they are equal."""
+    if a == b:
+        return None
+    return next((i for i in range(0, min(len(a), len(b)), 4096) if a[i:i + 4096] != b[i:i + 4096]),
+                min(len(a), len(b)))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def wait_until(condition, timeout, what):
+    end = time.time() + timeout
+    while time.time() < end:
+        if condition():
+            return
+        time.sleep(0.002)
+    raise AssertionError("timed out waiting until " + what)
+
+
+class KillDuringSave(unittest.TestCase):
+    def setUp(self):
+        self.player = None
+        self.music = os.path.join(SCRATCH, "music")
+        self.track = os.path.join(self.music, "track.mp3")
+        self.playlist = os.path.join(SCRATCH, "playlist.txt")
+
+    def tearDown(self):
+        if self.player is not None:
+            self.kill_player()
+
+    def place_track(self):
+        shutil.rmtree(SCRATCH, ignore_errors=True)
+        os.makedirs(self.music)
+        os.makedirs(os.path.join(SCRATCH, "Plugins"))
+        # An ID3v2.4 tag without padding: a POPM does not fit, so the file is made anew,
+        # and at 48 MB in slices from the player's timer.
+        with open(self.track, "wb") as f:
+            f.write(audio())
+        tags = ID3()
+        tags.add(TIT2(encoding=3, text="A long track"))
+        tags.add(TPE1(encoding=3, text="The Stand-ins"))
+        tags.save(self.track, v2_version=4, padding=lambda info: 0)
+        self.original = read_bytes(self.track)
+        with open(self.playlist, "w", encoding="utf-8") as f:
+            f.write("%s\tA long track\n" % desk.windows_path(self.track))
+
+    def start_player(self, held):
+        self.player = desk.Player(BUILD, dict(os.environ), self.playlist, os.path.join(SCRATCH, "player.ini"))
+        self.player.wait_for("ready")
+        if held:
+            self.player.command("hold")
+            self.assertIn("held 1", self.player.lines)
+
+    def kill_player(self):
+        self.player.proc.send_signal(signal.SIGKILL)
+        self.player.proc.wait()
+        self.player.proc.stdin.close()
+        self.player.proc.stdout.close()
+        self.player = None
+
+    def wait_for(self, prefix, timeout):
+        """The player's wait_for, with a deadline also while the player says nothing:
+        then the player is killed, and the wait fails with what it said last."""
+        watchdog = threading.Timer(timeout, self.player.proc.kill)
+        watchdog.start()
+        try:
+            return self.player.wait_for(prefix, timeout)
+        finally:
+            watchdog.cancel()
+
+    def beside_track(self):
+        return sorted(name for name in os.listdir(self.music) if name != "track.mp3")
+
+    def files_beside(self):
+        """{path: size} of the files beside the track; one may go while they are listed."""
+        sizes = {}
+        for name in self.beside_track():
+            try:
+                sizes[os.path.join(self.music, name)] = os.path.getsize(os.path.join(self.music, name))
+            except FileNotFoundError:
+                pass
+        return sizes
+
+    def largest_beside(self):
+        """The largest file beside the track (the copy being made), or None."""
+        sizes = self.files_beside()
+        return max(sizes, key=sizes.get, default=None)
+
+    def copy_size(self):
+        return max(self.files_beside().values(), default=0)
+
+    def choose_and_kill(self, held):
+        """Chooses 4 stars for a fresh track and kills the player in the middle of the
+        write's stage. Returns why the kill missed that stage, or None when it did not."""
+        self.place_track()
+        self.start_player(held)
+        at_start = os.stat(self.track)
+        self.player.command("choose 4")
+        if held:
+            # The copy back has begun when the track itself is written.
+            wait_until(lambda: os.stat(self.track).st_mtime_ns != at_start.st_mtime_ns, 60,
+                       "the copy is copied back over the held track")
+        else:
+            wait_until(lambda: self.copy_size() > len(self.original) // 4, 60, "a quarter of the copy is written")
+        self.kill_player()
+        if held:
+            torn = read_bytes(self.track)
+            copy = self.largest_beside()
+            if torn == self.original:
+                return "the copy back had not begun"
+            if copy is None or torn == read_bytes(copy):
+                return "the copy back had ended"
+        else:
+            if read_bytes(self.track) != self.original:
+                return "the track was written before the copy was complete"
+            if self.copy_size() >= len(self.original):
+                return "the copy was complete"
+        return None
+
+    def rate_again_and_check(self, held, stage):
+        self.start_player(held)
+        self.player.command("choose 5")
+        # Saved when the icon shows 5 stars and the tooltip no progress; a balloon says it was not.
+        end = time.time() + 60
+        while True:
+            line = self.wait_for("tray ", end - time.time())
+            self.assertNotIn("balloon=", line, stage)
+            if line.startswith("tray modify stars=5 tip=\"A long track\""):
+                break
+        if held:
+            self.player.command("release")
+        self.player.quit()
+        self.player.proc.stdout.close()
+        self.player = None
+
+        after = read_bytes(self.track)
+        differs = first_difference(after[tag_end(after):], self.original[tag_end(self.original):])
+        self.assertIsNone(differs, "%s: the audio after the tag differs from byte %s on"
+                          % (stage, differs))
+        tags = ID3(self.track)
+        self.assertEqual(str(tags["TIT2"]), "A long track", stage)
+        self.assertEqual(str(tags["TPE1"]), "The Stand-ins", stage)
+        self.assertEqual(sorted(tags.keys()), ["POPM:ID3Vimbrel", "TIT2", "TPE1"], stage + ": frames")
+        self.assertEqual(tags["POPM:ID3Vimbrel"].rating, FIVE_STARS, stage + ": the rating chosen after the restart")
+        self.assertEqual(self.beside_track(), [], stage + ": files left beside the track")
+
+    def test_killed_while_copying_then_while_copying_back(self):
+        for held, stage in [(False, "killed while the copy was written"),
+                            (True, "killed while the copy was copied back over the held track")]:
+            with self.subTest(stage):
+                # The kill races the write: a kill that comes too early or too late is tried again.
+                for _ in range(3):
+                    if self.player is not None:
+                        self.kill_player()
+                    missed = self.choose_and_kill(held)
+                    if missed is None:
+                        break
+                self.assertIsNone(missed, stage + ": the kill never came in time")
+                self.rate_again_and_check(held, stage)
+
+
+if __name__ == "__main__":
+    unittest.main()
