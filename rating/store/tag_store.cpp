@@ -18,6 +18,9 @@
 
 namespace {
 
+// The largest tag id3lib rewrites: it reads each frame whole, a picture too.
+const uint64_t kId3libLargestTag = 64u * 1024u;
+
 // The largest tag the editor reads whole to make anew.
 const uint64_t kMaxEditedTagBytes = 64u * 1024u * 1024u;
 
@@ -163,8 +166,10 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
     const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
     planRatingWrite(source, ratingByte, &plan);
-    // id3lib writes a file in one go: a large one goes in slices through the editor.
-    if (plan.method == kRatingWriteWithId3lib && size >= kSlicedRewriteFrom) plan.method = kRatingWriteRewrite;
+    // id3lib writes a file in one go, and parses every frame (a cover picture too) before it
+    // writes: a large file goes in slices, and a large tag, through the editor.
+    if (plan.method == kRatingWriteWithId3lib && (size >= kSlicedRewriteFrom || plan.tagSize >= kId3libLargestTag))
+      plan.method = kRatingWriteRewrite;
     if (plan.method == kRatingWriteBytes) {
       result = saveResultOf(writePlannedBytes(file, plan));
     } else if (plan.method == kRatingWriteWithId3lib) {
