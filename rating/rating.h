@@ -47,25 +47,8 @@ enum RatingSaveResult {
 RatingSaveResult writeRating(const wchar_t* path, int stars);
 
 // Settles what the rewrite journal names for the file (journal_recovery.h), whatever
-// its size. Then, for a copy no journal names: id3lib enlarges a tag by writing a new
-// copy of the file to "<path>.XXXXXX", then removing the original and renaming the
-// copy, without checking either step. When the player holds the file open those steps
-// fail and the copy is left over. This copies a leftover that is larger than the file
-// over the file and then deletes it; it leaves everything as it is in every other case
-// (also when the volume lacks the room the copy needs). The plugin itself never calls it.
+// its size: a copy the store made and noted (its own "<path>.vimbrel-new", or id3lib's
+// "<path>.XXXXXX") is put in the file's place or removed, by the journal's rules. A file
+// beside it that no note names is never removed or used: it may be the user's. The
+// plugin itself settles the journal at start and before each read or write of a file.
 void recoverRewrite(const wchar_t* path);
-
-// What "<path>.XXXXXX" looked like at some moment.
-struct LeftoverNote {
-  bool exists;
-  uint64_t size;
-  uint64_t lastWriteTime;  // FILETIME as a number
-};
-
-// Notes the state of "<path>.XXXXXX" (exists: false for none).
-LeftoverNote noteLeftover(const wchar_t* path);
-
-// recoverRewrite, except that a leftover that existed at `before` and has not
-// been written since is never copied over the file (a stale copy from an
-// earlier failed write is no copy of the file as it is now).
-void recoverRewriteSince(const wchar_t* path, const LeftoverNote& before);

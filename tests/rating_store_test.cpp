@@ -33,12 +33,6 @@ RatingSaveResult writeRating(const char* path, int stars) {
 void recoverRewrite(const char* path) {
   path ? ::recoverRewrite(storePath(path).c_str()) : ::recoverRewrite(nullptr);
 }
-LeftoverNote noteLeftover(const char* path) {
-  return path ? ::noteLeftover(storePath(path).c_str()) : ::noteLeftover(nullptr);
-}
-void recoverRewriteSince(const char* path, const LeftoverNote& before) {
-  path ? ::recoverRewriteSince(storePath(path).c_str(), before) : ::recoverRewriteSince(nullptr, before);
-}
 
 // A POPM body; counterBytes is appended as it is (empty: no counter).
 Bytes popm(const Bytes& owner, int rating, const Bytes& counterBytes = bigEndian(7, 4)) {
@@ -383,28 +377,19 @@ TEST(WriteRating, PathInTheSystemCodePage) {
 
 // ---- Recovering an interrupted rewrite -------------------------------------
 
-TEST(RecoverRewrite, ReplacesOnlyWithALargerLeftover) {
+// A copy beside the file that the journal does not name may be the user's: whatever its
+// size, it is neither put over the file nor removed.
+TEST(RecoverRewrite, NeverUsesALeftoverTheJournalDoesNotName) {
   const std::string folder = scratchFolder();
   const Bytes file(1000, 'f');
-  const struct {
-    const char* what;
-    long leftoverSize;  // -1: none
-    bool replaced;
-  } cases[] = {{"no leftover", -1, false},       {"empty leftover", 0, false},
-               {"smaller leftover", 999, false}, {"equal leftover", 1000, false},
-               {"one byte larger", 1001, true},  {"much larger", 70000, true}};
-  for (const auto& c : cases) {
+  for (long leftoverSize : {0L, 999L, 1000L, 1001L, 70000L}) {
     const std::string path = folder + "song.mp3";
-    const Bytes leftover(c.leftoverSize < 0 ? 0 : c.leftoverSize, 'n');
+    const Bytes leftover(static_cast<size_t>(leftoverSize), 'n');
     writeFileBytes(path, file);
-    DeleteFileA(leftoverOf(path).c_str());
-    if (c.leftoverSize >= 0) writeFileBytes(leftoverOf(path), leftover);
+    writeFileBytes(leftoverOf(path), leftover);
     recoverRewrite(path.c_str());
-    EXPECT_EQ(readFileBytes(path), c.replaced ? leftover : file) << c.what;
-    EXPECT_EQ(fileExists(leftoverOf(path)), c.leftoverSize >= 0 && !c.replaced) << c.what;
-    if (c.leftoverSize >= 0 && !c.replaced) {
-      EXPECT_EQ(readFileBytes(leftoverOf(path)), leftover) << c.what;
-    }
+    EXPECT_EQ(readFileBytes(path), file) << leftoverSize;
+    EXPECT_EQ(readFileBytes(leftoverOf(path)), leftover) << leftoverSize;
   }
 }
 
@@ -423,20 +408,6 @@ TEST(RecoverRewrite, LeavesLeftoverWithoutTheFile) {
   recoverRewrite(other.c_str());
   EXPECT_EQ(readFileBytes(other), Bytes(10, 'f'));
   EXPECT_TRUE(GetFileAttributesA(leftoverOf(other).c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST(RecoverRewrite, FailedCopyLeavesBothFiles) {
-  const std::string path = scratchFolder() + "held.mp3";
-  writeFileBytes(path, Bytes(100, 'f'));
-  writeFileBytes(leftoverOf(path), Bytes(200, 'n'));
-  // Another reader that does not share writing: the copy cannot open the file.
-  HANDLE reader =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  recoverRewrite(path.c_str());
-  CloseHandle(reader);
-  EXPECT_EQ(readFileBytes(path), Bytes(100, 'f'));
-  EXPECT_EQ(readFileBytes(leftoverOf(path)), Bytes(200, 'n'));
 }
 
 // A copy back that a crash cut short: the journal names the complete copy, and the track is
@@ -487,14 +458,14 @@ TEST(RecoverRewrite, JournaledCopyBackWaitsForALockedTrack) {
 TEST(RecoverRewrite, LongPaths) {
   const std::string folder = scratchFolder();
   // The longest names that still open through the ANSI calls: leftover of
-  // 259 bytes. Recovery works right up to there.
+  // 259 bytes, left alone like any other the journal does not name.
   std::string path = folder + std::string(259 - 7 - folder.size() - 4, 'a') + ".mp3";
   ASSERT_EQ(leftoverOf(path).size(), 259u);
   writeFileBytes(path, Bytes(10, 'f'));
   writeFileBytes(leftoverOf(path), Bytes(20, 'n'));
   recoverRewrite(path.c_str());
-  EXPECT_EQ(readFileBytes(path), Bytes(20, 'n'));
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
+  EXPECT_EQ(readFileBytes(path), Bytes(10, 'f'));
+  EXPECT_EQ(readFileBytes(leftoverOf(path)), Bytes(20, 'n'));
 
   // Longer than MAX_PATH: nothing happens, and nothing overruns.
   for (size_t length : {260u, 261u, 268u, 300u, 5000u}) {
@@ -716,68 +687,6 @@ TEST(StaleLeftover, NeverCopiedOverTheFile) {
         EXPECT_EQ(readFileBytes(path + suffix), Bytes(static_cast<size_t>(strayStart), 's') + suffix) << f.what;
     }
   }
-}
-
-TEST(StaleLeftover, RecoverySinceANote) {
-  const std::string folder = scratchFolder();
-  const std::string path = folder + "song.mp3";
-  const Bytes file(1000, 'f');
-  const Bytes copy(2000, 'c');
-
-  // None at the note, one now: copied.
-  writeFileBytes(path, file);
-  LeftoverNote before = noteLeftover(path.c_str());
-  EXPECT_FALSE(before.exists);
-  writeFileBytes(leftoverOf(path), copy);
-  recoverRewriteSince(path.c_str(), before);
-  EXPECT_EQ(readFileBytes(path), copy);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-
-  // There at the note and not written since: left alone.
-  writeFileBytes(path, file);
-  writeFileBytes(leftoverOf(path), copy);
-  before = noteLeftover(path.c_str());
-  EXPECT_TRUE(before.exists);
-  EXPECT_EQ(before.size, copy.size());
-  recoverRewriteSince(path.c_str(), before);
-  EXPECT_EQ(readFileBytes(path), file);
-  EXPECT_EQ(readFileBytes(leftoverOf(path)), copy);
-
-  // There at the note and written since (another size): copied.
-  writeFileBytes(leftoverOf(path), copy + "more");
-  recoverRewriteSince(path.c_str(), before);
-  EXPECT_EQ(readFileBytes(path), copy + "more");
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-
-  // There at the note and written since, same size, another time: copied.
-  writeFileBytes(path, file);
-  writeFileBytes(leftoverOf(path), copy);
-  before = noteLeftover(path.c_str());
-  FILETIME later;
-  HANDLE handle = CreateFileA(leftoverOf(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  ULARGE_INTEGER time;
-  time.QuadPart = before.lastWriteTime + 10000000;  // a second later
-  later.dwLowDateTime = time.LowPart;
-  later.dwHighDateTime = time.HighPart;
-  ASSERT_TRUE(SetFileTime(handle, nullptr, nullptr, &later));
-  CloseHandle(handle);
-  recoverRewriteSince(path.c_str(), before);
-  EXPECT_EQ(readFileBytes(path), copy);
-
-  // The plain recovery still takes any larger leftover.
-  writeFileBytes(path, file);
-  writeFileBytes(leftoverOf(path), copy);
-  recoverRewrite(path.c_str());
-  EXPECT_EQ(readFileBytes(path), copy);
-
-  // Paths the notes cannot name.
-  const std::string longPath = folder + std::string(300, 'l');
-  EXPECT_FALSE(noteLeftover(longPath.c_str()).exists);
-  EXPECT_FALSE(noteLeftover(static_cast<const char*>(nullptr)).exists);
-  recoverRewriteSince(longPath.c_str(), before);
-  recoverRewriteSince(static_cast<const char*>(nullptr), before);
-  recoverRewriteSince("", before);
 }
 
 // The in-place change writes only over the bytes it was planned from.

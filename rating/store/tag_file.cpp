@@ -67,21 +67,6 @@ bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before) {
   return info.size != before.size || info.lastWriteTime != before.lastWriteTime;
 }
 
-bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover) {
-  const PathInfo file = pathInfo(path, nullptr);
-  const PathInfo copy = pathInfo(leftover, nullptr);
-  if (!file.exists || file.isFolder || !copy.exists || copy.isFolder) return false;
-  if (copy.size <= file.size) return false;
-  // A copy truncates the file before it writes: on a volume without room for
-  // the difference it would stop halfway through the file.
-  if (!volumeHasRoom(path, copy.size - file.size + kRewriteSpareRoom)) return false;
-  if (!copyFileOver(leftover, path)) return false;
-  // The leftover goes only once the file holds it for sure.
-  if (!flushFileNamed(path)) return false;
-  deleteFileAt(leftover);
-  return true;
-}
-
 namespace {
 
 size_t readTrackFileAt(void* file, uint64_t offset, unsigned char* buffer, size_t count) {

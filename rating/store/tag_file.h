@@ -38,16 +38,19 @@ wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix);
 // opened for writing or flushed.
 bool flushFileNamed(const wchar_t* path);
 
+// What a file beside the track looked like at some moment.
+struct LeftoverNote {
+  bool exists;
+  uint64_t size;
+  uint64_t lastWriteTime;  // in the platform's own units
+};
+
 // The state of the file `leftover` now.
 LeftoverNote noteFile(const wchar_t* leftover);
 
 // True when `leftover` is a file now and either was none at `before` or has been
 // written since (another size or last-write time).
 bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before);
-
-// Copies `leftover` over `path` when it is larger than `path` and the volume has room
-// for the difference, makes the copy durable, then deletes the leftover. True when copied.
-bool copyLargerLeftover(const wchar_t* path, const wchar_t* leftover);
 
 // An open file, `size` bytes long, as a byte source. The file must stay open while the
 // source is used.
