@@ -309,19 +309,6 @@ bool readPopmBody(TagStream body, Id3v2Layout* layout, bool addressable) {
   return true;
 }
 
-// Feeds the bytes on disk from `from` to `end` to `check`, a window at a time. False when a
-// read failed (the window notes it).
-bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check) {
-  for (uint64_t at = from; at < end;) {
-    const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
-    const unsigned char* bytes = windowBytes(window, at, piece, 0);
-    if (bytes == nullptr) return false;
-    feedUnsynchronisationCheck(check, bytes, piece);
-    at += piece;
-  }
-  return true;
-}
-
 // The most bytes a compressed POPM body may inflate to: an owner and a counter, far less.
 const uint64_t kMaxInflatedPopm = 1024 * 1024;
 
@@ -423,7 +410,6 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
           !unsynchronisationHolds(check)) {
         frameUnsynchronised = false;
         contradicted = true;
-        layout->unsynchronisationContradicted = true;
       }
     }
     if (compressed && !hasDataLength) {
@@ -750,9 +736,7 @@ bool tagUnsynchronisationHolds(SourceWindow* window, const unsigned char* header
   UnsynchronisationCheck check = {false, false, false};
   if (start < end && !checkUnsynchronisationOnDisk(window, start, end, &check)) return true;
   *stuffed = check.hasStuffing;
-  if (unsynchronisationHolds(check)) return true;
-  layout->unsynchronisationContradicted = true;
-  return false;
+  return unsynchronisationHolds(check);
 }
 
 // An unsynchronised ID3v2.2/2.3 tag read as stored, from `start`: when that reading also

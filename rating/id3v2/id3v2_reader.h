@@ -115,11 +115,10 @@ struct Id3v2Layout {
   // ID3v2.4 every frame is. The reader decodes such bytes to check and read them, but never
   // offers them for editing in place.
   bool unsynchronised;
-  // Bytes flagged as unsynchronised (the whole tag in ID3v2.2/2.3, a frame in ID3v2.4) hold
-  // what unsynchronisation never leaves (id3v2_format.h): they are read as stored, as
-  // mutagen reads them, and a tag made anew clears the flag that never held.
-  bool unsynchronisationContradicted;
-  // The ID3v2.2/2.3 tag-wide flag holds: the frames are read decoded.
+  // The ID3v2.2/2.3 tag-wide flag holds: the frames are read decoded. Bytes flagged as
+  // unsynchronised (the whole tag in ID3v2.2/2.3, a frame in ID3v2.4) that hold what
+  // unsynchronisation never leaves (id3v2_format.h) are read as stored, as mutagen reads
+  // them, and a tag made anew clears the flag that never held.
   bool tagUnsynchronisationDecoded;
   bool hasExtendedHeader;     // header flag 0x40 in ID3v2.3 and ID3v2.4
   bool experimental;          // header flag 0x20 in ID3v2.3 and ID3v2.4

@@ -112,7 +112,7 @@ bool guessPlainSizes(SourceWindow* window, uint64_t start, uint64_t length) {
 }  // namespace
 
 LenientWalk walkLikeMutagen(const ByteSource& file, uint64_t stopAt) {
-  LenientWalk walk = {false, false, 0, kWalkFingerprintStart, 0};
+  LenientWalk walk = {false, 0, kWalkFingerprintStart, 0};
   SourceWindow window;
   openWindow(&window, file);
   unsigned char header[kTagHeaderSize];
@@ -152,19 +152,11 @@ LenientWalk walkLikeMutagen(const ByteSource& file, uint64_t stopAt) {
   const uint64_t size = syncsafe32(header + 6);
   if (start > file.size || size > file.size - start) return walk;
   walk.loadable = true;
-  walk.tagPresent = true;
 
   bool decode = false;
   if (version < 4 && (flags & kHeaderUnsynchronisation)) {
     UnsynchronisationCheck check = {false, false, false};
-    for (uint64_t at = start; at < start + size;) {
-      const uint64_t left = start + size - at;
-      const size_t piece = left < kSourceWindowSize ? static_cast<size_t>(left) : kSourceWindowSize;
-      const unsigned char* bytes = windowBytes(&window, at, piece, 0);
-      if (bytes == nullptr) return walk;
-      feedUnsynchronisationCheck(&check, bytes, piece);
-      at += piece;
-    }
+    if (!checkUnsynchronisationOnDisk(&window, start, start + size, &check)) return walk;
     decode = unsynchronisationHolds(check);
   }
   const bool plainSizes = version == 3 || (version == 4 && guessPlainSizes(&window, start, size));

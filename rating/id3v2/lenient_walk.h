@@ -13,7 +13,6 @@
 
 struct LenientWalk {
   bool loadable;        // the reader loads the tag (false: it fails on the whole file)
-  bool tagPresent;      // the file starts with a tag it reads
   uint32_t entries;     // frame headers walked before `stopAt`
   uint32_t fingerprint; // of those, as foldWalkFingerprint folds them
   uint32_t framesAfter; // frames it would load that start at or after `stopAt`

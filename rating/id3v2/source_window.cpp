@@ -34,3 +34,14 @@ const unsigned char* windowBytes(SourceWindow* window, uint64_t offset, size_t c
   }
   return window->bytes;
 }
+
+bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check) {
+  for (uint64_t at = from; at < end;) {
+    const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
+    const unsigned char* bytes = windowBytes(window, at, piece, 0);
+    if (bytes == nullptr) return false;
+    feedUnsynchronisationCheck(check, bytes, piece);
+    at += piece;
+  }
+  return true;
+}

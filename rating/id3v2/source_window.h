@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "rating/id3v2/byte_source.h"
+#include "rating/id3v2/id3v2_format.h"
 
 const size_t kSourceWindowSize = 16 * 1024;
 
@@ -28,3 +29,7 @@ void openWindow(SourceWindow* window, const ByteSource& source);
 // when it holds them, otherwise read into it together with up to `ahead` bytes after them.
 // Null when they lie past the end of the file or cannot be read. Valid until the next call.
 const unsigned char* windowBytes(SourceWindow* window, uint64_t offset, size_t count, size_t ahead);
+
+// Feeds the bytes from `from` to `end` to `check` (id3v2_format.h), a window at a time.
+// False when a read failed (the window notes it).
+bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check);

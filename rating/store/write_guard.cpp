@@ -55,17 +55,16 @@ void setId3lib(RatingWritePlan* plan, RatingWriteReason reason, uint64_t tagSize
 
 // The strict reader and mutagen's walk find the same frames in the tag, and mutagen finds
 // none after them.
-bool readingsAgree(const ByteSource& file, const Id3v2Layout& layout) {
-  if (layout.readingsDisagree) return false;
-  const LenientWalk lenient = walkLikeMutagen(file, layout.framesEnd);
-  return lenient.loadable && lenient.entries == layout.frameCount &&
+bool readingsAgree(const LenientWalk& lenient, const Id3v2Layout& layout) {
+  return !layout.readingsDisagree && lenient.loadable && lenient.entries == layout.frameCount &&
          lenient.fingerprint == layout.walkFingerprint && lenient.framesAfter == 0;
 }
 
 // The file as `plan` would leave it reads as planned, by both readers.
 bool patchedFileReadsAsPlanned(const ByteSource& after, uint32_t frames, unsigned char rating) {
   Id3v2Layout layout;
-  return parseId3v2Tag(after, &layout) && readingsAgree(after, layout) && layout.frameCount == frames &&
+  return parseId3v2Tag(after, &layout) && readingsAgree(walkLikeMutagen(after, layout.framesEnd), layout) &&
+         layout.frameCount == frames &&
          layout.popmRatingKnown && layout.popmRating == rating && layout.popmRatingOffset != 0;
 }
 
@@ -292,9 +291,9 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
   }
   // Where mutagen reads other frames than the strict reader, a write may change what it
   // reads; where it cannot load the file at all, the rating byte alone may change.
-  if (!readingsAgree(file, layout)) {
-    const bool loadable = walkLikeMutagen(file, layout.framesEnd).loadable;
-    if (!loadable && !layout.readingsDisagree && layout.popmFound) {
+  const LenientWalk lenient = walkLikeMutagen(file, layout.framesEnd);
+  if (!readingsAgree(lenient, layout)) {
+    if (!lenient.loadable && !layout.readingsDisagree && layout.popmFound) {
       planExistingPopm(layout, rating, plan);
       if (plan->method == kRatingWriteBytes || plan->reason == kWriteReasonAlreadyStored) return;
     }
