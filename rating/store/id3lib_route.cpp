@@ -127,8 +127,9 @@ bool leftoverIsComplete(TrackFile file, uint64_t fileSize, uint64_t oldTagSize, 
 // original was held and is untouched); a complete one stays to be put in place,
 // and true is returned with its size in *checkedSize.
 bool vetLeftover(const wchar_t* leftover, TrackFile file, uint64_t fileSize, uint64_t oldTagSize,
-                 const std::string& rendered, const LeftoverNote& before, uint64_t* checkedSize) {
-  if (!fileWrittenSince(leftover, before)) return false;
+                 const std::string& rendered, uint64_t* checkedSize) {
+  const PathInfo made = pathInfo(leftover, nullptr);
+  if (!made.exists || made.isFolder) return false;
   TrackFile copy = openTrackFile(leftover, kTrackRead, nullptr);
   bool complete = false;
   if (copy.handle != nullptr) {
@@ -150,35 +151,21 @@ void beginId3libNote(RewriteRecord* note, const wchar_t* path, uint64_t size, in
   note->trackTime = pathInfo(path, nullptr).lastWriteTime;
 }
 
-// As for the editor's rewrite (rewrite_job.cpp): once the journal holds the rewrite, a
-// step that cannot be noted is not taken.
-bool noteId3libStep(RewriteRecord* note, int step) {
-  note->step = step;
-  return noteRewrite(note) || note->id == 0;
-}
-
 // A free plain (ASCII) name in the track's folder for id3lib's copy of the track, whose own
 // leftover name is free too; null when none is.
 wchar_t* plainCopyName(const wchar_t* path) {
-  size_t folderLength = std::wcslen(path);
-  while (folderLength > 0 && path[folderLength - 1] != L'\\' && path[folderLength - 1] != L'/') --folderLength;
   // The same names for the same track each time, so that the tests can name them.
   uint32_t stamp = 2166136261u;
   for (const wchar_t* at = path; *at; ++at) stamp = (stamp ^ static_cast<uint32_t>(*at)) * 16777619u;
-  wchar_t* folder = static_cast<wchar_t*>(std::malloc((folderLength + 1) * sizeof(wchar_t)));
+  wchar_t* folder = folderPartOf(path);
   if (!folder) return nullptr;
-  std::wmemcpy(folder, path, folderLength);
-  folder[folderLength] = 0;
   wchar_t* found = nullptr;
   for (uint32_t attempt = 0; attempt < 16 && !found; ++attempt) {
     wchar_t plain[32];
     std::swprintf(plain, 32, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
     wchar_t* name = pathWithSuffix(folder, plain);
     wchar_t* leftover = name ? leftoverNameOf(name) : nullptr;
-    FileStatus nameStatus = kFileFailed;
-    FileStatus leftoverStatus = kFileFailed;
-    const bool free = leftover && !pathInfo(name, &nameStatus).exists && nameStatus == kFileMissing &&
-                      !pathInfo(leftover, &leftoverStatus).exists && leftoverStatus == kFileMissing;
+    const bool free = leftover && fileIsMissing(name) && fileIsMissing(leftover);
     std::free(leftover);
     if (free)
       found = name;
@@ -204,15 +191,13 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
   if (leftover == nullptr) return kRatingNotSaved;
   // id3lib would write its copy over a file of that name, which may be the user's: the
   // editor, which picks a free name, does the work instead.
-  FileStatus status = kFileFailed;
-  if (pathInfo(leftover, &status).exists || status != kFileMissing) {
+  if (!fileIsMissing(leftover)) {
     std::free(leftover);
     return kRatingTagRefused;
   }
   beginId3libNote(note, path, file.size, ratingByte);
   note->copy = leftover;
-  if (!note->track || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
-  const LeftoverNote before = {false, 0, 0};
+  if (!note->track || !noteRewriteStep(note, kStepCopying)) return kRatingNotSaved;
   std::string rendered;
   RatingSaveResult result = kRatingNotSaved;
   try {
@@ -221,11 +206,11 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
     result = kRatingNotSaved;  // a string that could not grow: nothing was written
   }
   uint64_t checkedSize = 0;
-  if (result == kRatingSaved && vetLeftover(leftover, track, file.size, plan.tagSize, rendered, before, &checkedSize)) {
+  if (result == kRatingSaved && vetLeftover(leftover, track, file.size, plan.tagSize, rendered, &checkedSize)) {
     // A whole copy is put in place once the track is no longer held, and once the disk
     // holds it for sure.
     note->newSize = checkedSize;
-    if (!flushFileNamed(leftover) || !noteId3libStep(note, kStepCopyChecked)) result = kRatingNotSaved;
+    if (!flushFileNamed(leftover) || !noteRewriteStep(note, kStepCopyChecked)) result = kRatingNotSaved;
   }
   return result;
 }
@@ -240,7 +225,7 @@ RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, c
   note->route = kRouteId3libPlainCopy;
   // Named in the journal before it is made.
   note->input = plainCopyName(path);
-  if (!note->track || !note->input || !noteId3libStep(note, kStepCopying)) return kRatingNotSaved;
+  if (!note->track || !note->input || !noteRewriteStep(note, kStepCopying)) return kRatingNotSaved;
   RatingSaveResult result = kRatingNotSaved;
   char name[kId3libNameSize];
   if (copyFileToNew(path, note->input)) {
@@ -256,13 +241,7 @@ RatingSaveResult updateCopyThroughId3lib(const wchar_t* path, TrackFile track, c
 }
 
 void discardId3libRewrite(RewriteRecord* note) {
-  bool gone = true;
-  const wchar_t* made[] = {note->copy, note->input};
-  for (const wchar_t* path : made) {
-    FileStatus status = kFileFailed;
-    if (path && !deleteFileAt(path) && (pathInfo(path, &status).exists || status != kFileMissing)) gone = false;
-  }
-  if (gone) closeRewriteNote(note);
+  dropRewrite(note);
   releaseRewriteRecord(note);
 }
 

@@ -17,11 +17,6 @@ const int kNotesAtOnce = 8;
 // Closed rewrites whose files are looked for again at start.
 const int kClosedNotesAtOnce = 32;
 
-bool isMissing(const wchar_t* path) {
-  FileStatus status = kFileFailed;
-  return !pathInfo(path, &status).exists && status == kFileMissing;
-}
-
 bool endsWith(const wchar_t* text, const wchar_t* suffix) {
   const size_t length = std::wcslen(text);
   const size_t suffixLength = std::wcslen(suffix);
@@ -77,26 +72,15 @@ bool heldByAnother(const wchar_t* path) { return path && probeReplace(path) == k
 
 // The folder of `path` is there (a track on a volume that is away is left for later).
 bool folderIsThere(const wchar_t* path) {
-  size_t end = std::wcslen(path);
-  while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/') --end;
-  if (end == 0) return true;
-  wchar_t* folder = static_cast<wchar_t*>(std::malloc((end + 1) * sizeof(wchar_t)));
+  wchar_t* folder = folderPartOf(path);
   if (!folder) return false;
-  std::wmemcpy(folder, path, end);  // with its trailing separator, a drive's root too
-  folder[end] = 0;
-  const PathInfo info = pathInfo(folder, nullptr);
+  bool there = folder[0] == 0;
+  if (!there) {
+    const PathInfo info = pathInfo(folder, nullptr);
+    there = info.exists && info.isFolder;
+  }
   std::free(folder);
-  return info.exists && info.isFolder;
-}
-
-bool removeIfThere(const wchar_t* path) { return !path || deleteFileAt(path) || isMissing(path); }
-
-// Removes the files of a rewrite that never reached the track, then its note.
-void dropRewrite(RewriteRecord* note) {
-  bool gone = removeIfThere(note->copy);
-  gone = removeIfThere(note->input) && gone;
-  gone = removeIfThere(note->backup) && gone;
-  if (gone) closeRewriteNote(note);
+  return there;
 }
 
 // The copy takes the name of the track that is gone; the rest of the rewrite goes.
@@ -187,7 +171,7 @@ void sweepClosedRewrites() {
     if (namesOnlyOwnFiles(closed[i])) {
       const wchar_t* names[] = {closed[i].copy, closed[i].input, closed[i].backup};
       for (const wchar_t* name : names)
-        if (name && !namedBy(name, open, openCount) && !isMissing(name)) deleteFileAt(name);
+        if (name && !namedBy(name, open, openCount) && !fileIsMissing(name)) deleteFileAt(name);
     }
     releaseRewriteRecord(&closed[i]);
   }

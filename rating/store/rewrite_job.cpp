@@ -22,21 +22,10 @@ bool trackUnchanged(const RewriteJob* job) {
          now.lastWriteTime == job->trackAtStart.lastWriteTime;
 }
 
-bool isMissing(const wchar_t* path) {
-  FileStatus status = kFileFailed;
-  return !pathInfo(path, &status).exists && status == kFileMissing;
-}
-
-// Removes a file the rewrite made; true when it is gone (or never was).
-bool removeMadeFile(const wchar_t* path) { return !path || deleteFileAt(path) || isMissing(path); }
-
-// The next step is noted before it is taken. Without a journal (or when it failed from the
-// start) the rewrite goes on unnoted; once the journal holds the rewrite, a step that
-// cannot be noted is not taken, as recovery would misread it.
+// The next step is noted, with the rating chosen last, before it is taken.
 bool noteStep(RewriteJob* job, int step) {
-  job->note.step = step;
   job->note.stars = job->stars;
-  return noteRewrite(&job->note) || job->note.id == 0;
+  return noteRewriteStep(&job->note, step);
 }
 
 void releaseJob(RewriteJob* job) {
@@ -57,11 +46,8 @@ RatingSaveResult leaveJob(RewriteJob* job, RatingSaveResult result) {
 // those files are all there is of it: they stay for recovery.
 RatingSaveResult endJob(RewriteJob* job, RatingSaveResult result) {
   closeTrackFile(&job->copy);
-  if (job->note.step >= kStepReplacing && isMissing(job->note.track)) return leaveJob(job, result);
-  bool gone = removeMadeFile(job->note.copy);
-  gone = removeMadeFile(job->note.input) && gone;
-  gone = removeMadeFile(job->note.backup) && gone;
-  if (gone) closeRewriteNote(&job->note);
+  if (job->note.step >= kStepReplacing && fileIsMissing(job->note.track)) return leaveJob(job, result);
+  dropRewrite(&job->note);
   return leaveJob(job, result);
 }
 
@@ -153,13 +139,13 @@ RatingSaveResult copyBackSlice(RewriteJob* job, uint64_t budget) {
 // while the copy kept its name. The copy then takes the track's name, or, gone too, the
 // old track its own again. kRatingSaved when the copy is in place.
 RatingSaveResult settleFailedReplace(RewriteJob* job) {
-  if (!isMissing(job->note.track)) return failJob(job, kRatingNotSaved);
+  if (!fileIsMissing(job->note.track)) return failJob(job, kRatingNotSaved);
   if (renameFile(job->note.copy, job->note.track, false)) {
     std::free(job->note.copy);
     job->note.copy = nullptr;  // it is the track now
     return endJob(job, kRatingSaved);
   }
-  if (isMissing(job->note.copy) && job->note.backup && renameFile(job->note.backup, job->note.track, false)) {
+  if (fileIsMissing(job->note.copy) && job->note.backup && renameFile(job->note.backup, job->note.track, false)) {
     std::free(job->note.backup);
     job->note.backup = nullptr;
     return endJob(job, kRatingNotSaved);

@@ -383,10 +383,18 @@ void releaseRewriteRecord(RewriteRecord* record) {
   record->track = record->copy = record->input = record->backup = nullptr;
 }
 
-wchar_t* copyOfPath(const wchar_t* path) {
-  if (!path) return nullptr;
-  const size_t length = std::wcslen(path);
-  wchar_t* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
-  if (copy) std::wmemcpy(copy, path, length + 1);
-  return copy;
+wchar_t* copyOfPath(const wchar_t* path) { return path ? pathWithSuffix(path, L"") : nullptr; }
+
+bool noteRewriteStep(RewriteRecord* record, int step) {
+  record->step = step;
+  return noteRewrite(record) || record->id == 0;
+}
+
+void dropRewrite(RewriteRecord* record) {
+  bool gone = true;
+  const wchar_t* made[] = {record->copy, record->input, record->backup};
+  for (const wchar_t* path : made) {
+    if (path && !deleteFileAt(path) && !fileIsMissing(path)) gone = false;
+  }
+  if (gone) closeRewriteNote(record);
 }

@@ -74,3 +74,12 @@ void releaseRewriteRecord(RewriteRecord* record);
 
 // A copy of `path` (malloc'd), null for null or when memory is short.
 wchar_t* copyOfPath(const wchar_t* path);
+
+// Notes that the rewrite takes `step` next. Without a journal (or when it failed from the
+// start) the rewrite goes on unnoted; once the journal holds the rewrite, a step that
+// cannot be noted must not be taken, as recovery would misread it: false then.
+bool noteRewriteStep(RewriteRecord* record, int step);
+
+// Removes the files the record made beside the track (its copy, input and backup; one
+// already gone counts as removed), then closes its note once all are gone.
+void dropRewrite(RewriteRecord* record);

@@ -48,23 +48,19 @@ bool flushFileNamed(const wchar_t* path) {
   return flushed;
 }
 
-LeftoverNote noteFile(const wchar_t* leftover) {
-  LeftoverNote note = {false, 0, 0};
-  if (leftover == nullptr) return note;
-  const PathInfo info = pathInfo(leftover, nullptr);
-  if (!info.exists) return note;
-  note.exists = true;
-  note.size = info.size;
-  note.lastWriteTime = info.lastWriteTime;
-  return note;
+bool fileIsMissing(const wchar_t* path) {
+  FileStatus status = kFileFailed;
+  return !pathInfo(path, &status).exists && status == kFileMissing;
 }
 
-bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before) {
-  if (leftover == nullptr) return false;
-  const PathInfo info = pathInfo(leftover, nullptr);
-  if (!info.exists || info.isFolder) return false;
-  if (!before.exists) return true;
-  return info.size != before.size || info.lastWriteTime != before.lastWriteTime;
+wchar_t* folderPartOf(const wchar_t* path) {
+  size_t end = std::wcslen(path);
+  while (end > 0 && path[end - 1] != L'\\' && path[end - 1] != L'/') --end;
+  wchar_t* folder = static_cast<wchar_t*>(std::malloc((end + 1) * sizeof(wchar_t)));
+  if (!folder) return nullptr;
+  std::wmemcpy(folder, path, end);  // with its trailing separator, a drive's root too
+  folder[end] = 0;
+  return folder;
 }
 
 namespace {

@@ -38,19 +38,12 @@ wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix);
 // opened for writing or flushed.
 bool flushFileNamed(const wchar_t* path);
 
-// What a file beside the track looked like at some moment.
-struct LeftoverNote {
-  bool exists;
-  uint64_t size;
-  uint64_t lastWriteTime;  // in the platform's own units
-};
+// True when `path` surely names nothing (not when it merely cannot be seen now).
+bool fileIsMissing(const wchar_t* path);
 
-// The state of the file `leftover` now.
-LeftoverNote noteFile(const wchar_t* leftover);
-
-// True when `leftover` is a file now and either was none at `before` or has been
-// written since (another size or last-write time).
-bool fileWrittenSince(const wchar_t* leftover, const LeftoverNote& before);
+// The folder part of `path` with its trailing separator, "" when it has none (malloc'd,
+// given back with std::free); null when memory is short.
+wchar_t* folderPartOf(const wchar_t* path);
 
 // An open file, `size` bytes long, as a byte source. The file must stay open while the
 // source is used.
