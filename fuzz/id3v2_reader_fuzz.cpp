@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "rating/id3v2/id3v2_reader.h"
-#include "rating/id3v2/memory_source.h"
-#include "rating/id3v2/source_window.h"
+#include "rating/bytes/memory_source.h"
+#include "rating/bytes/source_window.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 #include "rating/rating.h"
 #include "rating/store/write_guard.h"
 

@@ -23,7 +23,7 @@
 #include "fuzz/fuzz_files.h"
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/id3v2_reader.h"
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 #include "rating/rating.h"
 #include "rating/store/write_guard.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 
 #include "support/tag_bytes.h"
 

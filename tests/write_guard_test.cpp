@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "rating/id3v2/id3v2_reader.h"
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 
 namespace {
 

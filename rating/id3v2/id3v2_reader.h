@@ -55,7 +55,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 
 // The first thing found wrong with a tag, in reading order. None for a well-formed tag.
 enum class Id3v2Problem : unsigned char {

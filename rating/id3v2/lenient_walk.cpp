@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "rating/id3v2/id3v2_format.h"
-#include "rating/id3v2/source_window.h"
+#include "rating/id3v2/unsync_window.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 
 struct LenientWalk {
   bool loadable;        // the reader loads the tag (false: it fails on the whole file)

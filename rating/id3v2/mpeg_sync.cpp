@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "rating/id3v2/source_window.h"
+#include "rating/bytes/source_window.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 
 // How far into the file a run may start.
 const uint64_t kMpegSyncSearchLimit = 64 * 1024;

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 #include "rating/file/track_file.h"
 #include "rating/rating.h"
 #include "rating/store/rewrite_journal.h"

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 #include "rating/rating.h"
 #include "rating/file/track_file.h"
 #include "rating/store/write_guard.h"

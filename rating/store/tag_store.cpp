@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 #include "rating/id3v2/tag_editor.h"
 #include "rating/file/track_file.h"
 #include "rating/rating.h"

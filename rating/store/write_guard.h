@@ -39,7 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 
 // The owner of the POPM frames the plugin creates.
 extern const char kPluginPopmOwner[];  // "ID3Vimbrel"

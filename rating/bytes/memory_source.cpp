@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A byte source over memory; see memory_source.h.
-#include "rating/id3v2/memory_source.h"
+#include "rating/bytes/memory_source.h"
 
 #include <cstring>
 

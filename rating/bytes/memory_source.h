@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
+#include "rating/bytes/byte_source.h"
 
 struct MemoryBytes {
   const unsigned char* bytes;  // may be null when length is 0

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A file read through a ByteSource one window at a time. The tag reader and the
-// write guard keep one or two of these on the stack and nothing else of the
+// A file read through a ByteSource one window at a time. The format readers and
+// the write guard keep one or two of these on the stack and nothing else of the
 // file, so their memory stays the same whatever the tag holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "rating/id3v2/byte_source.h"
-#include "rating/id3v2/id3v2_format.h"
+#include "rating/bytes/byte_source.h"
 
 const size_t kSourceWindowSize = 16 * 1024;
 
@@ -29,7 +28,3 @@ void openWindow(SourceWindow* window, const ByteSource& source);
 // when it holds them, otherwise read into it together with up to `ahead` bytes after them.
 // Null when they lie past the end of the file or cannot be read. Valid until the next call.
 const unsigned char* windowBytes(SourceWindow* window, uint64_t offset, size_t count, size_t ahead);
-
-// Feeds the bytes from `from` to `end` to `check` (id3v2_format.h), a window at a time.
-// False when a read failed (the window notes it).
-bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check);

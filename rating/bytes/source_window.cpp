@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading a file a window at a time; see source_window.h.
-#include "rating/id3v2/source_window.h"
+#include "rating/bytes/source_window.h"
 
 size_t readSourceAt(const ByteSource& source, uint64_t offset, unsigned char* buffer, size_t count) {
   if (source.readAt == nullptr || offset >= source.size) return 0;
@@ -33,15 +33,4 @@ const unsigned char* windowBytes(SourceWindow* window, uint64_t offset, size_t c
     return nullptr;
   }
   return window->bytes;
-}
-
-bool checkUnsynchronisationOnDisk(SourceWindow* window, uint64_t from, uint64_t end, UnsynchronisationCheck* check) {
-  for (uint64_t at = from; at < end;) {
-    const size_t piece = end - at < kSourceWindowSize ? static_cast<size_t>(end - at) : kSourceWindowSize;
-    const unsigned char* bytes = windowBytes(window, at, piece, 0);
-    if (bytes == nullptr) return false;
-    feedUnsynchronisationCheck(check, bytes, piece);
-    at += piece;
-  }
-  return true;
 }

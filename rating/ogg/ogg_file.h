@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Ogg Vorbis and Opus files: the rating in the comment packet (vorbis_comment.h), where the
+// player's Vorbis decoder reads and writes it. Pure code over a ByteSource: the pages of
+// the header packets are read, the audio pages only as far as a write must check them.
+//
+// A write keeps the comment packet's length where the slack a packet may carry allows it
+// (bytes after Vorbis's framing bit; Opus padding after the comments), and then changes only
+// the pages that hold it, each with a fresh CRC; otherwise the header packets are paginated
+// anew and the file written anew. Opus binary data after the comments stays byte for byte.
+// One logical stream of Vorbis or Opus only: Ogg FLAC, multiplexed or chained files, and
+// anything else not proven sound are refused.
+#pragma once
+
+#include <cstdint>
+
+#include "rating/bytes/byte_source.h"
+#include "rating/bytes/write_plan.h"
+
+// True when the file starts as an Ogg stream ("OggS"); whether it is one the store rates
+// is for the functions below to prove.
+bool isOggFile(const ByteSource& file);
+
+// The rating (0..5) as the player's Vorbis decoder reads it; 0 for none or a file not proven.
+int readOggStars(const ByteSource& file);
+
+// Plans storing `stars` (0..5). kPlanNothing with plan->alreadyStored when the file holds
+// it already, or with the reason why not.
+void planOggWrite(const ByteSource& file, int stars, WritePlan* plan);
+
+// A short English name of a plan's reason, for the log and the tests.
+const char* oggWriteReasonName(int reason);
