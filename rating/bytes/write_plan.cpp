@@ -142,6 +142,18 @@ void addNewSpan(WritePlan* plan, const unsigned char* bytes, size_t count) {
   addSpan(plan, at, count, true);
 }
 
+void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count) {
+  if (plan->failed || plan->bytes != nullptr) {
+    std::free(bytes);
+    plan->failed = true;
+    return;
+  }
+  plan->bytes = bytes;
+  plan->byteCount = count;
+  plan->byteCapacity = count;
+  addSpan(plan, 0, count, true);
+}
+
 void addPatch(WritePlan* plan, uint64_t at, const unsigned char* bytes, size_t count) {
   if (plan->failed || count == 0) return;
   const size_t from = addPlanBytes(plan, bytes, count);

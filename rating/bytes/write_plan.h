@@ -75,6 +75,11 @@ size_t addPlanBytes(WritePlan* plan, const unsigned char* bytes, size_t count);
 void addOldSpan(WritePlan* plan, uint64_t from, uint64_t length);
 void addNewSpan(WritePlan* plan, const unsigned char* bytes, size_t count);
 
+// The plan takes over `bytes` (malloc'd, `count` long) as its new bytes, which it must not
+// have yet, and the new file goes on with all of them: for a tag made anew whole, which
+// its own format bounds. On failure `bytes` is freed and the plan marked failed.
+void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count);
+
 // `count` new bytes go to file offset `at`, in place.
 void addPatch(WritePlan* plan, uint64_t at, const unsigned char* bytes, size_t count);
 

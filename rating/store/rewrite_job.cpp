@@ -31,7 +31,7 @@ bool noteStep(RewriteJob* job, int step) {
 void releaseJob(RewriteJob* job) {
   closeTrackFile(&job->copy);
   releaseRewriteRecord(&job->note);
-  releaseEditedTag(&job->tag);
+  releaseWritePlan(&job->plan);
   *job = RewriteJob();
 }
 
@@ -55,26 +55,43 @@ RatingSaveResult failJob(RewriteJob* job, RatingSaveResult result) {
   return job->keepOnFailure ? leaveJob(job, result) : endJob(job, result);
 }
 
-// The copy's byte at `offset` of the new file: from the new tag, or from the track.
-// Copies up to `budget` bytes; false on a failed read or write.
+// The span of the plan that holds new-file offset `offset`, from `hint` on.
+size_t spanHolding(const WritePlan& plan, uint64_t offset, size_t hint) {
+  size_t index = hint < plan.spanCount && plan.spans[hint].at <= offset ? hint : 0;
+  while (index < plan.spanCount && offset - plan.spans[index].at >= plan.spans[index].length) ++index;
+  return index;
+}
+
+// Reads `count` bytes of the new file from `offset`: the plan's new bytes, or the track's.
+bool readNewFile(const WritePlan& plan, TrackFile track, uint64_t offset, unsigned char* buffer, size_t count) {
+  size_t index = spanHolding(plan, offset, 0);
+  size_t done = 0;
+  while (done < count) {
+    if (index >= plan.spanCount) return false;
+    const PlanSpan& span = plan.spans[index];
+    const uint64_t into = offset + done - span.at;
+    const size_t piece = span.length - into < count - done ? static_cast<size_t>(span.length - into) : count - done;
+    if (span.fromNew)
+      std::memcpy(buffer + done, plan.bytes + span.from + into, piece);
+    else if (readTrackAt(track, span.from + into, buffer + done, piece) != piece)
+      return false;
+    done += piece;
+    ++index;
+  }
+  return true;
+}
+
+// Copies up to `budget` bytes of the new file into the copy; false on a failed read or write.
 bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
   const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
-  if (job->done < job->tag.size) {
-    const uint64_t count = (end < job->tag.size ? end : job->tag.size) - job->done;
-    const size_t count32 = static_cast<size_t>(count);
-    if (writeTrackAt(job->copy, job->done, job->tag.bytes + job->done, count32, status) != count32) return false;
-    job->done += count;
-  }
-  if (job->done >= end) return true;
   TrackFile track = openTrackFile(job->note.track, kTrackRead, status);
   if (!track.handle) return false;
   unsigned char* piece = static_cast<unsigned char*>(std::malloc(kPieceSize));
   bool copied = piece != nullptr;
   while (copied && job->done < end) {
     const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
-    const uint64_t from = job->oldTagSize + (job->done - job->tag.size);
-    copied = readTrackAt(track, from, piece, count) == count &&
+    copied = readNewFile(job->plan, track, job->done, piece, count) &&
              writeTrackAt(job->copy, job->done, piece, count, status) == count;
     if (copied) job->done += count;
   }
@@ -83,26 +100,23 @@ bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
   return copied;
 }
 
-// Compares a slice of the copy with the new tag and the track.
+// Compares a slice of the copy with the new file the plan makes.
 bool checkSlice(RewriteJob* job, uint64_t budget) {
   const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
-  unsigned char piece[4096];
-  const uint64_t tagEnd = end < job->tag.size ? end : job->tag.size;
-  while (job->done < tagEnd) {
-    const size_t count = tagEnd - job->done < sizeof piece ? static_cast<size_t>(tagEnd - job->done) : sizeof piece;
-    if (readTrackAt(job->copy, job->done, piece, count) != count ||
-        std::memcmp(piece, job->tag.bytes + job->done, count) != 0)
-      return false;
-    job->done += count;
-  }
-  if (job->done >= end) return true;
   TrackFile track = openTrackFile(job->note.track, kTrackRead, nullptr);
   if (!track.handle) return false;
-  const bool same =
-      sameBytes(track, job->oldTagSize + (job->done - job->tag.size), job->copy, job->done, end - job->done);
+  unsigned char* expected = static_cast<unsigned char*>(std::malloc(2 * kPieceSize));
+  bool same = expected != nullptr;
+  unsigned char* written = expected + kPieceSize;
+  while (same && job->done < end) {
+    const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
+    same = readNewFile(job->plan, track, job->done, expected, count) &&
+           readTrackAt(job->copy, job->done, written, count) == count && std::memcmp(expected, written, count) == 0;
+    if (same) job->done += count;
+  }
+  std::free(expected);
   closeTrackFile(&track);
-  if (same) job->done = end;
   return same;
 }
 
@@ -206,29 +220,36 @@ RatingSaveResult putCopyInPlace(RewriteJob* job) {
   return beginCopyBack(job);
 }
 
-// Bytes of the job's own tag, when it has one in memory.
-bool hasTag(const RewriteJob* job) { return job->tag.bytes != nullptr; }
+// Where the new file's byte at `offset` stands among the plan's new bytes; false when it
+// comes from the track.
+bool newByteAt(const WritePlan& plan, uint64_t offset, size_t* index) {
+  const size_t span = spanHolding(plan, offset, 0);
+  if (span >= plan.spanCount || !plan.spans[span].fromNew) return false;
+  *index = static_cast<size_t>(plan.spans[span].from + (offset - plan.spans[span].at));
+  return true;
+}
 
 }  // namespace
 
-RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, EditedTag* tag, uint64_t oldTagSize,
-                              int stars) {
+RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, WritePlan* plan, int stars) {
   *job = RewriteJob();
-  job->tag = *tag;
-  *tag = {nullptr, 0, 0};
+  job->plan = *plan;
+  initWritePlan(plan);
   job->stars = stars;
-  job->oldTagSize = oldTagSize;
   FileStatus status = kFileFailed;
   job->trackAtStart = pathInfo(path, &status);
   job->note.track = copyOfPath(path);
   if (!job->note.track) return endJob(job, kRatingNotSaved);
-  if (!job->trackAtStart.exists || job->trackAtStart.size < oldTagSize || job->tag.size < oldTagSize)
+  // The plan names stretches of the track as it was planned on: of no other.
+  if (!job->trackAtStart.exists || job->plan.kind != kPlanNewFile || job->plan.failed ||
+      job->trackAtStart.size != job->plan.oldSize)
     return endJob(job, kRatingNotSaved);
-  job->newSize = job->tag.size + (job->trackAtStart.size - oldTagSize);
+  job->newSize = planNewFileSize(job->plan);
+  if (job->newSize == 0) return endJob(job, kRatingNotSaved);
   // The copy, and later perhaps the track growing by the copy back.
   if (!volumeHasRoom(path, 2 * job->newSize + kRewriteSpareRoom)) return endJob(job, kRatingDiskFull);
   job->note.route = kRouteEditor;
-  job->note.ratingOffset = job->tag.ratingOffset;
+  job->note.ratingOffset = job->plan.ratingOffset == kNoRatingOffset ? kRatingOffsetUnknown : job->plan.ratingOffset;
   job->note.trackSize = job->trackAtStart.size;
   job->note.trackTime = job->trackAtStart.lastWriteTime;
   job->note.newSize = job->newSize;
@@ -333,7 +354,8 @@ bool changeRewriteRating(RewriteJob* job, int stars) {
   if (offset == kRatingOffsetUnknown || offset >= job->newSize) return false;
   const unsigned char rating = static_cast<unsigned char>(RatingScale[stars]);
   job->stars = stars;
-  if (hasTag(job) && offset < job->tag.size) job->tag.bytes[offset] = rating;
+  size_t index = 0;
+  if (newByteAt(job->plan, offset, &index)) job->plan.bytes[index] = rating;
   // What was already written takes the new rating too.
   if (job->stage != kRewriteCopying || job->done > offset) {
     writeTrackAt(job->copy, offset, &rating, 1, nullptr);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A rating write that writes the whole file anew (the tag grows, or its own
-// encoding changes): a complete copy beside the file, read back and checked
+// A rating write that writes the whole file anew (a tag or comment grows, or its own
+// encoding changes), as a format's room planned it (write_plan.h): a complete copy beside
+// the file, streamed from the plan's spans, read back and checked
 // against the file, then put in the file's place: by replacing it when nothing
 // holds it, or, while the player holds it without delete sharing, by copying it
 // back over it. The file is untouched until the copy is complete, checked and
@@ -16,14 +17,14 @@
 #include <cstdint>
 
 #include "rating/rating.h"
-#include "rating/id3v2/tag_editor.h"
+#include "rating/bytes/write_plan.h"
 #include "rating/file/track_file.h"
 #include "rating/store/rewrite_journal.h"
 
 enum RewriteStage {
   kRewriteIdle,
-  kRewriteCopying,      // the new tag, then the file after its old tag, into the copy
-  kRewriteChecking,     // the copy read back against the new tag and the file
+  kRewriteCopying,      // the plan's spans into the copy
+  kRewriteChecking,     // the copy read back against the spans
   kRewriteCopyingBack,  // the copy over the held file; once begun, it is finished
 };
 
@@ -31,9 +32,8 @@ struct RewriteJob {
   RewriteStage stage;
   RewriteRecord note;  // the track, the copy beside it, how far it has come; in the journal
   TrackFile copy;      // open from the start to the end of the job
-  EditedTag tag;       // the new tag; none when the job finishes a copy made earlier
+  WritePlan plan;      // the new file; nothing when the job finishes a copy made earlier
   int stars;
-  uint64_t oldTagSize;    // the bytes at the start of the track the new tag replaces
   uint64_t newSize;       // of the new file
   PathInfo trackAtStart;  // size and last write time: a track changed meanwhile is left alone
   uint64_t done;          // bytes of the current stage done
@@ -49,11 +49,10 @@ const uint64_t kSlicedRewriteFrom = 32u * 1024u * 1024u;
 // already, "-2" and so on follow it (tag_file.h, freeNameBeside).
 extern const wchar_t kRewriteCopySuffix[];  // ".vimbrel-new"
 
-// Takes over `tag` and begins: checks room, notes the rewrite, makes the copy's file.
-// kRatingSaving when the work has begun (the job then owns what it was given), else why
-// not (the job is idle and `tag` released).
-RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, EditedTag* tag, uint64_t oldTagSize,
-                              int stars);
+// Takes over `plan` (kPlanNewFile, made for the track as it is) and begins: checks room,
+// notes the rewrite, makes the copy's file. kRatingSaving when the work has begun (the job
+// then owns what it was given), else why not (the job is idle and `plan` released).
+RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, WritePlan* plan, int stars);
 
 // Takes over a complete, durable copy that `note` names (at kStepCopyChecked or later; its
 // paths move into the job) and puts it in the track's place, as the end of a rewrite does.
@@ -79,8 +78,9 @@ RatingSaveResult finishRewrite(RewriteJob* job);
 // How far the job has come, 0 to 99.
 int rewriteProgress(const RewriteJob* job);
 
-// A second choice while the job runs: the new tag takes this rating instead. False when
-// the job cannot take it (it finishes a copy whose rating byte it does not know).
+// A second choice while the job runs: the new file takes this rating instead. False when
+// the job cannot take it (it finishes a copy whose rating byte it does not know, or the
+// rating is text whose length follows it).
 bool changeRewriteRating(RewriteJob* job, int stars);
 
 // The player quits: a copy-back that has begun is finished, anything earlier given up

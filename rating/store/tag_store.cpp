@@ -83,14 +83,25 @@ RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
 
 // ---- Writing with the tag editor ---------------------------------------------
 
-// What is left to do once the track is no longer held: the edited tag that is to
-// replace the first `oldTagSize` bytes of the file, or id3lib's checked copy of the whole
-// file, named in the note (at kStepCopyChecked).
+// What is left to do once the track is no longer held: the new file as planned, or
+// id3lib's checked copy of the whole file, named in the note (at kStepCopyChecked).
 struct PlannedRewrite {
-  EditedTag tag;
-  uint64_t oldTagSize;
+  WritePlan plan;
   RewriteRecord id3libCopy;
 };
+
+// The new file when the edited tag replaces the first `oldTagSize` bytes of a file of
+// `fileSize` bytes; the plan takes over the tag.
+void planTagInFront(EditedTag* tag, uint64_t oldTagSize, uint64_t fileSize, WritePlan* plan) {
+  initWritePlan(plan);
+  plan->kind = kPlanNewFile;
+  plan->oldSize = fileSize;
+  plan->ratingOffset = tag->ratingOffset;
+  adoptNewSpan(plan, tag->bytes, tag->size);
+  *tag = {nullptr, 0, 0};
+  addOldSpan(plan, oldTagSize, fileSize - oldTagSize);
+  plan->newSize = planNewFileSize(*plan);
+}
 
 // Reads the old tag whole (the editor works on it in memory, up to the bound the
 // store reads at all) and makes the new one. False when the tag is too large, the
@@ -187,14 +198,15 @@ RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRew
     }
     if (plan.method == kRatingWriteRewrite) {
       result = kRatingTagRefused;
-      if (editTagOfFile(file, source, plan, ratingByte, &rewrite->tag)) {
+      EditedTag edited = {nullptr, 0, 0};
+      if (editTagOfFile(file, source, plan, ratingByte, &edited)) {
         RatingWritePlan inPlace;
-        if (planUntornEdit(file, rewrite->tag, plan.tagSize, &inPlace)) {
+        if (planUntornEdit(file, edited, plan.tagSize, &inPlace)) {
           result = inPlace.length == 0 ? kRatingSaved : saveResultOf(writePlannedBytes(file, inPlace));
-          releaseEditedTag(&rewrite->tag);
+          releaseEditedTag(&edited);
         } else {
-          rewrite->oldTagSize = plan.tagSize;
-          result = kRatingSaving;
+          planTagInFront(&edited, plan.tagSize, size, &rewrite->plan);
+          result = rewrite->plan.failed ? kRatingNotSaved : kRatingSaving;
         }
       }
     }
@@ -238,7 +250,9 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
     finishRewrite(job);
   }
   RatingSaveResult result = checkWritableRegularFile(path);
-  PlannedRewrite rewrite = {{nullptr, 0, 0}, 0, RewriteRecord()};
+  PlannedRewrite rewrite;
+  initWritePlan(&rewrite.plan);
+  rewrite.id3libCopy = RewriteRecord();
   if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], &rewrite);
   if (rewrite.id3libCopy.step == kStepCopyChecked) {
     // id3lib's checked copy takes the track's place as the editor's does.
@@ -246,11 +260,11 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
     if (result == kRatingSaving) result = finishRewrite(job);
   }
   if (result == kRatingSaving) {
-    result = beginRewrite(job, path, &rewrite.tag, rewrite.oldTagSize, stars);
+    result = beginRewrite(job, path, &rewrite.plan, stars);
     // A small file is done at once; a large one goes on in slices.
     if (result == kRatingSaving && rewriteSize(job) < kSlicedRewriteFrom) result = finishRewrite(job);
   }
-  releaseEditedTag(&rewrite.tag);
+  releaseWritePlan(&rewrite.plan);
   // What counts is what the file holds now.
   if (result == kRatingSaved && !fileHoldsRating(path, stars)) result = kRatingNotSaved;
   return result;
