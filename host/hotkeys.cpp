@@ -40,8 +40,8 @@ HotkeyAction g_actions[kHotkeyActionCount] = {
 }  // namespace
 
 void addHotkeyActions() {
-  const LRESULT addMessage =
-      SendMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(kHotkeysAddName), kRegisterMessageByName);
+  const LRESULT addMessage = SendMessageW(g_header.hostWindow, WM_USER,
+                                          reinterpret_cast<WPARAM>(kHotkeysAddName), kRegisterMessageByName);
   if (addMessage == 0) return;  // no hotkeys plugin
   // Posted: the hotkeys plugin may start after this plugin and read its queue later.
   for (HotkeyAction& action : g_actions)

@@ -15,11 +15,14 @@ struct KeyName {
 };
 
 const KeyName kKeyNames[] = {
-    {"up", VK_UP},   {"down", VK_DOWN}, {"left", VK_LEFT}, {"right", VK_RIGHT}, {"space", VK_SPACE},
+    {"up", VK_UP}, {"down", VK_DOWN}, {"left", VK_LEFT}, {"right", VK_RIGHT}, {"space", VK_SPACE},
 };
 
 const KeyName kModifierNames[] = {
-    {"ctrl", MOD_CONTROL}, {"alt", MOD_ALT}, {"shift", MOD_SHIFT}, {"win", MOD_WIN},
+    {"ctrl", MOD_CONTROL},
+    {"alt", MOD_ALT},
+    {"shift", MOD_SHIFT},
+    {"win", MOD_WIN},
 };
 
 UINT virtualKeyOf(const std::string& key) {

@@ -61,7 +61,8 @@ BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
 void traceMessage(const HostMessageRecord& r) {
   if (!g_trace) return;
   if (r.message == WM_USER && r.lParam == kNotifyFileTagsMayHaveChanged)
-    printf("host got 3005 path=\"%s\"\n", r.wParam ? toUtf8(reinterpret_cast<const wchar_t*>(r.wParam)).c_str() : "");
+    printf("host got 3005 path=\"%s\"\n",
+           r.wParam ? toUtf8(reinterpret_cast<const wchar_t*>(r.wParam)).c_str() : "");
   else if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
     printf("host got %ld/%u\n", static_cast<long>(r.lParam), static_cast<unsigned>(r.wParam));
   else if (r.message == WM_COMMAND)
@@ -74,10 +75,12 @@ void traceMessage(const HostMessageRecord& r) {
 void traceHotkeyAdded(const KeptHotkey& kept) {
   if (!g_trace) return;
   const HotkeyAction& a = kept.action;
-  printf("hotkey added id=\"%s\" name=\"%s\" flags=0x%lx message=%u wparam=%u lparam=%ld window=%p key=\"%s\" bound=%d\n",
-         a.id ? a.id : "", hotkeyNameUtf8(a).c_str(), static_cast<unsigned long>(a.flags), a.uMsg,
-         static_cast<unsigned>(a.wParam), static_cast<long>(a.lParam), static_cast<void*>(a.wnd), kept.key.c_str(),
-         kept.bound ? 1 : 0);
+  printf(
+      "hotkey added id=\"%s\" name=\"%s\" flags=0x%lx message=%u wparam=%u lparam=%ld window=%p key=\"%s\" "
+      "bound=%d\n",
+      a.id ? a.id : "", hotkeyNameUtf8(a).c_str(), static_cast<unsigned long>(a.flags), a.uMsg,
+      static_cast<unsigned>(a.wParam), static_cast<long>(a.lParam), static_cast<void*>(a.wnd),
+      kept.key.c_str(), kept.bound ? 1 : 0);
   fflush(stdout);
 }
 

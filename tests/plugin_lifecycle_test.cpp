@@ -118,7 +118,8 @@ TEST_F(Lifecycle, WithoutAHotkeysPluginNoActionIsPosted) {
   startPlugin();
   g_host.received.clear();
   pumpMessages();
-  for (const HostMessageRecord& r : g_host.received) EXPECT_NE(r.message, static_cast<UINT>(WM_USER)) << r.lParam;
+  for (const HostMessageRecord& r : g_host.received)
+    EXPECT_NE(r.message, static_cast<UINT>(WM_USER)) << r.lParam;
   EXPECT_TRUE(g_host.hotkeys.empty());
 }
 

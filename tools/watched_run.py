@@ -149,7 +149,8 @@ def walk_through(display, env):
         player.wait_for('host got 3005 path="%s"' % desk.windows_path(entries[4][0]))
         player.wait_for("tray modify stars=2")
         steps.record("hotkey-one-star-more", shows_stars(2),
-                     "ctrl+alt+up: \u0141\u00f3d\u017a.mp3 rated 2 stars, the media library told, the icon follows")
+                     "ctrl+alt+up: \u0141\u00f3d\u017a.mp3 rated 2 stars, the player told (3005), "
+                     "the icon follows")
         return steps
     finally:
         for path, _ in entries:

@@ -143,6 +143,7 @@ void applyStarStep(int step) {
   scheduleRefresh();
   if (path && lstrlenW(path) < MAX_PATH && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) showRatingNotSaved(kRatingFileMissing, path);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      showRatingNotSaved(kRatingFileMissing, path);
   }
 }

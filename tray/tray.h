@@ -9,10 +9,10 @@
 enum {
   kTrayIconId = 4538,
   kTrayCallbackMessage = 0x20F4,
-  kFirstStarCommand = 11000,  // menu row of n stars: 11000 + n; also the hotkey action "rate n"
+  kFirstStarCommand = 11000,    // menu row of n stars: 11000 + n; also the hotkey action "rate n"
   kOneStarMoreCommand = 11010,  // hotkey actions, apart from the star rows
   kOneStarLessCommand = 11011,
-  kBalloonChars = 256,        // a balloon's text and its terminator
+  kBalloonChars = 256,  // a balloon's text and its terminator
 };
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

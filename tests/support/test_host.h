@@ -51,7 +51,7 @@ struct Harness {
   int timersStarted = 0;
   int timersKilled = 0;
   SYSTEMTIME clock = {2026, 12, 1, 7, 12, 0, 0, 0};
-  std::vector<LPARAM> queries;  // WM_USER query numbers the host answered, in order
+  std::vector<LPARAM> queries;           // WM_USER query numbers the host answered, in order
   std::vector<std::wstring> ratedPaths;  // the paths of message 3005 (the file's tags changed), in order
 
   // The star menu: TrackPopupMenu records the popup and runs whileMenuOpen,
