@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // init, config and quit: where the plugin starts, switches on or off, and stops.
 #include "host/host_queries.h"
+#include "host/hotkeys.h"
 #include "host/plugin.h"
 #include "host/settings.h"
 #include "rating/store/rewrite_journal.h"
@@ -24,6 +25,8 @@ int init() {
   setRewriteJournal(g_state.journalPath);
   resumeInterruptedSaves();
   updateTrayIcon();
+  // Also while switched off: a key the user bound works once the plugin is on again.
+  addHotkeyActions();
   return 0;
 }
 

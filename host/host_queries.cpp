@@ -27,3 +27,8 @@ const WCHAR* entryPath(LRESULT index) {
 }
 
 const WCHAR* currentEntryPath() { return entryPath(queryHost(kQueryPlaylistIndex, 0)); }
+
+void notifyRatingSaved(const WCHAR* path) {
+  if (!path || !path[0]) return;
+  SendMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(path), kNotifyFileTagsMayHaveChanged);
+}

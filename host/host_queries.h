@@ -17,6 +17,7 @@ enum HostMessage {
   kNotifyTitleChange = 603,
   kSetRating = 639,
   kNotifyTagChanged = 3002,
+  kNotifyFileTagsMayHaveChanged = 3005,  // wParam: the file's UTF-16 path; the media library reads it again
 };
 
 // wParam values of kNotifyTitleChange.
@@ -37,3 +38,6 @@ int hostIsPlaying();
 const WCHAR* entryPath(LRESULT index);
 // entryPath of the current playlist entry.
 const WCHAR* currentEntryPath();
+// Tells the player that the file now holds a new rating, so that its media
+// library reads the file's tags again.
+void notifyRatingSaved(const WCHAR* path);

@@ -87,6 +87,16 @@ LRESULT hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool u
     if (g_host.onMessage) g_host.onMessage(record);
   }
   if (message == WM_USER && isQuery(lParam)) return answerQuery(lParam, wParam);
+  if (message == WM_USER && lParam == kRegisterMessageByName)
+    return registeredMessage(reinterpret_cast<const char*>(wParam));
+  if (message == WM_USER && lParam == kStandinHotkeysAddMessage && g_host.hotkeysPlugin && wParam) {
+    keepHotkeyAction(reinterpret_cast<const HotkeyAction*>(wParam));
+    return 0;
+  }
+  if (message == WM_HOTKEY) {
+    onHotkeyPressed(wParam);
+    return 0;
+  }
   if (message == WM_USER) return 0;
   if (message == WM_CLOSE) {
     g_host.closeRequested = true;  // the program quits the plugin before the window goes
@@ -126,6 +136,7 @@ HWND createHostWindow(bool unicode) {
 }
 
 void destroyHostWindow() {
+  dropHotkeyActions();
   if (g_host.window) DestroyWindow(g_host.window);
   g_host.window = nullptr;
 }
@@ -144,6 +155,7 @@ bool loadPlugin(const wchar_t* dllPath) {
 }
 
 void unloadPlugin() {
+  dropHotkeyActions();  // their texts live in the plugin
   if (g_host.plugin) FreeLibrary(g_host.plugin);
   g_host.plugin = nullptr;
   g_host.header = nullptr;

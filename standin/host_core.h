@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/plugin.h"
+#include "standin/hotkeys_host.h"
 
 struct PlaylistEntry {
   std::string path;       // 8-bit text, as the player gives it to query 211
@@ -40,6 +41,9 @@ struct StandinHost {
   std::vector<HostMessageRecord> received;                // what reached the host's own procedure
   void (*onMessage)(const HostMessageRecord&) = nullptr;  // optional observer
   bool closeRequested = false;                            // the person closed the main window
+  bool hotkeysPlugin = true;                              // false: no Global Hotkeys, its name registers as 0
+  std::vector<KeptHotkey> hotkeys;                        // actions plugins added, in order
+  void (*onHotkeyAdded)(const KeptHotkey&) = nullptr;     // optional observer
 };
 
 extern StandinHost g_host;

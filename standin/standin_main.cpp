@@ -3,9 +3,12 @@
 // answers the plugin's queries from a playlist file, and takes commands on
 // standard input so that scripts can play the player's part:
 //   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click
-//   | choose STARS | hold | release | quit
-// With --trace it prints the tray calls the plugin makes (with a balloon's text)
-// and the player messages that reach the main window.
+//   | choose STARS | action ID | hold | release | quit
+// ("action ID" sends a hotkey action as the Global Hotkeys plugin does when its
+// key is pressed; keys are bound from the ini, see hotkeys_host.h.)
+// With --trace it prints the tray calls the plugin makes (with a balloon's text),
+// the hotkey actions it adds and the player messages that reach the main window
+// (3005 with the file's path). --no-hotkeys plays a player without Global Hotkeys.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_queries.h"
 #include "standin/host_core.h"
 #include "standin/iat_patch.h"
 #include "standin/tray_pictures.h"
@@ -56,12 +60,27 @@ BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
 
 void traceMessage(const HostMessageRecord& r) {
   if (!g_trace) return;
-  if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
+  if (r.message == WM_USER && r.lParam == kNotifyFileTagsMayHaveChanged)
+    printf("host got 3005 path=\"%s\"\n",
+           r.wParam ? toUtf8(reinterpret_cast<const wchar_t*>(r.wParam)).c_str() : "");
+  else if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
     printf("host got %ld/%u\n", static_cast<long>(r.lParam), static_cast<unsigned>(r.wParam));
   else if (r.message == WM_COMMAND)
     printf("host got command %u\n", static_cast<unsigned>(LOWORD(r.wParam)));
   else
     return;
+  fflush(stdout);
+}
+
+void traceHotkeyAdded(const KeptHotkey& kept) {
+  if (!g_trace) return;
+  const HotkeyAction& a = kept.action;
+  printf(
+      "hotkey added id=\"%s\" name=\"%s\" flags=0x%lx message=%u wparam=%u lparam=%ld window=%p key=\"%s\" "
+      "bound=%d\n",
+      a.id ? a.id : "", hotkeyNameUtf8(a).c_str(), static_cast<unsigned long>(a.flags), a.uMsg,
+      static_cast<unsigned>(a.wParam), static_cast<long>(a.lParam), static_cast<void*>(a.wnd),
+      kept.key.c_str(), kept.bound ? 1 : 0);
   fflush(stdout);
 }
 
@@ -136,6 +155,8 @@ void runCommand(const char* line) {
   } else if (sscanf(line, "choose %d", &a) == 1) {
     // What the star menu sends the player's window when the row of `a` stars is clicked.
     PostMessageW(g_host.window, WM_COMMAND, kFirstStarCommand + a, 0);
+  } else if (strncmp(line, "action ", 7) == 0) {
+    printf("action sent %d\n", sendHotkeyAction(line + 7) ? 1 : 0);
   } else if (strcmp(line, "hold") == 0) {
     holdCurrentTrack();
     printf("held %d\n", g_heldTrack != INVALID_HANDLE_VALUE);
@@ -181,6 +202,8 @@ int main() {
       g_host.current = atoi(value), ++i;
     else if (arg == "--playing")
       g_host.playing = atoi(value), ++i;
+    else if (arg == "--no-hotkeys")
+      g_host.hotkeysPlugin = false;
     else if (arg == "--trace")
       g_trace = true;
     else if (arg == "--commands")
@@ -188,13 +211,14 @@ int main() {
     else {
       fprintf(stderr,
               "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
-              "[--playing 0|1] [--no-wide] [--trace] [--commands]\n");
+              "[--playing 0|1] [--no-wide] [--no-hotkeys] [--trace] [--commands]\n");
       return 2;
     }
   }
   g_host.wideIniPath = ini;
   g_host.iniPath = bestFitPath(ini);
   g_host.onMessage = traceMessage;
+  g_host.onHotkeyAdded = traceHotkeyAdded;
 
   createHostWindow(true);
   ShowWindow(g_host.window, SW_SHOWNORMAL);

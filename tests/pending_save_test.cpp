@@ -92,6 +92,23 @@ TEST_F(PendingSave, TheIconShowsTheChoiceAtOnceAndTheFileHoldsTheLastChoiceAtThe
   EXPECT_TRUE(journalNamesNothingOpen());
 }
 
+// A hotkey step while the file is being written counts from the rating being
+// written and replaces it, as a second choice does; the media library hears of
+// the file once, when it holds the rating.
+TEST_F(PendingSave, AHotkeyStepCountsFromTheRatingBeingWrittenAndTheLibraryHearsOnceAtTheEnd) {
+  chooseStars(2);
+  pressHotkey("id3vimbrel rate up");
+  EXPECT_EQ(lastTray().stars, 3);
+  EXPECT_TRUE(saving());
+  EXPECT_TRUE(g_harness.ratedPaths.empty()) << "told before the file holds the rating";
+  pumpUntilProgress(100);
+  EXPECT_FALSE(saving());
+  EXPECT_EQ(popmRatingByte(readFileBytes(path)), 128);
+  EXPECT_EQ(g_harness.ratedPaths, std::vector<std::wstring>{widen(path)});
+  EXPECT_TRUE(onlyTheFileInItsFolder());
+  EXPECT_TRUE(journalNamesNothingOpen());
+}
+
 TEST_F(PendingSave, QuitBeforeTheCopyIsCheckedLeavesTheFileAsItWas) {
   chooseStars(3);
   pumpUntilProgress(10);

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Start, switch off and on, and stop, as the player drives them.
+#include <string.h>
+
 #include "support/test_host.h"
 
 namespace {
@@ -59,6 +61,8 @@ TEST_F(Lifecycle, SwitchedOffInTheSettingsFileShowsNoIconAndPassesEverythingOn) 
       {WM_USER, 0, 3002},
       {taskbarCreatedMessage(), 0, 0},
       {WM_COMMAND, 11003, 0},
+      {WM_COMMAND, 11010, 0},  // the hotkey actions "one star more" and "one star less"
+      {WM_COMMAND, 11011, 0},
   };
   for (const auto& m : messages) {
     g_host.received.clear();
@@ -69,6 +73,54 @@ TEST_F(Lifecycle, SwitchedOffInTheSettingsFileShowsNoIconAndPassesEverythingOn) 
   }
   EXPECT_EQ(g_harness.tray.size(), 1u);
   EXPECT_TRUE(g_harness.boxes.empty());
+}
+
+TEST_F(Lifecycle, StartPostsEightHotkeyActionsWithTheirIdsAndUtf16Names) {
+  startPlugin();
+  bool registered = false;
+  for (const HostMessageRecord& r : g_host.received)
+    registered |= r.message == WM_USER && r.lParam == 65536 &&
+                  strcmp(reinterpret_cast<const char*>(r.wParam), "GenHotkeysAdd") == 0;
+  EXPECT_TRUE(registered) << "the hotkeys message was not registered by name";
+  EXPECT_TRUE(g_host.hotkeys.empty()) << "sent, not posted";
+  pumpMessages();
+  const struct {
+    const char* id;
+    const wchar_t* name;
+    WPARAM command;
+  } expected[] = {
+      {"id3vimbrel rate 1", L"ID3 Vimbrel: rate playing track 1 star", 11001},
+      {"id3vimbrel rate 2", L"ID3 Vimbrel: rate playing track 2 stars", 11002},
+      {"id3vimbrel rate 3", L"ID3 Vimbrel: rate playing track 3 stars", 11003},
+      {"id3vimbrel rate 4", L"ID3 Vimbrel: rate playing track 4 stars", 11004},
+      {"id3vimbrel rate 5", L"ID3 Vimbrel: rate playing track 5 stars", 11005},
+      {"id3vimbrel rate 0", L"ID3 Vimbrel: remove rating of playing track", 11000},
+      {"id3vimbrel rate up", L"ID3 Vimbrel: one star more", 11010},
+      {"id3vimbrel rate down", L"ID3 Vimbrel: one star less", 11011},
+  };
+  ASSERT_EQ(g_host.hotkeys.size(), 8u);
+  for (size_t i = 0; i < 8; ++i) {
+    const HotkeyAction& action = g_host.hotkeys[i].action;
+    SCOPED_TRACE(expected[i].id);
+    EXPECT_STREQ(action.id, expected[i].id);
+    EXPECT_STREQ(reinterpret_cast<const wchar_t*>(action.name), expected[i].name);
+    EXPECT_EQ(action.flags, 0x100u);
+    EXPECT_EQ(action.uMsg, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(action.wParam, expected[i].command);
+    EXPECT_EQ(action.lParam, 0);
+    EXPECT_EQ(action.wnd, nullptr);
+    for (int word : action.extended) EXPECT_EQ(word, 0);
+  }
+}
+
+TEST_F(Lifecycle, WithoutAHotkeysPluginNoActionIsPosted) {
+  g_host.hotkeysPlugin = false;
+  startPlugin();
+  g_host.received.clear();
+  pumpMessages();
+  for (const HostMessageRecord& r : g_host.received)
+    EXPECT_NE(r.message, static_cast<UINT>(WM_USER)) << r.lParam;
+  EXPECT_TRUE(g_host.hotkeys.empty());
 }
 
 TEST_F(Lifecycle, ConfigAsksOwnedByTheDialogWindowAndTogglesOnYes) {

@@ -232,6 +232,8 @@ TEST_F(StarMenu, ChoosingWhilePlayingWritesTheFileAndTheIconFollows) {
   EXPECT_EQ(ratingByteOf(0), 255);
   EXPECT_TRUE(hostReceived(WM_USER, 6, 603));
   EXPECT_FALSE(hostReceived(WM_COMMAND, 11005, 0));
+  // The media library is told to read the file's tags again.
+  EXPECT_EQ(g_harness.ratedPaths, std::vector<std::wstring>{widen(g_host.playlist[0].path)});
   tickUntilIdle();
   EXPECT_EQ(lastTray().stars, 5);
 }
@@ -299,6 +301,83 @@ TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   EXPECT_TRUE(g_harness.boxes.empty());
+  EXPECT_TRUE(g_harness.ratedPaths.empty()) << "the media library was told of a rating not saved";
+}
+
+// Each action as the Global Hotkeys plugin sends it: the rating the star menu's
+// row would give, the icon following, and the media library told of each rating
+// the file now holds. The steps start from what the file holds and stop at 5 and 0.
+TEST_F(StarMenu, EachHotkeyActionRatesAsTheMenuDoesAndTheStepsStopAtFiveAndZero) {
+  const int kNoTag = -1;
+  const struct {
+    const char* id;
+    int before;  // rating byte, or kNoTag for a file without a tag
+    int after;
+    int stars;  // the icon afterwards
+    bool written;
+  } cases[] = {
+      {"id3vimbrel rate 0", 128, 0, 0, true},        {"id3vimbrel rate 1", 128, 1, 1, true},
+      {"id3vimbrel rate 2", 128, 64, 2, true},       {"id3vimbrel rate 3", 255, 128, 3, true},
+      {"id3vimbrel rate 4", 128, 160, 4, true},      {"id3vimbrel rate 5", 128, 255, 5, true},
+      {"id3vimbrel rate up", 128, 160, 4, true},     {"id3vimbrel rate up", 200, 255, 5, true},
+      {"id3vimbrel rate up", 0, 1, 1, true},         {"id3vimbrel rate up", 255, 255, 5, false},
+      {"id3vimbrel rate up", 224, 224, 5, false},    {"id3vimbrel rate down", 128, 64, 2, true},
+      {"id3vimbrel rate down", 1, 0, 0, true},       {"id3vimbrel rate down", 0, 0, 0, false},
+      {"id3vimbrel rate down", kNoTag, kNoTag, 0, false},
+  };
+  startPlugin();
+  const std::string path = g_host.playlist[0].path;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.id) + " from " + std::to_string(c.before));
+    writeFileBytes(path, c.before == kNoTag ? mpegAudio(8) : mp3WithRating(c.before));
+    const std::string before = readFileBytes(path);
+    g_harness.ratedPaths.clear();
+    pressHotkey(c.id);
+    const std::string after = readFileBytes(path);
+    EXPECT_EQ(popmRatingByte(after), c.after);
+    if (c.written) {
+      EXPECT_EQ(g_harness.ratedPaths, std::vector<std::wstring>{widen(path)});
+    } else {
+      EXPECT_TRUE(after == before) << "written at the bound";
+      EXPECT_TRUE(g_harness.ratedPaths.empty());
+    }
+    tickUntilIdle();
+    EXPECT_EQ(lastTray().stars, c.stars);
+  }
+  EXPECT_TRUE(balloons().empty());
+}
+
+// A step on a file that is gone is told as a choice in the menu would be; without
+// a current entry an action does nothing; during the star menu it counts as a
+// choice of its own and the menu's choice follows it.
+TEST_F(StarMenu, HotkeyActionsOnAFileThatIsGoneWithoutAnEntryAndDuringTheMenu) {
+  startPlugin();
+  const std::string path = g_host.playlist[0].path;
+  DeleteFileA(path.c_str());
+  for (const char* id : {"id3vimbrel rate down", "id3vimbrel rate up", "id3vimbrel rate 2"}) {
+    SCOPED_TRACE(id);
+    const size_t before = balloons().size();
+    pressHotkey(id);
+    ASSERT_EQ(balloons().size(), before + 1);
+    EXPECT_STREQ(balloons().back().data.szInfo, L"The rating was not saved: one.mp3 cannot be found.");
+    EXPECT_FALSE(fileExists(path));
+  }
+  g_host.playlist[0].hasPath = false;
+  const size_t trayCalls = g_harness.tray.size();
+  for (const char* id : {"id3vimbrel rate down", "id3vimbrel rate up", "id3vimbrel rate 2"}) pressHotkey(id);
+  EXPECT_EQ(g_harness.tray.size(), trayCalls) << "no balloon and no icon change without an entry";
+  EXPECT_TRUE(g_harness.ratedPaths.empty());
+
+  g_host.playlist[0].hasPath = true;
+  writeFileBytes(path, mp3WithRating(128));
+  g_harness.whileMenuOpen = [] {
+    sendHotkeyAction("id3vimbrel rate up");
+    PostMessageW(g_host.window, WM_COMMAND, 11001, 0);
+  };
+  click();
+  pumpMessages();
+  EXPECT_EQ(ratingByteOf(0), 1);
+  EXPECT_EQ(g_harness.ratedPaths, std::vector<std::wstring>(2, widen(path)));
 }
 
 TEST_F(StarMenu, TheKeysZeroToFiveChooseTheRowOfThatManyStars) {

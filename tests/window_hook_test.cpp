@@ -32,7 +32,7 @@ TEST_F(WindowHook, SetRatingOutsideZeroToFiveKeepsTheRatingAndReachesThePlayer) 
 
 TEST_F(WindowHook, CommandsOutsideTheStarRowsReachThePlayer) {
   startPlugin();
-  for (WPARAM id : {10999u, 11006u, 0u}) {
+  for (WPARAM id : {10999u, 11006u, 11009u, 11012u, 0u}) {
     g_host.received.clear();
     sendToHost(WM_COMMAND, id, 0);
     EXPECT_TRUE(hostReceived(WM_COMMAND, id, 0)) << id;

@@ -186,6 +186,11 @@ def click(display, x, y):
                    env=dict(os.environ, DISPLAY=display), check=True)
 
 
+def press_keys(display, keys):
+    """A key press as a person makes it, e.g. "ctrl+alt+Up"."""
+    subprocess.run(["xdotool", "key", keys], env=dict(os.environ, DISPLAY=display), check=True)
+
+
 def crop_enlarged(source_png, box, target_png, scale=4):
     x0, y0, x1, y1 = box
     subprocess.run(["/usr/bin/convert", source_png, "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0),

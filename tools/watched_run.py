@@ -6,7 +6,8 @@ With an X display the player runs there until its window is closed. Without
 one it starts Xvfb with Wine's desktop shell (which has a notification area),
 walks through what a person does (the icon appears, the track changes and the
 icon follows, a click opens the star menu, a click on a row rates the track,
-the icon follows, a choice on a read-only file brings a balloon that says so)
+the icon follows, a choice on a read-only file brings a balloon that says so, a
+global hotkey rates the playing track one star more and the icon follows)
 and saves a screenshot of each step, the tray enlarged beside the full screen.
 It fails when a screenshot does not show what it should.
 usage: watched_run.py BUILD_DIR
@@ -24,6 +25,18 @@ import make_music  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 OUT = os.path.join(BUILD, "run")
 PREFIX = os.path.join(BUILD, "wineprefix-run")
+
+
+# The keys the stand-in's Global Hotkeys bind to the plugin's actions.
+HOTKEYS = dict([("id3vimbrel rate %d" % n, "ctrl+alt+%d" % n) for n in range(6)]
+               + [("id3vimbrel rate up", "ctrl+alt+up"), ("id3vimbrel rate down", "ctrl+alt+down")])
+
+
+def write_player_ini(path):
+    with open(path, "w", encoding="ascii") as f:
+        f.write("[hotkeys]\n")
+        for action, key in HOTKEYS.items():
+            f.write("%s=%s\n" % (action, key))
 
 
 def make_playlist():
@@ -80,6 +93,7 @@ def shows_stars(stars):
 
 def walk_through(display, env):
     playlist, entries = make_playlist()
+    write_player_ini(os.path.join(OUT, "player.ini"))
     player = desk.Player(BUILD, env, playlist, os.path.join(OUT, "player.ini"), playing=1, echo=True)
     steps = Steps(display)
     try:
@@ -126,6 +140,17 @@ def walk_through(display, env):
         player.command("notify 603 0")
         steps.record("track-named-in-polish", shows_stars(1),
                      "\u0141\u00f3d\u017a.mp3 shows its own 1 star, not the 4 stars of its best-fit twin L\u00f3dz.mp3")
+
+        # The player's Global Hotkeys: ctrl+alt+up is "one star more" on the playing track.
+        bound = [l for l in player.lines if l.startswith('hotkey added id="id3vimbrel rate up"')]
+        if not bound or "bound=1" not in bound[0]:
+            steps.failures.append("the key of 'one star more' was not bound")
+        desk.press_keys(display, "ctrl+alt+Up")
+        player.wait_for('host got 3005 path="%s"' % desk.windows_path(entries[4][0]))
+        player.wait_for("tray modify stars=2")
+        steps.record("hotkey-one-star-more", shows_stars(2),
+                     "ctrl+alt+up: \u0141\u00f3d\u017a.mp3 rated 2 stars, the player told (3005), "
+                     "the icon follows")
         return steps
     finally:
         for path, _ in entries:

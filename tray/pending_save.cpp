@@ -35,6 +35,7 @@ void stopSaveTimer() {
 void finishPendingSave(RatingSaveResult result) {
   stopSaveTimer();
   showRatingNotSaved(result, g_state.pendingSavePath);
+  if (result == kRatingSaved) notifyRatingSaved(g_state.pendingSavePath);
   g_state.pendingSavePath[0] = 0;
   scheduleRefresh();
   if (result == kRatingSaved && hostIsPlaying())
@@ -65,6 +66,10 @@ bool savePending() { return g_state.pendingSave.stage != kRewriteIdle; }
 
 bool pendingSaveIsFor(const WCHAR* path) {
   return savePending() && path && lstrcmpW(path, g_state.pendingSavePath) == 0;
+}
+
+int ratingShownFor(const WCHAR* path) {
+  return pendingSaveIsFor(path) ? g_state.pendingSave.stars : readRating(path);
 }
 
 RatingSaveResult saveChosenRating(const WCHAR* path, int stars) {

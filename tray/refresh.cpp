@@ -46,7 +46,7 @@ void CALLBACK refreshNow(HWND, UINT, UINT_PTR, DWORD) {
   LRESULT index = queryHost(kQueryPlaylistIndex, 0);
   const WCHAR* path = entryPath(index);
   // While a chosen rating is being written, the icon shows it already.
-  g_state.currentRating = pendingSaveIsFor(path) ? g_state.pendingSave.stars : readRating(path);
+  g_state.currentRating = ratingShownFor(path);
   fetchTitle(index);
   updateTrayIcon();
 }

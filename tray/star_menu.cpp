@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The star menu: six owner-drawn rows, 5 stars at the top down to 0, opened by a
 // click on the tray icon; choosing a row writes that rating into the file of
-// the player's current entry.
+// the player's current entry. The hotkey actions rate through the same choice.
 #include "host/host_queries.h"
 #include "host/media_library_notice.h"
 #include "host/plugin.h"
@@ -46,8 +46,7 @@ void appendStarRow(HMENU popup, int stars) {
 
 LRESULT openStarMenu(HWND window) {
   const WCHAR* path = currentEntryPath();
-  // A rating still being written counts as the file's.
-  g_state.currentRating = pendingSaveIsFor(path) ? g_state.pendingSave.stars : readRating(path);
+  g_state.currentRating = ratingShownFor(path);
 
   HMENU bar = CreateMenu();
   HMENU popup = CreatePopupMenu();
@@ -123,8 +122,28 @@ void applyStarChoice(int id) {
   // A large file goes on being written; its end tells the player and the icon.
   if (result == kRatingSaving) return;
   showRatingNotSaved(result, path);
+  if (result == kRatingSaved) notifyRatingSaved(path);
   // The icon shows what the file holds now, saved or not; while playing, the
   // player is told as well.
   scheduleRefresh();
   if (hostIsPlaying()) SendMessageW(g_header.hostWindow, WM_USER, kRatingChanged, kNotifyTitleChange);
+}
+
+void applyStarStep(int step) {
+  const WCHAR* path = currentEntryPath();
+  const int stars = ratingShownFor(path) + step;
+  if (stars >= 0 && stars < kStarLevels) {
+    applyStarChoice(starMenuId(stars));
+    return;
+  }
+  // At 5 or 0 there is nothing to write, but the icon comes to show what the file
+  // holds. A file that is gone reads as unrated, so the user hears about it as a
+  // choice in the menu would tell. (A path too long for this plain check reads
+  // as present.)
+  scheduleRefresh();
+  if (path && lstrlenW(path) < MAX_PATH && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      showRatingNotSaved(kRatingFileMissing, path);
+  }
 }

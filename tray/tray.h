@@ -9,8 +9,10 @@
 enum {
   kTrayIconId = 4538,
   kTrayCallbackMessage = 0x20F4,
-  kFirstStarCommand = 11000,  // menu row of n stars: 11000 + n
-  kBalloonChars = 256,        // a balloon's text and its terminator
+  kFirstStarCommand = 11000,    // menu row of n stars: 11000 + n; also the hotkey action "rate n"
+  kOneStarMoreCommand = 11010,  // hotkey actions, apart from the star rows
+  kOneStarLessCommand = 11011,
+  kBalloonChars = 256,  // a balloon's text and its terminator
 };
 
 LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -34,7 +36,11 @@ LRESULT openStarMenu(HWND window);
 int starMenuKeyRow(WPARAM wParam, LPARAM lParam);
 void measureStarRow(MEASUREITEMSTRUCT* item);
 void drawStarRow(const DRAWITEMSTRUCT* item);
+// Rates the current entry's file as the star menu's row of `id` does.
 void applyStarChoice(int id);
+// One star more (+1) or less (-1) than the current entry's file holds now;
+// nothing is written at 5 or 0.
+void applyStarStep(int step);
 void noteQuitDuringStarMenu();
 
 // A chosen rating written into a large file in slices (rewrite_job.h).
@@ -43,6 +49,9 @@ void noteQuitDuringStarMenu();
 RatingSaveResult saveChosenRating(const WCHAR* path, int stars);
 bool savePending();
 bool pendingSaveIsFor(const WCHAR* path);
+// The file's rating as the user sees it: the rating still being written into it
+// counts as the file's.
+int ratingShownFor(const WCHAR* path);
 // Adds the progress of a pending save to the tooltip text `tip` (room for `chars`).
 void pendingSaveTip(WCHAR* tip, int chars);
 void endPendingSaveForQuit();

@@ -76,6 +76,16 @@ LRESULT onStarChoice(HWND, WPARAM wParam, LPARAM) {
   return 0;
 }
 
+bool isStarStep(WPARAM wParam, LPARAM) {
+  const int id = LOWORD(wParam);
+  return id == kOneStarMoreCommand || id == kOneStarLessCommand;
+}
+
+LRESULT onStarStep(HWND, WPARAM wParam, LPARAM) {
+  applyStarStep(LOWORD(wParam) == kOneStarMoreCommand ? 1 : -1);
+  return 0;
+}
+
 bool isTrayClick(WPARAM wParam, LPARAM lParam) {
   return wParam == kTrayIconId && (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP);
 }
@@ -97,6 +107,7 @@ const Route kRoutes[] = {
     {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, false},
     {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
     {WM_COMMAND, isStarChoice, onStarChoice, false},
+    {WM_COMMAND, isStarStep, onStarStep, false},
     {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
     {WM_MENUCHAR, isStarMenuKey, onStarMenuKey, false},
 };

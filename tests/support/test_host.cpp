@@ -120,9 +120,15 @@ BOOL WINAPI recordSetForegroundWindow(HWND) {
   return TRUE;
 }
 
+bool isNotice(LPARAM number) {
+  return number == 603 || number == 639 || number == 3002 || number == 3005 || number >= 65536;
+}
+
 void recordHostMessage(const HostMessageRecord& r) {
-  if (r.message == WM_USER && r.lParam != 603 && r.lParam != 639 && r.lParam != 3002)
-    g_harness.queries.push_back(r.lParam);
+  if (r.message == WM_USER && !isNotice(r.lParam)) g_harness.queries.push_back(r.lParam);
+  // The path lives only while the message is being sent.
+  if (r.message == WM_USER && r.lParam == 3005)
+    g_harness.ratedPaths.push_back(r.wParam ? reinterpret_cast<const wchar_t*>(r.wParam) : L"<null>");
   if (r.message == WM_USER && (r.lParam == 603 || r.lParam == 639 || r.lParam == 3002))
     g_harness.events.push_back("host " + std::to_string(r.lParam) + "/" + std::to_string(r.wParam));
   else if (r.message == taskbarCreatedMessage())
@@ -265,5 +271,11 @@ void chooseStars(int stars) {
   chosen = 11000 + stars;
   g_harness.whileMenuOpen = [] { PostMessageW(g_host.window, WM_COMMAND, chosen, 0); };
   sendToHost(0x20F4, 4538, WM_LBUTTONUP);
+  pumpMessages();
+}
+
+void pressHotkey(const char* id) {
+  pumpMessages();
+  EXPECT_TRUE(sendHotkeyAction(id)) << "no hotkey action " << id;
   pumpMessages();
 }

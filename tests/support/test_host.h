@@ -51,7 +51,8 @@ struct Harness {
   int timersStarted = 0;
   int timersKilled = 0;
   SYSTEMTIME clock = {2026, 12, 1, 7, 12, 0, 0, 0};
-  std::vector<LPARAM> queries;  // WM_USER query numbers the host answered, in order
+  std::vector<LPARAM> queries;           // WM_USER query numbers the host answered, in order
+  std::vector<std::wstring> ratedPaths;  // the paths of message 3005 (the file's tags changed), in order
 
   // The star menu: TrackPopupMenu records the popup and runs whileMenuOpen,
   // which plays the person (measure, draw, choose).
@@ -93,6 +94,9 @@ class PluginTest : public ::testing::Test {
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
 // Clicks the tray icon and chooses the star menu's row of that many stars.
 void chooseStars(int stars);
+// Runs the player's queue (where the plugin's hotkey actions arrive), then sends the
+// action of that id as the Global Hotkeys plugin does when its key is pressed.
+void pressHotkey(const char* id);
 // Moves the test clock on by that many milliseconds (negative: back).
 void advanceClock(int milliseconds);
 // Runs the pending refresh timer's callback once, as a 100 ms tick would.
