@@ -37,8 +37,8 @@ const char* saveResultName(RatingSaveResult result) {
       return "DiskFull";
     case kRatingTagRefused:
       return "TagRefused";
-    case kRatingNotMpegAudio:
-      return "NotMpegAudio";
+    case kRatingUnknownFormat:
+      return "UnknownFormat";
     case kRatingNotSaved:
       break;
   }

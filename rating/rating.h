@@ -34,7 +34,7 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
-  kRatingNotMpegAudio,  // neither an ID3v2 tag nor MPEG audio: no file the plugin rates
+  kRatingUnknownFormat,  // no MP3 (ID3v2 or MPEG audio), FLAC, Ogg Vorbis or Opus file
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 

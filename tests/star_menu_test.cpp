@@ -259,13 +259,13 @@ TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
       {kLocked, L"The rating was not saved: one.mp3 is in use by another program."},
       {kDeleted, L"The rating was not saved: one.mp3 cannot be found."},
       {kNoEntry, nullptr},
-      {kNotMpeg, L"The rating was not saved: one.mp3 is no MP3 file; ratings go into the ID3v2 tags of MP3 files."},
+      {kNotMpeg, L"The rating was not saved: one.mp3 is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus)."},
   };
   startPlugin();
   const std::string path = g_host.playlist[0].path;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.obstacle);
-    writeFileBytes(path, c.obstacle == kNotMpeg ? std::string("fLaC\0\0\0\x22", 8) + std::string(64, 'x')
+    writeFileBytes(path, c.obstacle == kNotMpeg ? std::string("MThd\0\0\0\x06", 8) + std::string(64, 'x')
                                                 : mp3WithRating(128));
     const std::string before = readFileBytes(path);
     g_host.playlist[0].hasPath = c.obstacle != kNoEntry;

@@ -20,7 +20,7 @@ const Reason kReasons[] = {
     {kRatingFileLocked, L"", L" is in use by another program."},
     {kRatingDiskFull, L"the disk holding ", L" is full."},
     {kRatingTagRefused, L"the tag of ", L" cannot be changed safely."},
-    {kRatingNotMpegAudio, L"", L" is no MP3 file; ratings go into the ID3v2 tags of MP3 files."},
+    {kRatingUnknownFormat, L"", L" is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus)."},
     {kRatingNotSaved, L"", L" could not be written."},
 };
 

@@ -151,31 +151,6 @@ void beginId3libNote(RewriteRecord* note, const wchar_t* path, uint64_t size, in
   note->trackTime = pathInfo(path, nullptr).lastWriteTime;
 }
 
-// A free plain (ASCII) name in the track's folder for id3lib's copy of the track, whose own
-// leftover name is free too; null when none is.
-wchar_t* plainCopyName(const wchar_t* path) {
-  // The same names for the same track each time, so that the tests can name them.
-  uint32_t stamp = 2166136261u;
-  for (const wchar_t* at = path; *at; ++at) stamp = (stamp ^ static_cast<uint32_t>(*at)) * 16777619u;
-  wchar_t* folder = folderPartOf(path);
-  if (!folder) return nullptr;
-  wchar_t* found = nullptr;
-  for (uint32_t attempt = 0; attempt < 16 && !found; ++attempt) {
-    wchar_t plain[32];
-    std::swprintf(plain, 32, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
-    wchar_t* name = pathWithSuffix(folder, plain);
-    wchar_t* leftover = name ? leftoverNameOf(name) : nullptr;
-    const bool free = leftover && fileIsMissing(name) && fileIsMissing(leftover);
-    std::free(leftover);
-    if (free)
-      found = name;
-    else
-      std::free(name);
-  }
-  std::free(folder);
-  return found;
-}
-
 }  // namespace
 
 // id3lib updates the file it can open by `id3libName` (the track itself, or a

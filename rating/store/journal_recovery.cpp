@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <cwchar>
-#include <cwctype>
 
 #include "rating/file/track_file.h"
+#include "rating/store/patch_route.h"
 #include "rating/store/rewrite_journal.h"
 #include "rating/store/tag_file.h"
 
@@ -16,57 +16,6 @@ namespace {
 const int kNotesAtOnce = 8;
 // Closed rewrites whose files are looked for again at start.
 const int kClosedNotesAtOnce = 32;
-
-bool endsWith(const wchar_t* text, const wchar_t* suffix) {
-  const size_t length = std::wcslen(text);
-  const size_t suffixLength = std::wcslen(suffix);
-  return length >= suffixLength && std::wcscmp(text + length - suffixLength, suffix) == 0;
-}
-
-// `name` is `path` with `suffix`, or with `suffix` and "-2" to "-16" (freeNameBeside).
-bool isNumberedName(const wchar_t* name, const wchar_t* path, const wchar_t* suffix) {
-  const size_t pathLength = std::wcslen(path);
-  const size_t suffixLength = std::wcslen(suffix);
-  if (std::wcsncmp(name, path, pathLength) != 0 || std::wcsncmp(name + pathLength, suffix, suffixLength) != 0)
-    return false;
-  const wchar_t* rest = name + pathLength + suffixLength;
-  if (rest[0] == 0) return true;
-  if (rest[0] != L'-') return false;
-  int number = 0;
-  for (const wchar_t* at = rest + 1; *at; ++at) {
-    if (*at < L'0' || *at > L'9' || number > 16) return false;
-    number = number * 10 + (*at - L'0');
-  }
-  return number >= 2 && number <= 16 && rest[1] != L'0';
-}
-
-// A plain copy's name as id3lib_route.cpp makes it: "vimbrel-" eight hex digits ".tmp".
-bool isPlainCopyName(const wchar_t* path) {
-  const size_t length = std::wcslen(path);
-  const wchar_t* name = path + length;
-  while (name > path && name[-1] != L'\\' && name[-1] != L'/') --name;
-  if (std::wcslen(name) != 20 || std::wcsncmp(name, L"vimbrel-", 8) != 0 || !endsWith(name, L".tmp"))
-    return false;
-  for (int i = 8; i < 16; ++i)
-    if (!std::iswxdigit(name[i])) return false;
-  return true;
-}
-
-// True when every file the record names beside the track has a name the store gives its
-// own files: a note that names anything else is none of the store's to act on.
-bool namesOnlyOwnFiles(const RewriteRecord& note) {
-  if (note.backup && !isNumberedName(note.backup, note.track, kReplacedSuffix)) return false;
-  switch (note.route) {
-    case kRouteEditor:
-      return !note.input && (!note.copy || isNumberedName(note.copy, note.track, kRewriteCopySuffix));
-    case kRouteId3lib:
-      return !note.input && (!note.copy || endsWith(note.copy, kLeftoverSuffix));
-    case kRouteId3libPlainCopy:
-      return note.input && isPlainCopyName(note.input) &&
-             (!note.copy || isNumberedName(note.copy, note.input, kLeftoverSuffix));
-  }
-  return false;
-}
 
 bool heldByAnother(const wchar_t* path) { return path && probeReplace(path) == kFileLocked; }
 
@@ -113,9 +62,13 @@ RatingSaveResult settleCompleteCopy(RewriteRecord* note, const PathInfo& track, 
 }
 
 RatingSaveResult settleRewrite(RewriteRecord* note, RewriteJob* job, uint64_t slicedFrom) {
+  if (note->route == kRoutePatch) {
+    if (folderIsThere(note->track)) settlePatchNote(note);
+    return kRatingSaved;
+  }
   // Only id3lib's plain-named copy is named before the copy id3lib writes from it.
   const bool copyNamed = note->copy || (note->step == kStepCopying && note->route == kRouteId3libPlainCopy);
-  if (!copyNamed || !namesOnlyOwnFiles(*note)) {
+  if (!copyNamed || !noteNamesOnlyOwnFiles(*note)) {
     closeRewriteNote(note);  // nothing of it is provably the store's
     return kRatingSaved;
   }
@@ -168,7 +121,7 @@ void sweepClosedRewrites() {
   RewriteRecord closed[kClosedNotesAtOnce];
   const int closedCount = closedRewriteNotes(closed, kClosedNotesAtOnce);
   for (int i = 0; i < closedCount; ++i) {
-    if (namesOnlyOwnFiles(closed[i])) {
+    if (noteNamesOnlyOwnFiles(closed[i])) {
       const wchar_t* names[] = {closed[i].copy, closed[i].input, closed[i].backup};
       for (const wchar_t* name : names)
         if (name && !namedBy(name, open, openCount) && !fileIsMissing(name)) deleteFileAt(name);

@@ -8,8 +8,6 @@
 
 #include "rating/store/tag_file.h"
 
-const wchar_t kRewriteCopySuffix[] = L".vimbrel-new";
-
 namespace {
 
 const size_t kPieceSize = 64 * 1024;

@@ -20,6 +20,7 @@
 #include "rating/bytes/write_plan.h"
 #include "rating/file/track_file.h"
 #include "rating/store/rewrite_journal.h"
+#include "rating/store/track_names.h"
 
 enum RewriteStage {
   kRewriteIdle,
@@ -43,11 +44,6 @@ struct RewriteJob {
 
 // From this size of the new file on, the work goes in slices from the player's timer.
 const uint64_t kSlicedRewriteFrom = 32u * 1024u * 1024u;
-
-// The suffix of the copy's name: never id3lib's, so that no recovery of an id3lib
-// leftover ever takes a half-made copy for a whole one. When a file of that name is there
-// already, "-2" and so on follow it (tag_file.h, freeNameBeside).
-extern const wchar_t kRewriteCopySuffix[];  // ".vimbrel-new"
 
 // Takes over `plan` (kPlanNewFile, made for the track as it is) and begins: checks room,
 // notes the rewrite, makes the copy's file. kRatingSaving when the work has begun (the job

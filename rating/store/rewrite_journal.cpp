@@ -5,10 +5,11 @@
 //   0  "VBJ1"
 //   4  u32 length of the note, from here to the end of its CRC
 //   8  u32 id
-//  12  u8 step (0: the rewrite is closed), u8 route, u8 stars, u8 zero
+//  12  u8 step (0: the rewrite is closed), u8 route, u8 stars, u8 1 when patches follow
 //  16  u64 rating offset, u64 track size, u64 track time, u64 new size
 //  48  u32 length in UTF-16 units of each path: track, copy, input, backup
 //  64  the paths, UTF-16
+//      when patches follow: u32 their length, then the patches (rewrite_journal.h)
 //      u32 CRC-32 of everything before it
 // then zeros to the next 512-byte boundary, and one zeroed sector that ends the log until
 // the next note is written over it.
@@ -29,7 +30,7 @@ const size_t kSector = 512;
 const size_t kHeaderBytes = 64;
 const int kPathCount = 4;
 const uint32_t kMaxPathUnits = 32767;
-const uint32_t kMaxNoteBytes = kHeaderBytes + kPathCount * kMaxPathUnits * 2 + 4;
+const uint32_t kMaxNoteBytes = kHeaderBytes + kPathCount * kMaxPathUnits * 2 + 4 + 4 + kMaxPatchNoteBytes;
 // A journal is read this far at most; a longer one is no journal of ours.
 const uint64_t kMaxJournalBytes = 4u * 1024 * 1024;
 // From this length on the open notes move to a fresh file before the next note.
@@ -91,7 +92,14 @@ uint32_t validNoteAt(const unsigned char* bytes, uint64_t size, uint64_t at) {
   if (length < kHeaderBytes + 4 || length > kMaxNoteBytes || length > size - at) return 0;
   uint64_t units = 0;
   for (int i = 0; i < kPathCount; ++i) units += get32(bytes + at + 48 + 4 * i);
-  if (kHeaderBytes + units * 2 + 4 != length) return 0;
+  uint64_t expected = kHeaderBytes + units * 2 + 4;
+  if (bytes[at + 15] == 1) {
+    if (expected + 4 > length) return 0;
+    expected += 4 + uint64_t{get32(bytes + at + kHeaderBytes + units * 2)};
+  } else if (bytes[at + 15] != 0) {
+    return 0;
+  }
+  if (expected != length) return 0;
   if (get32(bytes + at + length - 4) != id3Crc32(bytes + at, length - 4)) return 0;
   return length;
 }
@@ -179,6 +187,10 @@ unsigned char* encodeNote(const RewriteRecord& record, int step, size_t* encoded
     units[i] = static_cast<uint32_t>(count);
     length += 2 * uint64_t{count};
   }
+  if (record.patch) {
+    if (record.patchSize > kMaxPatchNoteBytes) return nullptr;
+    length += 4 + uint64_t{record.patchSize};
+  }
   const size_t total = static_cast<size_t>(roundUpToSector(length) + kSector);
   unsigned char* note = static_cast<unsigned char*>(std::calloc(total, 1));
   if (!note) return nullptr;
@@ -188,6 +200,7 @@ unsigned char* encodeNote(const RewriteRecord& record, int step, size_t* encoded
   note[12] = static_cast<unsigned char>(step);
   note[13] = static_cast<unsigned char>(record.route);
   note[14] = static_cast<unsigned char>(record.stars);
+  note[15] = record.patch ? 1 : 0;
   put64(note + 16, record.ratingOffset);
   put64(note + 24, record.trackSize);
   put64(note + 32, record.trackTime);
@@ -200,6 +213,10 @@ unsigned char* encodeNote(const RewriteRecord& record, int step, size_t* encoded
       at[0] = static_cast<unsigned char>(path[k] & 0xFF);
       at[1] = static_cast<unsigned char>((path[k] >> 8) & 0xFF);
     }
+  }
+  if (record.patch) {
+    put32(at, record.patchSize);
+    std::memcpy(at + 4, record.patch, record.patchSize);
   }
   put32(note + length - 4, id3Crc32(note, static_cast<size_t>(length - 4)));
   *encodedSize = total;
@@ -236,6 +253,15 @@ bool decodeNote(const unsigned char* note, RewriteRecord* record) {
       return false;
     }
     at += 2 * uint64_t{units};
+  }
+  if (note[15] == 1) {
+    record->patchSize = get32(at);
+    record->patch = static_cast<unsigned char*>(std::malloc(record->patchSize ? record->patchSize : 1));
+    if (!record->patch) {
+      releaseRewriteRecord(record);
+      return false;
+    }
+    std::memcpy(record->patch, at + 4, record->patchSize);
   }
   if (record->track) return true;
   releaseRewriteRecord(record);
@@ -346,7 +372,7 @@ void setRewriteJournal(const wchar_t* path) {
 }
 
 bool noteRewrite(RewriteRecord* record) {
-  if (record->step < kStepCopying || record->step > kStepCopyingBack) return false;
+  if (record->step < kStepCopying || record->step > kStepPatching) return false;
   g_journal.knownQuiet = false;
   return writeNote(record, record->step);
 }
@@ -380,7 +406,10 @@ void releaseRewriteRecord(RewriteRecord* record) {
   std::free(record->copy);
   std::free(record->input);
   std::free(record->backup);
+  std::free(record->patch);
   record->track = record->copy = record->input = record->backup = nullptr;
+  record->patch = nullptr;
+  record->patchSize = 0;
 }
 
 wchar_t* copyOfPath(const wchar_t* path) { return path ? pathWithSuffix(path, L"") : nullptr; }

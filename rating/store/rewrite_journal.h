@@ -20,6 +20,7 @@ enum RewriteRoute {
   kRouteEditor = 1,           // the tag editor, into "<track>.vimbrel-new"
   kRouteId3lib = 2,           // id3lib, into "<track>.XXXXXX"
   kRouteId3libPlainCopy = 3,  // id3lib on a plain-named copy of the track, into "<copy>.XXXXXX"
+  kRoutePatch = 4,            // bytes changed in place, more than one sector of them: no copy
 };
 
 // How far a rewrite has come.
@@ -28,9 +29,14 @@ enum RewriteStep {
   kStepCopyChecked = 2,  // the copy is complete, checked and durable
   kStepReplacing = 3,    // the track is being renamed to `backup` and the copy to the track
   kStepCopyingBack = 4,  // the copy is being copied over the track, which is no longer whole
+  kStepPatching = 5,     // kRoutePatch: the note's new bytes are being written over the track
 };
 
 const uint64_t kRatingOffsetUnknown = ~uint64_t{0};
+
+// The most a note's patches may hold (old and new bytes with their headers): a change in
+// place larger than that is written as a new file.
+const uint32_t kMaxPatchNoteBytes = 256u * 1024u;
 
 struct RewriteRecord {
   uint32_t id;  // 0 until it is in the journal
@@ -46,6 +52,10 @@ struct RewriteRecord {
   wchar_t* copy;    // the new file
   wchar_t* input;   // the plain-named copy of the track that id3lib works on
   wchar_t* backup;  // the track's name while it is being replaced
+  // kRoutePatch: each change in place as a u64 offset, a u32 length, the old bytes and the
+  // new bytes, little-endian (malloc'd, null when none).
+  unsigned char* patch;
+  uint32_t patchSize;
 };
 
 // Where the journal lives; null for none (rewrites then go on without notes). The store

@@ -7,40 +7,6 @@
 #include <cstring>
 #include <cwchar>
 
-const wchar_t kLeftoverSuffix[] = L".XXXXXX";
-
-wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
-  const size_t pathLength = std::wcslen(path);
-  const size_t suffixLength = std::wcslen(suffix);
-  wchar_t* joined = static_cast<wchar_t*>(std::malloc((pathLength + suffixLength + 1) * sizeof(wchar_t)));
-  if (!joined) return nullptr;
-  std::wmemcpy(joined, path, pathLength);
-  std::wmemcpy(joined + pathLength, suffix, suffixLength + 1);
-  return joined;
-}
-
-wchar_t* leftoverNameOf(const wchar_t* path) { return pathWithSuffix(path, kLeftoverSuffix); }
-
-const wchar_t kReplacedSuffix[] = L".vimbrel-old";
-
-wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix) {
-  const int kNames = 16;
-  for (int attempt = 1; attempt <= kNames; ++attempt) {
-    wchar_t numbered[40];
-    if (attempt == 1)
-      std::swprintf(numbered, 40, L"%ls", suffix);
-    else
-      std::swprintf(numbered, 40, L"%ls-%d", suffix, attempt);
-    wchar_t* name = pathWithSuffix(path, numbered);
-    if (!name) return nullptr;
-    FileStatus status = kFileFailed;
-    // Free only when the platform says so: a name it cannot see may still be taken.
-    if (!pathInfo(name, &status).exists && status == kFileMissing) return name;
-    std::free(name);
-  }
-  return nullptr;
-}
-
 bool flushFileNamed(const wchar_t* path) {
   TrackFile file = openTrackFile(path, kTrackHold, nullptr);
   const bool flushed = file.handle && flushTrackFile(file);

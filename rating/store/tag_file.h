@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The file side of the rating store: an open file as the byte source that the strict reader
-// and the write guard read through, writing planned bytes in place, comparing files, and the
-// name and state of the copy "<path>.XXXXXX" that id3lib leaves when it cannot replace a file.
+// The file side of the rating store: an open file as the byte source that the format rooms
+// and the write guard read through, writing planned bytes in place, comparing files.
 // Through the file calls of track_file.h only; these functions never throw.
 #pragma once
 
@@ -11,28 +10,11 @@
 #include "rating/bytes/byte_source.h"
 #include "rating/rating.h"
 #include "rating/file/track_file.h"
+#include "rating/store/track_names.h"
 #include "rating/store/write_guard.h"
 
 // Kept free on the volume beyond what a rewrite or the copy back needs.
 const uint64_t kRewriteSpareRoom = 64u * 1024u;
-
-// What id3lib appends to a file's name for the copy it writes.
-extern const wchar_t kLeftoverSuffix[];  // ".XXXXXX"
-
-// `path` with `suffix` appended (malloc'd, given back with std::free); null when
-// memory is short.
-wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix);
-
-// "<path>.XXXXXX", as pathWithSuffix.
-wchar_t* leftoverNameOf(const wchar_t* path);
-
-// What the old track is renamed to while a checked copy replaces it.
-extern const wchar_t kReplacedSuffix[];  // ".vimbrel-old"
-
-// `path` with `suffix`, or when a file of that name is there already (it may be the
-// user's) with "-2" to "-16" after it: the first name that nothing holds now (malloc'd),
-// or null.
-wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix);
 
 // Makes what was written to the file at `path` durable; false when it could not be
 // opened for writing or flushed.

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Reading and writing the rating byte: the write guard decides, from the file's
-// tag read through the open handle, whether the strict reader, a change of
-// bytes in place, the tag editor or id3lib (id3lib_route.h) does the work
-// (write_guard.h).
+// Reading and writing the rating: the file's bytes tell its room (track_format.h). For an
+// MP3 the write guard decides, from the file's tag read through the open handle, whether
+// the strict reader, a change of bytes in place, the tag editor or id3lib (id3lib_route.h)
+// does the work (write_guard.h); the FLAC and Ogg rooms plan bytes in place or a new file,
+// which the patch route (patch_route.h) or the rewrite (rewrite_job.h) carries out.
 #include <cstdlib>
 #include <cstring>
 
@@ -12,8 +13,10 @@
 #include "rating/rating.h"
 #include "rating/store/id3lib_route.h"
 #include "rating/store/journal_recovery.h"
+#include "rating/store/patch_route.h"
 #include "rating/store/rewrite_job.h"
 #include "rating/store/tag_file.h"
+#include "rating/store/track_format.h"
 #include "rating/store/write_guard.h"
 
 namespace {
@@ -63,19 +66,30 @@ RatingSaveResult checkWritableRegularFile(const wchar_t* path) {
 // The guard's reasons for writing nothing; one of them is no failure.
 RatingSaveResult refusal(RatingWriteReason reason) {
   if (reason == kWriteReasonAlreadyStored) return kRatingSaved;
-  if (reason == kWriteReasonNotMpegAudio || reason == kWriteReasonEmptyFile) return kRatingNotMpegAudio;
+  if (reason == kWriteReasonNotMpegAudio || reason == kWriteReasonEmptyFile) return kRatingUnknownFormat;
   return kRatingTagRefused;
 }
 
 // ---- Reading ----------------------------------------------------------------
-// How the guard wants the file read; *ratingByte is set for kRatingReadFromTag.
-RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte) {
+// How the guard wants the file read; *ratingByte is set for kRatingReadFromTag. A FLAC or
+// Ogg file is read by its room, its stars in *roomStars (kRatingReadFromTag).
+RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte, int* roomStars) {
   *ratingByte = 0;
+  *roomStars = -1;
   TrackFile file = openTrackFile(path, kTrackRead, nullptr);
   if (file.handle == nullptr) return kRatingReadZero;
   RatingReadMethod method = kRatingReadZero;
   uint64_t size = 0;
-  if (trackFileSize(file, &size)) method = planRatingRead(byteSourceOf(file, size), ratingByte);
+  if (trackFileSize(file, &size)) {
+    const ByteSource source = byteSourceOf(file, size);
+    const TrackFormat format = trackFormatOf(source);
+    if (format == kFormatMp3) {
+      method = planRatingRead(source, ratingByte);
+    } else {
+      *roomStars = readRoomStars(format, source);
+      method = kRatingReadFromTag;
+    }
+  }
   closeTrackFile(&file);
   return method;
 }
@@ -158,22 +172,58 @@ bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize
   return true;
 }
 
+// ---- Writing a FLAC or Ogg file --------------------------------------------
+
+// Stores `stars` as the file's room plans it: bytes in place now, through the held handle,
+// or the new file, left in `newFile` for the rewrite once the track is no longer held.
+RatingSaveResult storeWithRoom(const wchar_t* path, TrackFile file, const ByteSource& source, TrackFormat format,
+                               int stars, WritePlan* newFile) {
+  WritePlan plan;
+  planRoomWrite(format, source, stars, &plan);
+  RatingSaveResult result = kRatingTagRefused;
+  if (plan.failed) {
+    result = kRatingNotSaved;
+  } else if (plan.kind == kPlanNothing) {
+    result = plan.alreadyStored ? kRatingSaved : kRatingTagRefused;
+  } else if (plan.kind == kPlanInPlace && patchesFitInPlace(plan, source.size)) {
+    result = saveResultOf(writePatchesInPlace(path, file, plan, stars));
+  } else if (plan.kind == kPlanInPlace && !inPlaceAsNewFile(&plan, source.size)) {
+    result = kRatingNotSaved;
+  }
+  if (plan.kind == kPlanNewFile) {
+    if (plan.oldSize != source.size) {
+      result = kRatingNotSaved;
+    } else {
+      *newFile = plan;
+      initWritePlan(&plan);
+      result = kRatingSaving;
+    }
+  }
+  releaseWritePlan(&plan);
+  return result;
+}
+
 // ---- Writing ----------------------------------------------------------------
 
-// Stores the rating byte as the guard plans it. The file stays open (reading
-// and writing, sharing read and write but not delete) for the whole call: an
+// Stores the rating as the file's room plans it, or for an MP3 as the guard does. The file
+// stays open (reading and writing, sharing read and write but not delete) for the whole
+// call: an
 // in-place change goes through this handle, and while id3lib updates the file
 // the handle keeps id3lib from removing it, so that a rewrite always ends as a
 // copy beside the file that is checked before it replaces anything. A rewrite
 // by the tag editor is only prepared here (`rewrite`), to run once the file is
 // no longer held.
-RatingSaveResult storeRatingByte(const wchar_t* path, int ratingByte, PlannedRewrite* rewrite) {
+RatingSaveResult storeRating(const wchar_t* path, int stars, PlannedRewrite* rewrite) {
   FileStatus status = kFileFailed;
   TrackFile file = openTrackFile(path, kTrackHold, &status);
   if (file.handle == nullptr) return saveResultOf(status);
   RatingSaveResult result = kRatingNotSaved;
   uint64_t size = 0;
-  if (trackFileSize(file, &size)) {
+  const TrackFormat format = trackFileSize(file, &size) ? trackFormatOf(byteSourceOf(file, size)) : kFormatMp3;
+  if (size > 0 && format != kFormatMp3) {
+    result = storeWithRoom(path, file, byteSourceOf(file, size), format, stars, &rewrite->plan);
+  } else if (trackFileSize(file, &size)) {
+    const int ratingByte = RatingScale[stars];
     const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
     planRatingWrite(source, ratingByte, &plan);
@@ -229,9 +279,10 @@ int readRating(const wchar_t* path) {
   // for the player's timer (journal_recovery.h).
   recoverJournaledRewrites(path, nullptr, kSlicedRewriteFrom);
   unsigned ratingByte = 0;
-  switch (planReadOfFile(path, &ratingByte)) {
+  int roomStars = -1;
+  switch (planReadOfFile(path, &ratingByte, &roomStars)) {
     case kRatingReadFromTag:
-      return starsFromRatingByte(ratingByte);
+      return roomStars >= 0 ? roomStars : starsFromRatingByte(ratingByte);
     case kRatingReadWithId3lib:
       return starsFromRatingByte(ratingByteReadById3lib(path));
     case kRatingReadZero:
@@ -253,7 +304,7 @@ RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job
   PlannedRewrite rewrite;
   initWritePlan(&rewrite.plan);
   rewrite.id3libCopy = RewriteRecord();
-  if (result == kRatingSaved) result = storeRatingByte(path, RatingScale[stars], &rewrite);
+  if (result == kRatingSaved) result = storeRating(path, stars, &rewrite);
   if (rewrite.id3libCopy.step == kStepCopyChecked) {
     // id3lib's checked copy takes the track's place as the editor's does.
     result = resumeRewrite(job, &rewrite.id3libCopy, false);

@@ -126,8 +126,8 @@ const char* saveResultName(RatingSaveResult result) {
       return "disk-full";
     case kRatingTagRefused:
       return "refused";
-    case kRatingNotMpegAudio:
-      return "not-mpeg";
+    case kRatingUnknownFormat:
+      return "unknown-format";
     case kRatingNotSaved:
       break;
   }

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Which room a file belongs to; see track_format.h.
+#include "rating/store/track_format.h"
+
+#include "rating/flac/flac_file.h"
+#include "rating/ogg/ogg_file.h"
+
+TrackFormat trackFormatOf(const ByteSource& file) {
+  if (isFlacFile(file, nullptr)) return kFormatFlac;
+  if (isOggFile(file)) return kFormatOgg;
+  return kFormatMp3;
+}
+
+int readRoomStars(TrackFormat format, const ByteSource& file) {
+  switch (format) {
+    case kFormatFlac:
+      return readFlacStars(file);
+    case kFormatOgg:
+      return readOggStars(file);
+    case kFormatMp3:
+      break;
+  }
+  return 0;
+}
+
+void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WritePlan* plan) {
+  initWritePlan(plan);
+  switch (format) {
+    case kFormatFlac:
+      planFlacWrite(file, stars, plan);
+      return;
+    case kFormatOgg:
+      planOggWrite(file, stars, plan);
+      return;
+    case kFormatMp3:
+      break;
+  }
+}
+
+const char* roomWriteReasonName(TrackFormat format, int reason) {
+  switch (format) {
+    case kFormatFlac:
+      return flacWriteReasonName(reason);
+    case kFormatOgg:
+      return oggWriteReasonName(reason);
+    case kFormatMp3:
+      break;
+  }
+  return "";
+}
