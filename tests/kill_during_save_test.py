@@ -6,7 +6,9 @@ saved in slices, started again, and the track rated again. Afterwards the track
 is whole, holds the new rating and nothing else changed (mutagen reads the tag;
 the audio after it is byte for byte the original), and nothing is left beside
 it. Two stages: killed while the copy is being written (the track free), and
-while the copy is being copied back over the track the player holds."""
+while the copy is being copied back over the track the player holds. Two
+tracks: an MP3 whose ID3v2.4 tag has no padding, and a FLAC without a PADDING
+block, whose comment cannot grow in place either."""
 import os
 import shutil
 import signal
@@ -15,6 +17,7 @@ import threading
 import time
 import unittest
 
+from mutagen.flac import FLAC
 from mutagen.id3 import ID3, TIT2, TPE1
 
 BUILD = os.path.abspath(sys.argv[1])
@@ -34,8 +37,37 @@ def audio():
     return b"".join(make_music.FRAME_HEADER + n.to_bytes(4, "big") + filler for n in range(AUDIO_FRAMES))
 
 
+def flac_audio():
+    """FLAC frame-like blocks, each numbered, starting with a frame's sync code."""
+    block = 4096
+    filler = bytes(block - 6)
+    return b"".join(b"\xff\xf8" + n.to_bytes(4, "big") + filler for n in range(48 * 1024 * 1024 // block))
+
+
+def flac_block(kind, body, last):
+    return bytes([kind | (0x80 if last else 0)]) + len(body).to_bytes(3, "big") + body
+
+
+def flac_track():
+    """fLaC, STREAMINFO (44.1 kHz, stereo, 16 bits) and a VORBIS_COMMENT that is the last block:
+    no PADDING, so a RATING field does not fit in place."""
+    info = (4096).to_bytes(2, "big") * 2 + bytes(6)
+    info += ((44100 << 44) | (1 << 41) | (15 << 36) | 44100 * 60).to_bytes(8, "big") + bytes(16)
+    fields = [b"TITLE=A long track", b"ARTIST=The Stand-ins"]
+    comment = len(b"vimbrel test").to_bytes(4, "little") + b"vimbrel test" + len(fields).to_bytes(4, "little")
+    comment += b"".join(len(f).to_bytes(4, "little") + f for f in fields)
+    return b"fLaC" + flac_block(0, info, False) + flac_block(4, comment, True) + flac_audio()
+
+
 def tag_end(data):
-    """Where the audio starts: after the ID3v2 tag at the start of the bytes."""
+    """Where the audio starts: after the ID3v2 tag, or the FLAC metadata, at the start of the bytes."""
+    if data[:4] == b"fLaC":
+        at = 4
+        while True:
+            last = data[at] & 0x80
+            at += 4 + int.from_bytes(data[at + 1:at + 4], "big")
+            if last:
+                return at
     assert data[:3] == b"ID3", "no ID3v2 tag at the start"
     size = 0
     for byte in data[6:10]:
@@ -69,8 +101,12 @@ class KillDuringSave(unittest.TestCase):
     def setUp(self):
         self.player = None
         self.music = os.path.join(SCRATCH, "music")
-        self.track = os.path.join(self.music, "track.mp3")
         self.playlist = os.path.join(SCRATCH, "playlist.txt")
+        self.use_format("mp3")
+
+    def use_format(self, extension):
+        self.extension = extension
+        self.track = os.path.join(self.music, "track." + extension)
 
     def tearDown(self):
         if self.player is not None:
@@ -83,11 +119,12 @@ class KillDuringSave(unittest.TestCase):
         # An ID3v2.4 tag without padding: a POPM does not fit, so the file is made anew,
         # and at 48 MB in slices from the player's timer.
         with open(self.track, "wb") as f:
-            f.write(audio())
-        tags = ID3()
-        tags.add(TIT2(encoding=3, text="A long track"))
-        tags.add(TPE1(encoding=3, text="The Stand-ins"))
-        tags.save(self.track, v2_version=4, padding=lambda info: 0)
+            f.write(flac_track() if self.extension == "flac" else audio())
+        if self.extension == "mp3":
+            tags = ID3()
+            tags.add(TIT2(encoding=3, text="A long track"))
+            tags.add(TPE1(encoding=3, text="The Stand-ins"))
+            tags.save(self.track, v2_version=4, padding=lambda info: 0)
         self.original = read_bytes(self.track)
         with open(self.playlist, "w", encoding="utf-8") as f:
             f.write("%s\tA long track\n" % desk.windows_path(self.track))
@@ -117,7 +154,7 @@ class KillDuringSave(unittest.TestCase):
             watchdog.cancel()
 
     def beside_track(self):
-        return sorted(name for name in os.listdir(self.music) if name != "track.mp3")
+        return sorted(name for name in os.listdir(self.music) if name != os.path.basename(self.track))
 
     def files_beside(self):
         """{path: size} of the files beside the track; one may go while they are listed."""
@@ -185,16 +222,32 @@ class KillDuringSave(unittest.TestCase):
         differs = first_difference(after[tag_end(after):], self.original[tag_end(self.original):])
         self.assertIsNone(differs, "%s: the audio after the tag differs from byte %s on"
                           % (stage, differs))
-        tags = ID3(self.track)
-        self.assertEqual(str(tags["TIT2"]), "A long track", stage)
-        self.assertEqual(str(tags["TPE1"]), "The Stand-ins", stage)
-        self.assertEqual(sorted(tags.keys()), ["POPM:ID3Vimbrel", "TIT2", "TPE1"], stage + ": frames")
-        self.assertEqual(tags["POPM:ID3Vimbrel"].rating, FIVE_STARS, stage + ": the rating chosen after the restart")
+        if self.extension == "flac":
+            # STREAMINFO byte for byte, the fields as they were and the player's RATING for 5 stars.
+            self.assertEqual(after[4:42], self.original[4:42], stage + ": STREAMINFO")
+            tags = FLAC(self.track).tags
+            self.assertEqual(list(tags), [("TITLE", "A long track"), ("ARTIST", "The Stand-ins"), ("RATING", "100")],
+                             stage + ": fields")
+        else:
+            tags = ID3(self.track)
+            self.assertEqual(str(tags["TIT2"]), "A long track", stage)
+            self.assertEqual(str(tags["TPE1"]), "The Stand-ins", stage)
+            self.assertEqual(sorted(tags.keys()), ["POPM:ID3Vimbrel", "TIT2", "TPE1"], stage + ": frames")
+            self.assertEqual(tags["POPM:ID3Vimbrel"].rating, FIVE_STARS,
+                             stage + ": the rating chosen after the restart")
         self.assertEqual(self.beside_track(), [], stage + ": files left beside the track")
 
     def test_killed_while_copying_then_while_copying_back(self):
+        self.kill_in_both_stages()
+
+    def test_flac_without_padding_killed_while_copying_then_while_copying_back(self):
+        self.use_format("flac")
+        self.kill_in_both_stages()
+
+    def kill_in_both_stages(self):
         for held, stage in [(False, "killed while the copy was written"),
                             (True, "killed while the copy was copied back over the held track")]:
+            stage = self.extension + ", " + stage
             with self.subTest(stage):
                 # The kill races the write: a kill that comes too early or too late is tried again.
                 for _ in range(3):

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The owner of the POPM frames the plugin creates.
+inline constexpr char kPluginPopmOwner[] = "ID3Vimbrel";
+
 const size_t kTagHeaderSize = 10;
 const size_t kFooterSize = 10;
 

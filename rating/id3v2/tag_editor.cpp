@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "rating/id3v2/id3v2_format.h"
-#include "rating/store/write_guard.h"
 
 namespace {
 

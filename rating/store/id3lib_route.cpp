@@ -21,6 +21,7 @@
 #include <id3/io_strings.h>
 #undef min
 
+#include "rating/id3v2/id3v2_format.h"
 #include "rating/store/tag_file.h"
 
 namespace {

@@ -6,14 +6,12 @@
 
 #include <cstring>
 
+#include "rating/bytes/memory_source.h"
+#include "rating/bytes/source_window.h"
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/id3v2_reader.h"
 #include "rating/id3v2/lenient_walk.h"
-#include "rating/bytes/memory_source.h"
 #include "rating/id3v2/mpeg_sync.h"
-#include "rating/bytes/source_window.h"
-
-const char kPluginPopmOwner[] = "ID3Vimbrel";
 
 namespace {
 

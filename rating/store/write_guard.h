@@ -41,8 +41,6 @@
 
 #include "rating/bytes/byte_source.h"
 
-// The owner of the POPM frames the plugin creates.
-extern const char kPluginPopmOwner[];  // "ID3Vimbrel"
 
 enum RatingReadMethod {
   kRatingReadZero,        // no rating in the tag, or a tag crafted against id3lib: 0 stars
