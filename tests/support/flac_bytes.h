@@ -32,17 +32,18 @@ inline Bytes commentBody(const std::string& vendor, const std::vector<std::strin
   return out;
 }
 
-enum FlacBlockType : unsigned char {
-  kFlacStreamInfo = 0,
-  kFlacPadding = 1,
-  kFlacApplication = 2,
-  kFlacSeekTable = 3,
-  kFlacVorbisComment = 4,
-  kFlacCueSheet = 5,
-  kFlacPicture = 6,
+// The block types, as their header's low 7 bits give them.
+enum BlockTypeByte : unsigned char {
+  kStreamInfoBlock = 0,
+  kPaddingBlock = 1,
+  kApplicationBlock = 2,
+  kSeekTableBlock = 3,
+  kCommentBlock = 4,
+  kCueSheetBlock = 5,
+  kPictureBlock = 6,
 };
 
-struct FlacBlock {
+struct BlockBytes {
   unsigned char type;
   Bytes body;
 };
@@ -73,7 +74,7 @@ inline Bytes flacAudio(size_t count = 3) {
 }
 
 // "fLaC", the blocks (the last one flagged last) and the audio.
-inline Bytes flacFile(const std::vector<FlacBlock>& blocks, const Bytes& audio = flacAudio()) {
+inline Bytes flacFile(const std::vector<BlockBytes>& blocks, const Bytes& audio = flacAudio()) {
   Bytes out = text("fLaC");
   for (size_t i = 0; i < blocks.size(); ++i)
     out = join({out, flacBlock(blocks[i].type, blocks[i].body, i + 1 == blocks.size())});
