@@ -87,6 +87,11 @@ void expectSound(const Bytes& before, const Planned& planned, int starCount, lon
     EXPECT_EQ(keptAfter[i].type, keptBefore[i].type);
     EXPECT_TRUE(keptAfter[i].body == keptBefore[i].body);
   }
+  for (const BlockBytes& block : now.blocks) {
+    if (block.type == kPaddingBlock) {
+      EXPECT_EQ(block.body, zeros(block.body.size()));
+    }
+  }
   size_t comments = 0;
   for (size_t i = 0; i < now.blocks.size(); ++i) {
     if (now.blocks[i].type != kCommentBlock) continue;
@@ -157,6 +162,9 @@ TEST(FlacFile, EachRoute) {
       {"an ID3v2 tag before fLaC is kept",
        join({tagWithFooter(frameV24("POPM", popmBody("x", 255))), flacFile({kInfo, titled, padding(64)})}), 2,
        kFlacCommentFromPadding, 51},
+      {"bytes after the fields move with them",
+       flacFile({kInfo, {kCommentBlock, join({commentBody("v", {}), commentField("TITLE=a")})}, padding(20)}), 3,
+       kFlacCommentFromPadding, 7},
       {"a wide move is a new file",
        flacFile({kInfo, comment({"RATING=100", "METADATA_BLOCK_PICTURE=" + letters(100000)}), padding(4)}),
        1, kFlacRewriteWideChange, 5},

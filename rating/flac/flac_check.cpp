@@ -2,10 +2,29 @@
 // The planned FLAC file walked as any FLAC; see flac_check.h.
 #include "rating/flac/flac_check.h"
 
+#include <cstring>
+
 #include "rating/bytes/plan_ranges.h"
 #include "rating/vorbis/vorbis_comment.h"
 
 namespace {
+
+// The `length` bytes at `oldAt` in `old` and at `newAt` in `planned` are the same.
+bool sameBytes(const ByteSource& old, uint64_t oldAt, const ByteSource& planned, uint64_t newAt, uint64_t length) {
+  const size_t kPiece = 4096;
+  unsigned char before[kPiece];
+  unsigned char after[kPiece];
+  while (length > 0) {
+    const size_t piece = length < kPiece ? static_cast<size_t>(length) : kPiece;
+    if (readSourceAt(old, oldAt, before, piece) != piece || readSourceAt(planned, newAt, after, piece) != piece ||
+        std::memcmp(before, after, piece) != 0)
+      return false;
+    oldAt += piece;
+    newAt += piece;
+    length -= piece;
+  }
+  return true;
+}
 
 bool isKeptBlock(const FlacBlock& block) {
   return block.type != kFlacVorbisComment && block.type != kFlacPadding;
@@ -64,12 +83,13 @@ bool flacPlanReadsBack(const ByteSource& file, const FlacLayout& layout, const W
   const uint64_t oldStart = layout.comment.offset + kFlacBlockHeaderSize;
   const uint64_t oldEnd = flacBlockEnd(layout.comment);
   if (!plannedCommentMatches(file, oldStart, oldEnd, planned, newStart, newEnd, stars)) return false;
-  // Bytes after the fields, inside the block, stay after them.
+  // Bytes after the fields, inside the block, stay after them (moved, in place, when the
+  // fields grow or shrink: compared, not told from the plan).
   int ignored = 0;
   uint64_t oldFieldsEnd = 0;
   uint64_t newFieldsEnd = 0;
   return readCommentStars(file, oldStart, oldEnd, &ignored, &oldFieldsEnd) &&
          readCommentStars(planned, newStart, newEnd, &ignored, &newFieldsEnd) &&
          oldEnd - oldFieldsEnd == newEnd - newFieldsEnd &&
-         planKeepsOldRange(plan, newFieldsEnd, oldFieldsEnd, oldEnd - oldFieldsEnd);
+         sameBytes(file, oldFieldsEnd, planned, newFieldsEnd, oldEnd - oldFieldsEnd);
 }

@@ -59,10 +59,18 @@ void addNewComment(WritePlan* body, int stars) {
   addNewSpan(body, comment, at + 8 + static_cast<size_t>(valueLength));
 }
 
-void addFreshPadding(WritePlan* plan, bool last) {
+void addZeros(WritePlan* plan, uint64_t count) {
   static const unsigned char kZeros[kFlacFreshPadding] = {};
+  while (count > 0 && !plan->failed) {
+    const size_t piece = count < sizeof kZeros ? static_cast<size_t>(count) : sizeof kZeros;
+    addNewSpan(plan, kZeros, piece);
+    count -= piece;
+  }
+}
+
+void addFreshPadding(WritePlan* plan, bool last) {
   addBlockHeader(plan, kFlacPadding, last, kFlacFreshPadding);
-  addNewSpan(plan, kZeros, sizeof kZeros);
+  addZeros(plan, kFlacFreshPadding);
 }
 
 // The comment block anew in the old one's place, and what follows it.
@@ -79,13 +87,19 @@ FlacWriteReason layOutComment(const ByteSource& file, const FlacLayout& layout, 
   if (layout.hasPaddingAfter) {
     const FlacBlock& padding = layout.paddingAfter;
     const uint64_t room = uint64_t{comment.length} + padding.length;
-    if (room >= bodyLength && room - bodyLength <= kFlacMaxBlockLength) {
+    // A comment that shrinks by more than in-place patches may span is written anew.
+    const bool shrinksLittle = bodyLength >= comment.length || comment.length - bodyLength <= kFlacMaxPatchBytes;
+    if (room >= bodyLength && room - bodyLength <= kFlacMaxBlockLength && shrinksLittle) {
       addBlockHeader(spans, kFlacVorbisComment, false, bodyLength);
       addSpansOf(spans, body);
       addBlockHeader(spans, kFlacPadding, padding.last, room - bodyLength);
-      // The rest of the padding keeps its bytes where they are.
+      // Where the comment shrank, the padding's new bytes are zeros; the old padding keeps
+      // its bytes where they are.
       const uint64_t paddingBody = planNewFileSize(*spans);
-      addOldSpan(spans, paddingBody, file.size - paddingBody);
+      const uint64_t oldPaddingBody = padding.offset + kFlacBlockHeaderSize;
+      if (paddingBody < oldPaddingBody) addZeros(spans, oldPaddingBody - paddingBody);
+      const uint64_t kept = paddingBody > oldPaddingBody ? paddingBody : oldPaddingBody;
+      addOldSpan(spans, kept, file.size - kept);
       return kFlacCommentFromPadding;
     }
   }
