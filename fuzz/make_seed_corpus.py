@@ -193,13 +193,91 @@ def whole_files():
             yield "file-%s-%s" % (tag_name, end_name), body
 
 
+def comment_body(fields, vendor=b"reference libFLAC 1.4.2 20221022"):
+    out = struct.pack("<I", len(vendor)) + vendor + struct.pack("<I", len(fields))
+    for field in fields:
+        out += struct.pack("<I", len(field)) + field
+    return out
+
+
+def flac_block(kind, body, last):
+    return bytes([kind | (0x80 if last else 0)]) + struct.pack(">I", len(body))[1:] + body
+
+
+def flac(blocks, audio=None):
+    """"fLaC", the blocks (type, body) with the last one flagged, and a few audio frames."""
+    if audio is None:
+        audio = b"".join(b"\xff\xf8" + bytes([0x69, 0x08, 0x00, i]) + bytes(26) for i in range(3))
+    out = b"fLaC"
+    for i, (kind, body) in enumerate(blocks):
+        out += flac_block(kind, body, i == len(blocks) - 1)
+    return out + audio
+
+
+def flac_files():
+    """FLAC files for flac_plan_fuzz, each with the star counts its last byte picks (0 to 5)."""
+    for name, data in flac_layouts():
+        for stars in range(6):
+            last = data[-1] - data[-1] % 6 + stars
+            yield "%s-%d" % (name, stars), data[:-1] + bytes([last if last < 256 else last - 6])
+
+
+def flac_layouts():
+    """Every route of a FLAC write, and the broken files it refuses."""
+    info = (0, bytes(range(0x10, 0x10 + 34)))
+    seek = (3, bytes(18))
+    picture = (6, struct.pack(">II", 3, 9) + b"image/png" + bytes(40))
+    title = [b"TITLE=A title", b"ARTIST=Someone"]
+    comments = {
+        "plain": title,
+        "rating": title + [b"RATING=80"],
+        "rating-lower": [b"rating=60"] + title,
+        "five-scale": [b"RATING=3", b"RATING=60"],
+        "fmps-mail": [b"FMPS_RATING=0.8", b"RATING:someone@example.org=0.6", b"TITLE=x"],
+        "odd-values": [b"RATING=80.0", b"RATING= 255 ", b"FMPS_RATING=1", b"RATING:=.5"],
+        "empty": [],
+    }
+    layouts = {
+        "padding": lambda c: [info, seek, (4, c), (1, bytes(64))],
+        "no-padding": lambda c: [info, (4, c), picture],
+        "small-padding": lambda c: [info, (4, c), (1, bytes(3)), seek],
+        "last": lambda c: [info, (4, c)],
+    }
+    for comment_name, fields in comments.items():
+        for layout_name, layout in layouts.items():
+            yield "flac-%s-%s" % (comment_name, layout_name), flac(layout(comment_body(fields)))
+    yield "flac-no-comment-padding", flac([info, picture, (1, bytes(100))])
+    yield "flac-no-comment-small-padding", flac([info, (1, bytes(8)), seek])
+    yield "flac-no-comment", flac([info, seek])
+    yield "flac-no-audio", flac([info, (4, comment_body(title)), (1, bytes(16))], audio=b"")
+    yield "flac-id3v2", tag(3, 0, frame23(b"POPM", popm(OWNER, 255)) + bytes(8)) + flac(
+        [info, (4, comment_body([b"RATING=40"])), (1, bytes(32))])
+    yield "flac-id3v2-footer", tag_with_footer(frame24(b"TIT2", TITLE)) + flac([info, (4, comment_body(title))])
+    # Found by the fuzzer: bytes after the last field inside the block, moved in place.
+    trailing = comment_body([]) + struct.pack("<I", 13) + b"TITLE=A title"
+    yield "flac-trailing-bytes", flac([info, (4, trailing), (1, bytes(16))])
+    wide = [b"RATING=100", b"METADATA_BLOCK_PICTURE=" + bytes(i % 251 for i in range(9000))]
+    yield "flac-wide", flac([info, (4, comment_body(wide)), (1, bytes(4))])
+    good = flac([info, (4, comment_body(title + [b"RATING=20"])), (1, bytes(16))])
+    comment_at = 4 + 38
+    broken = {
+        "count-too-large": good[:comment_at + 4 + 36] + b"\xff" + good[comment_at + 4 + 37:],
+        "vendor-4gb": good[:comment_at + 4] + b"\xff\xff\xff\xff" + good[comment_at + 8:],
+        "cut-short": good[:60],
+        "early-last": good[:comment_at] + bytes([0x84]) + good[comment_at + 1:],
+        "no-last": good[:-3 * 32 - 20] + bytes([0x01]) + good[-3 * 32 - 19:],
+    }
+    for name, data in broken.items():
+        yield "flac-broken-%s" % name, data
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     count = 0
-    for name, data in list(seeds()) + list(whole_files()):
+    for name, data in list(seeds()) + list(whole_files()) + list(flac_files()):
         with open(os.path.join(folder, "%02d-%s.bin" % (count, name)), "wb") as seed:
             seed.write(data)
         count += 1

@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Walking a FLAC stream's block headers; see flac_walk.h.
+#include "rating/flac/flac_walk.h"
+
+#include <cstring>
+
+namespace {
+
+// Block headers usually follow each other closely: read on past the next one.
+const size_t kReadAhead = 4096;
+// ID3v2 tags passed over in front of "fLaC", at most.
+const int kMaxLeadingTags = 4;
+const size_t kId3HeaderSize = 10;
+
+bool fail(FlacBlockWalk* walk) {
+  walk->malformed = true;
+  return false;
+}
+
+// The ID3v2 tag header at `at`: its whole size (header, body, footer) into *size.
+bool id3v2TagSize(const unsigned char* header, uint64_t* size) {
+  if (std::memcmp(header, "ID3", 3) != 0 || header[3] < 2 || header[3] > 4 || header[4] == 0xFF) return false;
+  uint64_t body = 0;
+  for (int i = 6; i < 10; ++i) {
+    if (header[i] & 0x80) return false;
+    body = body << 7 | header[i];
+  }
+  const bool footer = header[3] == 4 && (header[5] & 0x10) != 0;
+  *size = kId3HeaderSize + body + (footer ? kId3HeaderSize : 0);
+  return true;
+}
+
+// The first bytes of a FLAC audio frame: the 14-bit sync, a reserved 0 and either strategy.
+bool startsWithFrameSync(const unsigned char* bytes) { return bytes[0] == 0xFF && (bytes[1] & 0xFE) == 0xF8; }
+
+}  // namespace
+
+bool findFlacStream(const ByteSource& file, uint64_t* streamStart) {
+  unsigned char header[kId3HeaderSize];
+  uint64_t at = 0;
+  for (int tags = 0; tags <= kMaxLeadingTags; ++tags) {
+    if (at > file.size || file.size - at < 4) return false;
+    const size_t wanted = file.size - at < kId3HeaderSize ? static_cast<size_t>(file.size - at) : kId3HeaderSize;
+    if (readSourceAt(file, at, header, wanted) != wanted) return false;
+    if (std::memcmp(header, "fLaC", 4) == 0) {
+      if (streamStart != nullptr) *streamStart = at;
+      return true;
+    }
+    uint64_t tagSize = 0;
+    if (wanted < kId3HeaderSize || !id3v2TagSize(header, &tagSize)) return false;
+    at += tagSize;
+  }
+  return false;
+}
+
+void openFlacBlocks(FlacBlockWalk* walk, const ByteSource& file, uint64_t streamStart) {
+  openWindow(&walk->window, file);
+  walk->next = streamStart + 4;
+  walk->first = true;
+  walk->ended = false;
+  walk->malformed = false;
+}
+
+bool nextFlacBlock(FlacBlockWalk* walk, FlacBlock* block) {
+  if (walk->ended || walk->malformed) return false;
+  const uint64_t size = walk->window.source.size;
+  const unsigned char* header = windowBytes(&walk->window, walk->next, kFlacBlockHeaderSize, kReadAhead);
+  if (header == nullptr) return fail(walk);
+  block->offset = walk->next;
+  block->last = (header[0] & 0x80) != 0;
+  block->type = header[0] & 0x7F;
+  block->length = static_cast<uint32_t>(header[1]) << 16 | static_cast<uint32_t>(header[2]) << 8 | header[3];
+  if (block->type == kFlacInvalidType) return fail(walk);
+  if (walk->first && (block->type != kFlacStreamInfo || block->length != kFlacStreamInfoLength)) return fail(walk);
+  if (!walk->first && block->type == kFlacStreamInfo) return fail(walk);
+  walk->first = false;
+  if (size - block->offset - kFlacBlockHeaderSize < block->length) return fail(walk);
+  walk->next = flacBlockEnd(*block);
+  if (block->last) {
+    walk->ended = true;
+    // The audio: nothing at all, or a frame. Anything else is a flag set early.
+    if (walk->next < size) {
+      const unsigned char* audio = windowBytes(&walk->window, walk->next, 2, 0);
+      if (audio == nullptr || !startsWithFrameSync(audio)) return fail(walk);
+    }
+  }
+  return true;
+}
+
+bool walkFlacLayout(const ByteSource& file, FlacLayout* layout) {
+  std::memset(layout, 0, sizeof *layout);
+  if (!findFlacStream(file, &layout->streamStart)) return false;
+  FlacBlockWalk walk;
+  openFlacBlocks(&walk, file, layout->streamStart);
+  FlacBlock block;
+  bool previousIsComment = false;
+  while (nextFlacBlock(&walk, &block)) {
+    if (block.type == kFlacVorbisComment) {
+      if (layout->hasComment) return false;
+      layout->hasComment = true;
+      layout->comment = block;
+    }
+    if (block.type == kFlacPadding) {
+      if (previousIsComment) {
+        layout->hasPaddingAfter = true;
+        layout->paddingAfter = block;
+      }
+      if (!layout->hasPadding) {
+        layout->hasPadding = true;
+        layout->firstPadding = block;
+      }
+    }
+    previousIsComment = block.type == kFlacVorbisComment;
+    layout->last = block;
+  }
+  if (walk.malformed || !walk.ended) return false;
+  layout->audioStart = walk.next;
+  return true;
+}

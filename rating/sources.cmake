@@ -1,0 +1,40 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# The rating store's sources, named once for the plugin's build (rating/CMakeLists.txt) and
+# the native fuzz build (fuzz/CMakeLists.txt), relative to rating/.
+# The floor: byte sources, windows, write plans and the ID3v2 reading, which needs no id3lib.
+set(VIMBREL_RATING_READER_SOURCES
+  bytes/memory_source.cpp
+  bytes/source_window.cpp
+  bytes/write_plan.cpp
+  bytes/plan_ranges.cpp
+  bytes/plan_patches.cpp
+  id3v2/mpeg_sync.cpp
+  id3v2/id3v2_reader.cpp
+  id3v2/lenient_walk.cpp
+)
+# The rest: the formats' rooms and the store over them. The platform's file calls
+# (file/track_file_*.cpp) are each build's own.
+set(VIMBREL_RATING_STORE_SOURCES
+  rating_scale.cpp
+  id3v2/tag_editor.cpp
+  vorbis/comment_field.cpp
+  vorbis/comment_walk.cpp
+  vorbis/vorbis_comment.cpp
+  vorbis/comment_check.cpp
+  flac/flac_walk.cpp
+  flac/flac_file.cpp
+  flac/flac_plan.cpp
+  flac/flac_check.cpp
+  ogg/ogg_file.cpp
+  store/write_guard.cpp
+  store/tag_file.cpp
+  store/track_names.cpp
+  store/id3lib_route.cpp
+  store/tag_store.cpp
+  store/track_format.cpp
+  store/rewrite_job.cpp
+  store/rewrite_journal.cpp
+  store/patch_route.cpp
+  store/journal_recovery.cpp
+  store/rewrite_recovery.cpp
+)
