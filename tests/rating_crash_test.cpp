@@ -48,6 +48,27 @@ std::string tag(int version, const std::vector<std::string>& frames, size_t padd
          syncsafe(static_cast<uint32_t>(content.size())) + content;
 }
 
+std::string littleEndian32(size_t value) {
+  std::string out;
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// A FLAC file: STREAMINFO, a VORBIS_COMMENT of `fields`, PADDING of `padding` bytes (none
+// for 0) and frame-like audio.
+std::string flac(const std::vector<std::string>& fields, size_t padding, int frames) {
+  std::string comment = littleEndian32(6) + "vendor" + littleEndian32(fields.size());
+  for (const std::string& field : fields) comment += littleEndian32(field.size()) + field;
+  auto block = [](int type, const std::string& body, bool last) {
+    return std::string(1, static_cast<char>((last ? 0x80 : 0) | type)) +
+           bigEndian(static_cast<uint32_t>(body.size()), 3) + body;
+  };
+  std::string file = "fLaC" + block(0, std::string(34, '\x11'), false) + block(4, comment, padding == 0);
+  if (padding) file += block(1, std::string(padding, '\0'), true);
+  for (int i = 0; i < frames; ++i) file += "\xff\xf8" + std::string(510, static_cast<char>(i));
+  return file;
+}
+
 // User files with the names the store gives its own: never used, never removed.
 const std::vector<std::wstring> kStraySuffixes = {L".vimbrel-new", L".vimbrel-old", L".XXXXXX"};
 
@@ -64,6 +85,9 @@ std::vector<Route> routes() {
   const std::string title = frame23("TIT2", text("A title"));
   const std::string audio = mpegAudio(9);
   const std::string longAudio = mpegAudio(20);
+  // A comment of 2 KB: a new RATING at its end changes bytes in several sectors.
+  std::vector<std::string> manyFields;
+  for (int i = 0; i < 40; ++i) manyFields.push_back("COMMENT=" + std::string(40, static_cast<char>('a' + i % 26)));
   return {
       {"in place", "v2.3 POPM", mp3WithRating(1), L"song.mp3", false, false},
       {"in place", "v2.4 POPM, held", tag(4, {title, frame23("POPM", popm("a@b.c", 200))}, 0) + audio,
@@ -81,6 +105,14 @@ std::vector<Route> routes() {
       {"id3lib's copy", "no tag, held", longAudio, L"song.mp3", true, false},
       {"plain-named copy", "no tag", audio, L"\u00e9t\u00e9.mp3", false, false},
       {"plain-named copy", "no tag, held", longAudio, L"\u00e9t\u00e9.mp3", true, false},
+      {"FLAC in place", "in the padding", flac({"TITLE=A title"}, 1024, 4), L"song.flac", false, false},
+      {"FLAC in place", "RATING changed, held", flac({"TITLE=A title", "RATING=20"}, 0, 4), L"song.flac", true,
+       false},
+      {"FLAC in place", "over sectors, noted", flac(manyFields, 4096, 4), L"song.flac", false, false},
+      {"FLAC in place", "over sectors, noted, held", flac(manyFields, 4096, 4), L"song.flac", true, false},
+      {"FLAC anew", "no padding", flac({"TITLE=A title"}, 0, 8), L"song.flac", false, false},
+      {"FLAC anew", "no padding, held", flac({"TITLE=A title"}, 0, 8), L"song.flac", true, false},
+      {"FLAC anew", "no padding, stray files", flac({"TITLE=A title"}, 0, 8), L"song.flac", false, true},
   };
 }
 
@@ -453,5 +485,7 @@ TEST_F(RatingCrash, EditorReplace) { crashEvery("editor, replace"); }
 TEST_F(RatingCrash, EditorCopyBack) { crashEvery("editor, copy back"); }
 TEST_F(RatingCrash, Id3libCopy) { crashEvery("id3lib's copy"); }
 TEST_F(RatingCrash, PlainNamedCopy) { crashEvery("plain-named copy"); }
+TEST_F(RatingCrash, FlacInPlace) { crashEvery("FLAC in place"); }
+TEST_F(RatingCrash, FlacAnew) { crashEvery("FLAC anew"); }
 
 }  // namespace

@@ -66,6 +66,30 @@ unsigned char* encodePatches(TrackFile file, const WritePlan& plan, uint32_t* si
   return encoded;
 }
 
+// Patches within one sector go as one write, so that a power cut leaves all of them or none:
+// the sector as it is, the patches put in. A write that fails puts back what was there.
+FileStatus writeSector(TrackFile file, const WritePlan& plan) {
+  const uint64_t first = plan.patches[0].at;
+  const PlanPatch& last = plan.patches[plan.patchCount - 1];
+  const size_t length = static_cast<size_t>(last.at + last.length - first);
+  unsigned char old[kSectorBytes];
+  unsigned char now[kSectorBytes];
+  if (readTrackAt(file, first, old, length) != length) return kFileFailed;
+  std::memcpy(now, old, length);
+  for (size_t i = 0; i < plan.patchCount; ++i)
+    std::memcpy(now + (plan.patches[i].at - first), plan.bytes + plan.patches[i].from, plan.patches[i].length);
+  FileStatus status = kFileFailed;
+  const size_t written = writeTrackAt(file, first, now, length, &status);
+  if (written != length) {
+    if (written > 0) writeTrackAt(file, first, old, written, nullptr);
+    return status == kFileOk ? kFileFailed : status;
+  }
+  // Written as one sector, as a rating byte in an ID3v2 tag is: the file holds the rating
+  // now; a flush that fails leaves it to the platform to put on the disk.
+  flushTrackFile(file);
+  return kFileOk;
+}
+
 FileStatus writePatches(TrackFile file, const WritePlan& plan) {
   for (size_t i = 0; i < plan.patchCount; ++i) {
     const PlanPatch& patch = plan.patches[i];
@@ -137,7 +161,7 @@ FileStatus writePatchesInPlace(const wchar_t* path, TrackFile file, const WriteP
   uint64_t size = 0;
   if (!trackFileSize(file, &size) || !patchesFitInPlace(plan, size)) return kFileFailed;
   if (plan.patchCount == 0) return kFileOk;
-  if (withinOneSector(plan)) return writePatches(file, plan);
+  if (withinOneSector(plan)) return writeSector(file, plan);
   const PathInfo info = pathInfo(path, nullptr);
   RewriteRecord note = RewriteRecord();
   note.route = kRoutePatch;
