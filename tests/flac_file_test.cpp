@@ -145,6 +145,8 @@ TEST(FlacFile, EachRoute) {
       {"removed fields give the padding their room",
        flacFile({kInfo, comment({"RATING=80", "FMPS_RATING=0.8", "T=x"}), padding(0)}), 0,
        kFlacCommentFromPadding, 32},
+      {"no padding, a field removed: padding in its room",
+       flacFile({kInfo, comment({"RATING=80", "TITLE=a"}), picture(30)}), 0, kFlacPaddingFromComment, 9},
       {"no padding: a new file with fresh padding", flacFile({kInfo, titled, picture(300)}), 3,
        kFlacRewriteWithPadding, kFlacFreshPadding},
       {"padding too small: replaced", flacFile({kInfo, titled, padding(5), kSeekTable}), 2,
@@ -174,7 +176,7 @@ TEST(FlacFile, EachRoute) {
     Planned planned = plan(c.file, c.stars);
     EXPECT_EQ(planned.plan.reason, c.reason) << flacWriteReasonName(planned.plan.reason);
     const bool inPlace = c.reason == kFlacCommentInPlace || c.reason == kFlacCommentFromPadding ||
-                         c.reason == kFlacNewCommentInPadding;
+                         c.reason == kFlacPaddingFromComment || c.reason == kFlacNewCommentInPadding;
     EXPECT_EQ(planned.plan.kind, inPlace ? kPlanInPlace : kPlanNewFile);
     if (inPlace) {
       EXPECT_EQ(planned.after.size(), c.file.size());

@@ -180,6 +180,11 @@ TEST(VorbisComment, ManyFieldsAreWalkedOnce) {
   const PlannedComment planned = planOn(comment, 2);
   EXPECT_TRUE(planned.ok);
   EXPECT_FALSE(planned.changed);
+  // More rating fields than any tagger writes are read, but not planned.
+  const Bytes ratings = commentBody("v", Fields(1001, "RATING=20"));
+  EXPECT_EQ(starsOf(ratings), 1);
+  EXPECT_FALSE(planOn(ratings, 1).ok);
+  EXPECT_TRUE(planOn(commentBody("v", Fields(1000, "RATING=20")), 2).ok);
 }
 
 TEST(VorbisComment, MalformedCommentsReadAsNothingAndPlanNothing) {

@@ -12,6 +12,8 @@ namespace {
 // patch instead of two.
 const size_t kJoinGap = 16;
 const size_t kPiece = 4096;
+// Patches beyond this many are refused however few bytes they hold: the list stays small.
+const size_t kMaxPatches = 4096;
 
 struct Differ {
   SourceWindow current;  // the file as it is
@@ -41,7 +43,7 @@ bool patchDifferences(Differ* differ, uint64_t at, const unsigned char* wanted, 
       i = same;
     }
     differ->patched += runEnd - runStart;
-    if (differ->patched > differ->maxBytes) return false;
+    if (differ->patched > differ->maxBytes || differ->patches->patchCount >= kMaxPatches) return false;
     addPatch(differ->patches, at + runStart, wanted + runStart, runEnd - runStart);
     i = runEnd;
   }

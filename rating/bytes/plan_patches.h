@@ -11,5 +11,6 @@
 // Adds to `patches` (kind and sizes left to the caller) the bytes where the file `spans`
 // makes differs from `file`, which it must be as long as. Spans of the old file that stay
 // where they are cost nothing; others are read and compared a piece at a time. False when
-// the patches would pass `maxBytes`, a read came short, or memory ran short.
+// the patches would pass `maxBytes` (or
+// number over 4096), a read came short, or memory ran short.
 bool patchesFromSpans(const ByteSource& file, const WritePlan& spans, uint64_t maxBytes, WritePlan* patches);

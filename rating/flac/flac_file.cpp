@@ -27,6 +27,7 @@ const char* flacWriteReasonName(int reason) {
     case kFlacMemoryShort: return "memory short";
     case kFlacCommentInPlace: return "comment in place";
     case kFlacCommentFromPadding: return "comment resized into its padding";
+    case kFlacPaddingFromComment: return "comment shrank, leaving padding";
     case kFlacNewCommentInPadding: return "new comment block in padding";
     case kFlacRewriteWithPadding: return "rewrite: comment with fresh padding";
     case kFlacRewriteNewComment: return "rewrite: new comment with fresh padding";

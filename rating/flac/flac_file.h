@@ -4,8 +4,8 @@
 // comment block are read, a PICTURE or any other block never.
 //
 // A write plans the comment block anew: in place where the PADDING block after it takes up
-// the difference (or it keeps its size); otherwise the file anew, with fresh padding after
-// the comment. Every other block and every audio byte stay byte for byte and in order; the
+// the difference (or it keeps its size, or shrinks by enough to leave a padding block);
+// otherwise the file anew, with fresh padding after the comment. Every other block and every audio byte stay byte for byte and in order; the
 // last-block flag ends up on the last block. An ID3v2 tag some taggers put before "fLaC"
 // is passed over and kept.
 #pragma once
@@ -20,13 +20,14 @@ enum FlacWriteReason {
   kFlacBadStars,             // nothing: the star count is not 0..5
   kFlacNotFlac,              // nothing: no "fLaC" at the start or after ID3v2 tags there
   kFlacMalformedMetadata,    // nothing: a block past the end, a last-block flag missing or early, ...
-  kFlacMalformedComment,     // nothing: a count or length the comment block cannot hold
+  kFlacMalformedComment,     // nothing: a count or length the block cannot hold, or 1000+ rating fields
   kFlacAlreadyStored,        // nothing: the comment holds the rating, its fields agree
   kFlacCommentTooLarge,      // nothing: the new comment would pass a block's 16 MB
   kFlacPlanNotConfirmed,     // nothing: the planned file does not read back as planned
   kFlacMemoryShort,          // nothing: memory ran short while planning
   kFlacCommentInPlace,       // in place: the comment keeps its size
   kFlacCommentFromPadding,   // in place: the padding after the comment takes up the difference
+  kFlacPaddingFromComment,   // in place: the comment shrank; what it gave up is a padding block
   kFlacNewCommentInPadding,  // in place: a new comment block at the start of a padding block
   kFlacRewriteWithPadding,   // new file: the comment with fresh padding after it
   kFlacRewriteNewComment,    // new file: a new comment block with fresh padding after it

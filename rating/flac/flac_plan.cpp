@@ -103,6 +103,16 @@ FlacWriteReason layOutComment(const ByteSource& file, const FlacLayout& layout, 
       return kFlacCommentFromPadding;
     }
   }
+  // No padding after it, and the comment shrinks by a header or more: the rest becomes one.
+  const uint64_t shrink = comment.length > bodyLength ? comment.length - bodyLength : 0;
+  if (!layout.hasPaddingAfter && shrink >= kFlacBlockHeaderSize && shrink <= kFlacMaxPatchBytes) {
+    addBlockHeader(spans, kFlacVorbisComment, false, bodyLength);
+    addSpansOf(spans, body);
+    addBlockHeader(spans, kFlacPadding, comment.last, shrink - kFlacBlockHeaderSize);
+    addZeros(spans, shrink - kFlacBlockHeaderSize);
+    addOldSpan(spans, flacBlockEnd(comment), file.size - flacBlockEnd(comment));
+    return kFlacPaddingFromComment;
+  }
   const bool paddingLast = comment.last || (layout.hasPaddingAfter && layout.paddingAfter.last);
   const uint64_t resume = layout.hasPaddingAfter ? flacBlockEnd(layout.paddingAfter) : flacBlockEnd(comment);
   addBlockHeader(spans, kFlacVorbisComment, false, bodyLength);
@@ -159,30 +169,45 @@ FlacWriteReason layOutNewComment(const ByteSource& file, const FlacLayout& layou
 }
 
 bool isInPlaceRoute(FlacWriteReason reason) {
-  return reason == kFlacCommentInPlace || reason == kFlacCommentFromPadding || reason == kFlacNewCommentInPadding;
+  return reason == kFlacCommentInPlace || reason == kFlacCommentFromPadding || reason == kFlacPaddingFromComment ||
+         reason == kFlacNewCommentInPadding;
 }
 
-// The comment's new body into `body`; kFlacAlreadyStored when nothing changes, the reason
-// to stop otherwise, or kFlacCommentInPlace to go on.
-FlacWriteReason planBody(const ByteSource& file, const FlacLayout& layout, int stars, WritePlan* body,
-                         uint64_t* bodyLength) {
+// The comment's new body into `body`. False when there is nothing to write, with the reason
+// in *stop: the rating is stored already, or the comment cannot be planned.
+bool planBody(const ByteSource& file, const FlacLayout& layout, int stars, WritePlan* body, uint64_t* bodyLength,
+              FlacWriteReason* stop) {
+  *stop = kFlacMemoryShort;
   if (!layout.hasComment) {
-    if (stars == 0) return kFlacAlreadyStored;
+    if (stars == 0) {
+      *stop = kFlacAlreadyStored;
+      return false;
+    }
     addNewComment(body, stars);
     *bodyLength = planNewFileSize(*body);
-    return body->failed ? kFlacMemoryShort : kFlacCommentInPlace;
+  } else {
+    const uint64_t start = layout.comment.offset + kFlacBlockHeaderSize;
+    const uint64_t end = flacBlockEnd(layout.comment);
+    uint64_t fieldsLength = 0;
+    uint64_t fieldsEnd = 0;
+    bool changed = false;
+    if (!planComment(file, start, end, stars, body, &fieldsLength, &fieldsEnd, &changed)) {
+      if (!body->failed) *stop = kFlacMalformedComment;
+      return false;
+    }
+    if (!changed) {
+      *stop = kFlacAlreadyStored;
+      return false;
+    }
+    addOldSpan(body, fieldsEnd, end - fieldsEnd);  // whatever follows the fields in the block
+    *bodyLength = fieldsLength + (end - fieldsEnd);
   }
-  const uint64_t start = layout.comment.offset + kFlacBlockHeaderSize;
-  const uint64_t end = flacBlockEnd(layout.comment);
-  uint64_t fieldsLength = 0;
-  uint64_t fieldsEnd = 0;
-  bool changed = false;
-  if (!planComment(file, start, end, stars, body, &fieldsLength, &fieldsEnd, &changed))
-    return body->failed ? kFlacMemoryShort : kFlacMalformedComment;
-  if (!changed) return kFlacAlreadyStored;
-  addOldSpan(body, fieldsEnd, end - fieldsEnd);  // whatever follows the fields in the block
-  *bodyLength = fieldsLength + (end - fieldsEnd);
-  return body->failed ? kFlacMemoryShort : kFlacCommentInPlace;
+  if (body->failed) return false;
+  if (*bodyLength > kFlacMaxBlockLength) {
+    *stop = kFlacCommentTooLarge;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -197,15 +222,14 @@ void planFlacWrite(const ByteSource& file, int stars, WritePlan* plan) {
   WritePlan body;
   initWritePlan(&body);
   uint64_t bodyLength = 0;
-  FlacWriteReason reason = planBody(file, layout, stars, &body, &bodyLength);
-  if (reason == kFlacCommentInPlace && bodyLength > kFlacMaxBlockLength) reason = kFlacCommentTooLarge;
-  if (reason != kFlacCommentInPlace) {
+  FlacWriteReason stop = kFlacMemoryShort;
+  if (!planBody(file, layout, stars, &body, &bodyLength, &stop)) {
     releaseWritePlan(&body);
-    return planNothing(plan, reason);
+    return planNothing(plan, stop);
   }
   WritePlan spans;
   initWritePlan(&spans);
-  reason = layout.hasComment ? layOutComment(file, layout, body, bodyLength, &spans)
+  FlacWriteReason reason = layout.hasComment ? layOutComment(file, layout, body, bodyLength, &spans)
                              : layOutNewComment(file, layout, body, bodyLength, &spans);
   releaseWritePlan(&body);
   if (spans.failed) {

@@ -9,6 +9,10 @@
 
 namespace {
 
+// More rating fields than any tagger writes: a comment holding them is not planned, so that
+// the plan's list of spans (three for each changed field) stays small.
+const uint32_t kMaxRatingFields = 1000;
+
 // The values a write gives the rating fields.
 struct RatingValues {
   char rating[4];    // RATING: stars x 20, or stars on the 1-5 scale; empty for 0 stars
@@ -23,7 +27,7 @@ struct CommentSurvey {
   bool hasRating;           // a RATING field exists
   bool firstOnFiveScale;    // the first RATING holds a whole number 1-5
   uint32_t removed;         // rating fields a write removes
-  bool changed;             // some field's bytes change, or one is added or removed
+  uint32_t ratingFields;    // of every kind
 };
 
 void putLittleEndian32(unsigned char* out, uint32_t value) {
@@ -56,14 +60,15 @@ bool valueUnchanged(const CommentField& field, const char* value, size_t length)
   return field.valueRead && field.valueLength == length && std::memcmp(field.value, value, length) == 0;
 }
 
-// The first pass: whether a RATING exists and on which scale, what goes, what changes.
+// The first pass: whether a RATING exists and on which scale, and how many fields go.
 bool surveyComment(const ByteSource& source, uint64_t start, uint64_t end, int stars, CommentSurvey* survey,
                    CommentWalk* walk) {
-  *survey = {false, false, 0, false};
+  *survey = {false, false, 0, 0};
   if (!openCommentWalk(walk, source, start, end)) return false;
   CommentField field;
   while (nextCommentField(walk, &field)) {
     if (field.kind == kFieldOther) continue;
+    if (++survey->ratingFields > kMaxRatingFields) return false;
     if (field.kind == kFieldRating && !survey->hasRating) {
       survey->hasRating = true;
       survey->firstOnFiveScale = holdsFiveScaleNumber(field);

@@ -35,7 +35,8 @@ bool readCommentStars(const ByteSource& source, uint64_t start, uint64_t end, in
 // Appends to `plan`, as spans (old stretches in `source`'s offsets, and new bytes), the
 // comment from `start` to its fields' end made anew with `stars`. *newLength receives the
 // length of what was appended, *fieldsEnd where the old fields end, *changed whether the
-// new comment differs from the old. False when the comment is malformed or memory short.
+// new comment differs from the old. False when the comment is malformed or memory short, or
+// holds more than 1000 rating fields (more than any tagger writes; the plan stays small).
 bool planComment(const ByteSource& source, uint64_t start, uint64_t end, int stars, WritePlan* plan,
                  uint64_t* newLength, uint64_t* fieldsEnd, bool* changed);
 
