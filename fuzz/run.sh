@@ -3,8 +3,8 @@
 # Builds the fuzz targets into build-fuzz/ and runs one of them for SECONDS seconds, starting
 # from freshly generated seeds:
 #   fuzz/run.sh SECONDS [TARGET] [JOBS]
-# TARGET is id3v2_reader_fuzz (the default), id3lib_read_fuzz, rating_write_fuzz or
-# mutagen_write_fuzz; JOBS > 1 runs that many fuzzing processes side by side (libFuzzer's
+# TARGET is id3v2_reader_fuzz (the default), id3lib_read_fuzz, rating_write_fuzz,
+# ogg_plan_fuzz or mutagen_write_fuzz; JOBS > 1 runs that many fuzzing processes side by side (libFuzzer's
 # fork mode), each crash being kept and the run going on. New inputs found stay in
 # build-fuzz/corpus/TARGET/ for the next run; crashing inputs land in
 # build-fuzz/artifacts/TARGET/. mutagen_write_fuzz is no libFuzzer target: the store's write
@@ -16,12 +16,13 @@ seconds="${1:-}"
 target="${2:-id3v2_reader_fuzz}"
 jobs="${3:-1}"
 if ! [[ "$seconds" =~ ^[0-9]+$ && "$jobs" =~ ^[0-9]+$ ]]; then
-  echo "usage: fuzz/run.sh SECONDS [id3v2_reader_fuzz|id3lib_read_fuzz|rating_write_fuzz|mutagen_write_fuzz] [JOBS]" >&2
+  echo "usage: fuzz/run.sh SECONDS [id3v2_reader_fuzz|id3lib_read_fuzz|rating_write_fuzz|ogg_plan_fuzz|mutagen_write_fuzz] [JOBS]" >&2
   exit 2
 fi
 case "$target" in
 id3v2_reader_fuzz) max_len=4096 ;;
 id3lib_read_fuzz | rating_write_fuzz) max_len=8192 ;;  # whole files: a tag and some audio
+ogg_plan_fuzz) max_len=16384 ;;  # whole Ogg files: header pages, a comment over several, some audio
 mutagen_write_fuzz) ;;
 *)
   echo "unknown target $target" >&2
@@ -32,7 +33,7 @@ esac
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 
-cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
 if [ "$target" = mutagen_write_fuzz ]; then
   cmake --build "$build" --target rating_write_cli -j"$(nproc)"
   exec python3 "$root/fuzz/mutagen_write_fuzz.py" --seconds "$seconds" --jobs "$jobs" \

@@ -57,6 +57,8 @@ OggWriteReason planWrite(const ByteSource& file, int stars, unsigned char* buffe
                          WritePlan* plan) {
   OggStreamFault fault = walkOggHeaders(file, buffer, headers);
   if (fault == kOggStreamSound) fault = walkOggAudioPages(file, *headers);
+  // As the read does, so that a file read as holding no rating is not written either.
+  if (fault == kOggStreamSound) fault = checkOggLastPage(file, *headers, buffer);
   if (fault != kOggStreamSound) return reasonOfFault(fault);
 
   int oldStars = 0;
