@@ -177,6 +177,39 @@ TEST(OggFile, FullHeaderPagesAreRefused) {
   EXPECT_EQ(outcome.reason, kOggWriteNoRoom) << oggWriteReasonName(outcome.reason);
 }
 
+// A source that counts what is read of it: the largest single read and all bytes together.
+struct CountedReads {
+  MemoryBytes memory;
+  size_t largest;
+  uint64_t total;
+};
+
+size_t readCounted(void* file, uint64_t offset, unsigned char* buffer, size_t count) {
+  CountedReads* counted = static_cast<CountedReads*>(file);
+  counted->largest = count > counted->largest ? count : counted->largest;
+  counted->total += count;
+  const ByteSource memory = memorySource(&counted->memory, counted->memory.length);
+  return memory.readAt(memory.file, offset, buffer, count);
+}
+
+TEST(OggFile, AnEightMegabytePictureIsNeverReadWhole) {
+  const std::string picture = "METADATA_BLOCK_PICTURE=" + std::string(8u << 20, 'P');
+  for (size_t segments : {size_t{255}, size_t{16}}) {  // pages of 64 KB and of 4 KB
+    const Bytes before = vorbisFile(vorbisCommentPacket(commentWith({"TITLE=x", picture})), segments);
+    CountedReads counted = {{before.data(), before.size()}, 0, 0};
+    const ByteSource source = {&counted, before.size(), readCounted};
+    EXPECT_EQ(readOggStars(source), 0);
+    WritePlan plan;
+    planOggWrite(source, 4, &plan);
+    ASSERT_EQ(plan.kind, kPlanNewFile) << oggWriteReasonName(plan.reason);
+    EXPECT_LE(counted.largest, size_t{65307});  // a page at most
+    EXPECT_LT(plan.byteCount, size_t{128 * 1024}) << segments;  // page headers and the new field
+    const Outcome outcome = {plan.kind, plan.reason, false, applyOggPlan(before, plan)};
+    releaseWritePlan(&plan);
+    expectSoundWrite(before, outcome, 4);
+  }
+}
+
 struct BadCase {
   const char* name;
   Bytes file;

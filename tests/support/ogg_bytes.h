@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rating/bytes/memory_source.h"
@@ -77,8 +78,9 @@ inline Bytes oggStream(uint32_t serial, const std::vector<OggRun>& runs, uint32_
       size_t at = 0;
       for (;;) {
         if (page.lacing.size() == run.maxSegments) {
-          pages.push_back(page);
-          page = {{}, {}, page.lacing.back() == 255, false, run.granule};
+          const bool continued = page.lacing.back() == 255;
+          pages.push_back(std::move(page));
+          page = {{}, {}, continued, false, run.granule};
         }
         const size_t piece = packet.size() - at < 255 ? packet.size() - at : 255;
         page.lacing.push_back(static_cast<unsigned char>(piece));
@@ -98,8 +100,9 @@ inline Bytes oggStream(uint32_t serial, const std::vector<OggRun>& runs, uint32_
     if (i + 1 == pages.size()) flags |= 0x04;
     bool ends = false;
     for (unsigned char value : page.lacing) ends = ends || value < 255;
-    out = join({out, oggPage(flags, ends ? page.granule : ~uint64_t{0}, serial,
-                             firstSequence + static_cast<uint32_t>(i), page.lacing, page.body)});
+    const Bytes bytes = oggPage(flags, ends ? page.granule : ~uint64_t{0}, serial,
+                                firstSequence + static_cast<uint32_t>(i), page.lacing, page.body);
+    out.insert(out.end(), bytes.begin(), bytes.end());
   }
   return out;
 }
