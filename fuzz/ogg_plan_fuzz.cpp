@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     releaseWritePlan(&plan);
     return 0;
   }
-  const Bytes after = applyOggPlan(before, plan);
+  const Bytes after = bytesAfterPlan(before, plan);
   require(after.size() == plan.newSize, "new size", plan);
   require(plan.kind != kPlanInPlace || after.size() == size, "in place, yet another size", plan);
 

@@ -31,7 +31,7 @@ Outcome write(const Bytes& file, int stars) {
   const MemoryBytes memory = {file.data(), file.size()};
   WritePlan plan;
   planOggWrite(memorySource(&memory, file.size()), stars, &plan);
-  Outcome outcome = {plan.kind, plan.reason, plan.alreadyStored, applyOggPlan(file, plan)};
+  Outcome outcome = {plan.kind, plan.reason, plan.alreadyStored, bytesAfterPlan(file, plan)};
   EXPECT_EQ(plan.oldSize, file.size());
   EXPECT_EQ(plan.ratingOffset, kNoRatingOffset);
   releaseWritePlan(&plan);
@@ -68,7 +68,7 @@ void expectSoundWrite(const Bytes& before, const Outcome& outcome, int stars) {
 
 const std::vector<std::string> kFields = {"TITLE=Song", "ARTIST=Someone"};
 
-Bytes commentWith(std::vector<std::string> fields) { return oggComment("Lavf60", fields); }
+Bytes commentWith(std::vector<std::string> fields) { return commentBody("Lavf60", fields); }
 
 TEST(OggFile, ReadsTheRatingOfVorbisAndOpus) {
   const Bytes vorbis = vorbisFile(vorbisCommentPacket(commentWith({"TITLE=x", "RATING=80"})));
@@ -204,7 +204,7 @@ TEST(OggFile, AnEightMegabytePictureIsNeverReadWhole) {
     ASSERT_EQ(plan.kind, kPlanNewFile) << oggWriteReasonName(plan.reason);
     EXPECT_LE(counted.largest, size_t{65307});  // a page at most
     EXPECT_LT(plan.byteCount, size_t{128 * 1024}) << segments;  // page headers and the new field
-    const Outcome outcome = {plan.kind, plan.reason, false, applyOggPlan(before, plan)};
+    const Outcome outcome = {plan.kind, plan.reason, false, bytesAfterPlan(before, plan)};
     releaseWritePlan(&plan);
     expectSoundWrite(before, outcome, 4);
   }
@@ -222,7 +222,7 @@ TEST(OggFile, FilesNotProvenSoundReadNothingAndPlanNothing) {
   badCrc[58 + 40] ^= 0x40;  // inside the comment page, after the first page's 58 bytes
   Bytes longLacing = good;
   longLacing[58 + 27] = 0xFE;  // the second page's first lacing value, past the packet
-  Bytes vendor4g = vorbisFile(vorbisCommentPacket(join({oggLittleEndian(0xFFFFFFFFu, 4), text("v"),
+  Bytes vendor4g = vorbisFile(vorbisCommentPacket(join({littleEndian(0xFFFFFFFFu, 4), text("v"),
                                                         oggLittleEndian(1, 4), oggLittleEndian(9, 4), text("RATING=80")})));
   Bytes countTooLarge = vorbisFile(vorbisCommentPacket(join({oggLittleEndian(1, 4), text("v"),
                                                              oggLittleEndian(100000, 4)})));

@@ -3,6 +3,7 @@
 #include "rating/ogg/ogg_plan_check.h"
 
 #include "rating/ogg/ogg_packet_view.h"
+#include "rating/vorbis/vorbis_comment.h"
 
 namespace {
 
@@ -37,6 +38,17 @@ bool binaryDataKept(const ByteSource& file, const OggHeaders& headers, const Ogg
   return oggPacketsEqual(oggPacketSource(&oldView), oggPacketSource(&newView));
 }
 
+// The new comment reads as `stars`, agrees with itself and keeps the vendor and every other field.
+bool commentMatches(const ByteSource& file, const OggHeaders& headers, const ByteSource& after,
+                    const OggHeaders& newHeaders, int stars) {
+  const OggPacketView oldView = {&headers, file, headers.comment};
+  const OggPacketView newView = {&newHeaders, after, newHeaders.comment};
+  const ByteSource oldPacket = oggPacketSource(&oldView);
+  const ByteSource newPacket = oggPacketSource(&newView);
+  const size_t prefix = oggCommentPrefixLength(headers.codec);
+  return plannedCommentMatches(oldPacket, prefix, oldPacket.size, newPacket, prefix, newPacket.size, stars);
+}
+
 }  // namespace
 
 bool oggPlanReadsBack(const ByteSource& file, const OggHeaders& headers, const OggCommentTail& tail,
@@ -53,7 +65,8 @@ bool oggPlanReadsBack(const ByteSource& file, const OggHeaders& headers, const O
   int newStars = -1;
   OggCommentTail newTail;
   sound = sound && readOggCommentPacket(after, newHeaders, &newStars, &newTail) && newStars == stars &&
-          newTail.keptLength == tail.keptLength && binaryDataKept(file, headers, tail, after, newHeaders, newTail);
+          newTail.keptLength == tail.keptLength && binaryDataKept(file, headers, tail, after, newHeaders, newTail) &&
+          commentMatches(file, headers, after, newHeaders, stars);
   if (sound && headers.codec == kOggCodecVorbis) {
     const OggPacketView oldSetup = {&headers, file, headers.setup};
     const OggPacketView newSetup = {&newHeaders, after, newHeaders.setup};

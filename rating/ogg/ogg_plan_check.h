@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A planned Ogg write checked by walking the file it makes, as a file is walked: every
-// header page's CRC, sequence and lacing, the rating read back, Vorbis's setup header and
+// header page's CRC, sequence and lacing, the rating read back (plannedCommentMatches: the
+// vendor and every other field kept), Vorbis's setup header and
 // Opus's binary data as they were, the first page and every audio page untouched.
 #pragma once
 

@@ -38,3 +38,11 @@ bool readCommentStars(const ByteSource& source, uint64_t start, uint64_t end, in
 // new comment differs from the old. False when the comment is malformed or memory short.
 bool planComment(const ByteSource& source, uint64_t start, uint64_t end, int stars, WritePlan* plan,
                  uint64_t* newLength, uint64_t* fieldsEnd, bool* changed);
+
+// A check of a planned comment, for the rooms to make before they hand a plan over: true
+// when the comment from newStart (in `planned`, the file as the plan leaves it) reads as
+// `stars`, would not change if planned again with them (every rating field agrees), and
+// holds the vendor string and every field but the rating fields of the comment from
+// oldStart (in `old`) with the same bytes and in the same order. Read a window at a time.
+bool plannedCommentMatches(const ByteSource& old, uint64_t oldStart, uint64_t oldEnd, const ByteSource& planned,
+                           uint64_t newStart, uint64_t newEnd, int stars);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Byte builders for Ogg Vorbis and Opus files in the tests: header packets, pages with
 // their CRC (computed here, apart from libogg), packets laid into pages; and a walk of the
-// pages of a file, for the checks after a planned write.
+// pages of a file, for the checks after a planned write. The comments inside are
+// flac_bytes.h's commentBody.
 #pragma once
 
 #include <algorithm>
@@ -10,20 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "rating/bytes/memory_source.h"
-#include "rating/bytes/write_plan.h"
+#include "support/flac_bytes.h"  // commentBody: the Vorbis comment the packets carry
+#include "support/plan_bytes.h"  // bytesAfterPlan
 #include "support/tag_bytes.h"
 
 inline Bytes oggLittleEndian(uint64_t value, int width) {
   Bytes out;
   for (int i = 0; i < width; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-  return out;
-}
-
-// A Vorbis comment: vendor, count, fields ("NAME=value").
-inline Bytes oggComment(const std::string& vendor, const std::vector<std::string>& fields) {
-  Bytes out = join({oggLittleEndian(vendor.size(), 4), text(vendor), oggLittleEndian(fields.size(), 4)});
-  for (const std::string& field : fields) out = join({out, oggLittleEndian(field.size(), 4), text(field)});
   return out;
 }
 
@@ -166,16 +160,4 @@ inline bool walkOggBytes(const Bytes& file, std::vector<WalkedPage>* pages, std:
     at += length;
   }
   return true;
-}
-
-// The file a plan makes, carried out in memory.
-inline Bytes applyOggPlan(const Bytes& old, const WritePlan& plan) {
-  if (plan.kind == kPlanNothing) return old;
-  const MemoryBytes memory = {old.data(), old.size()};
-  const PlannedFile planned = {&plan, memorySource(&memory, old.size())};
-  const ByteSource after = plannedSource(&planned);
-  Bytes out(static_cast<size_t>(after.size));
-  const size_t got = out.empty() ? 0 : after.readAt(after.file, 0, out.data(), out.size());
-  out.resize(got);
-  return out;
 }
