@@ -25,9 +25,10 @@ enum OggStreamFault {
   kOggFaultOutOfMemory,
 };
 
-// The most header pages after the first that a stream may have (a picture of tens of
-// megabytes in small pages); 32 bytes each.
-const size_t kOggMaxHeaderPages = 8192;
+// The most header pages after the first that a stream may have: a 16 MB picture in the 4 KB
+// pages some taggers write, or a quarter gigabyte in full pages. The table (40 bytes a page),
+// its copy for the planned file's walk and the plan's spans stay well under 1 MiB.
+const size_t kOggMaxHeaderPages = 4096;
 
 // One page after the first, up to the first audio page. Body offsets are in the header
 // stream: the bodies of these pages one after another, from 0.
