@@ -212,6 +212,21 @@ TEST(OggFile, AnEightMegabytePictureIsNeverReadWhole) {
   }
 }
 
+TEST(OggFile, AFullCommentPageSpillsOntoTheSetupPage) {
+  // The comment fills its own page's 255 lacing values; the setup header has a page of its own.
+  const Bytes base = vorbisCommentPacket(commentWith({"TITLE=x"}));
+  const size_t fill = 254 * 255 + 100 - base.size() - 4;
+  const Bytes packet = vorbisCommentPacket(commentWith({"TITLE=x", std::string(fill - 2, 'a') + "=z"}));
+  ASSERT_EQ(packet.size() / 255 + 1, 255u);
+  const Bytes before = oggStream(0x1234, {{{vorbisIdentification()}, 0, 255},
+                                          {{packet}, 0, 255},
+                                          {{vorbisSetup()}, 0, 255},
+                                          {{Bytes(300, 0xA1)}, 4096, 255}});
+  const Outcome outcome = write(before, 5);
+  ASSERT_EQ(outcome.kind, kPlanNewFile) << oggWriteReasonName(outcome.reason);
+  expectSoundWrite(before, outcome, 5);
+}
+
 struct BadCase {
   const char* name;
   Bytes file;
