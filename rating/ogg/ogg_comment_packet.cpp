@@ -62,14 +62,11 @@ bool readOggCommentPacket(const ByteSource& file, const OggHeaders& headers, int
   return true;
 }
 
-OggCommentPlan planOggCommentPacket(const ByteSource& file, const OggHeaders& headers, int stars,
-                                    WritePlan* comment, bool* keepsLength) {
+OggCommentPlan planOggCommentPacket(const ByteSource& file, const OggHeaders& headers, const OggCommentTail& tail,
+                                    int stars, WritePlan* comment, bool* keepsLength) {
   const OggPacketView view = {&headers, file, headers.comment};
   const ByteSource packet = oggPacketSource(&view);
   const size_t prefix = oggCommentPrefixLength(headers.codec);
-  int oldStars = 0;
-  OggCommentTail tail;
-  if (!readOggCommentPacket(file, headers, &oldStars, &tail)) return kOggCommentBroken;
 
   addOldSpan(comment, 0, prefix);
   uint64_t newLength = 0;

@@ -35,6 +35,7 @@ enum OggCommentPlan {
 
 // Appends to `comment` (empty) the new comment packet with `stars`, as spans: old stretches
 // in offsets of the old packet, and new bytes. Its slack or padding is sized so that it keeps
-// the old packet's length where it can (*keepsLength), otherwise kOggRewritePadding.
-OggCommentPlan planOggCommentPacket(const ByteSource& file, const OggHeaders& headers, int stars,
-                                    WritePlan* comment, bool* keepsLength);
+// the old packet's length where it can (*keepsLength), otherwise kOggRewritePadding. `tail`
+// is the old packet's, from readOggCommentPacket.
+OggCommentPlan planOggCommentPacket(const ByteSource& file, const OggHeaders& headers, const OggCommentTail& tail,
+                                    int stars, WritePlan* comment, bool* keepsLength);

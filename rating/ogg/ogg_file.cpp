@@ -36,18 +36,18 @@ OggWriteReason reasonOfFault(OggStreamFault fault) {
 }
 
 // The plan made anew: patches where the file keeps its size and they stay few, else spans.
+// Only the plan handed over is checked by walking it: a big comment costs each walk its size.
 OggWriteReason chooseRoute(const ByteSource& file, const OggHeaders& headers, const OggCommentTail& tail,
                            int stars, unsigned char* buffer, WritePlan* newFile, WritePlan* plan) {
-  if (!oggPlanReadsBack(file, headers, tail, *newFile, stars, buffer)) return kOggWriteUnverified;
   WritePlan inPlace;
   initWritePlan(&inPlace);
   if (oggPatchesForNewFile(file, *newFile, &inPlace) && inPlace.patchCount > 0 &&
       oggPlanReadsBack(file, headers, tail, inPlace, stars, buffer)) {
     *plan = inPlace;
-    releaseWritePlan(newFile);
     return kOggWriteInPlace;
   }
   releaseWritePlan(&inPlace);
+  if (!oggPlanReadsBack(file, headers, tail, *newFile, stars, buffer)) return kOggWriteUnverified;
   *plan = *newFile;
   initWritePlan(newFile);
   return kOggWriteNewFile;
@@ -67,7 +67,7 @@ OggWriteReason planWrite(const ByteSource& file, int stars, unsigned char* buffe
   WritePlan comment;
   initWritePlan(&comment);
   bool keepsLength = false;
-  const OggCommentPlan commentPlan = planOggCommentPacket(file, *headers, stars, &comment, &keepsLength);
+  const OggCommentPlan commentPlan = planOggCommentPacket(file, *headers, tail, stars, &comment, &keepsLength);
   WritePlan newFile;
   initWritePlan(&newFile);
   OggWriteReason reason = kOggWriteOutOfMemory;
