@@ -272,6 +272,13 @@ def ogg_files():
         for tail_name, tail in (("none", b""), ("padding", bytes(32)), ("binary", b"\x01\xde\xad")):
             yield "ogg-opus-%s-%s" % (name, tail_name), ogg_stream(
                 [([opus_head], 0, 255), ([b"OpusTags" + comment + tail], 0, 255)] + audio, serial=0x4321)
+    # Files the Ogg target builds from a description: codec, lacing values a header page,
+    # the bytes after the fields, then the comment (see fuzz/ogg_plan_fuzz.cpp).
+    for index, (name, comment_fields) in enumerate(variants.items()):
+        for codec in (0, 1):
+            for segments, tail in ((254, 0), (15, 24), (3, 0x21)):
+                body = vorbis_comment(comment_fields) + bytes([index])
+                yield "ogg-described-%s-%d-%d-%d" % (name, codec, segments, tail), bytes([codec, segments, tail]) + body
     flac = ogg_stream([([b"\x7fFLAC" + bytes(40)], 0, 255), ([bytes(30)], 0, 255)])
     yield "ogg-flac", flac
     plain = ogg_stream([([vorbis_id], 0, 255), ([b"\x03vorbis" + vorbis_comment(fields) + b"\x01", setup], 0, 255)] + audio)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// libFuzzer target over the Ogg room: the input is an Ogg file's bytes, the star count comes
-// from its last byte, which also says whether every page's CRC is set right first. readOggStars and planOggWrite run on it, and the plan is carried out in
+// libFuzzer target over the Ogg room: the input is an Ogg file's bytes (or describes one, see
+// describedFile), the star count comes from its last byte, which also says whether every
+// page's CRC is set right first. readOggStars and planOggWrite run on it, and the plan is carried out in
 // memory. Nothing planned: nothing changes, and a rating said to be stored already reads as
 // such. Otherwise the file it makes is walked by the tests' own page walker
 // (tests/support/ogg_bytes.h, which shares no code with the room): every page parses, as many
@@ -60,6 +61,21 @@ void setPageCrcs(Bytes* file) {
   }
 }
 
+// An input that does not start as an Ogg file describes one, so that the fuzzer reaches the
+// comment and the pagination without having to find page structure and CRCs: byte 0 picks
+// Vorbis or Opus, byte 1 the most lacing values a header page holds, byte 2 the bytes after
+// the fields (slack, padding, or binary data when odd), the rest is the comment as stored.
+Bytes describedFile(const uint8_t* data, size_t size) {
+  const Bytes comment(data + 3, data + size);
+  const size_t headerSegments = data[1] % 255 + 1;
+  const Bytes tail(data[2] % 64, data[2]);
+  if (data[0] % 2 == 0) {
+    const Bytes packet = join({text("\x03vorbis"), comment, {0x01}, tail});
+    return vorbisFile(packet, headerSegments);
+  }
+  return opusFile(opusTags(comment, tail), headerSegments);
+}
+
 bool samePage(const Bytes& a, const WalkedPage& pa, const Bytes& b, const WalkedPage& pb) {
   return pa.length == pb.length &&
          std::equal(a.begin() + pa.offset, a.begin() + pa.offset + pa.length, b.begin() + pb.offset);
@@ -68,10 +84,12 @@ bool samePage(const Bytes& a, const WalkedPage& pa, const Bytes& b, const Walked
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Bytes before(data, data + size);
+  const bool described = size >= 3 && data[0] != 'O';
+  Bytes before = described ? describedFile(data, size) : Bytes(data, data + size);
   const int stars = size > 0 ? data[size - 1] % 6 : 0;
-  // Half the inputs (by their last byte) with every CRC set right.
-  if (size > 0 && data[size - 1] / 6 % 2 == 1) setPageCrcs(&before);
+  // Half the other inputs (by their last byte) with every CRC set right.
+  if (!described && size > 0 && data[size - 1] / 6 % 2 == 1) setPageCrcs(&before);
+  size = before.size();
   const MemoryBytes memory = {before.data(), size};
   const ByteSource source = memorySource(&memory, size);
   const int starsBefore = readOggStars(source);
