@@ -8,7 +8,9 @@ unsynchronisation, frame flags) and near misses that break one rule each, so tha
 starts next to every decision the reader makes. Then whole music files, for the targets that
 store a rating in a file: a tag (or none), a few MPEG audio frames, and optionally an ID3v1
 tag and an APEv2 tag at the end, ending in different bytes (the write target takes its star
-count from the last byte).
+count from the last byte). Then Ogg Vorbis and Opus files for the Ogg room: comments with and
+without ratings, slack after Vorbis's framing bit, Opus padding and binary data, a comment over
+several pages, and an Ogg FLAC, a chained, a multiplexed and a cut file.
 
 usage: make_seed_corpus.py OUTPUT_FOLDER
 """
@@ -193,11 +195,57 @@ def whole_files():
             yield "file-%s-%s" % (tag_name, end_name), body
 
 
+def ogg_crc(page):
+    crc = 0
+    for byte in page:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return crc
+
+
+def ogg_page(flags, granule, serial, sequence, lacing, body):
+    page = b"OggS" + bytes([0, flags]) + struct.pack("<QII", granule, serial, sequence) + bytes(4)
+    page += bytes([len(lacing)]) + bytes(lacing) + body
+    return page[:22] + struct.pack("<I", ogg_crc(page)) + page[26:]
+
+
+def ogg_stream(runs, serial=0x1234):
+    """runs: (packets, granule, max lacing values a page); each run starts a fresh page."""
+    pages = []
+    for packets, granule, most in runs:
+        lacing, body, continued = [], b"", False
+        for packet in packets:
+            at = 0
+            while True:
+                if len(lacing) == most:
+                    pages.append((lacing, body, continued, granule))
+                    continued, lacing, body = lacing[-1] == 255, [], b""
+                piece = min(255, len(packet) - at)
+                lacing.append(piece)
+                body += packet[at:at + piece]
+                at += piece
+                if piece < 255:
+                    break
+        pages.append((lacing, body, continued, granule))
+    out = b""
+    for index, (lacing, body, continued, granule) in enumerate(pages):
+        flags = (1 if continued else 0) | (2 if index == 0 else 0) | (4 if index == len(pages) - 1 else 0)
+        ends = any(value < 255 for value in lacing)
+        out += ogg_page(flags, granule if ends else 0xFFFFFFFFFFFFFFFF, serial, index, lacing, body)
+    return out
+
+
 def comment_body(fields, vendor=b"reference libFLAC 1.4.2 20221022"):
     out = struct.pack("<I", len(vendor)) + vendor + struct.pack("<I", len(fields))
     for field in fields:
         out += struct.pack("<I", len(field)) + field
     return out
+
+
+def vorbis_comment(fields, vendor=b"Lavf60"):
+    return comment_body(fields, vendor)
 
 
 def flac_block(kind, body, last):
@@ -271,6 +319,49 @@ def flac_layouts():
         yield "flac-broken-%s" % name, data
 
 
+def ogg_files():
+    """Ogg Vorbis and Opus files for the Ogg room's target."""
+    vorbis_id = b"\x01vorbis" + bytes(22) + b"\x01"
+    setup = b"\x05vorbis" + bytes(range(40))
+    opus_head = b"OpusHead" + bytes([1, 2, 0x38, 1, 0x80, 0xBB, 0, 0, 0, 0, 0])
+    fields = [b"TITLE=Song", b"ARTIST=Someone"]
+    picture = b"METADATA_BLOCK_PICTURE=" + b"P" * 3000
+    variants = {
+        "plain": fields,
+        "rating": fields + [b"RATING=80"],
+        "two-ratings": [b"RATING=3", b"TITLE=x", b"rating=60"],
+        "fmps": fields + [b"FMPS_RATING=0.8", b"RATING:a@b=0.6"],
+        "picture": [b"TITLE=x", picture, b"RATING=40"],
+    }
+    audio = [([b"\xa1" * 300, b"\xa2" * 200], 4096, 255), ([b"\xa3" * 100], 8192, 255)]
+    stars = 0
+    for name, comment_fields in variants.items():
+        # The file's last byte picks the stars: cycle through all six.
+        audio[-1] = ([b"\xa3" * 99 + bytes([0xA2 + stars])], 8192, 255)
+        stars = (stars + 1) % 6
+        comment = vorbis_comment(comment_fields)
+        for slack, segments in ((0, 255), (24, 255), (0, 4)):
+            packet = b"\x03vorbis" + comment + b"\x01" + bytes(slack)
+            yield "ogg-vorbis-%s-%d-%d" % (name, slack, segments), ogg_stream(
+                [([vorbis_id], 0, 255), ([packet, setup], 0, segments)] + audio)
+        for tail_name, tail in (("none", b""), ("padding", bytes(32)), ("binary", b"\x01\xde\xad")):
+            yield "ogg-opus-%s-%s" % (name, tail_name), ogg_stream(
+                [([opus_head], 0, 255), ([b"OpusTags" + comment + tail], 0, 255)] + audio, serial=0x4321)
+    # Files the Ogg target builds from a description: codec, lacing values a header page,
+    # the bytes after the fields, then the comment (see fuzz/ogg_plan_fuzz.cpp).
+    for index, (name, comment_fields) in enumerate(variants.items()):
+        for codec in (0, 1):
+            for segments, tail in ((254, 0), (15, 24), (3, 0x21)):
+                body = vorbis_comment(comment_fields) + bytes([index])
+                yield "ogg-described-%s-%d-%d-%d" % (name, codec, segments, tail), bytes([codec, segments, tail]) + body
+    flac = ogg_stream([([b"\x7fFLAC" + bytes(40)], 0, 255), ([bytes(30)], 0, 255)])
+    yield "ogg-flac", flac
+    plain = ogg_stream([([vorbis_id], 0, 255), ([b"\x03vorbis" + vorbis_comment(fields) + b"\x01", setup], 0, 255)] + audio)
+    yield "ogg-chained", plain + ogg_stream([([vorbis_id], 0, 255)], serial=0x77)
+    yield "ogg-multiplexed", plain[:58] + ogg_page(2, 0, 0x99, 0, [30], vorbis_id) + plain[58:]
+    yield "ogg-cut", plain[: len(plain) // 2]
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -278,6 +369,9 @@ def main():
     os.makedirs(folder, exist_ok=True)
     count = 0
     for name, data in list(seeds()) + list(whole_files()) + list(flac_files()):
+
+
+    for name, data in list(seeds()) + list(whole_files()) + list(ogg_files()):
         with open(os.path.join(folder, "%02d-%s.bin" % (count, name)), "wb") as seed:
             seed.write(data)
         count += 1

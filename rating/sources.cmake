@@ -25,6 +25,13 @@ set(VIMBREL_RATING_STORE_SOURCES
   flac/flac_file.cpp
   flac/flac_plan.cpp
   flac/flac_check.cpp
+  ogg/ogg_page.cpp
+  ogg/ogg_headers.cpp
+  ogg/ogg_packet_view.cpp
+  ogg/ogg_comment_packet.cpp
+  ogg/ogg_repaginate.cpp
+  ogg/ogg_in_place.cpp
+  ogg/ogg_plan_check.cpp
   ogg/ogg_file.cpp
   store/write_guard.cpp
   store/tag_file.cpp

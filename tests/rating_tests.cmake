@@ -8,6 +8,8 @@ vimbrel_wine_gtest(write_guard_tests SOURCES write_guard_test.cpp LIBS vimbrel_r
 # The Vorbis comment piece and the FLAC room: pure code over bytes built in the tests.
 vimbrel_wine_gtest(vorbis_comment_tests SOURCES vorbis_comment_test.cpp LIBS vimbrel_rating)
 vimbrel_wine_gtest(flac_file_tests SOURCES flac_file_test.cpp LIBS vimbrel_rating)
+# The Ogg room: Vorbis and Opus files built byte by byte, each plan applied and walked.
+vimbrel_wine_gtest(ogg_file_tests SOURCES ogg_file_test.cpp LIBS vimbrel_rating)
 
 # The store linked into a GoogleTest program: scale, reading, writing, recovery,
 # and the player holding the file open.

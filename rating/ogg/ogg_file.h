@@ -16,6 +16,24 @@
 #include "rating/bytes/byte_source.h"
 #include "rating/bytes/write_plan.h"
 
+// Why planOggWrite chose what it did.
+enum OggWriteReason {
+  kOggWriteInPlace,          // patches: the pages that hold the comment packet, fresh CRCs
+  kOggWriteNewFile,          // new file: the header pages paginated anew, the audio pages kept
+  kOggWriteAlreadyStored,    // nothing: the comment holds the rating already
+  kOggWriteBadStars,         // nothing: not 0..5
+  kOggWriteNotOgg,           // nothing: no Ogg page at the start
+  kOggWriteOtherCodec,       // nothing: Ogg FLAC, or anything but Vorbis and Opus
+  kOggWriteManyStreams,      // nothing: multiplexed or chained
+  kOggWriteBrokenPage,       // nothing: a bad CRC, lacing past the file's end, a page out of sequence
+  kOggWriteBrokenHeaders,    // nothing: a header packet cut short, audio not on a fresh page
+  kOggWriteBrokenComment,    // nothing: the comment is malformed
+  kOggWriteTooManyPages,     // nothing: more header pages than the store walks
+  kOggWriteNoRoom,           // nothing: every header page full; no new page is added
+  kOggWriteUnverified,       // nothing: the planned file did not walk back as planned
+  kOggWriteOutOfMemory,      // nothing: memory ran short or the plan grew past its limit
+};
+
 // True when the file starts as an Ogg stream ("OggS"); whether it is one the store rates
 // is for the functions below to prove.
 bool isOggFile(const ByteSource& file);
@@ -23,7 +41,8 @@ bool isOggFile(const ByteSource& file);
 // The rating (0..5) as the player's Vorbis decoder reads it; 0 for none or a file not proven.
 int readOggStars(const ByteSource& file);
 
-// Plans storing `stars` (0..5). kPlanNothing with plan->alreadyStored when the file holds
+// Plans storing `stars` (0..5) into `plan`, which is filled in from empty (any earlier
+// contents must have been released). kPlanNothing with plan->alreadyStored when the file holds
 // it already, or with the reason why not.
 void planOggWrite(const ByteSource& file, int stars, WritePlan* plan);
 
