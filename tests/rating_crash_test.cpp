@@ -23,6 +23,7 @@
 #include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_journal.h"
 #include "rating/store/rewrite_job.h"
+#include "support/format_files.h"
 #include "support/scratch.h"
 #include "support/tag_files.h"
 
@@ -46,27 +47,6 @@ std::string tag(int version, const std::vector<std::string>& frames, size_t padd
   content += std::string(padding, '\0');
   return "ID3" + std::string(1, static_cast<char>(version)) + std::string(2, '\0') +
          syncsafe(static_cast<uint32_t>(content.size())) + content;
-}
-
-std::string littleEndian32(size_t value) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return out;
-}
-
-// A FLAC file: STREAMINFO, a VORBIS_COMMENT of `fields`, PADDING of `padding` bytes (none
-// for 0) and frame-like audio.
-std::string flac(const std::vector<std::string>& fields, size_t padding, int frames) {
-  std::string comment = littleEndian32(6) + "vendor" + littleEndian32(fields.size());
-  for (const std::string& field : fields) comment += littleEndian32(field.size()) + field;
-  auto block = [](int type, const std::string& body, bool last) {
-    return std::string(1, static_cast<char>((last ? 0x80 : 0) | type)) +
-           bigEndian(static_cast<uint32_t>(body.size()), 3) + body;
-  };
-  std::string file = "fLaC" + block(0, std::string(34, '\x11'), false) + block(4, comment, padding == 0);
-  if (padding) file += block(1, std::string(padding, '\0'), true);
-  for (int i = 0; i < frames; ++i) file += "\xff\xf8" + std::string(510, static_cast<char>(i));
-  return file;
 }
 
 // User files with the names the store gives its own: never used, never removed.
@@ -105,14 +85,24 @@ std::vector<Route> routes() {
       {"id3lib's copy", "no tag, held", longAudio, L"song.mp3", true, false},
       {"plain-named copy", "no tag", audio, L"\u00e9t\u00e9.mp3", false, false},
       {"plain-named copy", "no tag, held", longAudio, L"\u00e9t\u00e9.mp3", true, false},
-      {"FLAC in place", "in the padding", flac({"TITLE=A title"}, 1024, 4), L"song.flac", false, false},
-      {"FLAC in place", "RATING changed, held", flac({"TITLE=A title", "RATING=20"}, 0, 4), L"song.flac", true,
+      {"FLAC in place", "in the padding", flacFileOf({"TITLE=A title"}, 1024, 4), L"song.flac", false, false},
+      {"FLAC in place", "RATING changed, held", flacFileOf({"TITLE=A title", "RATING=20"}, 0, 4), L"song.flac",
+       true, false},
+      {"FLAC in place", "over sectors, noted", flacFileOf(manyFields, 4096, 4), L"song.flac", false, false},
+      {"FLAC in place", "over sectors, noted, held", flacFileOf(manyFields, 4096, 4), L"song.flac", true, false},
+      {"FLAC anew", "no padding", flacFileOf({"TITLE=A title"}, 0, 64), L"song.flac", false, false},
+      {"FLAC anew", "no padding, held", flacFileOf({"TITLE=A title"}, 0, 64), L"song.flac", true, false},
+      {"FLAC anew", "no padding, stray files", flacFileOf({"TITLE=A title"}, 0, 64), L"song.flac", false, true},
+      {"Ogg in place", "Vorbis slack", vorbisFileOf({"TITLE=A title"}, 32, 255), L"song.ogg", false, false},
+      {"Ogg in place", "Vorbis over pages, noted", vorbisFileOf(manyFields, 32, 4), L"song.ogg", false, false},
+      {"Ogg in place", "Vorbis over pages, noted, held", vorbisFileOf(manyFields, 32, 4), L"song.ogg", true,
        false},
-      {"FLAC in place", "over sectors, noted", flac(manyFields, 4096, 4), L"song.flac", false, false},
-      {"FLAC in place", "over sectors, noted, held", flac(manyFields, 4096, 4), L"song.flac", true, false},
-      {"FLAC anew", "no padding", flac({"TITLE=A title"}, 0, 8), L"song.flac", false, false},
-      {"FLAC anew", "no padding, held", flac({"TITLE=A title"}, 0, 8), L"song.flac", true, false},
-      {"FLAC anew", "no padding, stray files", flac({"TITLE=A title"}, 0, 8), L"song.flac", false, true},
+      {"Ogg in place", "Opus padding, held", opusFileOf({"TITLE=A title"}, std::string(32, '\0')), L"song.opus",
+       true, false},
+      {"Ogg anew", "Vorbis without slack", vorbisFileOf({"TITLE=A title"}, 0, 255), L"song.ogg", false, false},
+      {"Ogg anew", "Vorbis over pages, held", vorbisFileOf(manyFields, 0, 4), L"song.ogg", true, false},
+      {"Ogg anew", "Opus binary data, stray files", opusFileOf({"TITLE=A title"}, "\x01\xde\xad"), L"song.opus",
+       false, true},
   };
 }
 
@@ -487,5 +477,7 @@ TEST_F(RatingCrash, Id3libCopy) { crashEvery("id3lib's copy"); }
 TEST_F(RatingCrash, PlainNamedCopy) { crashEvery("plain-named copy"); }
 TEST_F(RatingCrash, FlacInPlace) { crashEvery("FLAC in place"); }
 TEST_F(RatingCrash, FlacAnew) { crashEvery("FLAC anew"); }
+TEST_F(RatingCrash, OggInPlace) { crashEvery("Ogg in place"); }
+TEST_F(RatingCrash, OggAnew) { crashEvery("Ogg anew"); }
 
 }  // namespace

@@ -13,7 +13,9 @@ namespace {
 bool readTail(const ByteSource& packet, OggCodec codec, uint64_t fieldsEnd, OggCommentTail* tail) {
   tail->fieldsEnd = fieldsEnd;
   unsigned char first = 0;
-  const bool hasByte = fieldsEnd < packet.size && readSourceAt(packet, fieldsEnd, &first, 1) == 1;
+  const bool hasByte = fieldsEnd < packet.size;
+  // A byte that cannot be read is no padding: Opus binary data would be lost with it.
+  if (hasByte && readSourceAt(packet, fieldsEnd, &first, 1) != 1) return false;
   if (codec == kOggCodecVorbis) {
     if (!hasByte || (first & 1) == 0) return false;
     tail->keptLength = 1;

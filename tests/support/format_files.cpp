@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Whole files of the other formats as strings; see format_files.h.
+#include "support/format_files.h"
+
+#include "support/flac_bytes.h"
+#include "support/ogg_bytes.h"
+
+namespace {
+
+std::string asString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+Bytes commentOf(const std::vector<std::string>& fields) { return commentBody("vendor", fields); }
+
+}  // namespace
+
+std::string flacFileOf(const std::vector<std::string>& fields, size_t padding, size_t frames) {
+  std::vector<BlockBytes> blocks = {{kStreamInfoBlock, streamInfoBody()}, {kCommentBlock, commentOf(fields)}};
+  if (padding) blocks.push_back({kPaddingBlock, Bytes(padding, 0x00)});
+  return asString(flacFile(blocks, flacAudio(frames)));
+}
+
+std::string vorbisFileOf(const std::vector<std::string>& fields, size_t slack, size_t headerSegments) {
+  return asString(vorbisFile(vorbisCommentPacket(commentOf(fields), slack), headerSegments));
+}
+
+std::string opusFileOf(const std::vector<std::string>& fields, const std::string& tail) {
+  return asString(opusFile(opusTags(commentOf(fields), text(tail))));
+}

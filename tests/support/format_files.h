@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Whole FLAC, Ogg Vorbis and Opus files as strings, for the tests written over
+// tag_files.h's strings (the byte builders behind them work on Bytes).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// STREAMINFO, a VORBIS_COMMENT of `fields`, PADDING of `padding` bytes (none for 0) and
+// `frames` audio frames.
+std::string flacFileOf(const std::vector<std::string>& fields, size_t padding, size_t frames);
+
+// A Vorbis file whose comment packet carries `slack` bytes after its framing bit, its header
+// packets at most `headerSegments` lacing values a page.
+std::string vorbisFileOf(const std::vector<std::string>& fields, size_t slack, size_t headerSegments);
+
+// An Opus file whose comment packet ends in `tail` (padding, or binary data).
+std::string opusFileOf(const std::vector<std::string>& fields, const std::string& tail);
