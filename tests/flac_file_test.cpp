@@ -117,7 +117,7 @@ BlockBytes comment(const std::vector<std::string>& fields) {
   return {kCommentBlock, commentBody("reference libFLAC 1.4.2 20221022", fields)};
 }
 BlockBytes padding(size_t size) { return {kPaddingBlock, zeros(size)}; }
-BlockBytes picture(size_t size) { return {kPictureBlock, Bytes(size, 0x9C)}; }
+BlockBytes picture(size_t size) { return {kPictureBlock, pictureBody(size)}; }
 
 // Letters in a cycle: moved by a byte, every one of them differs.
 std::string letters(size_t count) {
@@ -146,7 +146,7 @@ TEST(FlacFile, EachRoute) {
        flacFile({kInfo, comment({"RATING=80", "FMPS_RATING=0.8", "T=x"}), padding(0)}), 0,
        kFlacCommentFromPadding, 32},
       {"no padding, a field removed: padding in its room",
-       flacFile({kInfo, comment({"RATING=80", "TITLE=a"}), picture(30)}), 0, kFlacPaddingFromComment, 9},
+       flacFile({kInfo, comment({"RATING=80", "TITLE=a"}), picture(60)}), 0, kFlacPaddingFromComment, 9},
       {"no padding: a new file with fresh padding", flacFile({kInfo, titled, picture(300)}), 3,
        kFlacRewriteWithPadding, kFlacFreshPadding},
       {"padding too small: replaced", flacFile({kInfo, titled, padding(5), kSeekTable}), 2,
@@ -164,9 +164,6 @@ TEST(FlacFile, EachRoute) {
       {"an ID3v2 tag before fLaC is kept",
        join({tagWithFooter(frameV24("POPM", popmBody("x", 255))), flacFile({kInfo, titled, padding(64)})}), 2,
        kFlacCommentFromPadding, 51},
-      {"bytes after the fields move with them",
-       flacFile({kInfo, {kCommentBlock, join({commentBody("v", {}), commentField("TITLE=a")})}, padding(20)}), 3,
-       kFlacCommentFromPadding, 7},
       {"a wide move is a new file",
        flacFile({kInfo, comment({"RATING=100", "METADATA_BLOCK_PICTURE=" + letters(100000)}), padding(4)}),
        1, kFlacRewriteWideChange, 5},
@@ -254,6 +251,12 @@ TEST(FlacFile, BrokenFilesReadAsNothingAndPlanNothing) {
       {"a vendor string of 4 GB", vendorOf4GB, kFlacMalformedComment},
       {"an ID3v2 tag and no fLaC", join({tag(3, 0, zeros(20)), text("RIFF")}), kFlacNotFlac},
       {"empty", {}, kFlacNotFlac},
+      {"bytes after the comment's fields",
+       flacFile({kInfo, {kCommentBlock, join({commentBody("v", {}), commentField("TITLE=a")})}, padding(20)}),
+       kFlacContentsDisagree},
+      {"a picture shorter than its block",
+       flacFile({kInfo, comment({"TITLE=a"}), {kPictureBlock, join({pictureBody(60), zeros(3)})}, padding(20)}),
+       kFlacContentsDisagree},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);

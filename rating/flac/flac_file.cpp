@@ -21,6 +21,7 @@ const char* flacWriteReasonName(int reason) {
     case kFlacNotFlac: return "no FLAC stream";
     case kFlacMalformedMetadata: return "malformed metadata blocks";
     case kFlacMalformedComment: return "malformed comment block";
+    case kFlacContentsDisagree: return "comment or picture shorter than its block";
     case kFlacAlreadyStored: return "rating already stored";
     case kFlacCommentTooLarge: return "comment would pass 16 MB";
     case kFlacPlanNotConfirmed: return "planned file does not read back";

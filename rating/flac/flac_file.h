@@ -21,6 +21,7 @@ enum FlacWriteReason {
   kFlacNotFlac,              // nothing: no "fLaC" at the start or after ID3v2 tags there
   kFlacMalformedMetadata,    // nothing: a block past the end, a last-block flag missing or early, ...
   kFlacMalformedComment,     // nothing: a count or length the block cannot hold, or 1000+ rating fields
+  kFlacContentsDisagree,     // nothing: a comment or picture ends before its block does; mutagen reads on there
   kFlacAlreadyStored,        // nothing: the comment holds the rating, its fields agree
   kFlacCommentTooLarge,      // nothing: the new comment would pass a block's 16 MB
   kFlacPlanNotConfirmed,     // nothing: the planned file does not read back as planned

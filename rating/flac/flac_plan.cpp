@@ -218,6 +218,7 @@ void planFlacWrite(const ByteSource& file, int stars, WritePlan* plan) {
   FlacLayout layout;
   if (!findFlacStream(file, nullptr)) return planNothing(plan, kFlacNotFlac);
   if (!walkFlacLayout(file, &layout)) return planNothing(plan, kFlacMalformedMetadata);
+  if (!flacContentsFillBlocks(file, layout)) return planNothing(plan, kFlacContentsDisagree);
 
   WritePlan body;
   initWritePlan(&body);

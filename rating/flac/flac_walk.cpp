@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "rating/vorbis/vorbis_comment.h"
+
 namespace {
 
 // Block headers usually follow each other closely: read on past the next one.
@@ -116,4 +118,49 @@ bool walkFlacLayout(const ByteSource& file, FlacLayout* layout) {
   if (walk.malformed || !walk.ended) return false;
   layout->audioStart = walk.next;
   return true;
+}
+
+namespace {
+
+const unsigned char kFlacPicture = 6;
+
+// Reads a big-endian 32-bit number at `at`; false when it cannot be read.
+bool bigEndian32At(const ByteSource& file, uint64_t at, uint64_t* value) {
+  unsigned char bytes[4];
+  if (readSourceAt(file, at, bytes, 4) != 4) return false;
+  *value = uint64_t{bytes[0]} << 24 | uint64_t{bytes[1]} << 16 | uint64_t{bytes[2]} << 8 | bytes[3];
+  return true;
+}
+
+// A PICTURE block's contents: type, MIME type, description, four numbers, the data.
+bool pictureFillsBlock(const ByteSource& file, const FlacBlock& block) {
+  const uint64_t end = flacBlockEnd(block);
+  uint64_t at = block.offset + kFlacBlockHeaderSize + 4;
+  uint64_t length = 0;
+  if (!bigEndian32At(file, at, &length)) return false;
+  at += 4 + length;
+  if (at > end || !bigEndian32At(file, at, &length)) return false;
+  at += 4 + length + 16;
+  if (at > end || !bigEndian32At(file, at, &length)) return false;
+  return at + 4 + length == end;
+}
+
+}  // namespace
+
+bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout) {
+  if (layout.hasComment) {
+    int stars = 0;
+    uint64_t fieldsEnd = 0;
+    const uint64_t start = layout.comment.offset + kFlacBlockHeaderSize;
+    // A comment that does not parse is the planner's to refuse, as malformed.
+    if (readCommentStars(file, start, flacBlockEnd(layout.comment), &stars, &fieldsEnd) &&
+        fieldsEnd != flacBlockEnd(layout.comment))
+      return false;
+  }
+  FlacBlockWalk walk;
+  openFlacBlocks(&walk, file, layout.streamStart);
+  FlacBlock block;
+  while (nextFlacBlock(&walk, &block))
+    if (block.type == kFlacPicture && !pictureFillsBlock(file, block)) return false;
+  return !walk.malformed;
 }

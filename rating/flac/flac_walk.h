@@ -65,3 +65,9 @@ struct FlacLayout {
 // False when the file is no FLAC stream or its metadata is malformed (also: two
 // VORBIS_COMMENT blocks, which the format does not allow).
 bool walkFlacLayout(const ByteSource& file, FlacLayout* layout);
+
+// True when the contents of the VORBIS_COMMENT and every PICTURE block end where the block's
+// length says. mutagen distrusts those two lengths (some writers got them wrong) and takes
+// the next block from where the contents end: a file where the two disagree is read
+// otherwise by other programs, and is not written.
+bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout);

@@ -61,6 +61,14 @@ inline Bytes streamInfoBody() {
   return body;
 }
 
+// A PICTURE block's body of `size` bytes (at least 41): type, MIME type, no description,
+// four numbers, and the data that fills the rest.
+inline Bytes pictureBody(size_t size) {
+  const size_t data = size - 41;
+  return join({bigEndian(3, 4), bigEndian(9, 4), text("image/png"), bigEndian(0, 4), Bytes(16, 0x01),
+               bigEndian(static_cast<uint32_t>(data), 4), Bytes(data, 0x9C)});
+}
+
 // `count` audio frames of 64 bytes, each starting with the frame sync 0xFFF8.
 inline Bytes flacAudio(size_t count = 3) {
   Bytes out;
