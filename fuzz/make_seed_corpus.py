@@ -134,6 +134,8 @@ def seeds():
     yield "v24-extended-data-past-tag", tag(4, 0x40, syncsafe(6) + b"\x01\x20")
     yield "v24-extended-bad", tag(4, 0x40, syncsafe(9) + b"\x01\x10\x01\x00" + p24)
     yield "v24-frame-unsync", tag(4, 0, frame24(b"POPM", unsynchronise(popm(b"me", 0xFF)), 0x0002) + t24)
+    # The reader leaves an unsynchronised frame's body unread unless it is a POPM.
+    yield "v24-frame-unsync-title", tag(4, 0, frame24(b"TIT2", unsynchronise(TITLE * 3 + b"\xff\xe0"), 0x0002) + p24)
     yield "v24-tag-unsync", tag(4, 0x80, frame24(b"POPM", unsynchronise(popm(b"me", 0xFF)), 0x0002) + bytes(8))
     yield "v24-dli-popm", tag(4, 0, frame24(b"POPM", syncsafe(5) + popm(b"abc", 9), 0x0001))
     yield "v24-grouped-dli-popm", tag(4, 0, frame24(b"POPM", b"\x03" + syncsafe(5) + popm(b"abc", 9), 0x0041))
