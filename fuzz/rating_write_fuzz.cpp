@@ -242,7 +242,7 @@ int filesBeside(const std::string& folder, const char* song) {
 std::wstring widePath(const std::string& plain) { return std::wstring(plain.begin(), plain.end()); }
 
 // `bytes` with unsynchronisation undone as mutagen undoes it: not at all where the bytes hold
-// what unsynchronisation never leaves (FF at the end, FF FF, FF followed by E0 or more), for
+// what unsynchronisation never leaves (FF at the end, FF FF, FF followed by E0 or more): some
 // taggers set the flag on bytes they never unsynchronised. The store promises that reading:
 // such bytes stay as stored and only the flag is cleared.
 std::string undoLikeMutagen(const std::string& bytes) {
