@@ -188,15 +188,32 @@ bool sameExceptRating(const Id3v2Layout& a, const Id3v2Layout& b) {
          a.id3libHazards == b.id3libHazards && a.id3libWouldMisrender == b.id3libWouldMisrender;
 }
 
+// Where the bytes end that mutagen takes for an ID3v2.3 tag's frames when the unsynchronisation
+// flag asks it to decode them: it reads the extended header as stored, then as many bytes as
+// the tag holds after its header, past the tag's end. The reader checks those bytes, and a
+// stuffing byte in the first 16 after the header, as mutagen would decode them. 0 for others.
+uint64_t mutagenFramesEnd(const unsigned char* data, size_t available) {
+  if (available < 10 || std::memcmp(data, "ID3", 3) != 0 || data[3] != 3 || (data[5] & 0xC0) != 0xC0) return 0;
+  if (available < 14) return 14;  // the extended header's size, as far as it can be read
+  const uint64_t extendedSize = 4 + uint64_t{bigEndian(data + 10, 4)};
+  const uint64_t size = (uint32_t{data[6] & 0x7Fu} << 21) | (uint32_t{data[7] & 0x7Fu} << 14) |
+                        (uint32_t{data[8] & 0x7Fu} << 7) | (data[9] & 0x7Fu);
+  const uint64_t stuffingChecked = extendedSize < 16 ? extendedSize + 1 : 16;
+  return 10 + (extendedSize + size > stuffingChecked ? extendedSize + size : stuffingChecked);
+}
+
 Id3v2Layout parseAndCheck(const unsigned char* data, size_t available, uint64_t fileSize) {
   TrackedFile file = {{data, available}, fileSize, std::vector<unsigned char>(available, 0)};
   const ByteSource source = {&file, fileSize, &readTracked};
   Id3v2Layout layout;
   parseId3v2Tag(source, &layout);
   checkLayout(data, available, fileSize, layout);
-  // Nothing past the header or the tag as claimed, whichever ends later.
+  // Nothing past the header or the tag as claimed, whichever ends later, or the bytes mutagen
+  // decodes as an unsynchronised ID3v2.3 tag's frames.
   uint64_t tagEnd = layout.tagSize > layout.declaredTagSize ? layout.tagSize : layout.declaredTagSize;
   if (tagEnd < 10) tagEnd = 10;
+  const uint64_t mutagenEnd = mutagenFramesEnd(data, available);
+  if (mutagenEnd > tagEnd) tagEnd = mutagenEnd;
   for (size_t i = 0; i < available; ++i) require(!file.read[i] || i < tagEnd, "a byte after the tag was read");
   if (available >= fileSize) checkBodiesUnread(data, layout, file.read);
   return layout;

@@ -14,6 +14,7 @@ several pages, and an Ogg FLAC, a chained, a multiplexed and a cut file.
 
 usage: make_seed_corpus.py OUTPUT_FOLDER
 """
+import base64
 import os
 import struct
 import sys
@@ -63,6 +64,24 @@ def popm(owner, rating, counter=b""):
 
 
 OWNER = b"Windows Media Player 9 Series"
+# The write fuzzer's finds of an ID3v2.4 TXXX whose size reads two ways (as found, 0 stars).
+SIZE_TWO_WAYS_FINDS = [
+    "SUQzBAAAAAACO1RYWFgAAAEAAAAAAHh4eHh4eHh4eHh4eHh4AAB4eHh4eFhYWAAAAQAAAAAAeHh4eHh4eHhveHh4eHh4eHh4eHh4eHh4"
+    "eHh4eHh4eHh4qKioqKioqKioqKh4YHh4eHh4eHh4eHh4eHhPUE0AAAADAMIAAAA+UE9QTQAAAB8AAFf/9SUA4GAAAGUfAABXaW5kb3dz"
+    "IE1lZGlhUGFsIF15ZXIgeSAAAAAfAABXl5GsknJpAAAAU29tZSB0wcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHB"
+    "wXh4eHh4eDh4eHh4eHh4eHh4eHhQT1BNAAAAIwAAV2luZWRvd3MgTWVkaWEgUGxheWVyIDkgU2VyaWVzAv8AAAAAAAAAAAAAAAAAAAAA"
+    "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAHAAAAAAAAAAAAAAAAAAAAAAAAAAAAeAAAeFBPUE14eHh4eHh4eHh4"
+    "eHh4eHh4fHh4eElEMwOVAAB4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eAAAPnh4eHh4eHh4AQBg4AAAAnQAAAAAAjtUWFhY"
+    "AAABAAAAAAB4eHh4eHh4eHh4eHh4eAAAeHh4eHhYWFgAAAEAAAAAAFBPUE0AAAAfAANXaW5kb3dzIE1lZGlhIFBsUElDciA5IFNlxFRz"
+    "SXJpZQBUMQAlAHh4eHh4eAALAAAAU29tZf///3h4eA==",
+    "SUQzBAAAAAACO1RYWFgAAAEAAAAAAHh4eHh4eHh4eHh4eHh4AAB4eHh4eFhYWAAAAQAAAAAAeHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4"
+    "eHh4eHh4eHh4qKioqKioqKioqKB4YABPUE0AAAADAFRYYD9YWACiAAAAAAAAPgACAQsAAAAAAD4AAgELAAAAAAAAAAD4AAAAAIAAAAAA"
+    "AAAAAAAAAAAAIF15ZXIgeSAAAABXl5EAAB+sknJpAAAAU29tZSB0wcHBwcHBwVBNeHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eAAA"
+    "eHh4eHhYWFgAAAEAAHh4eHh4eHhQT1BNAAAAIwAAV2luZWRvd3MgTWVkaWEgUGxheWVyIDkgU2VyaQAAAAAAAAAAAAAAAAAAAAAAAAAA"
+    "AAAAAAAAAAAAAAAAAAAAAAAAZXMAVFNTVAcAAAAAAAAAAAAAAADJycnJycnJycnJycnJycnJycnJycnJAAAAAAAAAAAAeAAAeFBPUE14"
+    "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4AAB4eHh4eFhYWAAAAQAAAAAAUE9QTQAAAB8AA1dpbmRvd3MgTWVkaWEgUGxQSUNyIDgg"
+    "U2XEVHNJcmllAFQxACUAeHh4eHh4AAsAAABTb21l////eHh4",
+]
 TITLE = b"\x00Some title"
 
 
@@ -117,6 +136,8 @@ def seeds():
     yield "v24-extended-data-past-tag", tag(4, 0x40, syncsafe(6) + b"\x01\x20")
     yield "v24-extended-bad", tag(4, 0x40, syncsafe(9) + b"\x01\x10\x01\x00" + p24)
     yield "v24-frame-unsync", tag(4, 0, frame24(b"POPM", unsynchronise(popm(b"me", 0xFF)), 0x0002) + t24)
+    # The reader leaves an unsynchronised frame's body unread unless it is a POPM.
+    yield "v24-frame-unsync-title", tag(4, 0, frame24(b"TIT2", unsynchronise(TITLE * 3 + b"\xff\xe0"), 0x0002) + p24)
     yield "v24-tag-unsync", tag(4, 0x80, frame24(b"POPM", unsynchronise(popm(b"me", 0xFF)), 0x0002) + bytes(8))
     yield "v24-dli-popm", tag(4, 0, frame24(b"POPM", syncsafe(5) + popm(b"abc", 9), 0x0001))
     yield "v24-grouped-dli-popm", tag(4, 0, frame24(b"POPM", b"\x03" + syncsafe(5) + popm(b"abc", 9), 0x0041))
@@ -131,6 +152,15 @@ def seeds():
     yield "v24-plain-sizes", tag(4, 0, long_title + frame23(b"POPM", popm(OWNER, 77)) + bytes(16))
     yield "v24-plain-size-reads-syncsafe", tag(4, 0, frame23(b"TXXX", b"\x00" * 2 + b"x" * 254) + p24 + bytes(4))
     yield "v24-sizes-either-way-junk", tag(4, 0, frame23(b"TIT2", b"x" * 128 + b"\x00" + b"x" * 127) + bytes(4) + b"junk")
+    # The write fuzzer's find: a TXXX size read as syncsafe (128) or plain (256), junk after a
+    # zero byte, and 106 bytes into the junk a POPM rated 0. With our POPM after the TXXX, both
+    # readers would take the sizes as plain: a longer TXXX, then that POPM. Asked for 0 stars.
+    txxx_two_ways = b"TXXX\x00\x00\x01\x00\x00\x00" + b"\x00\x00" + b"x" * 126
+    junk = b"\x00\x00" + (b"Windows Media Player " * 5)[:104]
+    yield "v24-size-two-ways-popm-in-junk", tag(4, 0, txxx_two_ways + junk + frame23(b"POPM", popm(OWNER, 0)) +
+                                            bytes(40)) + AUDIO
+    for number, find in enumerate(SIZE_TWO_WAYS_FINDS, 1):
+        yield "v24-size-two-ways-find-%d" % number, base64.b64decode(find)
     yield "v24-junk-padding-big-frame", tag(4, 0, frame24(b"TIT2", b"x" * 200) + p24 + bytes(4) + b"junk")
     yield "v23-lower-case-id", tag(3, 0, frame23(b"tit2", TITLE) + p23 + bytes(8))
     yield "v23-id-and-space", tag(3, 0, frame23(b"COM ", TITLE) + frame23(b"TCP ", b"\x001") + p23)

@@ -35,5 +35,5 @@ done
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" --target rating_write_cli -j"$(nproc)"
-exec python3 "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
+exec /usr/bin/python3 "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
   --artifacts "$build/artifacts/peer_trial"

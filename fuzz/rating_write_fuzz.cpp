@@ -7,12 +7,15 @@
 // it was, or:
 // - after planned bytes: only those bytes changed, all inside the tag;
 // - after id3lib: a well-formed ID3v2.3 tag followed by every byte that followed the old tag;
-// and in both cases every frame but the first POPM is kept with the same bytes, and the rating
+// - after the tag editor: a tag of the same version followed by every byte that followed the
+//   old tag, its frames as mutagen decodes them (unsynchronisation undone only where it holds);
+// and in each case every frame but the first POPM is kept with the same bytes, and the rating
 // reads back (through the store's read) as the stars written. A write reported as saved reads
 // back; a changed file was reported as saved. No file may be left beside it. Crashes, sanitizer
 // reports, leaks and hangs (-timeout) count as failures too.
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -238,27 +241,38 @@ int filesBeside(const std::string& folder, const char* song) {
 
 std::wstring widePath(const std::string& plain) { return std::wstring(plain.begin(), plain.end()); }
 
-// A tag's frames as a tagger reads them: unsynchronisation undone (tag-wide in ID3v2.2/2.3,
-// per frame in ID3v2.4, whose unsynchronisation flag is then left out), for the frames the
-// strict reader vouched for.
+// `bytes` with unsynchronisation undone as mutagen undoes it: not at all where the bytes hold
+// what unsynchronisation never leaves (FF at the end, FF FF, FF followed by E0 or more): some
+// taggers set the flag on bytes they never unsynchronised. The store promises that reading:
+// such bytes stay as stored and only the flag is cleared.
+std::string undoLikeMutagen(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+    out += bytes[i];
+    if (byte != 0xFF) continue;
+    if (i + 1 == bytes.size()) return bytes;
+    const unsigned char next = static_cast<unsigned char>(bytes[i + 1]);
+    if (next == 0xFF || next >= 0xE0) return bytes;
+    if (next == 0x00) ++i;
+  }
+  return out;
+}
+
+// A tag's frames as mutagen reads them: unsynchronisation undone where it holds (tag-wide in
+// ID3v2.2/2.3, per frame in ID3v2.4, whose unsynchronisation flag is then left out), for the
+// frames the strict reader vouched for (the guard writes only where mutagen walks the same
+// ones). Bytes after them (non-zero bytes kept after the frames, then padding) are no frame.
 std::vector<FrameContent> decodedFrames(const FileBytes& file, const Id3v2Layout& layout) {
   std::vector<FrameContent> frames;
   const unsigned char version = layout.majorVersion;
   const size_t areaEnd = static_cast<size_t>(layout.tagSize) - (layout.hasFooter ? 10 : 0);
   std::string area(reinterpret_cast<const char*>(file.data()) + 10, areaEnd - 10);
-  const auto undo = [](const std::string& bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      out += bytes[i];
-      if (bytes[i] == '\xFF' && i + 1 < bytes.size() && bytes[i + 1] == 0) ++i;
-    }
-    return out;
-  };
-  if (version < 4 && layout.unsynchronised) area = undo(area);
+  if (version < 4 && layout.unsynchronised) area = undoLikeMutagen(area);
   size_t at = layout.extendedHeaderSize > 0 ? (version == 3 ? 4 + bigEndian32(
       reinterpret_cast<const unsigned char*>(area.data())) : layout.extendedHeaderSize) : 0;
   const size_t headerSize = version == 2 ? 6 : 10;
-  while (at + headerSize <= area.size() && area[at] != 0) {
+  while (frames.size() < layout.frameCount && at + headerSize <= area.size() && area[at] != 0) {
     const unsigned char* header = reinterpret_cast<const unsigned char*>(area.data()) + at;
     const size_t size = version == 2                              ? bigEndian24(header + 3)
                         : version == 3 || layout.frameSizesPlain ? bigEndian32(header + 4)
@@ -269,12 +283,15 @@ std::vector<FrameContent> decodedFrames(const FileBytes& file, const Id3v2Layout
     frame.flags = version == 2 ? 0 : bigEndian16(header + 8);
     frame.body = area.substr(at + headerSize, size);
     if (version == 4 && ((frame.flags & 0x0002) || layout.unsynchronised)) {
-      frame.body = undo(frame.body);
+      // The data-length indicator (compression 0x0008, indicator 0x0001) is never unsynchronised.
+      const size_t indicator = (frame.flags & 0x0009) ? std::min<size_t>(4, frame.body.size()) : 0;
+      frame.body = frame.body.substr(0, indicator) + undoLikeMutagen(frame.body.substr(indicator));
       frame.flags &= ~0x0002u;
     }
     frames.push_back(frame);
     at += headerSize + size;
   }
+  require(frames.size() == layout.frameCount, "the decoded frames are not the ones the reader counted");
   return frames;
 }
 

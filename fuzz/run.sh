@@ -34,16 +34,22 @@ esac
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 
-cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+# clang with libFuzzer, and Debian's python3, which has Debian's mutagen (another python3 may
+# come first on the PATH without it).
+"$root/tools/install-deps.sh" clang libclang-rt-dev
+python=/usr/bin/python3
+
+cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DPython3_EXECUTABLE="$python" >/dev/null
 if [ "$target" = mutagen_write_fuzz ]; then
   cmake --build "$build" --target rating_write_cli -j"$(nproc)"
-  exec python3 "$root/fuzz/mutagen_write_fuzz.py" --seconds "$seconds" --jobs "$jobs" \
+  exec "$python" "$root/fuzz/mutagen_write_fuzz.py" --seconds "$seconds" --jobs "$jobs" \
     --tool "$build/rating_write_cli" --artifacts "$build/artifacts/$target"
 fi
 cmake --build "$build" --target "$target" -j"$(nproc)"
 
 rm -rf "$build/seeds"
-python3 "$root/fuzz/make_seed_corpus.py" "$build/seeds"
+"$python" "$root/fuzz/make_seed_corpus.py" "$build/seeds"
 corpus="$build/corpus/$target"
 artifacts="$build/artifacts/$target"
 mkdir -p "$corpus" "$artifacts"

@@ -402,7 +402,9 @@ void examineFrame(SourceWindow* window, const FrameRecord& frame, Id3v2Layout* l
     // The tag-wide flag in ID3v2.4 says every frame is unsynchronised; writers disagree
     // about whether they also set each frame's flag, so either one counts.
     frameUnsynchronised = (frame.flags & kFrameUnsynchronisedV24) != 0 || layout->unsynchronised;
-    if (frameUnsynchronised) {
+    // Whether the bytes allow the flag takes the whole body: only a POPM body, which is read
+    // anyway, is checked (another body may be a picture of megabytes; the editor checks those).
+    if (frameUnsynchronised && isPopm) {
       // mutagen takes the data-length indicator off before it decodes the rest.
       const uint64_t dataStart = frame.bodyOffset + ((compressed || hasDataLength) ? 4 : 0);
       UnsynchronisationCheck check = {false, false, false};

@@ -58,11 +58,13 @@ bool readingsAgree(const LenientWalk& lenient, const Id3v2Layout& layout) {
          lenient.fingerprint == layout.walkFingerprint && lenient.framesAfter == 0;
 }
 
-// The file as `plan` would leave it reads as planned, by both readers.
-bool patchedFileReadsAsPlanned(const ByteSource& after, uint32_t frames, unsigned char rating) {
+// The file as `plan` would leave it reads as planned, by both readers. An ID3v2.4 tag's sizes
+// must read as they did: with a frame more, both readers may take every size the other way
+// and find as many frames as planned, though other ones (an old frame longer, a POPM inside).
+bool patchedFileReadsAsPlanned(const ByteSource& after, uint32_t frames, bool frameSizesPlain, unsigned char rating) {
   Id3v2Layout layout;
   return parseId3v2Tag(after, &layout) && readingsAgree(walkLikeMutagen(after, layout.framesEnd), layout) &&
-         layout.frameCount == frames &&
+         layout.frameCount == frames && layout.frameSizesPlain == frameSizesPlain &&
          layout.popmRatingKnown && layout.popmRating == rating && layout.popmRatingOffset != 0;
 }
 
@@ -136,7 +138,8 @@ void planFrameInPadding(const ByteSource& file, const Id3v2Layout& layout, unsig
   }
   // A frame more can change which frame sizes mutagen guesses for ID3v2.4.
   const PatchedBytes overlay = {file, frame, frameSize, layout.paddingOffset, 0, false};
-  if (!patchedFileReadsAsPlanned(patchedSource(&overlay), layout.frameCount + 1, rating)) {
+  if (!patchedFileReadsAsPlanned(patchedSource(&overlay), layout.frameCount + 1, layout.frameSizesPlain,
+                                 rating)) {
     setNothing(plan, kWriteReasonReadingsDisagree);
     return;
   }
@@ -516,7 +519,8 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
 
 bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte) {
   return ratingByte >= 0 && ratingByte <= 255 &&
-         patchedFileReadsAsPlanned(edited, plan.framesAfter, static_cast<unsigned char>(ratingByte));
+         patchedFileReadsAsPlanned(edited, plan.framesAfter, plan.frameSizesPlain,
+                                   static_cast<unsigned char>(ratingByte));
 }
 
 bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,

@@ -118,7 +118,8 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
 
 // For a kRatingWriteRewrite plan: true when `edited` (the file as the new tag leaves it) reads
 // as planned: the strict reader vouches for it, mutagen's walk finds the same frames, there
-// are plan.framesAfter of them, and the first POPM holds `ratingByte`.
+// are plan.framesAfter of them, ID3v2.4 frame sizes read as they did (plain or syncsafe),
+// and the first POPM holds `ratingByte`.
 bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte);
 
 // For a kRatingWriteWithId3lib plan made from the same file: `rendered` is the tag id3lib
