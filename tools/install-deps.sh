@@ -1,14 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what the build, the tests and the watched run need on a Debian 12 machine.
-# Safe to run again: it only installs what is missing.
+# Safe to run again: it only installs what is missing. ffmpeg makes the FLAC, Ogg Vorbis and
+# Opus seeds of the write fuzzer and decodes the audio it compares.
 set -eu
 
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 packages="cmake g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 \
-  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip nsis"
+  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip nsis ffmpeg"
 for p in $packages; do
   have "$p" || need="$need $p"
 done
