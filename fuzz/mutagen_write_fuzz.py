@@ -1468,7 +1468,7 @@ def self_test(args):
         for name, data in seeds:
             written = reference_write(data, 3)
             codec = vorbis_state(data).codec
-            if written is None or per_codec[codec] >= 2:
+            if written is None or per_codec[codec] >= 2 or "silence" in name:  # empty Opus frames decode alike
                 continue
             per_codec[codec] += 1
             damaged = _flip_audio(data, written, 3, None)

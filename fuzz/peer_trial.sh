@@ -12,6 +12,10 @@ set -euo pipefail
 
 jobs="${1:-1}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Debian's python3 is the one with python3-mutagen; a python3 of one's own (pyenv, a venv) may
+# come first on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 build="$root/build-fuzz"
 peers="$build/peers"
 
@@ -35,5 +39,5 @@ done
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" --target rating_write_cli -j"$(nproc)"
-exec python3 "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
+exec "$python" "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
   --artifacts "$build/artifacts/peer_trial"

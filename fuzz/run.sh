@@ -30,18 +30,22 @@ mutagen_write_fuzz) ;;
 esac
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Debian's python3 is the one with python3-mutagen; a python3 of one's own (pyenv, a venv) may
+# come first on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 build="$root/build-fuzz"
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 if [ "$target" = mutagen_write_fuzz ]; then
   cmake --build "$build" --target rating_write_cli -j"$(nproc)"
-  exec python3 "$root/fuzz/mutagen_write_fuzz.py" --seconds "$seconds" --jobs "$jobs" \
+  exec "$python" "$root/fuzz/mutagen_write_fuzz.py" --seconds "$seconds" --jobs "$jobs" \
     --tool "$build/rating_write_cli" --artifacts "$build/artifacts/$target"
 fi
 cmake --build "$build" --target "$target" -j"$(nproc)"
 
 rm -rf "$build/seeds"
-python3 "$root/fuzz/make_seed_corpus.py" "$build/seeds"
+"$python" "$root/fuzz/make_seed_corpus.py" "$build/seeds"
 corpus="$build/corpus/$target"
 artifacts="$build/artifacts/$target"
 mkdir -p "$corpus" "$artifacts"
