@@ -21,14 +21,35 @@ A case fails when
   order) differ in decoded content or order, the unknown frames differ, the first POPM's
   owner or counter changed, or (saved) the first POPM does not hold the rating byte.
 
+FLAC, Ogg Vorbis and Opus inputs are ffmpeg's files and those tests/fixtures/make_flac_ogg.py
+builds around them, and mutations of block lengths, last-block flags, lacing values, page
+sizes, CRCs and lengths. mutagen never saves here (it checks no Ogg CRC and moves FLAC padding
+about on its own saves); the judge walks the files itself. Such a case fails when
+- the input is no FLAC, Ogg Vorbis or Opus file the judge can trust (a length past its block
+  or the file, a last-block flag missing or early, a bad CRC, lacing that does not add up, a
+  packet that never ends, a gap in the sequence numbers, Ogg FLAC, a multiplexed or chained
+  stream, mutagen cannot load it...) and it changed;
+- it was saved and: the file written is not sound in the same sense; a FLAC block other than
+  the comment and the padding, the ID3v2 tag before fLaC or an audio byte changed; an Ogg
+  packet other than the comment packet, an audio page (granule position included) or Opus
+  binary data after the comments changed; a field other than the rating fields changed its
+  bytes, place or name, or the vendor changed; RATING does not hold stars x 20 (stars, where
+  the first RATING held a whole 1-5), FMPS_RATING or RATING:<e-mail> fields that were there do
+  not hold stars / 5 or were created, a rating field is left for 0 stars; the player's rule
+  does not read the stars back; mutagen reads other fields, blocks or stream facts; ffmpeg
+  decodes other audio (every --decode-every-th case, and every seed or file).
+
 usage:
   mutagen_write_fuzz.py [--seconds S] [--jobs J]    mutated inputs for S seconds
   mutagen_write_fuzz.py --seeds                     every seed once with each star count
   mutagen_write_fuzz.py --files DIR                 a fresh copy of each file under DIR that
-                                                    holds an ID3v2 tag or is MPEG audio, with
-                                                    each star count (the peer trial)
+                                                    holds an ID3v2 tag, is MPEG audio, FLAC or
+                                                    Ogg, with each star count (the peer trial)
   mutagen_write_fuzz.py --replay FILE --stars N     one file, judged, with mutagen's view
                                                     before and after (FILE.written)
+  mutagen_write_fuzz.py --self-test [--files DIR]   the FLAC and Ogg judge proven: writes by
+                                                    the rules made here pass on every seed
+                                                    (and file), each damage fails
 Failing inputs are kept, the smallest per kind and shape of failure, with a note, in
 build-fuzz/artifacts/mutagen_write_fuzz/ (--files mode keeps notes only). Exits 1 when any
 case failed.
