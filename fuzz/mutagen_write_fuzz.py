@@ -238,7 +238,7 @@ def describe_any(data):
 def tag_label(data):
     """Version and tag flags from the header bytes, for telling failures apart."""
     if song_name(data) != "song.mp3":
-        return song_name(data)[5:]
+        return song_name(data)[5:] + (" after ID3v2" if data[:3] == b"ID3" else "")
     if len(data) < 10 or data[:3] != b"ID3":
         return "no tag"
     names = [name for bit, name in ((0x80, "unsync"), (0x40, "ext"), (0x20, "exp"), (0x10, "footer"))
@@ -449,10 +449,11 @@ def vorbis_state(data):
     codec = "flac" if flac_ogg.is_flac(data) else "ogg"
     try:
         state = flac_state(data) if codec == "flac" else ogg_state(data)
-        mutagen_facts = mutagen_vorbis(data, state.codec)
-    except ValueError as error:
+    except ValueError as error:  # any other error is the judge's own, and shows as such
         return VorbisOld(codec, None, str(error))
-    except Exception as error:  # mutagen cannot load it
+    try:
+        mutagen_facts = mutagen_vorbis(data, state.codec)
+    except Exception as error:  # any reason mutagen gives up
         return VorbisOld(codec, None, "mutagen cannot load it: %s" % type(error).__name__)
     return VorbisOld(state.codec, state._replace(mutagen=mutagen_facts), "")
 
@@ -1589,6 +1590,7 @@ def main():
     for process in workers:
         process.start()
     stats, kinds, kept, files = collections.Counter(), collections.Counter(), collections.defaultdict(set), {}
+    inputs = collections.Counter()
     running = len(workers)
     while running:
         message = queue.get()
@@ -1601,6 +1603,7 @@ def main():
         else:
             _, case, how, data, stars = message
             kinds[case.failure[0]] += 1
+            inputs[tag_label(data) if song_name(data) != "song.mp3" else "mp3"] += 1
             keep_failure(args.artifacts, kept, case, how, data, stars, not args.files)
     for process in workers:
         process.join()
@@ -1636,6 +1639,8 @@ def main():
                                                   "".join(str(r[0]) for r in sorted(runs) if r[3] or r[1] != "Saved"),
                                                   "; ".join(how)))
     print("failures: %d" % sum(kinds.values()) + "".join("\n  %s: %d" % kv for kv in kinds.most_common()))
+    if kinds:
+        print("failures by input: " + ", ".join("%s %d" % kv for kv in inputs.most_common()))
     if kinds:
         print("kept in %s" % args.artifacts)
     return 1 if kinds else 0
