@@ -472,8 +472,6 @@ def judge_vorbis(before, old, after, stars, result, checks=ALL_CHECKS):
     if new is None:
         return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
     if "bytes" in checks:
-        if new.codec != state.codec:
-            return "codec-changed", "", "%s became %s" % (state.codec, new.codec)
         if new.audio != state.audio:
             if codec == "flac":
                 if new.audio[0] != state.audio[0]:
@@ -1396,6 +1394,27 @@ def _opus_data(before, after, stars, path):
                              first_seq=flac_ogg.ogg_pages(after)[0].seq)
 
 
+def _serial(before, after, stars, path):
+    if flac_ogg.is_flac(after) or vorbis_state(before).state is None:
+        return None
+    return _pages_changed(after, lambda i, p, n: p._replace(serial=p.serial ^ 0x100))
+
+
+def _opus_padding_to_data(before, after, stars, path):
+    old = vorbis_state(before)
+    if old.state is None or old.codec != "opus" or not old.state.tail or old.state.tail[0] & 1:
+        return None
+    stream = flac_ogg.split_ogg(after)
+    at = len(stream.comment) - len(old.state.tail)
+    comment = stream.comment[:at] + bytes([stream.comment[at] | 1]) + stream.comment[at + 1:]
+    return flac_ogg.join_ogg(stream._replace(comment=comment), first_seq=flac_ogg.ogg_pages(after)[0].seq)
+
+
+def _fraction_dropped(fields, stars):
+    at = next((i for i, f in enumerate(fields) if rating_kind(f) == "fraction"), None)
+    return None if at is None else fields[:at] + fields[at + 1:]
+
+
 def _vendor(before, after, stars, path):
     old = vorbis_state(before)
     if old.state is None or old.state.fields is None:
@@ -1426,6 +1445,8 @@ DAMAGES = [
     ("an audio byte", _flip_audio, {"audio-changed", "audio-page-changed"}),
     ("the setup header", _setup_packet, {"packet-changed"}),
     ("Opus binary data after the comments", _opus_data, {"opus-data-changed"}),
+    ("Opus padding made binary data", _opus_padding_to_data, {"opus-data-changed"}),
+    ("the serial number", _serial, {"serial-changed"}),
     ("another field's value", _with_fields(_other_field), {"field-changed"}),
     ("another field's name case", _with_fields(_field_case), {"field-changed"}),
     ("the order of other fields", _with_fields(_field_order), {"field-changed"}),
@@ -1433,6 +1454,7 @@ DAMAGES = [
     ("a RATING value", _with_fields(_rating_value), {"rating-field-wrong", "rating-not-read"}),
     ("the 1-5 scale not kept", _with_fields(_five_scale_ignored), {"rating-field-wrong"}),
     ("an FMPS_RATING created", _with_fields(_fraction_created), {"rating-field-created"}),
+    ("an FMPS_RATING or RATING:<e-mail> dropped", _with_fields(_fraction_dropped), {"field-changed"}),
     ("a RATING left at 0 stars", _with_fields(_rating_left), {"rating-field-left", "comment-block-added"}),
     ("a last-block flag too early", _flac_blocks(_last_flag_early), {"structure-after"}),
     ("no last-block flag", _flac_blocks(_last_flag_missing), {"structure-after"}),
