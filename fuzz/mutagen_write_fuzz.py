@@ -1668,9 +1668,12 @@ def main():
             for path, runs in sorted(group.items()):
                 how = sorted({"%s/%s%s" % (r[1], r[2], ": " + r[3][0] + " " + r[3][1] if r[3] else "")
                               for r in runs})
-                print("  %s %s: stars %s: %s" % (title, os.path.relpath(path, args.files),
-                                                  "".join(str(r[0]) for r in sorted(runs) if r[3] or r[1] != "Saved"),
-                                                  "; ".join(how)))
+                with open(path, "rb") as f:
+                    data = f.read()
+                why = "" if song_name(data) == "song.mp3" else vorbis_state(data).why
+                print("  %s %s: stars %s: %s%s" % (title, os.path.relpath(path, args.files),
+                                                    "".join(str(r[0]) for r in sorted(runs) if r[3] or r[1] != "Saved"),
+                                                    "; ".join(how), " (to be left alone: %s)" % why if why else ""))
     print("failures: %d" % sum(kinds.values()) + "".join("\n  %s: %d" % kv for kv in kinds.most_common()))
     if kinds:
         print("failures by input: " + ", ".join("%s %d" % kv for kv in inputs.most_common()))
