@@ -483,10 +483,10 @@ def judge_vorbis(before, old, after, stars, result, checks=ALL_CHECKS):
             return ogg_audio_difference(state.audio, new.audio)
         if new.blocks != state.blocks:
             return other_blocks_difference(state, new)
-        if codec != "flac" and state.codec == "opus" and state.tail[:1] and state.tail[0] & 1 and new.tail != state.tail:
+        old_data = state.codec == "opus" and state.tail[:1] and state.tail[0] & 1  # else padding, free
+        if old_data and new.tail != state.tail:
             return "opus-data-changed", "", "the binary data after the comments changed"
-        if codec != "flac" and state.codec == "opus" and new.tail[:1] and new.tail[0] & 1 and not (
-                state.tail[:1] and state.tail[0] & 1):
+        if state.codec == "opus" and not old_data and new.tail[:1] and new.tail[0] & 1:
             return "opus-data-changed", "added", "padding became binary data after the comments"
     if "fields" in checks:
         if state.fields is not None and new.vendor != state.vendor:
@@ -854,13 +854,14 @@ def structured_vorbis_file(rng, pool):
         except ValueError:
             return how, base
         vendor = rng.choice([flac_ogg.VENDOR, b"", b"reference libFLAC 1.4.2 20221022"])
-        blocks = [(b.code, b.body) for b in layout.blocks[1:] if b.code not in (flac_ogg.PADDING, flac_ogg.VORBIS_COMMENT)]
+        blocks = [(b.code, b.body) for b in layout.blocks[1:] if b.code not in (PADDING_CODE, COMMENT_CODE)]
         if rng.random() < 0.85:
-            blocks.insert(rng.randint(0, len(blocks)), (flac_ogg.VORBIS_COMMENT, flac_ogg.vorbis_comment(vendor, fields)))
+            blocks.insert(rng.randint(0, len(blocks)), (COMMENT_CODE, flac_ogg.vorbis_comment(vendor, fields)))
         else:
             made.append("no comment block")
         for _ in range(rng.choice([0, 1, 1, 1, 2])):
-            blocks.insert(rng.randint(0, len(blocks)), (flac_ogg.PADDING, bytes(rng.choice([0, 1, 10, 100, 1024, 8192]))))
+            padding = bytes(rng.choice([0, 1, 10, 100, 1024, 8192]))
+            blocks.insert(rng.randint(0, len(blocks)), (PADDING_CODE, padding))
         if rng.random() < 0.15:
             blocks.append((flac_ogg.APPLICATION, b"abcd" + bytes(rng.randint(0, 30))))
         prefix = flac_ogg.id3_tag() if rng.random() < 0.12 else b""
@@ -933,7 +934,8 @@ def vorbis_mutated(rng, data):
     index = rng.choice([0, 1, 1, 2, rng.randrange(len(pages))]) % len(pages)
     page = pages[index]
     op = rng.choice(["lacing", "lacing", "size", "crc", "seq", "granule", "flags", "truncate", "serial", "drop"])
-    flags, granule, serial, seq, lacing, body = page.flags, page.granule, page.serial, page.seq, list(page.lacing), page.body
+    flags, granule, serial, seq, body = page.flags, page.granule, page.serial, page.seq, page.body
+    lacing = list(page.lacing)
     if op == "lacing" and lacing:
         i = rng.randrange(len(lacing))
         lacing[i] = rng.choice([0, 255, (lacing[i] + 1) % 256, (lacing[i] - 1) % 256, rng.randrange(256)])
