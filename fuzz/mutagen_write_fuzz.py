@@ -308,6 +308,13 @@ def read_stars(fields):
     return 0
 
 
+def already_rated(fields, stars):
+    """Whether a file needs no write for `stars`: every rating field reads that many (none for 0
+    stars, or only fields that read 0), so that a writer may leave it as it is."""
+    ratings = [field_stars(f) for f in (fields or []) if rating_kind(f)]
+    return all(r == stars for r in ratings) and (bool(ratings) or stars == 0)
+
+
 def check_fields(before, after, stars):
     """(kind, detail, text) where the fields written break the rating's rules, or None."""
     before = [f for f in before if not ambiguous_field(f)]
@@ -468,7 +475,7 @@ def judge_vorbis(before, old, after, stars, result, checks=ALL_CHECKS):
         if after != before:
             return "malformed-input-changed", why.split(":")[0], "%s, yet the file changed" % why
         return None
-    if result != "Saved":
+    if result != "Saved" or (after == before and already_rated(state.fields, stars)):
         return None
     _, new, why_after = vorbis_state(after)
     if new is None:
@@ -1424,6 +1431,13 @@ def _fraction_dropped(fields, stars):
     return None if at is None else fields[:at] + fields[at + 1:]
 
 
+def _skipped(before, after, stars, path):
+    old = vorbis_state(before)
+    if old.state is None or already_rated(old.state.fields, stars):
+        return None
+    return before, "Saved"
+
+
 def _vendor(before, after, stars, path):
     old = vorbis_state(before)
     if old.state is None or old.state.fields is None:
@@ -1471,6 +1485,8 @@ DAMAGES = [
     ("a PICTURE byte", _flac_blocks(_first_of(flac_ogg.PICTURE, -1)), {"block-changed"}),
     ("a SEEKTABLE byte", _flac_blocks(_first_of(flac_ogg.SEEKTABLE, 3)), {"block-changed"}),
     ("the ID3v2 tag before fLaC", _prefix, {"prefix-changed"}),
+    ("a write skipped though the rating differs", _skipped, {"rating-not-read", "rating-field-wrong",
+                                                              "rating-field-left"}),
     ("a file left beside", _left_beside, {"left-beside"}),
     ("a change reported as not saved", _changed_not_saved, {"changed-not-saved"}),
     ("a file the judge does not trust changed", _malformed_changed, {"malformed-input-changed"}),
@@ -1509,6 +1525,14 @@ def self_test(args):
                 clean += 1
                 if case.failure is not None:
                     problems.append("a write by the rules fails: %s, %d stars: %s" % (name, stars, case.failure[2]))
+        for name, data in seeds:  # a file that reads the stars asked for already may be left as it is
+            old = vorbis_state(data)
+            for stars in range(6):
+                if old.state is not None and already_rated(old.state.fields, stars):
+                    clean += 1
+                    failure = judge(data, old, data, stars, "Saved", [])
+                    if failure is not None:
+                        problems.append("a write left out fails: %s, %d stars: %s" % (name, stars, failure[2]))
         print("self-test: %d writes by the rules of %d seeds judged" % (clean, len(seeds)))
         for title, damage, kinds in DAMAGES:
             tried = caught = 0
