@@ -991,7 +991,7 @@ def fuzz_input(rng, pool, vorbis_pool=None):
 
 # ---- Cases and workers ---------------------------------------------------------------------
 
-Case = collections.namedtuple("Case", "result plan failure loadable after form")
+Case = collections.namedtuple("Case", "result plan failure loadable after form decoded", defaults=(False,))
 
 
 def song_name(data):
@@ -1032,9 +1032,10 @@ def run_case(tool, folder, data, stars, decode=False, cache=None):
         return Case(result, plan, ("leak", "", tool.report()), loadable, after, form)
     leftovers = sorted(entry for entry in os.listdir(folder) if entry != name)
     failure = judge(data, old, after, stars, result, leftovers)
-    if failure is None and decode and name != "song.mp3" and loadable and after != data:
+    decoded = failure is None and decode and name != "song.mp3" and loadable and after != data and FFMPEG is not None
+    if decoded:
         failure = judge_decoded(data, after, os.path.dirname(folder), cache if cache is not None else {})
-    return Case(result, plan, failure, loadable, after, form)
+    return Case(result, plan, failure, loadable, after, form, decoded)
 
 
 def judge_decoded(before, after, folder, cache):
@@ -1104,6 +1105,7 @@ def worker(index, args, tasks, queue):
             stats["plan " + case.plan] += 1
             stats["unloadable"] += not case.loadable
             stats["form " + case.form] += 1
+            stats["decoded"] += case.decoded
             stats["well-formed refused"] += case.form in ("flac", "vorbis", "opus") and case.result != "Saved"
             if case.failure is not None:
                 queue.put(("failure", case, how, data, stars))
@@ -1675,6 +1677,7 @@ def main():
     print("inputs: " + ", ".join("%s %d" % (k[5:], v) for k, v in stats.most_common() if k.startswith("form ")))
     print("cases whose input mutagen cannot load (FLAC, Ogg: or the judge does not trust): %d" % stats["unloadable"])
     print("well-formed FLAC, Ogg Vorbis and Opus inputs not saved: %d" % stats["well-formed refused"])
+    print("FLAC and Ogg files written whose decoded audio was compared: %d" % stats["decoded"])
     if files:
         saved = sum(1 for runs in files.values() if all(r[1] == "Saved" for r in runs))
         damaged = {p: runs for p, runs in files.items() if any(r[3] for r in runs)}
