@@ -1495,6 +1495,38 @@ DAMAGES = [
 ]
 
 
+# (fields before, stars, fields after, the failure's kind or None): the writing rules by hand.
+FIELD_CASES = [
+    ([b"RATING=4"], 2, [b"RATING=2"], None),
+    ([b"RATING=4"], 2, [b"RATING=40"], "rating-field-wrong"),
+    ([b"RATING=80"], 2, [b"RATING=40"], None),
+    ([b"RATING=80"], 2, [b"RATING=2"], "rating-field-wrong"),
+    ([b"RATING= 4"], 2, [b"RATING=2"], None),
+    ([b"RATING= 4"], 2, [b"RATING=40"], None),
+    ([b"rating=60", b"Rating=20"], 3, [b"rating=60", b"Rating=60"], None),
+    ([b"rating=60", b"Rating=20"], 3, [b"rating=60"], "field-changed"),
+    ([b"rating=60", b"Rating=20"], 3, [b"RATING=60", b"Rating=60"], "field-changed"),
+    ([b"rating=60", b"Rating=20"], 3, [b"rating=60", b"Rating=20"], "rating-field-wrong"),
+    ([b"FMPS_RATING=0.8"], 1, [b"FMPS_RATING=0.2", b"RATING=20"], None),
+    ([b"FMPS_RATING=0.8"], 1, [b"RATING=20", b"FMPS_RATING=0.2"], None),  # a new RATING goes anywhere
+    ([b"FMPS_RATING=0.8"], 1, [b"FMPS_RATING=0.2"], "rating-field-wrong"),
+    ([b"FMPS_RATING=0.8"], 5, [b"FMPS_RATING=1", b"RATING=100"], None),
+    ([b"FMPS_RATING=0.8"], 5, [b"FMPS_RATING=1.0", b"RATING=100"], None),
+    ([b"FMPS_RATING=0.8"], 5, [b"FMPS_RATING=5", b"RATING=100"], "rating-field-wrong"),
+    ([b"RATING:x@y.org=0.6", b"TITLE=a"], 0, [b"TITLE=a"], None),
+    ([b"RATING:x@y.org=0.6", b"TITLE=a"], 0, [b"RATING:x@y.org=0", b"TITLE=a"], "rating-field-left"),
+    ([b"TITLE=a", b"RATING=80"], 5, [b"TITLE=a", b"RATING=100"], None),
+    ([b"TITLE=a", b"RATING=80"], 5, [b"RATING=100", b"TITLE=a"], "field-changed"),
+    ([b"TITLE=a"], 4, [b"TITLE=a", b"RATING=80"], None),
+    ([b"TITLE=a"], 4, [b"RATING=80", b"TITLE=a"], None),
+    ([b"TITLE=a"], 4, [b"TITLE=a", b"RATING=80", b"FMPS_RATING=0.8"], "rating-field-created"),
+    ([b"TITLE=a"], 4, [b"TITLE=a", b"RATING=4"], "rating-field-wrong"),
+    ([b"TITLE=a"], 0, [b"TITLE=a"], None),
+    ([b"TITLE=a", b"RATING"], 3, [b"TITLE=a", b"RATING=60"], None),
+    ([b"RATING=abc", b"FMPS_RATING=0.4"], 4, [b"RATING=80", b"FMPS_RATING=0.8"], None),
+]
+
+
 def self_test(args):
     """Every seed written by the rules passes; every damage fails for its reason; the decoded
     audio check fails alone on a changed audio byte; the player's rule reads the issue's
@@ -1518,6 +1550,13 @@ def self_test(args):
             problems.append("the player's rule reads %r as %d stars, not %d" % (field, read_stars([field]), stars))
     if read_stars([b"RATING=abc", b"FMPS_RATING=0.4"]) != 2:
         problems.append("a value that does not parse is not skipped")
+    for before, stars, after, kind in FIELD_CASES:
+        failure = check_fields(before, after, stars)
+        if (failure[0] if failure else None) != kind:
+            problems.append("fields %r -> %r at %d stars judged %s, not %s" % (
+                before, after, stars, failure[0] if failure else "sound", kind or "sound"))
+    print("self-test: the player's rule on %d values, the writing rules on %d cases" % (
+        len(examples) + 1, len(FIELD_CASES)))
     try:
         clean = 0
         for index, (name, data) in enumerate(seeds):
