@@ -1589,10 +1589,10 @@ def self_test(args):
                         problems.append("damage %r (%s, %d stars) judged %s" % (
                             title, name, stars, case.failure[0] if case.failure else "sound"))
             print("  %-45s caught %d of %d" % (title, caught, tried))
-            if not tried:
+            if not tried and FFMPEG is not None:  # without ffmpeg there is no Ogg Vorbis seed
                 problems.append("damage %r never tried" % title)
         decoded, per_codec = 0, collections.Counter()
-        for name, data in seeds:
+        for name, data in seeds if FFMPEG is not None else []:
             written = reference_write(data, 3)
             codec = vorbis_state(data).codec
             if written is None or per_codec[codec] >= 2 or "silence" in name:  # empty Opus frames decode alike
@@ -1679,6 +1679,8 @@ def main():
         tasks = [(name, data, stars) for name, data in seed_pool() + vorbis_seed_pool() for stars in range(6)]
     elif args.files:
         tasks = [(path, path, stars) for path in candidate_files(args.files) for stars in range(6)]
+    if tasks is None:
+        vorbis_seed_pool()  # ffmpeg runs once, before the workers fork
     shares = [None] * args.jobs if tasks is None else [tasks[i::args.jobs] for i in range(args.jobs)]
     if FFMPEG is None:
         print("mutagen_write_fuzz: no ffmpeg (tools/install-deps.sh): no ffmpeg seeds, decoded audio not compared")
