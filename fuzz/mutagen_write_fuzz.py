@@ -1676,7 +1676,8 @@ def main():
 
     tasks = None
     if args.seeds:
-        tasks = [(name, data, stars) for name, data in seed_pool() + vorbis_seed_pool() for stars in range(6)]
+        large = [("flac-ogg " + name, data) for name, data in flac_ogg.samples(large=True) if "8 MB" in name]
+        tasks = [(name, data, stars) for name, data in seed_pool() + vorbis_seed_pool() + large for stars in range(6)]
     elif args.files:
         tasks = [(path, path, stars) for path in candidate_files(args.files) for stars in range(6)]
     if tasks is None:
