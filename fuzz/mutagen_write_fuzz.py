@@ -26,9 +26,11 @@ builds around them, and mutations of block lengths, last-block flags, lacing val
 sizes, CRCs and lengths. mutagen never saves here (it checks no Ogg CRC and moves FLAC padding
 about on its own saves); the judge walks the files itself. Such a case fails when
 - the input is no FLAC, Ogg Vorbis or Opus file the judge can trust (a length past its block
-  or the file, a last-block flag missing or early, a bad CRC, lacing that does not add up, a
-  packet that never ends, a gap in the sequence numbers, Ogg FLAC, a multiplexed or chained
-  stream, mutagen cannot load it...) and it changed;
+  or the file, a Vorbis comment or PICTURE whose lengths do not fill its block exactly (mutagen
+  reads those by their content and the next block from where they end, libFLAC by the block's
+  length), a last-block flag missing or early, a bad CRC, lacing that does not add up, a packet
+  that never ends, a gap in the sequence numbers, Ogg FLAC, a multiplexed or chained stream,
+  mutagen cannot load it...) and it changed;
 - it was saved and: the file written is not sound in the same sense; a FLAC block other than
   the comment and the padding, the ID3v2 tag before fLaC or an audio byte changed; an Ogg
   packet other than the comment packet, an audio page (granule position included) or Opus
