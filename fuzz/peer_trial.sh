@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: LGPL-2.1-or-later
-# The store tried on other tag projects' own ID3 test files. Fetches the Debian source
-# packages of TagLib, mutagen, Audio::Scan and eyeD3 into build-fuzz/peers/PACKAGE/ (they
-# never enter the project), then rates a fresh copy of every file there that holds an ID3v2
-# tag or is MPEG audio with each star count, judged by mutagen as the write fuzzer judges
-# (fuzz/mutagen_write_fuzz.py --files):
+# The store tried on other projects' own test files. Fetches the Debian source packages of
+# TagLib, mutagen, Audio::Scan and eyeD3 (ID3 and MPEG audio) and of flac, opus-tools and
+# vorbis-tools (FLAC, Ogg Vorbis and Opus; TagLib, mutagen and Audio::Scan hold such files too)
+# into build-fuzz/peers/PACKAGE/ (they never enter the project), then rates a fresh copy of
+# every file there that holds an ID3v2 tag, is MPEG audio, FLAC or Ogg (by its bytes or its
+# name) with each star count, judged as the write fuzzer judges (fuzz/mutagen_write_fuzz.py
+# --files: mutagen, and for FLAC and Ogg the strict walks, the rating's field rules and
+# ffmpeg's decoded audio):
 #   fuzz/peer_trial.sh [JOBS]
-# Prints the files tried, saved, refused and damaged, and how each refused or damaged file
-# fared. Exits non-zero when a file was damaged. Needs deb-src lines (tools/install-deps.sh).
+# Prints the files tried, saved, refused and damaged, by format, and how each refused or
+# damaged file fared. A package the mirror does not have is reported and left out. Exits non-zero when a file was damaged. Needs deb-src lines (tools/install-deps.sh).
 set -euo pipefail
 
 jobs="${1:-1}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Debian's python3 is the one with python3-mutagen; a python3 of one's own (pyenv, a venv) may
+# come first on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 build="$root/build-fuzz"
 peers="$build/peers"
 
-for package in taglib mutagen libaudio-scan-perl eyed3; do
+for package in taglib mutagen libaudio-scan-perl eyed3 flac opus-tools vorbis-tools; do
   folder="$peers/$package"
   [ -e "$folder/.fetched" ] && continue
   mkdir -p "$folder"
@@ -35,5 +42,5 @@ done
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" --target rating_write_cli -j"$(nproc)"
-exec /usr/bin/python3 "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
+exec "$python" "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
   --artifacts "$build/artifacts/peer_trial"

@@ -32,6 +32,10 @@ mutagen_write_fuzz) ;;
 esac
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Debian's python3 is the one with python3-mutagen; a python3 of one's own (pyenv, a venv) may
+# come first on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 build="$root/build-fuzz"
 
 # clang with libFuzzer, and Debian's python3, which has Debian's mutagen (another python3 may

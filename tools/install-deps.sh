@@ -2,14 +2,15 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what the build, the tests and the watched run need on a Debian 12 machine.
 # Safe to run again: it only installs what is missing. Packages named as arguments are
-# wanted too (fuzz/run.sh asks for clang and libFuzzer).
+# wanted too (fuzz/run.sh asks for clang and libFuzzer). ffmpeg makes the FLAC, Ogg Vorbis and
+# Opus files of the tests and the write fuzzer's seeds, and decodes the audio they compare.
 set -eu
 
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 packages="cmake g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 \
-  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip nsis $*"
+  xvfb xdotool imagemagick x11-apps googletest python3-mutagen dpkg-dev zip nsis ffmpeg $*"
 for p in $packages; do
   have "$p" || need="$need $p"
 done
