@@ -337,6 +337,10 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
   return kRatingNotSaved;
 }
 
+bool rewriteReadyToPlace(const RewriteJob* job) {
+  return job->stage == kRewriteChecking && job->done >= job->newSize;
+}
+
 uint64_t rewriteSize(const RewriteJob* job) { return job->stage == kRewriteIdle ? 0 : job->newSize; }
 
 RatingSaveResult finishRewrite(RewriteJob* job) {
