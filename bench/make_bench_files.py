@@ -7,6 +7,8 @@ import sys
 
 from mutagen.id3 import APIC, ID3, POPM, TALB, TIT2, TPE1
 
+from make_xiph_files import make_all as make_xiph_files
+
 FRAME = bytes([0xFF, 0xFB, 0x90, 0x64]) + bytes(413)  # 128 kbit/s, 44.1 kHz
 
 
@@ -61,6 +63,7 @@ def main():
                cover_bytes=1024 * 1024, padding=0)
     with open(os.path.join(folder, "untagged_100mb.mp3"), "wb") as f:
         f.write(audio(100))
+    make_xiph_files(folder)
 
 
 if __name__ == "__main__":

@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "bench/taglib_growth.h"
+#include "bench/taglib_xiph.h"
+#include "bench/write_parts.h"
 #include "rating/rating.h"
+#include "rating/store/rewrite_journal.h"
 #include "standin/host_core.h"
 #include "standin/iat_patch.h"
 #include "standin/tray_pictures.h"
@@ -102,19 +105,6 @@ double nowMs() {
   return 1000.0 * now.QuadPart / frequency.QuadPart;
 }
 
-// Time the store spends in FlushFileBuffers, and its calls.
-double g_flushMs = 0;
-int g_flushCalls = 0;
-BOOL(WINAPI* g_flushFile)(HANDLE) = nullptr;
-
-BOOL WINAPI timedFlushFile(HANDLE file) {
-  const double start = nowMs();
-  BOOL ok = g_flushFile(file);
-  g_flushMs += nowMs() - start;
-  ++g_flushCalls;
-  return ok;
-}
-
 void countWrites() {
   void* self = reinterpret_cast<void*>(countingWriteFile);
   g_writeFile = reinterpret_cast<decltype(g_writeFile)>(
@@ -127,8 +117,6 @@ void countWrites() {
   g_copyFile = reinterpret_cast<decltype(g_copyFile)>(patchImport(
       GetModuleHandleW(nullptr), "kernel32.dll", "CopyFileW", reinterpret_cast<void*>(countingCopyFile)));
   if (!g_copyFile) g_copyFile = CopyFileW;
-  g_flushFile = reinterpret_cast<decltype(g_flushFile)>(patchImport(
-      GetModuleHandleW(nullptr), "kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(timedFlushFile)));
 }
 
 struct Stats {
@@ -250,55 +238,151 @@ void benchmarkCase(const std::string& folder, const Case& c) {
   DeleteFileA(work.c_str());
 }
 
-// --- Growth writes beside TagLib's ---
-// For each file whose tag must grow, the store's writeRating and TagLib adding
-// the same frame, run by turns on fresh copies of the same file so that both
-// meet the same disk and the same load. The flush column is the part of the
-// store's time spent in FlushFileBuffers ("-": the write flushed nothing).
+// --- Writes beside TagLib's ---
+// For each file whose tag must grow, and for FLAC and Ogg files, the store and TagLib do
+// the same (add the frame, set the field, or read it), run by turns on fresh copies of the
+// same file so that both meet the same disk and the same load. Each store write is timed
+// by its parts (write_parts.h).
 
-void printGrowthHeader() {
-  printf("\nTags that must grow: the store beside TagLib 1.13 (median of %d runs each, by turns on fresh copies)\n\n",
-         kRuns);
-  printf("| %-40s | %-6s | %-22s | %-8s | %-22s | %8s | %-17s |\n", "file", "route", "writeRating ms",
-         "flush ms", "TagLib ms", "x TagLib", "TagLib reads back");
-  printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(8, '-').c_str(),
-         std::string(24, '-').c_str(), std::string(10, '-').c_str(), std::string(24, '-').c_str(),
-         std::string(10, '-').c_str(), std::string(19, '-').c_str());
+enum PeerOp { kPeerGrowPopm, kPeerWriteXiph, kPeerReadXiph };
+
+struct PeerCase {
+  const char* file;
+  const char* what;
+  PeerOp op;
+  XiphKind kind;
+};
+
+const PeerCase kPeerCases[] = {
+    {"untagged_10mb.mp3", "10 MB, no tag", kPeerGrowPopm, kXiphFlac},
+    {"v24_nopopm_nopadding_5mb.mp3", "5 MB, v2.4 without POPM or padding", kPeerGrowPopm, kXiphFlac},
+    {"v23_unsync_5mb.mp3", "5 MB, unsynchronised v2.3", kPeerGrowPopm, kXiphFlac},
+    {"v23_cover1mb_nopadding_5mb.mp3", "5 MB + 1 MB cover, v2.3, no padding", kPeerGrowPopm, kXiphFlac},
+    {"v24_cover1mb_nopadding_5mb.mp3", "5 MB + 1 MB cover, v2.4, no padding", kPeerGrowPopm, kXiphFlac},
+    {"untagged_100mb.mp3", "100 MB, no tag (one call)", kPeerGrowPopm, kXiphFlac},
+    {"flac_picture8mb_5mb.flac", "FLAC 5 MB + 8 MB picture: read", kPeerReadXiph, kXiphFlac},
+    {"flac_padding_5mb.flac", "FLAC 5 MB, 8 KB padding", kPeerWriteXiph, kXiphFlac},
+    {"flac_nopadding_5mb.flac", "FLAC 5 MB, no padding", kPeerWriteXiph, kXiphFlac},
+    {"vorbis_picture8mb_5mb.ogg", "Vorbis 5 MB + 8 MB picture: read", kPeerReadXiph, kXiphVorbis},
+    {"vorbis_slack_5mb.ogg", "Vorbis 5 MB, 512 B slack", kPeerWriteXiph, kXiphVorbis},
+    {"vorbis_5mb.ogg", "Vorbis 5 MB, no slack", kPeerWriteXiph, kXiphVorbis},
+    {"opus_padding_5mb.opus", "Opus 5 MB, 512 B padding", kPeerWriteXiph, kXiphOpus},
+    {"opus_5mb.opus", "Opus 5 MB, no padding", kPeerWriteXiph, kXiphOpus},
+};
+
+std::wstring g_journal;
+
+// What the store's write did, for the route column.
+const char* routeOf(RatingSaveResult result, bool throughRuntime, const WriteParts& parts, bool mp3) {
+  if (result == kRatingTagRefused) return "refused";
+  if (result == kRatingUnknownFormat) return "unknown";
+  if (result != kRatingSaved) return "failed";
+  if (throughRuntime) return "id3lib";
+  if (parts.ms[kPartCopy] > 0) return mp3 ? "editor" : "rewrite";
+  return "in place";
 }
 
-void benchmarkGrowth(const std::string& folder, const Case& c) {
+std::string timesText(const Stats& s) {
+  char text[40];
+  snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", s.median, s.low, s.high);
+  return text;
+}
+
+void printPeerHeader() {
+  printf("\nThe store beside TagLib 1.13 (median (min-max) of %d runs each, by turns on fresh copies; "
+         "the journal noted and flushed as in the plugin)\n\n",
+         kRuns);
+  printf("| %-38s | %-8s | %-22s | %-22s | %8s | %8s | %-10s |\n", "file", "route", "store ms", "TagLib ms",
+         "x median", "x min", "TagLib ok");
+  printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(40, '-').c_str(), std::string(10, '-').c_str(),
+         std::string(24, '-').c_str(), std::string(24, '-').c_str(), std::string(10, '-').c_str(),
+         std::string(10, '-').c_str(), std::string(12, '-').c_str());
+}
+
+// One row of the parts table, kept until the TagLib table is printed.
+struct PartsRow {
+  std::string what;
+  Stats total;
+  Stats part[kPartCount];
+  int notes;
+};
+std::vector<PartsRow> g_partsRows;
+
+void benchmarkBesidePeer(const std::string& folder, const PeerCase& c) {
   const std::string pristine = folder + c.file;
-  const std::string work = folder + "work.mp3";
-  if (fileSize(pristine) == 0) return;
-  std::vector<double> store, flushes, peer;
-  bool flushed = false, throughRuntime = false, peerReadsBack = true;
+  const std::string work = folder + "work" + strrchr(c.file, '.');
+  if (fileSize(pristine) == 0) {
+    printf("| %-38s | missing file %s (no ffmpeg?) |\n", c.what, c.file);
+    return;
+  }
+  const bool mp3 = c.op == kPeerGrowPopm;
+  const int stars = 5;
+  std::vector<double> store, peer, total;
+  std::vector<double> parts[kPartCount];
+  int notes = 0;
+  bool throughRuntime = false, peerOk = true;
+  RatingSaveResult result = kRatingSaved;
+  WriteParts last = {};
   for (int run = 0; run < kRuns; ++run) {
+    double start = 0;
+    if (c.op == kPeerReadXiph) {
+      start = nowMs();
+      readRating(wide(pristine).c_str());
+      store.push_back(nowMs() - start);
+      start = nowMs();
+      peerOk = readXiphRatingWithTagLib(wide(pristine).c_str(), c.kind) >= 0 && peerOk;
+      peer.push_back(nowMs() - start);
+      continue;
+    }
     CopyFileA(pristine.c_str(), work.c_str(), FALSE);
     g_runtimeBytesWritten = 0;
-    g_flushMs = 0;
-    g_flushCalls = 0;
-    double start = nowMs();
-    writeRating(wide(work).c_str(), c.stars);
+    beginPartTiming(wide(work).c_str(), g_journal.c_str());
+    start = nowMs();
+    result = writeRating(wide(work).c_str(), stars);
     store.push_back(nowMs() - start);
-    flushes.push_back(g_flushMs);
-    flushed = flushed || g_flushCalls > 0;
+    last = endPartTiming();
+    for (int part = 0; part < kPartCount; ++part) parts[part].push_back(last.ms[part]);
+    notes = last.notes;
     throughRuntime = throughRuntime || g_runtimeBytesWritten > 0;
 
     CopyFileA(pristine.c_str(), work.c_str(), FALSE);
     start = nowMs();
-    const bool saved = addPopmWithTagLib(wide(work).c_str(), RatingScale[c.stars]);
+    const bool saved = mp3 ? addPopmWithTagLib(wide(work).c_str(), RatingScale[stars])
+                           : setXiphRatingWithTagLib(wide(work).c_str(), c.kind, stars * 20);
     peer.push_back(nowMs() - start);
-    peerReadsBack = peerReadsBack && saved && readRating(wide(work).c_str()) == c.stars;
+    peerOk = peerOk && saved &&
+             (mp3 ? readRating(wide(work).c_str()) == stars
+                  : readXiphRatingWithTagLib(wide(work).c_str(), c.kind) == stars * 20);
   }
   DeleteFileA(work.c_str());
-  const Stats s = stats(store), f = stats(flushes), p = stats(peer);
-  char storeText[40], flushText[16], peerText[40];
-  snprintf(storeText, sizeof storeText, "%.2f (%.2f-%.2f)", s.median, s.low, s.high);
-  snprintf(flushText, sizeof flushText, "%.2f", f.median);
-  snprintf(peerText, sizeof peerText, "%.2f (%.2f-%.2f)", p.median, p.low, p.high);
-  printf("| %-40s | %-6s | %-22s | %8s | %-22s | %8.2f | %-17s |\n", c.what, throughRuntime ? "id3lib" : "editor",
-         storeText, flushed ? flushText : "-", peerText, p.median > 0 ? s.median / p.median : 0.0,
-         peerReadsBack ? "yes" : "NO");
+  const Stats s = stats(store), p = stats(peer);
+  const char* route = c.op == kPeerReadXiph ? "read" : routeOf(result, throughRuntime, last, mp3);
+  printf("| %-38s | %-8s | %-22s | %-22s | %8.2f | %8.2f | %-10s |\n", c.what, route, timesText(s).c_str(),
+         timesText(p).c_str(), p.median > 0 ? s.median / p.median : 0.0, p.low > 0 ? s.low / p.low : 0.0,
+         peerOk ? "yes" : "NO");
+  if (c.op == kPeerReadXiph || result != kRatingSaved) return;
+  PartsRow row;
+  row.what = c.what;
+  row.total = s;
+  for (int part = 0; part < kPartCount; ++part) row.part[part] = stats(parts[part]);
+  row.notes = notes;
+  g_partsRows.push_back(row);
+}
+
+void printPartsTable() {
+  printf("\nWhere a write's time goes (ms, median of %d runs; the parts add up to the whole, "
+         "so their medians to about the median)\n\n",
+         kRuns);
+  printf("| %-38s | %8s |", "file", "whole");
+  for (int part = 0; part < kPartCount; ++part) printf(" %11s |", partName(part));
+  printf(" %5s |\n|%s|%s|", "notes", std::string(40, '-').c_str(), std::string(10, '-').c_str());
+  for (int part = 0; part < kPartCount; ++part) printf("%s|", std::string(13, '-').c_str());
+  printf("%s|\n", std::string(7, '-').c_str());
+  for (const PartsRow& row : g_partsRows) {
+    printf("| %-38s | %8.2f |", row.what.c_str(), row.total.median);
+    for (int part = 0; part < kPartCount; ++part) printf(" %11.2f |", row.part[part].median);
+    printf(" %5d |\n", row.notes);
+  }
 }
 
 // --- From a menu choice to the icon showing it, through the real timer ---
@@ -440,33 +524,44 @@ int main(int argc, char** argv) {
     return argc == 5 ? runOneOperation(argv[2], argv[3], atoi(argv[4])) : 0;
   }
   if (argc < 2) {
-    fprintf(stderr, "usage: rating_benchmark FOLDER\n");
+    fprintf(stderr, "usage: rating_benchmark FOLDER [--beside]\n");
     return 2;
   }
   std::string folder = argv[1];
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  // --beside: only the tables beside TagLib and the stall, for a quick look.
+  const bool besideOnly = argc >= 3 && strcmp(argv[2], "--beside") == 0;
+  // The journal the plugin keeps: its notes are part of every rewrite.
+  g_journal = wide(folder + "bench.journal");
+  DeleteFileW(g_journal.c_str());
+  setRewriteJournal(g_journal.c_str());
   countWrites();
-  std::vector<double> baselines;
-  for (int run = 0; run < 5; ++run) baselines.push_back(static_cast<double>(peakOfOperation("none", "-", 0)));
-  const Stats baseline = stats(baselines);
-  g_baselinePeak = baseline.low < 0 ? -1 : static_cast<long long>(baseline.median);
-  printf("Median (min-max) of %d reads and %d writes; bytes as written through WriteFile and CopyFile.\n",
-         kReadRuns, kRuns);
-  printf("Peak KiB: the peak working set of a process running the one operation (median of %d processes),\n"
-         "minus that of a process running none (median %lld KiB, %.0f-%.0f in 5 processes).\n\n",
-         kPeakRuns, g_baselinePeak, baseline.low, baseline.high);
-  printf("| %-40s | %-22s | %9s | %-22s | %9s | %10s | %-22s | %7s | %-10s |\n", "file", "readRating ms", "peak KiB",
-         "writeRating ms", "peak KiB", "bytes", "limit", "ratio", "reads back");
-  printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(24, '-').c_str(),
-         std::string(11, '-').c_str(), std::string(24, '-').c_str(), std::string(11, '-').c_str(),
-         std::string(12, '-').c_str(), std::string(24, '-').c_str(), std::string(9, '-').c_str(),
-         std::string(12, '-').c_str());
-  for (const Case& c : kCases) benchmarkCase(folder, c);
-  printGrowthHeader();
-  for (const Case& c : kCases) {
-    if (strcmp(c.limitIs, "whole file") == 0) benchmarkGrowth(folder, c);
+  if (!besideOnly) {
+    std::vector<double> baselines;
+    for (int run = 0; run < 5; ++run) baselines.push_back(static_cast<double>(peakOfOperation("none", "-", 0)));
+    const Stats baseline = stats(baselines);
+    g_baselinePeak = baseline.low < 0 ? -1 : static_cast<long long>(baseline.median);
+    printf("Median (min-max) of %d reads and %d writes; bytes as written through WriteFile and CopyFile.\n",
+           kReadRuns, kRuns);
+    printf("Peak KiB: the peak working set of a process running the one operation (median of %d processes),\n"
+           "minus that of a process running none (median %lld KiB, %.0f-%.0f in 5 processes).\n\n",
+           kPeakRuns, g_baselinePeak, baseline.low, baseline.high);
+    printf("| %-40s | %-22s | %9s | %-22s | %9s | %10s | %-22s | %7s | %-10s |\n", "file", "readRating ms",
+           "peak KiB", "writeRating ms", "peak KiB", "bytes", "limit", "ratio", "reads back");
+    printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(24, '-').c_str(),
+           std::string(11, '-').c_str(), std::string(24, '-').c_str(), std::string(11, '-').c_str(),
+           std::string(12, '-').c_str(), std::string(24, '-').c_str(), std::string(9, '-').c_str(),
+           std::string(12, '-').c_str());
   }
-  benchmarkMenuToIcon(folder);
+  for (const Case& c : kCases) {
+    if (besideOnly) break;
+    benchmarkCase(folder, c);
+  }
+  installPartTimers();
+  printPeerHeader();
+  for (const PeerCase& c : kPeerCases) benchmarkBesidePeer(folder, c);
+  printPartsTable();
+  if (!besideOnly) benchmarkMenuToIcon(folder);
   benchmarkLargeFileStall(folder);
   return 0;
 }

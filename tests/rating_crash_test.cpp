@@ -313,6 +313,45 @@ class RatingCrash : public ::testing::Test {
   }
 };
 
+// ---- The steps of a sliced rewrite ----
+
+// A checked copy has no note of its own: until the call that puts it in place, the journal
+// says it is being copied (a cut there removes it, the track untouched); that call comes on
+// its own, and leaves the new file with nothing beside it and no open note.
+TEST(RewriteSteps, CheckedCopyWaitsForACallOfItsOwnNotedAsCopying) {
+  const std::wstring track = kMusic + L"song.mp3";
+  const std::string old = tag(4, {frame23("TIT2", text("A title"))}, 0) + mpegAudio(20);
+  memoryFilesReset();
+  memoryAddFolder(kMusic);
+  memoryAddFolder(kSettings);
+  memoryPutFile(track, old);
+  setRewriteJournal(kJournal.c_str());
+  WritePlan plan;
+  initWritePlan(&plan);
+  plan.kind = kPlanNewFile;
+  plan.oldSize = old.size();
+  plan.ratingOffset = kNoRatingOffset;
+  addNewSpan(&plan, reinterpret_cast<const unsigned char*>("NEW"), 3);
+  addOldSpan(&plan, 0, old.size());
+  RewriteJob job;
+  ASSERT_EQ(beginRewrite(&job, track.c_str(), &plan, kStars), kRatingSaving);
+  int calls = 0;
+  while (!rewriteReadyToPlace(&job) && calls < 1000) {
+    ASSERT_EQ(continueRewrite(&job, 1024), kRatingSaving);
+    ++calls;
+  }
+  ASSERT_TRUE(rewriteReadyToPlace(&job));
+  EXPECT_EQ(bytesOf(track), old);
+  RewriteRecord open[2];
+  ASSERT_EQ(openRewriteNotes(track.c_str(), open, 2), 1);
+  EXPECT_EQ(open[0].step, kStepCopying);
+  releaseRewriteRecord(&open[0]);
+  EXPECT_EQ(continueRewrite(&job, 1024), kRatingSaved);
+  EXPECT_EQ(bytesOf(track), "NEW" + old);
+  EXPECT_EQ(memoryFileNamesIn(kMusic), std::vector<std::wstring>{L"song.mp3"});
+  EXPECT_EQ(openNotes(), 0);
+}
+
 // ---- A journal that is missing, short, corrupt or names what is not the store's ----
 
 const std::wstring kTrack = kMusic + L"song.mp3";

@@ -12,5 +12,5 @@ files=build/bench/files
 export WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 sh tools/wine-session.sh start "$WINEPREFIX"
-wine build/bench/rating_benchmark.exe "Z:$(realpath "$files" | tr / '\\')"
+wine build/bench/rating_benchmark.exe "Z:$(realpath "$files" | tr / '\\')" "$@"
 sh tools/wine-session.sh stop "$WINEPREFIX"

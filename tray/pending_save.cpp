@@ -45,9 +45,11 @@ void finishPendingSave(RatingSaveResult result) {
 void CALLBACK continuePendingSave(HWND, UINT, UINT_PTR, DWORD) {
   const double start = nowMilliseconds();
   RatingSaveResult result = kRatingSaving;
+  // The copy's placement waits for a tick of its own (rewriteReadyToPlace).
   do {
     result = continueRewrite(&g_state.pendingSave, kSliceBytes);
-  } while (result == kRatingSaving && nowMilliseconds() - start < kWorkMilliseconds);
+  } while (result == kRatingSaving && nowMilliseconds() - start < kWorkMilliseconds &&
+           !rewriteReadyToPlace(&g_state.pendingSave));
   if (result == kRatingSaving)
     updateTrayIcon();  // the progress
   else

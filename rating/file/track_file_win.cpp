@@ -18,8 +18,8 @@ namespace {
 // leaves room for the suffixes the store appends.
 const size_t kLongPathFrom = 240;
 
-// Reads and writes in pieces of this size.
-const size_t kChunkSize = 64 * 1024;
+// Reads and writes in pieces of this size (the store's own pieces go whole).
+const size_t kChunkSize = 256 * 1024;
 
 HANDLE handleOf(TrackFile file) { return file.handle ? static_cast<HANDLE>(file.handle) : INVALID_HANDLE_VALUE; }
 

@@ -186,7 +186,12 @@ RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path
     // A whole copy is put in place once the track is no longer held, and once the disk
     // holds it for sure.
     note->newSize = checkedSize;
-    if (!flushFileNamed(leftover) || !noteRewriteStep(note, kStepCopyChecked)) result = kRatingNotSaved;
+    // Checked and durable; the note that puts it in place says so (rewrite_job.h), until
+    // then the journal's kStepCopying lets recovery remove it.
+    if (flushFileNamed(leftover))
+      note->step = kStepCopyChecked;
+    else
+      result = kRatingNotSaved;
   }
   return result;
 }

@@ -18,8 +18,9 @@ const size_t kId3libNameSize = 260;
 // id3lib updates the file it opens by `id3libName` (the track itself, or a copy of it)
 // while the store holds `track`. A rewrite ends as a copy "<id3libName>.XXXXXX" beside it,
 // named in the journal (`note`, empty on entry) before id3lib writes it. A whole, checked,
-// durable copy leaves the note at kStepCopyChecked, to be put in the track's place once the
-// track is no longer held (resumeRewrite); anything else the note names is the caller's to
+// durable copy leaves the note at kStepCopyChecked (in memory: the journal learns it with the
+// step that puts the copy in the track's place once the track is no longer held,
+// resumeRewrite); anything else the note names is the caller's to
 // discard (discardId3libRewrite). kRatingTagRefused, with nothing named, when a file of the
 // copy's name is there already.
 RatingSaveResult updateThroughId3lib(const char* id3libName, const wchar_t* path, TrackFile track,

@@ -65,6 +65,11 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget);
 // (kRatingSaving) for the caller to carry on with continueRewrite.
 RatingSaveResult startRatingSave(const wchar_t* path, int stars, RewriteJob* job);
 
+// True when the copy is complete and checked and the next call puts it in the track's place:
+// a call of a few notes and flushes and the old track's removal, best begun on a timer tick
+// of its own so that it never adds to other work in one long stall.
+bool rewriteReadyToPlace(const RewriteJob* job);
+
 // The size of the file the job writes.
 uint64_t rewriteSize(const RewriteJob* job);
 

@@ -59,15 +59,19 @@ FileStatus writePlannedBytes(TrackFile file, const RatingWritePlan& plan) {
 }
 
 bool sameBytes(TrackFile a, uint64_t aOffset, TrackFile b, uint64_t bOffset, uint64_t count) {
-  unsigned char pieceA[4096];
-  unsigned char pieceB[4096];
+  // Large pieces: a whole file is compared this way (id3lib's copy against the track).
+  const size_t kPiece = 256 * 1024;
+  unsigned char* pieceA = static_cast<unsigned char*>(std::malloc(2 * kPiece));
+  if (!pieceA) return false;
+  unsigned char* pieceB = pieceA + kPiece;
+  bool same = true;
   uint64_t done = 0;
-  while (done < count) {
-    const size_t piece = count - done < sizeof pieceA ? static_cast<size_t>(count - done) : sizeof pieceA;
-    if (readTrackAt(a, aOffset + done, pieceA, piece) != piece) return false;
-    if (readTrackAt(b, bOffset + done, pieceB, piece) != piece) return false;
-    if (std::memcmp(pieceA, pieceB, piece) != 0) return false;
+  while (same && done < count) {
+    const size_t piece = count - done < kPiece ? static_cast<size_t>(count - done) : kPiece;
+    same = readTrackAt(a, aOffset + done, pieceA, piece) == piece &&
+           readTrackAt(b, bOffset + done, pieceB, piece) == piece && std::memcmp(pieceA, pieceB, piece) == 0;
     done += piece;
   }
-  return true;
+  std::free(pieceA);
+  return same;
 }
