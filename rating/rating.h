@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The rating store: a track's star rating (0-5) kept as the rating byte of the
-// first POPM frame of the file's ID3v2 tag.
+// The rating store: a track's star rating (0-5) kept in the file where the player's own
+// decoders read it: the rating byte of the first POPM frame of an MP3's ID3v2 tag, the
+// RATING field of the Vorbis comment of a FLAC, Ogg Vorbis or Opus file.
 //
 // Paths are UTF-16, as the player hands them over; a long one works like any
 // other. None of these functions throws.
@@ -38,9 +39,10 @@ enum RatingSaveResult {
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 
-// Stores `stars` (0..5) in the file's first POPM frame, or in a new one owned
-// by "ID3Vimbrel". Writes only what the write guard (write_guard.h) allows:
-// when in doubt the file stays byte for byte as it was. Where id3lib rewrites
+// Stores `stars` (0..5): in an MP3's first POPM frame, or in a new one owned by
+// "ID3Vimbrel", as far as the write guard (write_guard.h) allows; in a FLAC or Ogg
+// file's Vorbis comment, as its room plans it (flac_file.h, ogg_file.h). When in
+// doubt the file stays byte for byte as it was. Where id3lib rewrites
 // the file, its copy is checked and put in the file's place before this
 // returns. Writes nothing for a null or empty path, a path that is not an
 // existing, writable regular file, or stars outside 0..5.
