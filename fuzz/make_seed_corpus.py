@@ -398,10 +398,7 @@ def main():
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     count = 0
-    for name, data in list(seeds()) + list(whole_files()) + list(flac_files()):
-
-
-    for name, data in list(seeds()) + list(whole_files()) + list(ogg_files()):
+    for name, data in list(seeds()) + list(whole_files()) + list(flac_files()) + list(ogg_files()):
         with open(os.path.join(folder, "%02d-%s.bin" % (count, name)), "wb") as seed:
             seed.write(data)
         count += 1
