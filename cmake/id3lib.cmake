@@ -20,6 +20,7 @@
 # the same header with the few POSIX facilities switched on.
 
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/debian_source.cmake)
 
 set(ID3LIB_DEBIAN_PACKAGE id3lib3.8.3)
 set(ID3LIB_PATCH_DIR ${CMAKE_CURRENT_LIST_DIR}/id3lib-patches)
@@ -27,106 +28,21 @@ set(ID3LIB_WORK_DIR ${CMAKE_BINARY_DIR}/_deps/id3lib)
 set(ID3LIB_SOURCE_DIR "" CACHE PATH
   "An unpacked and patched id3lib 3.8.3 tree to use instead of fetching Debian's source package")
 
-# Our patch set, in the order it is applied, and a hash of names and contents.
+# Our patch set, in the order it is applied.
 file(GLOB ID3LIB_PATCHES CONFIGURE_DEPENDS ${ID3LIB_PATCH_DIR}/*.patch)
 list(SORT ID3LIB_PATCHES)
 # Editing a patch also reruns the configure step (the glob only notices names).
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ID3LIB_PATCHES})
-set(_id3lib_patch_digest "")
-foreach(_patch IN LISTS ID3LIB_PATCHES)
-  get_filename_component(_name ${_patch} NAME)
-  file(SHA256 ${_patch} _hash)
-  string(APPEND _id3lib_patch_digest "${_name} ${_hash}\n")
-endforeach()
-string(SHA256 _id3lib_patch_hash "${_id3lib_patch_digest}")
-
-function(_id3lib_fail what)
-  message(FATAL_ERROR
-    "id3lib: ${what}\n"
-    "The build needs Debian's source package ${ID3LIB_DEBIAN_PACKAGE}: enable deb-src lines "
-    "in /etc/apt/sources.list.d/debian.sources and run apt-get update (tools/install-deps.sh "
-    "does both), or set ID3LIB_SOURCE_DIR to an unpacked id3lib 3.8.3 tree.")
-endfunction()
-
-# Fetches, unpacks and patches the source into ${ID3LIB_WORK_DIR}/src unless the
-# stamp shows that this exact package and patch set are already there.
-function(_id3lib_prepare_source out_dir)
-  set(download_dir ${ID3LIB_WORK_DIR}/download)
-  set(src_dir ${ID3LIB_WORK_DIR}/src)
-  set(stamp ${ID3LIB_WORK_DIR}/src.stamp)
-  file(MAKE_DIRECTORY ${download_dir})
-
-  find_program(ID3LIB_APT_GET apt-get)
-  find_program(ID3LIB_DPKG_SOURCE dpkg-source)
-  find_program(ID3LIB_PATCH patch)
-  if(NOT ID3LIB_APT_GET OR NOT ID3LIB_DPKG_SOURCE)
-    _id3lib_fail("apt-get or dpkg-source (package dpkg-dev) not found.")
-  endif()
-
-  # apt-get skips files it already holds with the right checksums, so this
-  # is cheap after the first time and notices a new Debian revision.
-  execute_process(
-    COMMAND ${ID3LIB_APT_GET} source --download-only ${ID3LIB_DEBIAN_PACKAGE}
-    WORKING_DIRECTORY ${download_dir}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  file(GLOB dsc_files ${download_dir}/${ID3LIB_DEBIAN_PACKAGE}_*.dsc)
-  list(SORT dsc_files COMPARE NATURAL)
-  list(LENGTH dsc_files dsc_count)
-  if(dsc_count EQUAL 0)
-    _id3lib_fail("could not fetch the source package (apt-get exit ${rc}):\n${out}${err}")
-  endif()
-  if(NOT rc EQUAL 0)
-    message(WARNING "id3lib: apt-get source failed (${err}); using the copy already fetched")
-  endif()
-  list(GET dsc_files -1 dsc)
-  get_filename_component(dsc_name ${dsc} NAME)
-
-  set(wanted "package ${dsc_name}\npatches ${_id3lib_patch_hash}\n")
-  if(EXISTS ${stamp} AND IS_DIRECTORY ${src_dir})
-    file(READ ${stamp} have)
-    if(have STREQUAL wanted)
-      set(${out_dir} ${src_dir} PARENT_SCOPE)
-      return()
-    endif()
-  endif()
-
-  message(STATUS "id3lib: unpacking ${dsc_name}")
-  file(REMOVE ${stamp})
-  file(REMOVE_RECURSE ${src_dir})
-  execute_process(
-    COMMAND ${ID3LIB_DPKG_SOURCE} --no-check -x ${dsc} ${src_dir}
-    WORKING_DIRECTORY ${download_dir}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0 OR NOT EXISTS ${src_dir}/src/tag.cpp)
-    _id3lib_fail("dpkg-source -x ${dsc_name} failed (exit ${rc}):\n${out}${err}")
-  endif()
-
-  foreach(p IN LISTS ID3LIB_PATCHES)
-    if(NOT ID3LIB_PATCH)
-      _id3lib_fail("the program patch is needed to apply ${p}.")
-    endif()
-    message(STATUS "id3lib: applying ${p}")
-    execute_process(
-      COMMAND ${ID3LIB_PATCH} -p1 --batch --forward --no-backup-if-mismatch -i ${p}
-      WORKING_DIRECTORY ${src_dir}
-      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-      file(REMOVE_RECURSE ${src_dir})
-      message(FATAL_ERROR "id3lib: patch ${p} does not apply:\n${out}${err}")
-    endif()
-  endforeach()
-
-  file(WRITE ${stamp} "${wanted}")
-  set(${out_dir} ${src_dir} PARENT_SCOPE)
-endfunction()
 
 if(ID3LIB_SOURCE_DIR)
   if(NOT EXISTS ${ID3LIB_SOURCE_DIR}/src/tag.cpp)
-    _id3lib_fail("ID3LIB_SOURCE_DIR=${ID3LIB_SOURCE_DIR} holds no id3lib tree.")
+    vimbrel_debian_source_fail(id3lib ${ID3LIB_DEBIAN_PACKAGE} ID3LIB_SOURCE_DIR
+      "ID3LIB_SOURCE_DIR=${ID3LIB_SOURCE_DIR} holds no id3lib tree.")
   endif()
   get_filename_component(_id3lib_src ${ID3LIB_SOURCE_DIR} ABSOLUTE)
 else()
-  _id3lib_prepare_source(_id3lib_src)
+  vimbrel_debian_source(NAME id3lib PACKAGE ${ID3LIB_DEBIAN_PACKAGE} WORK_DIR ${ID3LIB_WORK_DIR}
+    CHECK_FILE src/tag.cpp SOURCE_VAR ID3LIB_SOURCE_DIR OUT _id3lib_src PATCHES ${ID3LIB_PATCHES})
 endif()
 
 # config.h: id3lib's Windows template serves both builds. Turned off: the old

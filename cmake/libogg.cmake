@@ -14,81 +14,22 @@
 # build and for a native build (clang, the fuzz targets).
 
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/debian_source.cmake)
 enable_language(C)
 
 set(LIBOGG_DEBIAN_PACKAGE libogg)
 set(LIBOGG_WORK_DIR ${CMAKE_BINARY_DIR}/_deps/libogg)
 set(LIBOGG_SOURCE_DIR "" CACHE PATH "An unpacked libogg tree to use instead of fetching Debian's source package")
 
-function(_libogg_fail what)
-  message(FATAL_ERROR
-    "libogg: ${what}\n"
-    "The build needs Debian's source package ${LIBOGG_DEBIAN_PACKAGE}: enable deb-src lines "
-    "in /etc/apt/sources.list.d/debian.sources and run apt-get update (tools/install-deps.sh "
-    "does both), or set LIBOGG_SOURCE_DIR to an unpacked libogg tree.")
-endfunction()
-
-# Fetches and unpacks the source into ${LIBOGG_WORK_DIR}/src unless the stamp shows that
-# this exact package is already there.
-function(_libogg_prepare_source out_dir)
-  set(download_dir ${LIBOGG_WORK_DIR}/download)
-  set(src_dir ${LIBOGG_WORK_DIR}/src)
-  set(stamp ${LIBOGG_WORK_DIR}/src.stamp)
-  file(MAKE_DIRECTORY ${download_dir})
-
-  find_program(LIBOGG_APT_GET apt-get)
-  find_program(LIBOGG_DPKG_SOURCE dpkg-source)
-  if(NOT LIBOGG_APT_GET OR NOT LIBOGG_DPKG_SOURCE)
-    _libogg_fail("apt-get or dpkg-source (package dpkg-dev) not found.")
-  endif()
-
-  # apt-get skips files it already holds with the right checksums.
-  execute_process(
-    COMMAND ${LIBOGG_APT_GET} source --download-only ${LIBOGG_DEBIAN_PACKAGE}
-    WORKING_DIRECTORY ${download_dir}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  file(GLOB dsc_files ${download_dir}/${LIBOGG_DEBIAN_PACKAGE}_*.dsc)
-  list(SORT dsc_files COMPARE NATURAL)
-  list(LENGTH dsc_files dsc_count)
-  if(dsc_count EQUAL 0)
-    _libogg_fail("could not fetch the source package (apt-get exit ${rc}):\n${out}${err}")
-  endif()
-  if(NOT rc EQUAL 0)
-    message(WARNING "libogg: apt-get source failed (${err}); using the copy already fetched")
-  endif()
-  list(GET dsc_files -1 dsc)
-  get_filename_component(dsc_name ${dsc} NAME)
-
-  set(wanted "package ${dsc_name}\n")
-  if(EXISTS ${stamp} AND IS_DIRECTORY ${src_dir})
-    file(READ ${stamp} have)
-    if(have STREQUAL wanted)
-      set(${out_dir} ${src_dir} PARENT_SCOPE)
-      return()
-    endif()
-  endif()
-
-  message(STATUS "libogg: unpacking ${dsc_name}")
-  file(REMOVE ${stamp})
-  file(REMOVE_RECURSE ${src_dir})
-  execute_process(
-    COMMAND ${LIBOGG_DPKG_SOURCE} --no-check -x ${dsc} ${src_dir}
-    WORKING_DIRECTORY ${download_dir}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0 OR NOT EXISTS ${src_dir}/src/framing.c)
-    _libogg_fail("dpkg-source -x ${dsc_name} failed (exit ${rc}):\n${out}${err}")
-  endif()
-  file(WRITE ${stamp} "${wanted}")
-  set(${out_dir} ${src_dir} PARENT_SCOPE)
-endfunction()
-
 if(LIBOGG_SOURCE_DIR)
   if(NOT EXISTS ${LIBOGG_SOURCE_DIR}/src/framing.c)
-    _libogg_fail("LIBOGG_SOURCE_DIR=${LIBOGG_SOURCE_DIR} holds no libogg tree.")
+    vimbrel_debian_source_fail(libogg ${LIBOGG_DEBIAN_PACKAGE} LIBOGG_SOURCE_DIR
+      "LIBOGG_SOURCE_DIR=${LIBOGG_SOURCE_DIR} holds no libogg tree.")
   endif()
   get_filename_component(_libogg_src ${LIBOGG_SOURCE_DIR} ABSOLUTE)
 else()
-  _libogg_prepare_source(_libogg_src)
+  vimbrel_debian_source(NAME libogg PACKAGE ${LIBOGG_DEBIAN_PACKAGE} WORK_DIR ${LIBOGG_WORK_DIR}
+    CHECK_FILE src/framing.c SOURCE_VAR LIBOGG_SOURCE_DIR OUT _libogg_src)
 endif()
 
 # config_types.h, which configure would make: the fixed-width types of <stdint.h>.

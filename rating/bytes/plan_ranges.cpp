@@ -19,21 +19,6 @@ size_t firstPatchEndingAfter(const WritePlan& plan, uint64_t offset) {
   return low;
 }
 
-// The first span that ends after `offset`, by halves.
-size_t firstSpanEndingAfter(const WritePlan& plan, uint64_t offset) {
-  size_t low = 0;
-  size_t high = plan.spanCount;
-  while (low < high) {
-    const size_t middle = low + (high - low) / 2;
-    const PlanSpan& span = plan.spans[middle];
-    if (span.at + span.length <= offset)
-      low = middle + 1;
-    else
-      high = middle;
-  }
-  return low;
-}
-
 }  // namespace
 
 bool planKeepsOldRange(const WritePlan& plan, uint64_t newAt, uint64_t oldFrom, uint64_t length) {

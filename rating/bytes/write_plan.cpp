@@ -45,21 +45,10 @@ void addSpan(WritePlan* plan, uint64_t from, uint64_t length, bool fromNew) {
   ++plan->spanCount;
 }
 
-// The span that holds new-file offset `offset`, by halves; spanCount when none.
+// The span that holds new-file offset `offset`; spanCount when none.
 size_t spanAt(const WritePlan& plan, uint64_t offset) {
-  size_t low = 0;
-  size_t high = plan.spanCount;
-  while (low < high) {
-    const size_t middle = low + (high - low) / 2;
-    const PlanSpan& span = plan.spans[middle];
-    if (offset < span.at)
-      high = middle;
-    else if (offset - span.at >= span.length)
-      low = middle + 1;
-    else
-      return middle;
-  }
-  return plan.spanCount;
+  const size_t index = firstSpanEndingAfter(plan, offset);
+  return index < plan.spanCount && plan.spans[index].at <= offset ? index : plan.spanCount;
 }
 
 size_t readNewFile(const PlannedFile& planned, uint64_t offset, unsigned char* buffer, size_t count) {
@@ -106,6 +95,20 @@ size_t readPlanned(void* file, uint64_t offset, unsigned char* buffer, size_t co
 }
 
 }  // namespace
+
+size_t firstSpanEndingAfter(const WritePlan& plan, uint64_t offset) {
+  size_t low = 0;
+  size_t high = plan.spanCount;
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    const PlanSpan& span = plan.spans[middle];
+    if (span.at + span.length <= offset)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low;
+}
 
 void initWritePlan(WritePlan* plan) {
   std::memset(plan, 0, sizeof *plan);

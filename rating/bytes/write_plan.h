@@ -83,6 +83,10 @@ void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count);
 // `count` new bytes go to file offset `at`, in place.
 void addPatch(WritePlan* plan, uint64_t at, const unsigned char* bytes, size_t count);
 
+// The first span that ends after new-file offset `offset` (spans lie in order), by halves;
+// spanCount when none does.
+size_t firstSpanEndingAfter(const WritePlan& plan, uint64_t offset);
+
 // The new file's size: the spans added up.
 uint64_t planNewFileSize(const WritePlan& plan);
 

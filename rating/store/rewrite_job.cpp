@@ -55,16 +55,9 @@ RatingSaveResult failJob(RewriteJob* job, RatingSaveResult result) {
   return job->keepOnFailure ? leaveJob(job, result) : endJob(job, result);
 }
 
-// The span of the plan that holds new-file offset `offset`, from `hint` on.
-size_t spanHolding(const WritePlan& plan, uint64_t offset, size_t hint) {
-  size_t index = hint < plan.spanCount && plan.spans[hint].at <= offset ? hint : 0;
-  while (index < plan.spanCount && offset - plan.spans[index].at >= plan.spans[index].length) ++index;
-  return index;
-}
-
 // Reads `count` bytes of the new file from `offset`: the plan's new bytes, or the track's.
 bool readNewFile(const WritePlan& plan, TrackFile track, uint64_t offset, unsigned char* buffer, size_t count) {
-  size_t index = spanHolding(plan, offset, 0);
+  size_t index = firstSpanEndingAfter(plan, offset);
   size_t done = 0;
   while (done < count) {
     if (index >= plan.spanCount) return false;
@@ -223,8 +216,8 @@ RatingSaveResult putCopyInPlace(RewriteJob* job) {
 // Where the new file's byte at `offset` stands among the plan's new bytes; false when it
 // comes from the track.
 bool newByteAt(const WritePlan& plan, uint64_t offset, size_t* index) {
-  const size_t span = spanHolding(plan, offset, 0);
-  if (span >= plan.spanCount || !plan.spans[span].fromNew) return false;
+  const size_t span = firstSpanEndingAfter(plan, offset);
+  if (span >= plan.spanCount || plan.spans[span].at > offset || !plan.spans[span].fromNew) return false;
   *index = static_cast<size_t>(plan.spans[span].from + (offset - plan.spans[span].at));
   return true;
 }
