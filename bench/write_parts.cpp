@@ -4,7 +4,8 @@
 // The clock is charged at every call's entry (the work since the last call goes to the
 // phase the write is in) and exit (the call goes to its own part: a journal handle's
 // calls to the journal, a flush to the flush of its file, else the phase). The phase moves
-// on at the copy's creation (copy), its first read (check) and ReplaceFileW (after).
+// on at the copy's creation (copy), its first read after its flush (check) and ReplaceFileW
+// (after). A read of the copy is the check's wherever it comes.
 #include "bench/write_parts.h"
 
 #include <windows.h>
@@ -32,6 +33,7 @@ struct Timing {
   int phase;          // kPartPlan, kPartCopy, kPartCheck or kPartAfter
   int journalOpen;    // journal handles open: their stretch is the journal's
   double mark;        // where the clock was last charged
+  bool copyFlushed;   // the copy was flushed: a read of it now begins a check pass
   WriteParts parts;
   OpenFile open[kMaxOpen];
   int openCount;
@@ -144,10 +146,12 @@ BOOL WINAPI timedClose(HANDLE handle) {
 template <int M>
 BOOL WINAPI timedRead(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
   charge(currentPart());
-  // The first read of the copy starts the check.
-  if (kindOfHandle(handle) == kCopy && g_timing.phase == kPartCopy) g_timing.phase = kPartCheck;
+  const bool copy = kindOfHandle(handle) == kCopy;
+  // A pass that reads the copy back after it is written is the check from its first read on.
+  if (copy && g_timing.phase == kPartCopy && g_timing.copyFlushed) g_timing.phase = kPartCheck;
   BOOL ok = g_originals[M].read(handle, buffer, size, got, overlapped);
-  charge(currentPart());
+  // A read-back within the copy pass is the check's too.
+  charge(copy ? kPartCheck : currentPart());
   return ok;
 }
 
@@ -165,6 +169,7 @@ BOOL WINAPI timedFlush(HANDLE handle) {
   BOOL ok = g_originals[M].flush(handle);
   const FileKind kind = kindOfHandle(handle);
   if (kind == kJournal) ++g_timing.parts.notes;
+  if (kind == kCopy) g_timing.copyFlushed = true;
   charge(kind == kCopy ? kPartCopyFlush : kind == kTrack ? kPartTrackFlush : kind == kJournal ? kPartNoteFlush
                                                                                              : currentPart());
   return ok;
@@ -223,6 +228,7 @@ void beginPartTiming(const wchar_t* track, const wchar_t* journal) {
   g_timing.journalOpen = 0;
   g_timing.parts = WriteParts();
   g_timing.openCount = 0;
+  g_timing.copyFlushed = false;
   g_timing.mark = nowMs();
 }
 

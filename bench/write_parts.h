@@ -11,7 +11,7 @@ enum WritePart {
   kPartNoteFlush,   // the journal's notes flushed
   kPartCopy,        // the new file written into the copy
   kPartCopyFlush,   // the copy made durable
-  kPartCheck,       // the copy read back and compared
+  kPartCheck,       // the copy read back (and, in a pass of its own, compared)
   kPartReplace,     // ReplaceFileW
   kPartTrackFlush,  // the track flushed by name after the replacement
   kPartRemove,      // DeleteFileW: the backup (the old track) removed

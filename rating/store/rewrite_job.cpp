@@ -74,43 +74,30 @@ bool readNewFile(const WritePlan& plan, TrackFile track, uint64_t offset, unsign
   return true;
 }
 
-// Copies up to `budget` bytes of the new file into the copy; false on a failed read or write.
+// Copies up to `budget` bytes of the new file into the copy, each piece read back from the
+// copy and compared with the bytes it was written from: the read-back catches a bad write,
+// and comparing with the same read of the track spares reading the track twice (a track
+// changed meanwhile is caught by its size and time before the copy takes its place). False
+// on a failed read or write, or a piece that does not read back.
 bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
   const uint64_t total = job->newSize;
   const uint64_t end = job->done + budget < total ? job->done + budget : total;
   TrackFile track = openTrackFile(job->note.track, kTrackRead, status);
   if (!track.handle) return false;
-  unsigned char* piece = static_cast<unsigned char*>(std::malloc(kPieceSize));
+  unsigned char* piece = static_cast<unsigned char*>(std::malloc(2 * kPieceSize));
   bool copied = piece != nullptr;
+  unsigned char* readBack = piece + kPieceSize;
   while (copied && job->done < end) {
     const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
     copied = readNewFile(job->plan, track, job->done, piece, count) &&
-             writeTrackAt(job->copy, job->done, piece, count, status) == count;
+             writeTrackAt(job->copy, job->done, piece, count, status) == count &&
+             readTrackAt(job->copy, job->done, readBack, count) == count &&
+             std::memcmp(piece, readBack, count) == 0;
     if (copied) job->done += count;
   }
   std::free(piece);
   closeTrackFile(&track);
   return copied;
-}
-
-// Compares a slice of the copy with the new file the plan makes.
-bool checkSlice(RewriteJob* job, uint64_t budget) {
-  const uint64_t total = job->newSize;
-  const uint64_t end = job->done + budget < total ? job->done + budget : total;
-  TrackFile track = openTrackFile(job->note.track, kTrackRead, nullptr);
-  if (!track.handle) return false;
-  unsigned char* expected = static_cast<unsigned char*>(std::malloc(2 * kPieceSize));
-  bool same = expected != nullptr;
-  unsigned char* written = expected + kPieceSize;
-  while (same && job->done < end) {
-    const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
-    same = readNewFile(job->plan, track, job->done, expected, count) &&
-           readTrackAt(job->copy, job->done, written, count) == count && std::memcmp(expected, written, count) == 0;
-    if (same) job->done += count;
-  }
-  std::free(expected);
-  closeTrackFile(&track);
-  return same;
 }
 
 // The checked copy over the held track, a slice at a time; each slice is made durable
@@ -297,19 +284,12 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
       // replaces anything, and no single flush is long.
       if (!copySlice(job, budget, &status) || !flushTrackFile(job->copy))
         return endJob(job, status == kFileDiskFull ? kRatingDiskFull : kRatingNotSaved);
-      if (job->done == job->newSize) {
-        job->stage = kRewriteChecking;
-        job->done = 0;
-      }
+      // Whole, checked and durable: put in place by a call of its own, so that the last
+      // slice and the placement's notes and flushes do not add up to one long stall.
+      if (job->done == job->newSize) job->stage = kRewriteChecking;
       return kRatingSaving;
     }
     case kRewriteChecking:
-      if (job->done < job->newSize) {
-        if (!checkSlice(job, budget)) return endJob(job, kRatingNotSaved);
-        // The copy is put in place by a call of its own, so that the check's last slice
-        // and the placement's notes and flushes do not add up to one long stall.
-        return kRatingSaving;
-      }
       // Complete, checked and durable. No note says so on its own: the note of the step
       // that puts the copy in place (kStepReplacing, kStepCopyingBack) says it too, and
       // until then the journal's kStepCopying lets recovery remove the copy, the track
@@ -330,9 +310,7 @@ RatingSaveResult continueRewrite(RewriteJob* job, uint64_t budget) {
   return kRatingNotSaved;
 }
 
-bool rewriteReadyToPlace(const RewriteJob* job) {
-  return job->stage == kRewriteChecking && job->done >= job->newSize;
-}
+bool rewriteReadyToPlace(const RewriteJob* job) { return job->stage == kRewriteChecking; }
 
 uint64_t rewriteSize(const RewriteJob* job) { return job->stage == kRewriteIdle ? 0 : job->newSize; }
 
@@ -347,9 +325,11 @@ int rewriteProgress(const RewriteJob* job) {
   if (job->stage == kRewriteIdle) return 0;
   const uint64_t total = job->newSize;
   if (total == 0) return 0;
-  // Copy, check and copy back each count a third; a job that replaces the track ends early.
-  const uint64_t stage = job->stage == kRewriteCopying ? 0 : job->stage == kRewriteChecking ? 1 : 2;
-  const uint64_t percent = (stage * 100 + job->done * 100 / total) / 3;
+  // The copy (checked as it goes) and the copy back each count a half; a job that replaces
+  // the track ends early.
+  const uint64_t stage = job->stage == kRewriteCopyingBack ? 1 : 0;
+  const uint64_t done = job->stage == kRewriteChecking ? total : job->done;
+  const uint64_t percent = (stage * 100 + done * 100 / total) / 2;
   return percent > 99 ? 99 : static_cast<int>(percent);
 }
 

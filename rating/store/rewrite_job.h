@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A rating write that writes the whole file anew (a tag or comment grows, or its own
 // encoding changes), as a format's room planned it (write_plan.h): a complete copy beside
-// the file, streamed from the plan's spans, read back and checked
-// against the file, then put in the file's place: by replacing it when nothing
+// the file, streamed from the plan's spans, each piece read back from the copy and checked
+// against the bytes it was written from, then put in the file's place: by replacing it when nothing
 // holds it, or, while the player holds it without delete sharing, by copying it
 // back over it. The file is untouched until the copy is complete, checked and
 // durable; each step is noted in the rewrite journal (rewrite_journal.h) before
@@ -24,8 +24,8 @@
 
 enum RewriteStage {
   kRewriteIdle,
-  kRewriteCopying,      // the plan's spans into the copy
-  kRewriteChecking,     // the copy read back against the spans
+  kRewriteCopying,      // the plan's spans into the copy, each piece read back as it goes
+  kRewriteChecking,     // the copy complete, checked and durable: next, it takes the track's place
   kRewriteCopyingBack,  // the copy over the held file; once begun, it is finished
 };
 
