@@ -137,7 +137,7 @@ class ReleasePackage(unittest.TestCase):
         tracked = run("git", "-C", ROOT, "ls-tree", "-r", "--name-only", "HEAD").split("\n")
         self.assertEqual(sorted(project), sorted(self.name + "/" + n for n in tracked if n))
         self.assertTrue(self.name + "/LICENSE" in project, "no LICENSE")
-        members = list(project.values())
+        members = [member for member, _ in project.values()]
 
         # Each library's archive: the tree as compiled, file for file, our patches, a note.
         patch_dirs = {"id3lib": os.path.join(ROOT, "cmake", "id3lib-patches"), "libogg": None}
