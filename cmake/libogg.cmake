@@ -50,6 +50,9 @@ add_library(libogg STATIC ${_libogg_src}/src/framing.c ${_libogg_src}/src/bitwis
 target_include_directories(libogg SYSTEM PUBLIC ${_libogg_src}/include ${_libogg_config_dir})
 # Third-party code: its warnings are not ours to fix.
 target_compile_options(libogg PRIVATE -w)
-# One name for the tree wherever it sits, so that the DLL comes out the same.
-target_compile_options(libogg PRIVATE -ffile-prefix-map=${_libogg_src}=/libogg)
+# One name for the tree wherever it sits (the build folder, or LIBOGG_SOURCE_DIR when built
+# from the release's source archives), so that the DLL comes out the same.
+# Public: its headers' names reach the debug information of the code that uses it, and the
+# debug link in the stripped DLL holds that information's checksum.
+target_compile_options(libogg PUBLIC -ffile-prefix-map=${_libogg_src}=/libogg)
 set_target_properties(libogg PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -3,8 +3,8 @@
 """The release: what the zip holds, that its checksums hold, that its DLL is
 the very one the tests ran (stripped, importing only Windows system DLLs),
 that the symbols file reads a crash address, and that the source archives
-are this commit and id3lib as it was compiled, all stamped with the commit's
-time."""
+are this commit and id3lib and libogg as they were compiled, all stamped with
+the commit's time."""
 import datetime
 import hashlib
 import io
@@ -25,10 +25,11 @@ TESTED_DLL = os.path.join(BUILD, "player", "Plugins", "gen_id3vimbrel.dll")
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "msvcrt.dll"}
 
 
-def id3lib_tree():
+def library_tree(library):
+    """The tree the build compiled id3lib or libogg from: its <NAME>_SOURCE_DIR or the fetched one."""
     with open(os.path.join(BUILD, "CMakeCache.txt")) as cache:
-        given = re.search(r"^ID3LIB_SOURCE_DIR:PATH=(.*)$", cache.read(), re.M)
-    return given.group(1) if given and given.group(1) else os.path.join(BUILD, "_deps", "id3lib", "src")
+        given = re.search(r"^%s_SOURCE_DIR:PATH=(.*)$" % library.upper(), cache.read(), re.M)
+    return given.group(1) if given and given.group(1) else os.path.join(BUILD, "_deps", library, "src")
 
 
 def sha256(data):
@@ -68,21 +69,27 @@ class ReleasePackage(unittest.TestCase):
 
     def test_holds_the_dll_install_text_licences_sources_and_sums(self):
         names = sorted(n[len(self.folder):] for n in self.zip.namelist())
-        self.assertEqual(names[:7], ["INSTALL.txt", "LICENSE-id3lib.txt", "LICENSE-mingw-w64.txt",
-                                     "LICENSE-zlib.txt", "LICENSE.txt", "SHA256SUMS", "gen_id3vimbrel.dll"])
-        self.assertEqual(names[7], "source/%s-src.tar.gz" % self.name)
-        self.assertRegex(names[8], r"^source/id3lib3\.8\.3-3\.8\.3-[0-9.]+-vimbrel\.tar\.gz$")
-        self.assertEqual(len(names), 9)
+        self.assertEqual(names[:8], ["INSTALL.txt", "LICENSE-id3lib.txt", "LICENSE-libogg.txt",
+                                     "LICENSE-mingw-w64.txt", "LICENSE-zlib.txt", "LICENSE.txt", "SHA256SUMS",
+                                     "gen_id3vimbrel.dll"])
+        self.assertEqual(names[8], "source/%s-src.tar.gz" % self.name)
+        self.assertRegex(names[9], r"^source/id3lib3\.8\.3-3\.8\.3-[0-9.]+-vimbrel\.tar\.gz$")
+        self.assertRegex(names[10], r"^source/libogg-[0-9][0-9.]*-[0-9.]+-vimbrel\.tar\.gz$")
+        self.assertEqual(len(names), 11)
         install = self.read("INSTALL.txt").decode("ascii")
         for needed in ["setup.exe", "Plugins", "gen_id3vimbrel.ini", "Disable plugin?", "POPM", "ID3Vimbrel",
-                       "255", "will not touch", "LGPL-2.1-or-later", "source"]:
+                       "255", "will not touch", "LGPL-2.1-or-later", "source", "LICENSE-libogg.txt",
+                       names[10][len("source/"):]]:
             self.assertIn(needed, install)
         self.assertIn("GNU LESSER GENERAL PUBLIC LICENSE", self.read("LICENSE.txt").decode("ascii"))
         self.assertIn("GNU LIBRARY GENERAL PUBLIC LICENSE", self.read("LICENSE-id3lib.txt").decode("latin-1"))
         self.assertIn("Jean-loup Gailly", self.read("LICENSE-zlib.txt").decode("latin-1"))
+        libogg_licence = self.read("LICENSE-libogg.txt")
+        self.assertIn(b"Xiph.org Foundation\r\n", libogg_licence)
+        self.assertNotIn(b"\r\r", libogg_licence)
         self.assertIn("winpthreads", self.read("LICENSE-mingw-w64.txt").decode("utf-8"))
-        self.assertEqual(self.read(names[7]), self.dist(names[7][len("source/"):]))
-        self.assertEqual(self.read(names[8]), self.dist(names[8][len("source/"):]))
+        for archive in names[8:]:
+            self.assertEqual(self.read(archive), self.dist(archive[len("source/"):]))
 
     def test_checksums_match_the_files(self):
         for sums, read in [(self.read("SHA256SUMS"), self.read), (self.dist("SHA256SUMS"), self.dist)]:
@@ -125,30 +132,40 @@ class ReleasePackage(unittest.TestCase):
         self.assertRegex(answer[1], r"^/id3vimbrel/host/entry\.cpp:[0-9]+$")
         os.remove(debug_file)
 
-    def test_the_source_archives_are_this_commit_and_id3lib_as_compiled(self):
+    def test_the_source_archives_are_this_commit_and_id3lib_and_libogg_as_compiled(self):
         project = tar_files(self.dist(self.name + "-src.tar.gz"))
         tracked = run("git", "-C", ROOT, "ls-tree", "-r", "--name-only", "HEAD").split("\n")
         self.assertEqual(sorted(project), sorted(self.name + "/" + n for n in tracked if n))
         self.assertTrue(self.name + "/LICENSE" in project, "no LICENSE")
+        members = [member for member, _ in project.values()]
 
-        [archive] = [f for f in os.listdir(OUT) if f.startswith("id3lib")]
-        id3lib = tar_files(self.dist(archive))
-        top = archive[:-len(".tar.gz")] + "/"
-        tree = id3lib_tree()
-        for parent, _, names in os.walk(tree):
-            for name in names:
-                path = os.path.join(parent, name)
-                with open(path, "rb") as f:
-                    self.assertEqual(id3lib[top + os.path.relpath(path, tree)][1], f.read(), path)
-        patches = os.path.join(ROOT, "cmake", "id3lib-patches")
-        for name in os.listdir(patches):
-            with open(os.path.join(patches, name), "rb") as f:
-                self.assertEqual(id3lib[top + "vimbrel-patches/" + name][1], f.read(), name)
-        note = id3lib[top + "VIMBREL-SOURCE.txt"][1].decode("ascii")
-        self.assertIn("debian/patches/series", note)
-        self.assertIn("-DID3LIB_SOURCE_DIR=$PWD/" + top[:-1], note)
+        # Each library's archive: the tree as compiled, file for file, our patches, a note.
+        patch_dirs = {"id3lib": os.path.join(ROOT, "cmake", "id3lib-patches"), "libogg": None}
+        for library, prefix in [("id3lib", "id3lib3.8.3-"), ("libogg", "libogg-")]:
+            [archive] = [f for f in os.listdir(OUT) if f.startswith(prefix)]
+            files = tar_files(self.dist(archive))
+            top = archive[:-len(".tar.gz")] + "/"
+            tree = library_tree(library)
+            expected = {top + "VIMBREL-SOURCE.txt"}
+            for parent, _, names in os.walk(tree):
+                for name in names:
+                    path = os.path.join(parent, name)
+                    expected.add(top + os.path.relpath(path, tree))
+                    with open(path, "rb") as f:
+                        self.assertEqual(files[top + os.path.relpath(path, tree)][1], f.read(), path)
+            patches = patch_dirs[library]
+            for name in os.listdir(patches) if patches else []:
+                expected.add(top + "vimbrel-patches/" + name)
+                with open(os.path.join(patches, name), "rb") as f:
+                    self.assertEqual(files[top + "vimbrel-patches/" + name][1], f.read(), name)
+            self.assertEqual(sorted(files), sorted(expected), archive)
+            note = files[top + "VIMBREL-SOURCE.txt"][1].decode("ascii")
+            self.assertIn("debian/patches/series", note)
+            self.assertIn("%s_SOURCE_DIR=$PWD/%s" % (library.upper(), top[:-1]), note)
+            self.assertNotIn("@", note)
+            members += [member for member, _ in files.values()]
 
-        for member, _ in list(project.values()) + list(id3lib.values()):
+        for member in members:
             self.assertEqual(member.mtime, self.epoch, member.name)
 
     def test_zip_entries_carry_the_commits_time_in_sorted_order(self):
