@@ -28,6 +28,7 @@
 #include "rating/id3v2/id3v2_reader.h"
 #include "rating/bytes/memory_source.h"
 #include "rating/rating.h"
+#include "rating/store/track_format.h"
 #include "rating/store/write_guard.h"
 
 using FileBytes = std::vector<unsigned char>;
@@ -357,6 +358,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool readsBack = readRating(storePath.c_str()) == stars;
   require(saveResult != kRatingSaved || readsBack, "a write reported as saved does not read back");
   require(after == before || saveResult == kRatingSaved, "the file changed, yet the write was not reported saved");
+
+  // A FLAC behind an ID3v2 tag, or an Ogg file, is its room's to plan: the file afterwards is
+  // the old one, or the one the room planned, byte for byte.
+  const ByteSource source = memorySource(&memory, size);
+  const TrackFormat format = trackFormatOf(source);
+  if (format != kFormatMp3) {
+    WritePlan roomPlan;
+    planRoomWrite(format, source, stars, &roomPlan);
+    FileBytes planned;
+    if (roomPlan.kind != kPlanNothing && !roomPlan.failed) {
+      const PlannedFile plannedFile = {&roomPlan, source};
+      const ByteSource plannedBytes = plannedSource(&plannedFile);
+      planned.resize(static_cast<size_t>(plannedBytes.size));
+      require(plannedBytes.readAt(plannedBytes.file, 0, planned.data(), planned.size()) == planned.size(),
+              "the planned file cannot be read");
+    }
+    const bool nothing = roomPlan.kind == kPlanNothing;
+    const bool stored = roomPlan.alreadyStored;
+    releaseWritePlan(&roomPlan);
+    if (nothing) {
+      require(after == before, "the room planned nothing, yet the file changed");
+      if (stored) require(readsBack, "a rating the room found stored does not read back");
+      return 0;
+    }
+    require(after == before || after == planned, "the file is neither the old one nor the one the room planned");
+    if (after == planned) require(readsBack, "the room's rating does not read back");
+    return 0;
+  }
 
   switch (plan.method) {
     case kRatingWriteNothing:
