@@ -543,7 +543,9 @@ FFMPEG = shutil.which("ffmpeg")
 
 
 def decoded_audio(data, folder, cache):
-    """ffmpeg's MD5 of the decoded audio (its error text when it cannot decode), cached by input."""
+    """ffmpeg's MD5 of the decoded audio (its error text when it gives none), cached by input. The
+    decoder's warnings are not part of it: they name offsets in the file, which a longer comment
+    moves."""
     key = hashlib.sha1(data).digest()
     if key not in cache:
         path = os.path.join(folder, "decode.bin")
@@ -553,7 +555,9 @@ def decoded_audio(data, folder, cache):
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         os.remove(path)
         errors = re.sub(rb" @ 0x[0-9a-f]+", b"", run.stderr.strip())[:300]  # addresses differ per run
-        cache[key] = (run.returncode, (run.stdout.strip() + b" " + errors).strip().decode("latin-1"))
+        digest = run.stdout.strip()
+        cache[key] = (run.returncode, (digest if digest.startswith(b"MD5=") else digest + b" " + errors).strip()
+                      .decode("latin-1"))
         if len(cache) > 64:
             cache.pop(next(iter(cache)))
     return cache[key]

@@ -254,8 +254,13 @@ TEST(OggFile, FilesNotProvenSoundReadNothingAndPlanNothing) {
                                         {{Bytes(30, 0x84)}, 0, 255}});
   const Bytes neverEnds = oggStream(0x1234, {{{vorbisIdentification()}, 0, 255},
                                              {{Bytes(255 * 3, 'x')}, 0, 3}});  // the last page ends the packet: cut it
+  const Bytes longIdentification =
+      oggStream(0x1234, {{{join({vorbisIdentification(), {0x00}})}, 0, 255},
+                         {{vorbisCommentPacket(commentWith({"RATING=80"})), vorbisSetup()}, 0, 255},
+                         {{Bytes(20, 1)}, 100, 255}});
   const BadCase cases[] = {
       {"bad CRC", badCrc, kOggWriteBrokenPage},
+      {"an identification header of 31 bytes", longIdentification, kOggWriteOtherCodec},
       {"lacing past the file", longLacing, kOggWriteBrokenPage},
       {"cut short", Bytes(good.begin(), good.begin() + good.size() / 2), kOggWriteBrokenPage},
       {"packet never ends", Bytes(neverEnds.begin(), neverEnds.end() - 27 - 1), kOggWriteBrokenHeaders},
@@ -272,6 +277,13 @@ TEST(OggFile, FilesNotProvenSoundReadNothingAndPlanNothing) {
     EXPECT_EQ(outcome.kind, kPlanNothing) << bad.name;
     EXPECT_EQ(outcome.reason, bad.reason) << bad.name << ": " << oggWriteReasonName(outcome.reason);
   }
+  // A page of the audio that does not check is read past, but the file is not written.
+  Bytes badAudioCrc = good;
+  badAudioCrc[good.size() - 3] ^= 0x40;
+  EXPECT_EQ(readStars(badAudioCrc), 4);
+  const Outcome outcome = write(badAudioCrc, 2);
+  EXPECT_EQ(outcome.kind, kPlanNothing);
+  EXPECT_EQ(outcome.reason, kOggWriteBrokenPage) << oggWriteReasonName(outcome.reason);
 }
 
 }  // namespace

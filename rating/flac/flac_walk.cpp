@@ -122,7 +122,13 @@ bool walkFlacLayout(const ByteSource& file, FlacLayout* layout) {
 
 namespace {
 
+const unsigned char kFlacCueSheet = 5;
 const unsigned char kFlacPicture = 6;
+// A CUESHEET: catalog, lead-in, flags, reserved bytes, the track count; then each track:
+// offset, number, ISRC, flags, reserved bytes, the index count; then each index.
+const uint64_t kCueSheetHeader = 396;
+const uint64_t kCueSheetTrack = 36;
+const uint64_t kCueSheetIndex = 12;
 
 // Reads a big-endian 32-bit number at `at`; false when it cannot be read.
 bool bigEndian32At(const ByteSource& file, uint64_t at, uint64_t* value) {
@@ -145,6 +151,24 @@ bool pictureFillsBlock(const ByteSource& file, const FlacBlock& block) {
   return at + 4 + length == end;
 }
 
+// A CUESHEET whose tracks and indexes fit its block, as mutagen reads them (it fails to load
+// a file where they do not).
+bool cueSheetFitsBlock(const ByteSource& file, const FlacBlock& block) {
+  const uint64_t start = block.offset + kFlacBlockHeaderSize;
+  const uint64_t end = flacBlockEnd(block);
+  unsigned char count = 0;
+  if (block.length < kCueSheetHeader || readSourceAt(file, start + kCueSheetHeader - 1, &count, 1) != 1) return false;
+  uint64_t at = start + kCueSheetHeader;
+  for (unsigned track = 0; track < count; ++track) {
+    unsigned char indexes = 0;
+    if (end - at < kCueSheetTrack || readSourceAt(file, at + kCueSheetTrack - 1, &indexes, 1) != 1) return false;
+    at += kCueSheetTrack;
+    if ((end - at) / kCueSheetIndex < indexes) return false;
+    at += indexes * kCueSheetIndex;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout) {
@@ -161,6 +185,8 @@ bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout) {
   openFlacBlocks(&walk, file, layout.streamStart);
   FlacBlock block;
   while (nextFlacBlock(&walk, &block))
-    if (block.type == kFlacPicture && !pictureFillsBlock(file, block)) return false;
+    if ((block.type == kFlacPicture && !pictureFillsBlock(file, block)) ||
+        (block.type == kFlacCueSheet && !cueSheetFitsBlock(file, block)))
+      return false;
   return !walk.malformed;
 }

@@ -56,7 +56,7 @@ OggWriteReason chooseRoute(const ByteSource& file, const OggHeaders& headers, co
 OggWriteReason planWrite(const ByteSource& file, int stars, unsigned char* buffer, OggHeaders* headers,
                          WritePlan* plan) {
   OggStreamFault fault = walkOggHeaders(file, buffer, headers);
-  if (fault == kOggStreamSound) fault = walkOggAudioPages(file, *headers);
+  if (fault == kOggStreamSound) fault = walkOggAudioPages(file, *headers, buffer);
   // As the read does, so that a file read as holding no rating is not written either.
   if (fault == kOggStreamSound) fault = checkOggLastPage(file, *headers, buffer);
   if (fault != kOggStreamSound) return reasonOfFault(fault);

@@ -38,7 +38,8 @@ bool addHeaderPage(OggHeaders* headers, const OggPageHeader& page, uint64_t body
 OggCodec codecOfFirstPage(const ByteSource& file, const OggPageHeader& page) {
   unsigned char start[9] = {};
   const size_t got = readSourceAt(file, page.offset + page.headerLength, start, sizeof start);
-  if (got >= 7 && std::memcmp(start, "\x01vorbis", 7) == 0 && page.bodyLength >= kVorbisIdentificationLength)
+  // The identification header is 30 bytes exactly, as decoders read it.
+  if (got >= 7 && std::memcmp(start, "\x01vorbis", 7) == 0 && page.bodyLength == kVorbisIdentificationLength)
     return kOggCodecVorbis;
   // Versions 0-15 of Opus keep this header's layout; a higher major version is another format.
   if (got >= 9 && std::memcmp(start, "OpusHead", 8) == 0 && start[8] < 16 &&
@@ -149,7 +150,7 @@ OggStreamFault walkOggHeaders(const ByteSource& file, unsigned char* buffer, Ogg
   return checkFirstAudioPage(&window, *headers, sequence);
 }
 
-OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& headers) {
+OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& headers, unsigned char* buffer) {
   if (headers.pageCount == 0) return kOggFaultBrokenHeaders;
   SourceWindow window;
   openWindow(&window, file);
@@ -161,6 +162,7 @@ OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& heade
     if (page.serial != headers.serial || (page.flags & kOggFirstPage) != 0) return kOggFaultManyStreams;
     if (page.sequence != sequence + 1) return kOggFaultBrokenPage;
     if (((page.flags & kOggContinued) != 0) != continues) return kOggFaultBrokenPage;
+    if (!oggPageCrcValid(file, page, buffer)) return kOggFaultBrokenPage;
     // Bytes after the last page: another stream chained on, or something else.
     if ((page.flags & kOggLastPage) != 0 && oggPageEnd(page) != file.size) return kOggFaultManyStreams;
     if (page.segmentCount > 0) continues = page.lacing[page.segmentCount - 1] == 255;

@@ -69,11 +69,12 @@ size_t oggCommentPrefixLength(OggCodec codec);
 // `buffer` holds kOggMaxPageSize bytes. On kOggStreamSound `headers` is filled in.
 OggStreamFault walkOggHeaders(const ByteSource& file, unsigned char* buffer, OggHeaders* headers);
 
-// Walks the header of every audio page to the end of the file: the same serial, no
-// second first page, pages in sequence, lacing that continues packets as it should, the
-// last page ending the file. CRCs of audio pages are not read (the audio is never
-// rewritten).
-OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& headers);
+// Walks every audio page to the end of the file: the same serial, no second first page,
+// pages in sequence, lacing that continues packets as it should, the last page ending the
+// file, and each page's CRC, so that a write never leaves a file with a page that does
+// not check (the audio is never rewritten, but a broken file is not written at all).
+// `buffer` holds kOggMaxPageSize bytes.
+OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& headers, unsigned char* buffer);
 
 // A cheap look for a second stream: the last page of the file (found within its last
 // 64 KB) belongs to this stream and starts none. `buffer` holds kOggMaxPageSize bytes.
