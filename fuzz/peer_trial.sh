@@ -40,7 +40,8 @@ for package in taglib mutagen libaudio-scan-perl eyed3 flac opus-tools vorbis-to
   fi
 done
 
-cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DPython3_EXECUTABLE="$python" >/dev/null
 cmake --build "$build" --target rating_write_cli -j"$(nproc)"
 exec "$python" "$root/fuzz/mutagen_write_fuzz.py" --files "$peers" --jobs "$jobs" --tool "$build/rating_write_cli" \
   --artifacts "$build/artifacts/peer_trial"
