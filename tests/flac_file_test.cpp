@@ -254,6 +254,8 @@ TEST(FlacFile, BrokenFilesReadAsNothingAndPlanNothing) {
       {"bytes after the comment's fields",
        flacFile({kInfo, {kCommentBlock, join({commentBody("v", {}), commentField("TITLE=a")})}, padding(20)}),
        kFlacContentsDisagree},
+      {"two seek tables", flacFile({kInfo, kSeekTable, comment({"TITLE=a"}), kSeekTable, padding(20)}),
+       kFlacContentsDisagree},
       {"a cue sheet whose tracks run past its block",
        flacFile({kInfo, comment({"TITLE=a"}), {kCueSheetBlock, join({zeros(395), {0x01}, zeros(20)})}, padding(20)}),
        kFlacContentsDisagree},

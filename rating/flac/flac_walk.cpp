@@ -122,6 +122,7 @@ bool walkFlacLayout(const ByteSource& file, FlacLayout* layout) {
 
 namespace {
 
+const unsigned char kFlacSeekTable = 3;
 const unsigned char kFlacCueSheet = 5;
 const unsigned char kFlacPicture = 6;
 // A CUESHEET: catalog, lead-in, flags, reserved bytes, the track count; then each track:
@@ -184,9 +185,15 @@ bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout) {
   FlacBlockWalk walk;
   openFlacBlocks(&walk, file, layout.streamStart);
   FlacBlock block;
-  while (nextFlacBlock(&walk, &block))
-    if ((block.type == kFlacPicture && !pictureFillsBlock(file, block)) ||
+  int seekTables = 0;
+  int cueSheets = 0;
+  while (nextFlacBlock(&walk, &block)) {
+    seekTables += block.type == kFlacSeekTable;
+    cueSheets += block.type == kFlacCueSheet;
+    // The format allows one of each; mutagen cannot load a file with two.
+    if (seekTables > 1 || cueSheets > 1 || (block.type == kFlacPicture && !pictureFillsBlock(file, block)) ||
         (block.type == kFlacCueSheet && !cueSheetFitsBlock(file, block)))
       return false;
+  }
   return !walk.malformed;
 }

@@ -69,6 +69,7 @@ bool walkFlacLayout(const ByteSource& file, FlacLayout* layout);
 // True when the contents of the VORBIS_COMMENT and every PICTURE block end where the block's
 // length says, and every CUESHEET's tracks fit its block. mutagen distrusts the first two
 // lengths (some writers got them wrong) and takes the next block from where the contents
-// end, and cannot load a file whose cue sheet runs past its block: such a file is read
-// otherwise by other programs, and is not written.
+// end, and cannot load a file whose cue sheet runs past its block, or with two SEEKTABLE
+// or two CUESHEET blocks: such a file is read otherwise by other programs, and is not
+// written.
 bool flacContentsFillBlocks(const ByteSource& file, const FlacLayout& layout);
