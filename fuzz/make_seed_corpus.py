@@ -344,6 +344,9 @@ def flac_layouts():
         "cut-short": good[:60],
         "early-last": good[:comment_at] + bytes([0x84]) + good[comment_at + 1:],
         "no-last": good[:-3 * 32 - 20] + bytes([0x01]) + good[-3 * 32 - 19:],
+        # Found by the write fuzzer judged by mutagen, which cannot load either.
+        "two-seek-tables": flac([info, seek, (4, comment_body(title)), seek, (1, bytes(16))]),
+        "short-cue-sheet": flac([info, (4, comment_body(title)), (5, bytes(395) + b"\x01" + bytes(20)), (1, bytes(16))]),
     }
     for name, data in broken.items():
         yield "flac-broken-%s" % name, data
@@ -390,6 +393,11 @@ def ogg_files():
     yield "ogg-chained", plain + ogg_stream([([vorbis_id], 0, 255)], serial=0x77)
     yield "ogg-multiplexed", plain[:58] + ogg_page(2, 0, 0x99, 0, [30], vorbis_id) + plain[58:]
     yield "ogg-cut", plain[: len(plain) // 2]
+    # Found by the write fuzzer judged by mutagen: a bad CRC on an audio page, and a Vorbis
+    # identification header longer than 30 bytes; neither is written.
+    yield "ogg-audio-crc", plain[:-1] + bytes([plain[-1] ^ 0x40])
+    yield "ogg-long-identification", ogg_stream(
+        [([vorbis_id + b"\x00"], 0, 255), ([b"\x03vorbis" + vorbis_comment(fields) + b"\x01", setup], 0, 255)] + audio)
 
 
 def main():
