@@ -55,25 +55,6 @@ RatingSaveResult failJob(RewriteJob* job, RatingSaveResult result) {
   return job->keepOnFailure ? leaveJob(job, result) : endJob(job, result);
 }
 
-// Reads `count` bytes of the new file from `offset`: the plan's new bytes, or the track's.
-bool readNewFile(const WritePlan& plan, TrackFile track, uint64_t offset, unsigned char* buffer, size_t count) {
-  size_t index = firstSpanEndingAfter(plan, offset);
-  size_t done = 0;
-  while (done < count) {
-    if (index >= plan.spanCount) return false;
-    const PlanSpan& span = plan.spans[index];
-    const uint64_t into = offset + done - span.at;
-    const size_t piece = span.length - into < count - done ? static_cast<size_t>(span.length - into) : count - done;
-    if (span.fromNew)
-      std::memcpy(buffer + done, plan.bytes + span.from + into, piece);
-    else if (readTrackAt(track, span.from + into, buffer + done, piece) != piece)
-      return false;
-    done += piece;
-    ++index;
-  }
-  return true;
-}
-
 // Copies up to `budget` bytes of the new file into the copy, each piece read back from the
 // copy and compared with the bytes it was written from: the read-back catches a bad write,
 // and comparing with the same read of the track spares reading the track twice (a track
@@ -87,9 +68,12 @@ bool copySlice(RewriteJob* job, uint64_t budget, FileStatus* status) {
   unsigned char* piece = static_cast<unsigned char*>(std::malloc(2 * kPieceSize));
   bool copied = piece != nullptr;
   unsigned char* readBack = piece + kPieceSize;
+  // The new file as the plan describes it, its old stretches read from the track.
+  const PlannedFile planned = {&job->plan, byteSourceOf(track, job->plan.oldSize)};
+  const ByteSource newFile = plannedSource(&planned);
   while (copied && job->done < end) {
     const size_t count = end - job->done < kPieceSize ? static_cast<size_t>(end - job->done) : kPieceSize;
-    copied = readNewFile(job->plan, track, job->done, piece, count) &&
+    copied = newFile.readAt(newFile.file, job->done, piece, count) == count &&
              writeTrackAt(job->copy, job->done, piece, count, status) == count &&
              readTrackAt(job->copy, job->done, readBack, count) == count &&
              std::memcmp(piece, readBack, count) == 0;

@@ -219,12 +219,13 @@ RatingSaveResult storeRating(const wchar_t* path, int stars, PlannedRewrite* rew
   if (file.handle == nullptr) return saveResultOf(status);
   RatingSaveResult result = kRatingNotSaved;
   uint64_t size = 0;
-  const TrackFormat format = trackFileSize(file, &size) ? trackFormatOf(byteSourceOf(file, size)) : kFormatMp3;
+  const bool sized = trackFileSize(file, &size);
+  const ByteSource source = byteSourceOf(file, size);
+  const TrackFormat format = sized ? trackFormatOf(source) : kFormatMp3;
   if (size > 0 && format != kFormatMp3) {
-    result = storeWithRoom(path, file, byteSourceOf(file, size), format, stars, &rewrite->plan);
-  } else if (trackFileSize(file, &size)) {
+    result = storeWithRoom(path, file, source, format, stars, &rewrite->plan);
+  } else if (sized) {
     const int ratingByte = RatingScale[stars];
-    const ByteSource source = byteSourceOf(file, size);
     RatingWritePlan plan;
     planRatingWrite(source, ratingByte, &plan);
     // id3lib writes a file in one go, and parses every frame (a cover picture too) before it
