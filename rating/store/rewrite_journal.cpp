@@ -299,6 +299,13 @@ bool compactInto(const JournalLog& log, const unsigned char* note, size_t noteSi
   return written;
 }
 
+// A rewrite's closing note may be lost to a crash: its open note then leads recovery to a
+// track that is whole and to the files beside it, which it removes again. A patch's may not:
+// recovery would write its bytes again over whatever the file holds by then.
+bool closingNoteMayBeLost(const RewriteRecord& record, int step) {
+  return step == 0 && record.route != kRoutePatch;
+}
+
 // Writes `record` at `step` (0: closed) after the valid notes and makes it durable. A
 // closing note keeps the record's names, so that recovery can remove what a lost removal
 // left (journal_recovery.h).
@@ -318,7 +325,8 @@ bool writeNote(RewriteRecord* record, int step) {
       closeTrackFile(&file);
       written = compactInto(log, note, noteSize, record->id);
     } else if (note) {
-      written = writeTrackAt(file, log.validEnd, note, noteSize, nullptr) == noteSize && flushTrackFile(file);
+      written = writeTrackAt(file, log.validEnd, note, noteSize, nullptr) == noteSize &&
+                (closingNoteMayBeLost(*record, step) || flushTrackFile(file));
     }
     std::free(note);
     releaseLog(&log);
