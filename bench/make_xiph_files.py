@@ -194,6 +194,7 @@ def make_all(folder):
         "vorbis_5mb.ogg": lambda p: make_ogg(p, "vorbis", 110),
         "opus_padding_5mb.opus": lambda p: make_ogg(p, "opus", 90, slack=512),
         "opus_5mb.opus": lambda p: make_ogg(p, "opus", 90),
+        "opus_padding_100mb.opus": lambda p: make_ogg(p, "opus", 1800, slack=512),
     }
     for name, make in files.items():
         path = os.path.join(folder, name)

@@ -157,7 +157,8 @@ OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& heade
   OggPageHeader page;
   uint32_t sequence = headers.pages[headers.pageCount - 1].sequence;
   bool continues = false;
-  for (uint64_t offset = headers.headersEnd; offset < file.size; offset = oggPageEnd(page)) {
+  const uint64_t walkEnd = headers.headersEnd + kOggAudioWalkBytes;
+  for (uint64_t offset = headers.headersEnd; offset < file.size && offset < walkEnd; offset = oggPageEnd(page)) {
     if (!readOggPageHeader(&window, offset, &page)) return kOggFaultBrokenPage;
     if (page.serial != headers.serial || (page.flags & kOggFirstPage) != 0) return kOggFaultManyStreams;
     if (page.sequence != sequence + 1) return kOggFaultBrokenPage;

@@ -69,11 +69,15 @@ size_t oggCommentPrefixLength(OggCodec codec);
 // `buffer` holds kOggMaxPageSize bytes. On kOggStreamSound `headers` is filled in.
 OggStreamFault walkOggHeaders(const ByteSource& file, unsigned char* buffer, OggHeaders* headers);
 
-// Walks every audio page to the end of the file: the same serial, no second first page,
-// pages in sequence, lacing that continues packets as it should, the last page ending the
-// file, and each page's CRC, so that a write never leaves a file with a page that does
-// not check (the audio is never rewritten, but a broken file is not written at all).
-// `buffer` holds kOggMaxPageSize bytes.
+// The audio pages a write walks, from the first: reading them costs the window thread
+// about a millisecond a megabyte, so a long file would keep the player waiting.
+const uint64_t kOggAudioWalkBytes = 16u * 1024u * 1024u;
+
+// Walks the audio pages of the first kOggAudioWalkBytes after the headers, or to the end of
+// the file: the same serial, no second first page, pages in sequence, lacing that continues
+// packets as it should, the last page ending the file, and each page's CRC, so that a file
+// broken or chained where it can be seen is not written (the audio is never rewritten;
+// checkOggLastPage looks at the end of a longer file). `buffer` holds kOggMaxPageSize bytes.
 OggStreamFault walkOggAudioPages(const ByteSource& file, const OggHeaders& headers, unsigned char* buffer);
 
 // A cheap look for a second stream: the last page of the file (found within its last
