@@ -82,6 +82,16 @@ SIZE_TWO_WAYS_FINDS = [
     "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4AAB4eHh4eFhYWAAAAQAAAAAAUE9QTQAAAB8AA1dpbmRvd3MgTWVkaWEgUGxQSUNyIDgg"
     "U2XEVHNJcmllAFQxACUAeHh4eHh4AAsAAABTb21l////eHh4",
 ]
+# The reader fuzzer's find: an ID3v2.4 POPM whose size reads plain as mutagen reads it, and
+# whose syncsafe reading ends at the rating byte; a rating of 0 there must read the same.
+RATING_AT_SYNCSAFE_END_FIND = (
+    "SUQzBAAAAAACO1BPUE0AAAEBAAAJEf////+HeHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4"
+    "eHh4eHh5Lnl5eXl5eRl5eXl5eXl5eXl5eXl5eXl5eXl5eXl5eXl5eHh4eHh4eHh4eHkueXl5eXl5GXl5eXl5eXl5eQ/akQBAYAAA////"
+    "//////////////////////////////////////8GAP//////////////////////////////////////////////////////////////"
+    "//////////95eXl5eXl5eXl5eXl5eXl5eXl5eXl5eXl5eXl5AAAAAAAAAAAAAAAAAAAAAAAASUQzA/7/AB8AAFdpbmRvd3MgTWVkaWEg"
+    "UE5uZAAAAAAAAAAAAAB5eXl5eXl5eXl5////////////////////AAAAeXl5eHh4eHh4VFhYUEludmFsaWRNCAAAIwAAV2l+bmRvd3Mg"
+    "AAD///9uZG93cyAAAABpZXMA/wAtAAAHAAAAAA=="
+)
 TITLE = b"\x00Some title"
 
 
@@ -161,6 +171,7 @@ def seeds():
                                             bytes(40)) + AUDIO
     for number, find in enumerate(SIZE_TWO_WAYS_FINDS, 1):
         yield "v24-size-two-ways-find-%d" % number, base64.b64decode(find)
+    yield "v24-rating-at-syncsafe-end-find", base64.b64decode("".join(RATING_AT_SYNCSAFE_END_FIND))
     yield "v24-junk-padding-big-frame", tag(4, 0, frame24(b"TIT2", b"x" * 200) + p24 + bytes(4) + b"junk")
     yield "v23-lower-case-id", tag(3, 0, frame23(b"tit2", TITLE) + p23 + bytes(8))
     yield "v23-id-and-space", tag(3, 0, frame23(b"COM ", TITLE) + frame23(b"TCP ", b"\x001") + p23)

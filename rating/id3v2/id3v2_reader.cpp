@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "rating/id3v2/id3v2_format.h"
+#include "rating/id3v2/lenient_walk.h"
 #include "rating/id3v2/mpeg_sync.h"
 #include "rating/id3v2/unsync_window.h"
 
@@ -612,7 +613,9 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
 
 // Walks the frames from `start`. An ID3v2.4 tag is walked a second time with plain sizes
 // unless the syncsafe reading ends in zero padding or reads every size as the plain one
-// would; the layout of the reading that explains the tag is kept (see id3v2_reader.h).
+// would; the layout of the reading that explains the tag is kept (see id3v2_reader.h), and
+// where both end at a zero byte with other bytes after it, the plain one when mutagen
+// guesses plain sizes too.
 WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPastFile, Id3v2Layout* layout) {
   const Id3v2Layout before = *layout;
   TagStream tag = start;
@@ -633,7 +636,15 @@ WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPa
     return plainEnd;
   }
   if (syncsafeEnd == kWalkOtherPadding && plainEnd == kWalkOtherPadding) {
-    // Each reading ends at a zero byte with other bytes after it: either may be wrong.
+    // Each reading ends at a zero byte with other bytes after it: the one mutagen guesses
+    // counts. Which byte the syncsafe reading takes for the start of its padding may be the
+    // rating byte of the plain one, so a rating of 0 must not make the tag unreadable.
+    ByteSource tagOnly = window->source;  // nothing after the tag is read
+    if (tagOnly.size > start.end) tagOnly.size = start.end;
+    if (walkLikeMutagen(tagOnly, tagOnly.size).plainSizes) {
+      *layout = plain;
+      return plainEnd;
+    }
     noteProblem(layout, Id3v2Problem::PaddingNotZero, layout->framesEnd);
   }
   return syncsafeEnd;

@@ -34,7 +34,9 @@
 // - ID3v2.4 frame sizes written as plain integers (FrameSizeNotSyncsafe): the frames are
 //   walked with syncsafe sizes, and, unless that reading ends in zero padding, again with
 //   plain ones; the reading that ends in zero padding wins, else the only one that walks
-//   at all; both ending in other bytes is doubt, and rejected;
+//   at all; both ending in other bytes is doubt, and rejected, unless mutagen guesses
+//   plain sizes (lenient_walk.h): a rating byte of 0 may be where the syncsafe reading's
+//   padding seems to start;
 // - an empty frame (EmptyFrame);
 // - padding that starts with a zero byte where a frame would start but holds other bytes
 //   later (PaddingNotZero): paddingSize is then 0, nothing there may be overwritten;

@@ -112,7 +112,7 @@ bool guessPlainSizes(SourceWindow* window, uint64_t start, uint64_t length) {
 }  // namespace
 
 LenientWalk walkLikeMutagen(const ByteSource& file, uint64_t stopAt) {
-  LenientWalk walk = {false, 0, kWalkFingerprintStart, 0};
+  LenientWalk walk = {false, 0, kWalkFingerprintStart, 0, false};
   SourceWindow window;
   openWindow(&window, file);
   unsigned char header[kTagHeaderSize];
@@ -160,6 +160,7 @@ LenientWalk walkLikeMutagen(const ByteSource& file, uint64_t stopAt) {
     decode = unsynchronisationHolds(check);
   }
   const bool plainSizes = version == 3 || (version == 4 && guessPlainSizes(&window, start, size));
+  walk.plainSizes = version == 4 && plainSizes;
   const size_t headerSize = version == 2 ? 6 : 10;
   const size_t idLength = version == 2 ? 3 : 4;
   DataStream data = {&window, start, start + size, decode};

@@ -16,6 +16,7 @@ struct LenientWalk {
   uint32_t entries;     // frame headers walked before `stopAt`
   uint32_t fingerprint; // of those, as foldWalkFingerprint folds them
   uint32_t framesAfter; // frames it would load that start at or after `stopAt`
+  bool plainSizes;      // it reads ID3v2.4 frame sizes as plain integers
 };
 
 // Walks the tag at the start of `file`. `stopAt` is the file offset where the strict reader's
