@@ -35,7 +35,7 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
-  kRatingUnknownFormat,  // no MP3 (ID3v2 or MPEG audio), FLAC, Ogg Vorbis or Opus file
+  kRatingUnknownFormat,  // no MP3 (ID3v2, MPEG audio or ADTS AAC), FLAC, Ogg Vorbis, Opus, WAV or AIFF file
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 
