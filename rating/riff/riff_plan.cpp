@@ -69,29 +69,26 @@ ChunkedWriteReason layOutTag(const ByteSource& file, ChunkedForm form, const Tag
     releaseEditedTag(tag);
     return kChunkedTooLarge;
   }
-  const size_t headBytes = kFormHeaderSize + kChunkHeaderSize;
+  // The new bytes: the form's size, the chunk's header, the tag and a pad byte.
+  const size_t headBytes = 4 + kChunkHeaderSize;
   unsigned char* bytes = static_cast<unsigned char*>(std::malloc(headBytes + tag->size + 1));
   if (bytes == nullptr) {
     releaseEditedTag(tag);
     return kChunkedMemoryShort;
   }
-  if (readSourceAt(file, 0, bytes, kFormHeaderSize) != kFormHeaderSize) {
-    std::free(bytes);
-    releaseEditedTag(tag);
-    return kChunkedPlanNotConfirmed;
-  }
-  putChunkSize(form, bytes + 4, static_cast<uint32_t>(newSize - 8));
-  std::memcpy(bytes + kFormHeaderSize, place.id, 4);
-  putChunkSize(form, bytes + kFormHeaderSize + 4, static_cast<uint32_t>(dataSize));
+  putChunkSize(form, bytes, static_cast<uint32_t>(newSize - 8));
+  std::memcpy(bytes + 4, place.id, 4);
+  putChunkSize(form, bytes + 8, static_cast<uint32_t>(dataSize));
   std::memcpy(bytes + headBytes, tag->bytes, tag->size);
   bytes[headBytes + tag->size] = 0x00;
   const size_t tagSize = tag->size;
   spans->ratingOffset = place.chunkOffset + kChunkHeaderSize + tag->ratingOffset;
   releaseEditedTag(tag);
   adoptPlanBytes(spans, bytes, headBytes + tagSize + 1);
-  addAdoptedSpan(spans, 0, kFormHeaderSize);
-  addOldSpan(spans, kFormHeaderSize, place.chunkOffset - kFormHeaderSize);
-  addAdoptedSpan(spans, kFormHeaderSize, kChunkHeaderSize + tagSize);
+  addOldSpan(spans, 0, 4);
+  addAdoptedSpan(spans, 0, 4);
+  addOldSpan(spans, 8, place.chunkOffset - 8);
+  addAdoptedSpan(spans, 4, kChunkHeaderSize + tagSize);
   addOldSpan(spans, place.oldTrailFrom, place.oldTrailSize);
   if (dataSize & 1u) addAdoptedSpan(spans, headBytes + tagSize, 1);
   addOldSpan(spans, place.oldChunkEnd, file.size - place.oldChunkEnd);
