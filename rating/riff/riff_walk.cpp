@@ -44,14 +44,21 @@ bool openChunks(ChunkWalk* walk, const ByteSource& file) {
   walk->broken = true;
   unsigned char head[kFormHeaderSize];
   if (!chunkedFormOf(file, &walk->form) || readSourceAt(file, 0, head, sizeof head) != sizeof head) return false;
-  if (uint64_t{sizeIn(walk->form, head + 4)} + 8 != file.size) return false;
+  const uint64_t formEnd = uint64_t{sizeIn(walk->form, head + 4)} + 8;
+  if (formEnd != file.size && formEnd + 1 != file.size) return false;
+  walk->padOutsideForm = formEnd + 1 == file.size;
   walk->at = kFormHeaderSize;
   walk->broken = false;
   return true;
 }
 
 bool nextChunk(ChunkWalk* walk, Chunk* chunk) {
-  if (walk->broken || walk->at == walk->file.size) return false;
+  if (walk->broken) return false;
+  if (walk->at == walk->file.size) {
+    // Only an odd last chunk's pad byte may stand outside the form.
+    if (walk->padOutsideForm && !walk->lastOdd) walk->broken = true;
+    return false;
+  }
   walk->broken = true;
   unsigned char header[kChunkHeaderSize];
   if (walk->file.size - walk->at < kChunkHeaderSize || walk->count >= kMaxChunks) return false;
@@ -61,6 +68,7 @@ bool nextChunk(ChunkWalk* walk, Chunk* chunk) {
   chunk->size = sizeIn(walk->form, header + 4);
   if (chunkEnd(*chunk) > walk->file.size) return false;
   walk->at = chunkEnd(*chunk);
+  walk->lastOdd = (chunk->size & 1u) != 0;
   ++walk->count;
   walk->broken = false;
   return true;

@@ -4,10 +4,13 @@
 // with a pad byte after data of odd size. Only headers are read.
 //
 // Strict on purpose: the form's size must be the file's size less 8, and the chunks must fill
-// the form exactly, the last pad byte included, each ID of printable ASCII. Files with
-// trailing bytes after the form, a form size that counts more or less, or an odd last chunk
-// without its pad byte are not walked, so they are never written: a write puts a chunk at the
-// form's end and sets its size, which would be a guess where they disagree.
+// the form exactly, the last pad byte included, each ID of printable ASCII. One slip is let
+// pass, as some writers make it (TagLib's own test AIFF has it): a form size that leaves out
+// the pad byte of an odd last chunk, the pad byte being there; a write that changes sizes
+// sets the form's size to count it. Files with trailing bytes after the form, a form size
+// that counts more or less, or an odd last chunk without its pad byte are not walked, so they
+// are never written: a write puts a chunk at the form's end and sets its size, which would be
+// a guess where they disagree.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +41,8 @@ struct ChunkWalk {
   ChunkedForm form;
   uint64_t at;  // the next chunk's header
   uint32_t count;
+  bool padOutsideForm;  // the form's size leaves out the last chunk's pad byte
+  bool lastOdd;         // the chunk walked last has a pad byte
   bool broken;  // a chunk runs past the form, a header is cut short or unreadable, ...
 };
 
