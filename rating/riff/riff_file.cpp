@@ -37,7 +37,7 @@ const char* chunkedWriteReasonName(int reason) {
     case kChunkedRatingByte: return "rating byte in place";
     case kChunkedFrameInPadding: return "POPM frame in the tag's padding";
     case kChunkedTagInPlace: return "tag made anew in place";
-    case kChunkedTagGrows: return "rewrite: tag grows in its chunk";
+    case kChunkedTagAnew: return "rewrite: tag made anew in its chunk";
     case kChunkedNewTagChunk: return "rewrite: new ID3 chunk";
   }
   return "unknown";

@@ -30,7 +30,7 @@ enum ChunkedWriteReason {
   kChunkedRatingByte,        // in place: the first POPM's rating byte
   kChunkedFrameInPadding,    // in place: a new POPM frame in the tag's padding
   kChunkedTagInPlace,        // in place: the tag made anew at its old size
-  kChunkedTagGrows,          // new file: the tag made anew, larger, in its chunk
+  kChunkedTagAnew,           // new file: the tag made anew (larger, or changed too widely) in its chunk
   kChunkedNewTagChunk,       // new file: a new ID3 chunk at the form's end
 };
 

@@ -95,7 +95,7 @@ ChunkedWriteReason layOutTag(const ByteSource& file, ChunkedForm form, const Tag
   spans->kind = kPlanNewFile;
   spans->newSize = planNewFileSize(*spans);
   spans->oldSize = file.size;
-  return spans->failed ? kChunkedMemoryShort : place.oldTagSize == 0 ? kChunkedNewTagChunk : kChunkedTagGrows;
+  return spans->failed ? kChunkedMemoryShort : place.oldTagSize == 0 ? kChunkedNewTagChunk : kChunkedTagAnew;
 }
 
 // The chunk's tag made anew by the editor, as the guard planned it.
@@ -167,7 +167,7 @@ ChunkedWriteReason planTagChunk(const ByteSource& file, const ChunkLayout& layou
   WritePlan spans;
   initWritePlan(&spans);
   const ChunkedWriteReason laid = layOutTag(file, layout.form, place, &edited, &spans);
-  if (laid != kChunkedTagGrows) {
+  if (laid != kChunkedTagAnew) {
     releaseWritePlan(&spans);
     return laid;
   }
@@ -180,7 +180,7 @@ ChunkedWriteReason planTagChunk(const ByteSource& file, const ChunkLayout& layou
   }
   releaseWritePlan(plan);
   *plan = spans;
-  return kChunkedTagGrows;
+  return kChunkedTagAnew;
 }
 
 }  // namespace
