@@ -10,7 +10,9 @@ store a rating in a file: a tag (or none), a few MPEG audio frames, and optional
 tag and an APEv2 tag at the end, ending in different bytes (the write target takes its star
 count from the last byte). Then Ogg Vorbis and Opus files for the Ogg room: comments with and
 without ratings, slack after Vorbis's framing bit, Opus padding and binary data, a comment over
-several pages, and an Ogg FLAC, a chained, a multiplexed and a cut file.
+several pages, and an Ogg FLAC, a chained, a multiplexed and a cut file. Then WAV and AIFF
+files for their room: no ID3 chunk, a tag with and without a POPM or room, unsynchronised, of
+odd size, a tag claiming more than its chunk, two ID3 chunks and bytes after the form.
 
 usage: make_seed_corpus.py OUTPUT_FOLDER
 """
@@ -411,13 +413,63 @@ def ogg_files():
         [([vorbis_id + b"\x00"], 0, 255), ([b"\x03vorbis" + vorbis_comment(fields) + b"\x01", setup], 0, 255)] + audio)
 
 
+def iff_chunk(aiff, chunk_id, data):
+    """A chunk: ID, size in the form's byte order, data, and a pad byte after odd data."""
+    return chunk_id + struct.pack(">I" if aiff else "<I", len(data)) + data + b"\x00" * (len(data) & 1)
+
+
+def iff_file(aiff, chunks, kind=None):
+    """A WAV (RIFF/WAVE) or AIFF (FORM/AIFF) file of the chunks (ID, data)."""
+    body = (kind or (b"AIFF" if aiff else b"WAVE")) + b"".join(iff_chunk(aiff, i, d) for i, d in chunks)
+    return (b"FORM" if aiff else b"RIFF") + struct.pack(">I" if aiff else "<I", len(body)) + body
+
+
+def riff_files():
+    """WAV and AIFF files for riff_plan_fuzz, each with the star counts its last byte picks."""
+    for name, data in riff_layouts():
+        for stars in range(6):
+            last = data[-1] - data[-1] % 6 + stars
+            yield "%s-%d" % (name, stars), data[:-1] + bytes([last if last < 256 else last - 6])
+
+
+def riff_layouts():
+    wave_format = struct.pack("<HHIIHH", 1, 2, 44100, 176400, 4, 16)
+    aiff_common = struct.pack(">hIh", 2, 100, 16) + b"\x40\x0e\xac\x44" + bytes(6)
+    samples = bytes((i * 7 + 3) & 0xFF for i in range(201))
+    title = frame23(b"TIT2", b"\x00A title")
+    rated = tag(3, 0, frame23(b"POPM", popm(OWNER, 196, b"\x00\x00\x00\x05")))
+    padded = tag(4, 0, frame24(b"TIT2", b"\x00A title") + bytes(120))
+    tight = tag(3, 0, title)
+    tight24 = tag(4, 0, frame24(b"TIT2", b"\x00A title"))
+    unsynced = tag(3, 0x80, unsynchronise(frame23(b"POPM", popm(b"x", 255)) + bytes(30)))
+    info = b"INFOISFT" + struct.pack("<I", 5) + b"Lavf\x00\x00"
+    for aiff in (False, True):
+        fmt = (b"COMM", aiff_common) if aiff else (b"fmt ", wave_format)
+        audio = (b"SSND", samples) if aiff else (b"data", samples)
+        tag_id = b"ID3 " if aiff else b"id3 "
+        kind = "aiff" if aiff else "wav"
+        yield kind + "-no-tag", iff_file(aiff, [fmt, audio])
+        yield kind + "-list", iff_file(aiff, [fmt, (b"LIST", info), audio])
+        yield kind + "-rated", iff_file(aiff, [fmt, audio, (tag_id, rated)])
+        yield kind + "-rated-first", iff_file(aiff, [fmt, (tag_id, rated), audio])
+        yield kind + "-padding", iff_file(aiff, [fmt, audio, (tag_id, padded)])
+        yield kind + "-tight", iff_file(aiff, [fmt, (tag_id, tight), audio])
+        yield kind + "-tight24-odd", iff_file(aiff, [fmt, audio, (tag_id, tight24 + b"z")])
+        yield kind + "-unsynchronised", iff_file(aiff, [fmt, audio, (tag_id, unsynced)])
+        yield kind + "-tag-claims-more", iff_file(aiff, [fmt, audio, (tag_id, tag(3, 0, title, 400))])
+        yield kind + "-two-tags", iff_file(aiff, [fmt, (tag_id, rated), audio, (b"ID3 ", padded)])
+        yield kind + "-trailing", iff_file(aiff, [fmt, audio, (tag_id, rated)]) + bytes(3)
+    yield "aifc-rated", iff_file(True, [(b"COMM", aiff_common), (b"ID3 ", rated), (b"SSND", samples)], b"AIFC")
+    yield "wav-upper-id3", iff_file(False, [(b"fmt ", wave_format), (b"data", samples), (b"ID3 ", padded)])
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     count = 0
-    for name, data in list(seeds()) + list(whole_files()) + list(flac_files()) + list(ogg_files()):
+    for name, data in list(seeds()) + list(whole_files()) + list(flac_files()) + list(ogg_files()) + list(riff_files()):
         with open(os.path.join(folder, "%02d-%s.bin" % (count, name)), "wb") as seed:
             seed.write(data)
         count += 1

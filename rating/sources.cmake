@@ -8,7 +8,9 @@ set(VIMBREL_RATING_READER_SOURCES
   bytes/write_plan.cpp
   bytes/plan_ranges.cpp
   bytes/plan_patches.cpp
+  bytes/range_source.cpp
   id3v2/mpeg_sync.cpp
+  id3v2/adts_sync.cpp
   id3v2/id3v2_reader.cpp
   id3v2/lenient_walk.cpp
 )
@@ -33,6 +35,9 @@ set(VIMBREL_RATING_STORE_SOURCES
   ogg/ogg_in_place.cpp
   ogg/ogg_plan_check.cpp
   ogg/ogg_file.cpp
+  riff/riff_walk.cpp
+  riff/riff_file.cpp
+  riff/riff_plan.cpp
   store/write_guard.cpp
   store/tag_file.cpp
   store/track_names.cpp

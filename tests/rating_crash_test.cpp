@@ -103,6 +103,16 @@ std::vector<Route> routes() {
       {"Ogg anew", "Vorbis over pages, held", vorbisFileOf(manyFields, 0, 4), L"song.ogg", true, false},
       {"Ogg anew", "Opus binary data, stray files", opusFileOf({"TITLE=A title"}, "\x01\xde\xad"), L"song.opus",
        false, true},
+      {"WAV/AIFF in place", "WAV rating byte", waveFileOf(tag(3, {title, frame23("POPM", popm("x", 1))}, 0), 4001),
+       L"song.wav", false, false},
+      {"WAV/AIFF in place", "AIFF frame in padding, held", aiffFileOf(tag(4, {title}, 301), 4001), L"song.aiff",
+       true, false},
+      {"WAV/AIFF anew", "WAV tag grows", waveFileOf(tag(4, {title}, 0), 4001), L"song.wav", false, false},
+      {"WAV/AIFF anew", "AIFF tag grows, held", aiffFileOf(tag(3, {title}, 0), 4001), L"song.aiff", true, false},
+      {"WAV/AIFF anew", "WAV new chunk at the end, held", waveFileOf("", 4001), L"song.wav", true, false},
+      {"WAV/AIFF anew", "AIFF new chunk at the end, stray files", aiffFileOf("", 4001), L"song.aiff", false, true},
+      {"editor, replace", "ADTS without a tag", adtsAudio(12), L"song.aac", false, false},
+      {"editor, copy back", "ADTS without a tag", adtsAudio(12), L"song.aac", true, false},
   };
 }
 
@@ -518,5 +528,7 @@ TEST_F(RatingCrash, FlacInPlace) { crashEvery("FLAC in place"); }
 TEST_F(RatingCrash, FlacAnew) { crashEvery("FLAC anew"); }
 TEST_F(RatingCrash, OggInPlace) { crashEvery("Ogg in place"); }
 TEST_F(RatingCrash, OggAnew) { crashEvery("Ogg anew"); }
+TEST_F(RatingCrash, ChunksInPlace) { crashEvery("WAV/AIFF in place"); }
+TEST_F(RatingCrash, ChunksAnew) { crashEvery("WAV/AIFF anew"); }
 
 }  // namespace

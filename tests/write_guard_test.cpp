@@ -123,6 +123,20 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
       {"RIFF of MPEG frames", join({text("RIFF"), zeros(4), text("WAVEfmt "), audio4}),
        kWriteReasonNotMpegAudio},
       {"MP4", join({bigEndian(12, 4), text("ftypM4A "), audio4}), kWriteReasonNotMpegAudio},
+      // ADTS (AAC): frames whose lengths chain from the file's start; anything less is refused.
+      {"ADTS", adtsFrames(4), kWriteReasonEditorTagsAdts},
+      {"ADTS, two frames to the end", adtsFrames(2), kWriteReasonEditorTagsAdts},
+      {"ADTS, three frames and a cut one", join({adtsFrames(3), Bytes(9, 0x21)}), kWriteReasonEditorTagsAdts},
+      {"one ADTS frame", adtsFrames(1), kWriteReasonNotMpegAudio},
+      {"ADTS, two frames and a byte", join({adtsFrames(2), {0x21}}), kWriteReasonNotMpegAudio},
+      {"ADTS, lengths that do not chain", join({adtsFrames(1, 371), Bytes(5, 0x21), adtsFrames(3, 371)}),
+       kWriteReasonNotMpegAudio},
+      {"ADTS, sample rate changes", join({adtsFrames(1), adtsFrames(1, 371, 3), adtsFrames(2)}),
+       kWriteReasonNotMpegAudio},
+      {"ADTS, reserved sample rate", adtsFrames(4, 371, 13), kWriteReasonNotMpegAudio},
+      {"ADTS, frame shorter than its header", adtsFrames(4, 6), kWriteReasonNotMpegAudio},
+      {"ADTS after junk", join({zeros(9), adtsFrames(4)}), kWriteReasonNotMpegAudio},
+      {"ADTS with a tag", join({tag(3, 0, join({kTitle23, zeros(100)})), adtsFrames(4)}), kWriteReasonFrameInPadding},
       // Tags the strict reader does not vouch for.
       {"ID3 and nothing", text("ID3"), kWriteReasonMalformedTag},
       {"version 5", join({tag(5, 0, kTitle24), audio}), kWriteReasonMalformedTag},
@@ -260,6 +274,38 @@ TEST(WriteGuard, DecisionForEachKindOfFile) {
   }
 }
 
+
+// The tag of a WAV's or AIFF's ID3 chunk, the chunk's data alone: what follows the tag there
+// is the chunk's own, never MPEG audio, and id3lib, which writes at a file's start, is never chosen.
+TEST(WriteGuard, DecisionForChunkTags) {
+  const Bytes claim = join({text("ID3"), {3, 0, 0}, syncsafe(500), kTitle23, zeros(50)});
+  const WriteCase cases[] = {
+      {"no tag", adtsFrames(3), kWriteReasonMalformedTag},
+      {"empty chunk", {}, kWriteReasonMalformedTag},
+      {"tag claiming more than the chunk", claim, kWriteReasonMalformedTag},
+      {"tag header cut short", text("ID3\x03\x00", 5), kWriteReasonMalformedTag},
+      {"POPM", tag(3, 0, frameV23("POPM", popmBody("x", 1))), kWriteReasonRatingByte},
+      {"room in the padding", tag(3, 0, join({kTitle23, zeros(100)})), kWriteReasonFrameInPadding},
+      {"v23 tag without room", tag(3, 0, kTitle23), kWriteReasonEditorKeepsFlags},
+      {"v23 tag without room, zeros after it", join({tag(3, 0, kTitle23), zeros(7)}), kWriteReasonEditorKeepsFlags},
+      {"v23 tag without room, audio after it", join({tag(3, 0, kTitle23), mpeg(4)}), kWriteReasonEditorKeepsFlags},
+      {"v24 tag without room", tag(4, 0, kTitle24), kWriteReasonEditorGrowsTag},
+      {"v23 unsynchronised", tag(3, 0x80, frameV23("POPM", popmBody("x", 1))), kWriteReasonEditorReencodesTag},
+  };
+  for (const WriteCase& c : cases) {
+    const MemoryBytes memory = {c.file.data(), c.file.size()};
+    const ByteSource chunk = memorySource(&memory, c.file.size());
+    RatingWritePlan result;
+    planChunkTagWrite(chunk, 64, &result);
+    EXPECT_STREQ(ratingWriteReasonName(result.reason), ratingWriteReasonName(c.reason)) << c.name;
+    EXPECT_NE(result.method, kRatingWriteWithId3lib) << c.name;
+    unsigned ratingByte = 7;
+    const RatingReadMethod read = planChunkTagRead(chunk, &ratingByte);
+    const bool popm = c.reason == kWriteReasonRatingByte || c.reason == kWriteReasonEditorReencodesTag;
+    EXPECT_EQ(read, popm ? kRatingReadFromTag : kRatingReadZero) << c.name;
+    EXPECT_EQ(ratingByte, popm ? 1u : 0u) << c.name;
+  }
+}
 TEST(WriteGuard, RatingByteIsTheOneByteOfTheFirstPopm) {
   const Bytes file = join({tag(3, 0,
                                join({kTitle23, frameV23("POPM", popmBody("first", 200, 4)),

@@ -145,7 +145,7 @@ void addNewSpan(WritePlan* plan, const unsigned char* bytes, size_t count) {
   addSpan(plan, at, count, true);
 }
 
-void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count) {
+void adoptPlanBytes(WritePlan* plan, unsigned char* bytes, size_t count) {
   if (plan->failed || plan->bytes != nullptr) {
     std::free(bytes);
     plan->failed = true;
@@ -154,7 +154,19 @@ void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count) {
   plan->bytes = bytes;
   plan->byteCount = count;
   plan->byteCapacity = count;
+}
+
+void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count) {
+  adoptPlanBytes(plan, bytes, count);
   addSpan(plan, 0, count, true);
+}
+
+void addAdoptedSpan(WritePlan* plan, size_t from, size_t count) {
+  if (from > plan->byteCount || count > plan->byteCount - from) {
+    plan->failed = true;
+    return;
+  }
+  addSpan(plan, from, count, true);
 }
 
 void addPatch(WritePlan* plan, uint64_t at, const unsigned char* bytes, size_t count) {

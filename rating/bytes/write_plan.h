@@ -80,6 +80,12 @@ void addNewSpan(WritePlan* plan, const unsigned char* bytes, size_t count);
 // its own format bounds. On failure `bytes` is freed and the plan marked failed.
 void adoptNewSpan(WritePlan* plan, unsigned char* bytes, size_t count);
 
+// The same, adding no span: addAdoptedSpan then names stretches of them, for a tag made anew
+// whole that does not start the new file (a WAV's ID3 chunk, its header in the same buffer).
+void adoptPlanBytes(WritePlan* plan, unsigned char* bytes, size_t count);
+// The new file goes on with `count` of the plan's new bytes from `from`, which it must hold.
+void addAdoptedSpan(WritePlan* plan, size_t from, size_t count);
+
 // `count` new bytes go to file offset `at`, in place.
 void addPatch(WritePlan* plan, uint64_t at, const unsigned char* bytes, size_t count);
 

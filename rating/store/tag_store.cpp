@@ -2,8 +2,8 @@
 // Reading and writing the rating: the file's bytes tell its room (track_format.h). For an
 // MP3 the write guard decides, from the file's tag read through the open handle, whether
 // the strict reader, a change of bytes in place, the tag editor or id3lib (id3lib_route.h)
-// does the work (write_guard.h); the FLAC and Ogg rooms plan bytes in place or a new file,
-// which the patch route (patch_route.h) or the rewrite (rewrite_job.h) carries out.
+// does the work (write_guard.h); the FLAC, Ogg and WAV/AIFF rooms plan bytes in place or a
+// new file, which the patch route (patch_route.h) or the rewrite (rewrite_job.h) carries out.
 #include <cstdlib>
 #include <cstring>
 
@@ -172,7 +172,7 @@ bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize
   return true;
 }
 
-// ---- Writing a FLAC or Ogg file --------------------------------------------
+// ---- Writing a FLAC, Ogg, WAV or AIFF file ---------------------------------
 
 // Stores `stars` as the file's room plans it: bytes in place now, through the held handle,
 // or the new file, left in `newFile` for the rewrite once the track is no longer held.

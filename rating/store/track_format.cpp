@@ -4,10 +4,12 @@
 
 #include "rating/flac/flac_file.h"
 #include "rating/ogg/ogg_file.h"
+#include "rating/riff/riff_file.h"
 
 TrackFormat trackFormatOf(const ByteSource& file) {
   if (isFlacFile(file, nullptr)) return kFormatFlac;
   if (isOggFile(file)) return kFormatOgg;
+  if (isChunkedFile(file)) return kFormatChunks;
   return kFormatMp3;
 }
 
@@ -17,6 +19,8 @@ int readRoomStars(TrackFormat format, const ByteSource& file) {
       return readFlacStars(file);
     case kFormatOgg:
       return readOggStars(file);
+    case kFormatChunks:
+      return readChunkedStars(file);
     case kFormatMp3:
       break;
   }
@@ -32,6 +36,9 @@ void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WriteP
     case kFormatOgg:
       planOggWrite(file, stars, plan);
       return;
+    case kFormatChunks:
+      planChunkedWrite(file, stars, plan);
+      return;
     case kFormatMp3:
       break;
   }
@@ -43,6 +50,8 @@ const char* roomWriteReasonName(TrackFormat format, int reason) {
       return flacWriteReasonName(reason);
     case kFormatOgg:
       return oggWriteReasonName(reason);
+    case kFormatChunks:
+      return chunkedWriteReasonName(reason);
     case kFormatMp3:
       break;
   }

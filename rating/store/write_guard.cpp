@@ -8,6 +8,7 @@
 
 #include "rating/bytes/memory_source.h"
 #include "rating/bytes/source_window.h"
+#include "rating/id3v2/adts_sync.h"
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/id3v2_reader.h"
 #include "rating/id3v2/lenient_walk.h"
@@ -219,6 +220,12 @@ void planWithoutTag(const ByteSource& file, const unsigned char* head, size_t av
   uint64_t audio = 0;
   if (readSourceAt(file, 0, first, firstSize) != firstSize) {
     setNothing(plan, kWriteReasonHeadNotRead);
+  } else if (startsWithAdtsFrames(file)) {
+    // id3lib is not trusted with AAC: the editor's tag goes in front, every frame stays.
+    plan->method = kRatingWriteRewrite;
+    plan->reason = kWriteReasonEditorTagsAdts;
+    plan->tagSize = 0;
+    plan->framesAfter = 1;
   } else if (startsAsOtherFormat(first) || !findMpegAudioStart(file, &audio)) {
     setNothing(plan, kWriteReasonNotMpegAudio);
   } else {
@@ -517,6 +524,41 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   }
 }
 
+namespace {
+
+// The chunk starts with a whole tag header whose tag fits the chunk.
+bool tagFitsChunk(const ByteSource& chunk) {
+  unsigned char header[kTagHeaderSize];
+  if (readSourceAt(chunk, 0, header, sizeof header) != sizeof header) return false;
+  const size_t needed = id3v2BytesNeeded(header);
+  return needed != 0 && needed <= chunk.size;
+}
+
+}  // namespace
+
+RatingReadMethod planChunkTagRead(const ByteSource& chunk, unsigned* ratingByte) {
+  if (ratingByte != nullptr) *ratingByte = 0;
+  if (!tagFitsChunk(chunk)) return kRatingReadZero;
+  const RatingReadMethod method = planRatingRead(chunk, ratingByte);
+  return method == kRatingReadFromTag ? method : kRatingReadZero;
+}
+
+void planChunkTagWrite(const ByteSource& chunk, int ratingByte, RatingWritePlan* plan) {
+  if (plan == nullptr) return;
+  if (!tagFitsChunk(chunk)) {
+    std::memset(plan, 0, sizeof *plan);
+    setNothing(plan, kWriteReasonMalformedTag);
+    return;
+  }
+  planRatingWrite(chunk, ratingByte, plan);
+  if (plan->method != kRatingWriteWithId3lib) return;
+  // id3lib adds frames only to a plain ID3v2.3 tag: the editor keeps it as it is.
+  plan->method = kRatingWriteRewrite;
+  plan->reason = kWriteReasonEditorKeepsFlags;
+  plan->frameSizesPlain = false;
+  plan->decodeTagUnsynchronisation = false;
+}
+
 bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte) {
   return ratingByte >= 0 && ratingByte <= 255 &&
          patchedFileReadsAsPlanned(edited, plan.framesAfter, plan.frameSizesPlain,
@@ -627,6 +669,8 @@ const char* ratingWriteReasonName(RatingWriteReason reason) {
       return "FrameSpansSectors";
     case kWriteReasonEditorNewTag:
       return "EditorNewTag";
+    case kWriteReasonEditorTagsAdts:
+      return "EditorTagsAdts";
     case kWriteReasonEditorGrowsTag:
       return "EditorGrowsTag";
     case kWriteReasonEditorReencodesTag:

@@ -26,6 +26,7 @@
 //   FLAC, Ogg or MP4 file breaks it for other programs). When the audio starts
 //   after junk within the first 64 KB (mpeg_sync.h) and the file does not
 //   start as another format, the editor puts a tag in front of all of it.
+// - No ID3v2 tag on ADTS frames (AAC, adts_sync.h): the editor puts a tag in front.
 // - Tags the strict reader tolerates (id3v2_reader.h) are read by it and never
 //   handed to id3lib.
 // - ID3v2.2 and ID3v2.3 tags with frames made to crash id3lib or make it
@@ -77,6 +78,7 @@ enum RatingWriteReason {
   kWriteReasonId3libNewTag,          // id3lib: a file without a tag gets one
   kWriteReasonId3libAddsFrame,       // id3lib: a POPM frame is added to an ID3v2.3 tag
   kWriteReasonEditorNewTag,          // editor: a file without a tag gets one, in front of its audio
+  kWriteReasonEditorTagsAdts,        // editor: an ADTS (AAC) file without a tag gets one in front
   kWriteReasonEditorGrowsTag,        // editor: the tag has no room for a POPM frame
   kWriteReasonEditorReencodesTag,    // editor: unsynchronisation removed or a CRC made anew
   kWriteReasonEditorToleratedTag,    // editor: a tag that breaks a rule but was walked without doubt
@@ -115,6 +117,18 @@ uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailab
 // How the file's rating is read; *ratingByte receives it for kRatingReadFromTag.
 RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte);
 void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* plan);
+
+// The tag of a WAV's or AIFF's ID3 chunk, `chunk` being the chunk's data alone
+// (range_source.h). Read as planRatingRead reads a file's tag, by the strict reader only:
+// id3lib would look at the file's start, so what planRatingRead hands to it reads as no
+// rating, as does a tag that claims more than its chunk.
+RatingReadMethod planChunkTagRead(const ByteSource& chunk, unsigned* ratingByte);
+
+// As planRatingWrite, for the tag of an ID3 chunk. A chunk that holds no tag, or a tag that
+// claims more than the chunk, is refused (kWriteReasonMalformedTag): the reading of a tag
+// that runs on into MPEG audio belongs to a file's start. Where id3lib would add a frame or a
+// tag, the editor makes the tag anew (kRatingWriteRewrite): id3lib writes at the file's start.
+void planChunkTagWrite(const ByteSource& chunk, int ratingByte, RatingWritePlan* plan);
 
 // For a kRatingWriteRewrite plan: true when `edited` (the file as the new tag leaves it) reads
 // as planned: the strict reader vouches for it, mutagen's walk finds the same frames, there

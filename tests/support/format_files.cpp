@@ -4,6 +4,7 @@
 
 #include "support/flac_bytes.h"
 #include "support/ogg_bytes.h"
+#include "support/riff_bytes.h"
 
 namespace {
 
@@ -26,3 +27,18 @@ std::string vorbisFileOf(const std::vector<std::string>& fields, size_t slack, s
 std::string opusFileOf(const std::vector<std::string>& fields, const std::string& tail) {
   return asString(opusFile(opusTags(commentOf(fields), text(tail))));
 }
+
+std::string waveFileOf(const std::string& id3Data, size_t sampleBytes) {
+  std::vector<ChunkBytes> chunks = {waveFormat()};
+  if (!id3Data.empty()) chunks.push_back({"id3 ", text(id3Data)});
+  chunks.push_back({"data", samples(sampleBytes)});
+  return asString(waveFile(chunks));
+}
+
+std::string aiffFileOf(const std::string& id3Data, size_t sampleBytes) {
+  std::vector<ChunkBytes> chunks = {aiffCommon(), {"SSND", samples(sampleBytes)}};
+  if (!id3Data.empty()) chunks.push_back({"ID3 ", text(id3Data)});
+  return asString(aiffFile(chunks));
+}
+
+std::string adtsAudio(size_t frames) { return asString(adtsFrames(frames)); }

@@ -16,3 +16,11 @@ std::string vorbisFileOf(const std::vector<std::string>& fields, size_t slack, s
 
 // An Opus file whose comment packet ends in `tail` (padding, or binary data).
 std::string opusFileOf(const std::vector<std::string>& fields, const std::string& tail);
+
+// A WAV (or AIFF) file: its format (common) chunk, `sampleBytes` of samples, and an ID3
+// chunk of `id3Data` before the samples (none when empty).
+std::string waveFileOf(const std::string& id3Data, size_t sampleBytes);
+std::string aiffFileOf(const std::string& id3Data, size_t sampleBytes);
+
+// `frames` ADTS (AAC) frames and no tag.
+std::string adtsAudio(size_t frames);

@@ -64,6 +64,18 @@ inline Bytes popmBody(const std::string& owner, unsigned char rating, size_t cou
 
 // `count` MPEG audio frames of `length` bytes each behind `header` (default: MPEG-1 Layer III,
 // 128 kbit/s, 44.1 kHz, 417 bytes), the rest of each frame filled with 0x55.
+// `count` ADTS (AAC) frames of `length` bytes each: MPEG-4 AAC LC, no CRC, 44.1 kHz (or
+// sample rate index `rateIndex`), stereo, the rest of each frame filled with 0x21.
+inline Bytes adtsFrames(size_t count, size_t length = 371, unsigned rateIndex = 4) {
+  Bytes frame = {0xFF, 0xF1, static_cast<unsigned char>(0x40 | (rateIndex << 2)),
+                 static_cast<unsigned char>(0x80 | ((length >> 11) & 0x03)),
+                 static_cast<unsigned char>(length >> 3), static_cast<unsigned char>(((length & 7) << 5) | 0x1F), 0xFC};
+  frame.resize(length, 0x21);
+  Bytes out;
+  for (size_t i = 0; i < count; ++i) out.insert(out.end(), frame.begin(), frame.end());
+  return out;
+}
+
 inline Bytes mpegFrames(size_t count, const Bytes& header = {0xFF, 0xFB, 0x90, 0x00}, size_t length = 417) {
   Bytes frame = header;
   frame.resize(length, 0x55);
