@@ -10,6 +10,8 @@ vimbrel_wine_gtest(vorbis_comment_tests SOURCES vorbis_comment_test.cpp LIBS vim
 vimbrel_wine_gtest(flac_file_tests SOURCES flac_file_test.cpp LIBS vimbrel_rating)
 # The Ogg room: Vorbis and Opus files built byte by byte, each plan applied and walked.
 vimbrel_wine_gtest(ogg_file_tests SOURCES ogg_file_test.cpp LIBS vimbrel_rating)
+# The MP4 room: M4A files built atom by atom, each plan applied and walked.
+vimbrel_wine_gtest(mp4_file_tests SOURCES mp4_file_test.cpp LIBS vimbrel_rating)
 
 # The store linked into a GoogleTest program: scale, reading, writing, recovery,
 # and the player holding the file open.

@@ -20,7 +20,7 @@ const Reason kReasons[] = {
     {kRatingFileLocked, L"", L" is in use by another program."},
     {kRatingDiskFull, L"the disk holding ", L" is full."},
     {kRatingTagRefused, L"the tag of ", L" cannot be changed safely."},
-    {kRatingUnknownFormat, L"", L" is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus)."},
+    {kRatingUnknownFormat, L"", L" is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus, MP4, WAV, AIFF, AAC)."},
     {kRatingNotSaved, L"", L" could not be written."},
 };
 

@@ -3,11 +3,13 @@
 #include "rating/store/track_format.h"
 
 #include "rating/flac/flac_file.h"
+#include "rating/mp4/mp4_file.h"
 #include "rating/ogg/ogg_file.h"
 
 TrackFormat trackFormatOf(const ByteSource& file) {
   if (isFlacFile(file, nullptr)) return kFormatFlac;
   if (isOggFile(file)) return kFormatOgg;
+  if (isMp4File(file)) return kFormatMp4;
   return kFormatMp3;
 }
 
@@ -17,6 +19,8 @@ int readRoomStars(TrackFormat format, const ByteSource& file) {
       return readFlacStars(file);
     case kFormatOgg:
       return readOggStars(file);
+    case kFormatMp4:
+      return readMp4Stars(file);
     case kFormatMp3:
       break;
   }
@@ -32,6 +36,9 @@ void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WriteP
     case kFormatOgg:
       planOggWrite(file, stars, plan);
       return;
+    case kFormatMp4:
+      planMp4Write(file, stars, plan);
+      return;
     case kFormatMp3:
       break;
   }
@@ -43,6 +50,8 @@ const char* roomWriteReasonName(TrackFormat format, int reason) {
       return flacWriteReasonName(reason);
     case kFormatOgg:
       return oggWriteReasonName(reason);
+    case kFormatMp4:
+      return mp4WriteReasonName(reason);
     case kFormatMp3:
       break;
   }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Which room of the store a file belongs to, told by its bytes, never by its name: a FLAC
-// stream ("fLaC", also after an ID3v2 tag some taggers put before it), an Ogg stream, or
-// else an MP3 (an ID3v2 tag or MPEG audio, which the write guard proves or refuses).
+// stream ("fLaC", also after an ID3v2 tag some taggers put before it), an Ogg stream, an MP4
+// file (`ftyp` first), or else an MP3 (an ID3v2 tag or MPEG audio, which the write guard proves or refuses).
 #pragma once
 
 #include "rating/bytes/byte_source.h"
@@ -11,14 +11,15 @@ enum TrackFormat {
   kFormatMp3,   // the ID3v2 tag: write_guard.h
   kFormatFlac,  // flac_file.h
   kFormatOgg,   // ogg_file.h
+  kFormatMp4,   // mp4_file.h
 };
 
 TrackFormat trackFormatOf(const ByteSource& file);
 
-// The rating of a FLAC or Ogg file, as its room reads it.
+// The rating of a FLAC, Ogg or MP4 file, as its room reads it.
 int readRoomStars(TrackFormat format, const ByteSource& file);
 
-// The plan of a FLAC or Ogg file's room for `stars`.
+// The plan of a FLAC, Ogg or MP4 file's room for `stars`.
 void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WritePlan* plan);
 
 // A short English name of the plan's reason.
