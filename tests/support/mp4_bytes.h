@@ -106,18 +106,28 @@ struct TestAtom {
   size_t offset, size, header;
 };
 
+inline uint64_t testBigEndian(const Bytes& file, size_t at, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = (value << 8) | file[at + i];
+  return value;
+}
+
+// The atoms from `start` to `end`; the walk stops at a size that breaks its parent.
 inline std::vector<TestAtom> testAtoms(const Bytes& file, size_t start, size_t end) {
   std::vector<TestAtom> atoms;
   while (start + 8 <= end) {
-    size_t size = (file[start] << 24) | (file[start + 1] << 16) | (file[start + 2] << 8) | file[start + 3];
+    uint64_t size = testBigEndian(file, start, 4);
     size_t header = 8;
     if (size == 1) {
-      size = (file[start + 12] << 24) | (file[start + 13] << 16) | (file[start + 14] << 8) | file[start + 15];
+      if (start + 16 > end) break;
+      size = testBigEndian(file, start + 8, 8);
       header = 16;
     }
     if (size == 0) size = end - start;
-    atoms.push_back({std::string(file.begin() + start + 4, file.begin() + start + 8), start, size, header});
-    start += size;
+    if (size < header || size > end - start) break;
+    atoms.push_back({std::string(file.begin() + start + 4, file.begin() + start + 8), start, static_cast<size_t>(size),
+                     header});
+    start += static_cast<size_t>(size);
   }
   return atoms;
 }
@@ -153,28 +163,33 @@ inline const TestAtom* findTestAtom(const std::vector<TestAtom>& atoms, const ch
   return nullptr;
 }
 
-// The chunk offsets of the first track.
+// The chunk offsets of every track, in order.
 inline std::vector<uint64_t> chunkOffsets(const Bytes& file) {
   std::vector<uint64_t> offsets;
-  const char* path[] = {"moov", "trak", "mdia", "minf", "stbl"};
-  size_t start = 0;
-  size_t end = file.size();
-  for (const char* type : path) {
-    const std::vector<TestAtom> atoms = testAtoms(file, start, end);
-    const TestAtom* a = findTestAtom(atoms, type);
-    if (a == nullptr) return offsets;
-    start = a->offset + a->header;
-    end = a->offset + a->size;
-  }
-  for (const TestAtom& a : testAtoms(file, start, end)) {
-    if (a.type != "stco" && a.type != "co64") continue;
-    const size_t width = a.type == "co64" ? 8 : 4;
-    const size_t count = (file[a.offset + 12] << 24) | (file[a.offset + 13] << 16) | (file[a.offset + 14] << 8) |
-                         file[a.offset + 15];
-    for (size_t i = 0; i < count; ++i) {
-      uint64_t value = 0;
-      for (size_t b = 0; b < width; ++b) value = (value << 8) | file[a.offset + 16 + i * width + b];
-      offsets.push_back(value);
+  const std::vector<TestAtom> top = testAtoms(file, 0, file.size());
+  const TestAtom* moov = findTestAtom(top, "moov");
+  if (moov == nullptr) return offsets;
+  for (const TestAtom& trak : testAtoms(file, moov->offset + moov->header, moov->offset + moov->size)) {
+    if (trak.type != "trak") continue;
+    const char* path[] = {"mdia", "minf", "stbl"};
+    TestAtom at = trak;
+    bool found = true;
+    for (const char* type : path) {
+      const std::vector<TestAtom> atoms = testAtoms(file, at.offset + at.header, at.offset + at.size);
+      const TestAtom* next = findTestAtom(atoms, type);
+      if (next == nullptr) {
+        found = false;
+        break;
+      }
+      at = *next;
+    }
+    if (!found) continue;
+    for (const TestAtom& a : testAtoms(file, at.offset + at.header, at.offset + at.size)) {
+      if ((a.type != "stco" && a.type != "co64") || a.size < a.header + 8) continue;
+      const size_t width = a.type == "co64" ? 8 : 4;
+      const size_t count = static_cast<size_t>(testBigEndian(file, a.offset + a.header + 4, 4));
+      for (size_t i = 0; i < count && a.header + 8 + (i + 1) * width <= a.size; ++i)
+        offsets.push_back(testBigEndian(file, a.offset + a.header + 8 + i * width, width));
     }
   }
   return offsets;
