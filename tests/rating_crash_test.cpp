@@ -103,6 +103,15 @@ std::vector<Route> routes() {
       {"Ogg anew", "Vorbis over pages, held", vorbisFileOf(manyFields, 0, 4), L"song.ogg", true, false},
       {"Ogg anew", "Opus binary data, stray files", opusFileOf({"TITLE=A title"}, "\x01\xde\xad"), L"song.opus",
        false, true},
+      {"MP4 in place", "free room in meta", m4aFileOf(256, true, 0), L"song.m4a", false, false},
+      {"MP4 in place", "free room in meta, held", m4aFileOf(256, true, 0), L"song.m4a", true, false},
+      {"MP4 in place", "over sectors, noted", m4aFileOf(256, true, 2000), L"song.m4a", false, false},
+      {"MP4 in place", "over sectors, noted, held", m4aFileOf(256, false, 2000), L"song.m4a", true, false},
+      {"MP4 anew", "moov after mdat", m4aFileOf(0, false, 0), L"song.m4a", false, false},
+      {"MP4 anew", "moov after mdat, held", m4aFileOf(0, false, 0), L"song.m4a", true, false},
+      {"MP4 anew", "moov before mdat, offsets shift", m4aFileOf(0, true, 0), L"song.m4a", false, false},
+      {"MP4 anew", "moov before mdat, offsets shift, held", m4aFileOf(0, true, 0), L"song.m4a", true, false},
+      {"MP4 anew", "moov before mdat, stray files", m4aFileOf(0, true, 0), L"song.m4a", false, true},
   };
 }
 
@@ -518,5 +527,7 @@ TEST_F(RatingCrash, FlacInPlace) { crashEvery("FLAC in place"); }
 TEST_F(RatingCrash, FlacAnew) { crashEvery("FLAC anew"); }
 TEST_F(RatingCrash, OggInPlace) { crashEvery("Ogg in place"); }
 TEST_F(RatingCrash, OggAnew) { crashEvery("Ogg anew"); }
+TEST_F(RatingCrash, Mp4InPlace) { crashEvery("MP4 in place"); }
+TEST_F(RatingCrash, Mp4Anew) { crashEvery("MP4 anew"); }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "support/format_files.h"
 
 #include "support/flac_bytes.h"
+#include "support/mp4_bytes.h"
 #include "support/ogg_bytes.h"
 
 namespace {
@@ -25,4 +26,15 @@ std::string vorbisFileOf(const std::vector<std::string>& fields, size_t slack, s
 
 std::string opusFileOf(const std::vector<std::string>& fields, const std::string& tail) {
   return asString(opusFile(opusTags(commentOf(fields), text(tail))));
+}
+
+std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes) {
+  M4aShape shape;
+  shape.items = {item("\xa9nam", 1, text("A title"))};
+  if (commentBytes > 0)
+    shape.items = {item("rate", 1, text("100")), item("\xa9cmt", 1, Bytes(commentBytes, 'c')), shape.items[0]};
+  shape.freeInMeta = freeInMeta;
+  shape.moovFirst = moovFirst;
+  shape.chunks = 40;
+  return asString(m4aFile(shape));
 }
