@@ -419,8 +419,8 @@ def mp4_item(kind, data_type, value):
     return atom(kind, atom(b"data", struct.pack(">II", data_type, 0) + value))
 
 
-def mp4_freeform(name, value):
-    return atom(b"----", full_atom(b"mean", b"com.apple.iTunes") + full_atom(b"name", name)
+def mp4_freeform(name, value, mean=b"com.apple.iTunes"):
+    return atom(b"----", full_atom(b"mean", mean) + full_atom(b"name", name)
                 + atom(b"data", struct.pack(">II", 1, 0) + value))
 
 
@@ -470,6 +470,9 @@ def mp4_layouts():
         yield "mp4-%s-cover" % rate_name, m4a([cover] + items, free_in_meta=24)
     yield "mp4-freeform", m4a([mp4_freeform(b"RATING", b"60"), title, mp4_freeform(b"FMPS_Rating", b"0.6")], 32)
     yield "mp4-freeform-no-room", m4a([mp4_freeform(b"RATING", b"60"), mp4_freeform(b"FMPS_Rating", b"0.6")])
+    # The fuzzer's first find (its own judge's fault): names without case, a `mean` not iTunes'.
+    yield "mp4-freeform-names", m4a([mp4_freeform(b"RAtING", b"61"), title,
+                                     mp4_freeform(b"FMPS_Rating", b"0.6", mean=b"com.appl.eiTunes")], 32)
     yield "mp4-no-udta", m4a([], udta=False)
     yield "mp4-no-meta", m4a([], meta=False)
     yield "mp4-no-ilst", m4a([], ilst=False, moov_first=False)

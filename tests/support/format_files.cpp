@@ -32,7 +32,7 @@ std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes) {
   M4aShape shape;
   shape.items = {item("\xa9nam", 1, text("A title"))};
   if (commentBytes > 0)
-    shape.items = {item("rate", 1, text("100")), item("\xa9cmt", 1, Bytes(commentBytes, 'c')), shape.items[0]};
+    shape.items = {item("rate", 1, text("100")), item("\xa9" "cmt", 1, Bytes(commentBytes, 'c')), shape.items[0]};
   shape.freeInMeta = freeInMeta;
   shape.moovFirst = moovFirst;
   shape.chunks = 40;

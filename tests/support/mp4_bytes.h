@@ -136,11 +136,25 @@ inline Bytes atomBytes(const Bytes& file, const TestAtom& a) {
   return Bytes(file.begin() + a.offset, file.begin() + a.offset + a.size);
 }
 
+inline std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return text;
+}
+
+// `rate`, or a `----` item of `mean` com.apple.iTunes and `name` RATING or FMPS_Rating
+// (without case).
 inline bool isRatingItem(const Bytes& file, const TestAtom& a) {
   if (a.type == "rate") return true;
   if (a.type != "----") return false;
-  const std::string body(file.begin() + a.offset, file.begin() + a.offset + a.size);
-  return body.find("RATING") != std::string::npos || body.find("FMPS_Rating") != std::string::npos;
+  std::string mean;
+  std::string name;
+  for (const TestAtom& child : testAtoms(file, a.offset + a.header, a.offset + a.size)) {
+    if (child.size < child.header + 4) continue;
+    const std::string value(file.begin() + child.offset + child.header + 4, file.begin() + child.offset + child.size);
+    if (child.type == "mean") mean = value;
+    if (child.type == "name") name = upper(value);
+  }
+  return mean == "com.apple.iTunes" && (name == "RATING" || name == "FMPS_RATING");
 }
 
 // Every atom a rating write keeps, in order, as bytes: the leaves of the containers it may
