@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -281,6 +283,38 @@ TEST(Mp4File, ShiftedOffsetsPast4GiBTurnCo64) {
                                bigEndian(static_cast<uint32_t>(ftyp.size() + moovSize + 16 + growth), 4),
                                bigEndian(1, 4), bigEndian(static_cast<uint32_t>(0xFFFFFF00u + growth), 4)});
   EXPECT_TRUE(Bytes(head.begin() + co64 + 4, head.begin() + co64 + 4 + expected.size()) == expected);
+  releaseWritePlan(&plan);
+}
+
+struct CountedBytes {
+  const Bytes* file;
+  uint64_t read;
+};
+
+size_t readCounted(void* file, uint64_t offset, unsigned char* buffer, size_t count) {
+  CountedBytes* counted = static_cast<CountedBytes*>(file);
+  if (offset >= counted->file->size()) return 0;
+  const size_t copied = std::min<size_t>(count, counted->file->size() - static_cast<size_t>(offset));
+  std::memcpy(buffer, counted->file->data() + offset, copied);
+  counted->read += copied;
+  return copied;
+}
+
+TEST(Mp4File, ACoverIsNeverReadWhole) {
+  M4aShape s = shape({kTitle, item("rate", 1, text("40"))}, 0);
+  s.cover = Bytes(8u << 20, 0xC0);
+  const Bytes file = m4aFile(s);
+  CountedBytes counted = {&file, 0};
+  const ByteSource source = {&counted, file.size(), readCounted};
+  EXPECT_EQ(readMp4Stars(source), 2);
+  EXPECT_LT(counted.read, 4096u);
+  counted.read = 0;
+  WritePlan plan;
+  initWritePlan(&plan);
+  planMp4Write(source, 5, &plan);  // "100" is longer: everything after `rate` moves
+  EXPECT_EQ(plan.reason, kMp4RewriteShiftOffsets) << mp4WriteReasonName(plan.reason);
+  EXPECT_LT(counted.read, 64u * 1024);
+  EXPECT_LT(plan.byteCount, 8192u);
   releaseWritePlan(&plan);
 }
 
