@@ -116,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(plan.reason != kMp4PlanNotConfirmed, "the room made a plan its own check refused");
   require(plan.reason != kMp4MemoryShort, "memory short on a small file");
   if (plan.kind == kPlanNothing) {
-    require(plan.spanCount == 0 && plan.patchCount == 0 && plan.byteCount == 0, "a plan of nothing holds bytes");
+    require(plan.spanCount == 0 && plan.patchCount == 0 && plan.byteCount == 0,
+            "a plan of nothing holds bytes");
     require(!plan.alreadyStored || read == stars, "already stored, but it reads otherwise");
     require(plan.alreadyStored == (plan.reason == kMp4AlreadyStored), "already stored for another reason");
   } else {

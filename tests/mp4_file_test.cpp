@@ -59,7 +59,8 @@ void expectSound(const Bytes& before, const Planned& planned, int starCount) {
   ASSERT_EQ(newOffsets.size(), oldOffsets.size());
   for (size_t i = 0; i < oldOffsets.size(); ++i) {
     ASSERT_LE(newOffsets[i] + kTestChunkSize, planned.after.size());
-    EXPECT_TRUE(Bytes(planned.after.begin() + newOffsets[i], planned.after.begin() + newOffsets[i] + kTestChunkSize) ==
+    EXPECT_TRUE(Bytes(planned.after.begin() + newOffsets[i],
+                      planned.after.begin() + newOffsets[i] + kTestChunkSize) ==
                 Bytes(before.begin() + oldOffsets[i], before.begin() + oldOffsets[i] + kTestChunkSize));
   }
   size_t sizes = 0;  // every atom's size adds up to the file's
@@ -109,17 +110,24 @@ TEST(Mp4File, EachRoute) {
       {"the same length", shape({kTitle, item("rate", 1, text("60"))}, 0), 4, kMp4ItemsInPlace},
       {"a new rate from free room in meta", shape({kTitle}, 100), 3, kMp4ItemsFromFree},
       {"a free atom used up exactly", shape({kTitle}, 26), 3, kMp4ItemsFromFree},
-      {"rate removed: the free atom grows", shape({item("rate", 1, text("60")), kTitle}, 16), 0, kMp4ItemsFromFree},
-      {"free room in udta", [] { M4aShape s = shape({kTitle}, 0); s.freeInUdta = 64; return s; }(), 5,
+      {"rate removed: the free atom grows", shape({item("rate", 1, text("60")), kTitle}, 16), 0,
        kMp4ItemsFromFree},
+      {"free room in udta",
+       [] {
+         M4aShape s = shape({kTitle}, 0);
+         s.freeInUdta = 64;
+         return s;
+       }(),
+       5, kMp4ItemsFromFree},
       {"free room after moov, before the media", freeAfterMoov, 2, kMp4ItemsFromFree},
       {"the player's data type 0 set as text", shape({item("rate", 0, text("100")), kTitle}, 40), 1,
        kMp4ItemsFromFree},
       {"an integer rate", shape({item("rate", 21, {80}), kTitle}, 40), 4, kMp4ItemsFromFree},
       {"RATING and FMPS_Rating follow",
-       shape({freeformItem("RATING", "60"), kTitle, freeformItem("FMPS_Rating", "0.6")}, 64), 5, kMp4ItemsFromFree},
-      {"RATING and FMPS_Rating removed", shape({freeformItem("RATING", "60"), freeformItem("FMPS_Rating", "0.6")}, 8),
-       0, kMp4ItemsFromFree},
+       shape({freeformItem("RATING", "60"), kTitle, freeformItem("FMPS_Rating", "0.6")}, 64), 5,
+       kMp4ItemsFromFree},
+      {"RATING and FMPS_Rating removed",
+       shape({freeformItem("RATING", "60"), freeformItem("FMPS_Rating", "0.6")}, 8), 0, kMp4ItemsFromFree},
       {"no room, moov first: offsets shift", shape({kTitle}, 0), 4, kMp4RewriteShiftOffsets},
       {"no room, co64 offsets shift", wide, 4, kMp4RewriteShiftOffsets},
       {"no room, media first: moov grows", shape({kTitle}, 0, false), 4, kMp4RewriteMoovGrows},
@@ -152,19 +160,33 @@ TEST(Mp4File, EachRoute) {
 }
 
 TEST(Mp4File, WritesRateAsTextAndSetsTheOthersInTheirType) {
-  const Bytes file = m4aFile(shape({freeformItem("RATING", "20", 1), freeformItem("FMPS_Rating", "0.2", 1)}, 100));
+  const Bytes file =
+      m4aFile(shape({freeformItem("RATING", "20", 1), freeformItem("FMPS_Rating", "0.2", 1)}, 100));
   Planned planned = plan(file, 4);
   const std::string after(planned.after.begin(), planned.after.end());
-  EXPECT_NE(after.find(std::string("rate\0\0\0\x12" "data\0\0\0\x01\0\0\0\0" "80", 22)), std::string::npos);
-  EXPECT_NE(after.find(std::string("RATING\0\0\0\x12" "data\0\0\0\x01\0\0\0\0" "80", 24)), std::string::npos);
-  EXPECT_NE(after.find(std::string("FMPS_Rating\0\0\0\x13" "data\0\0\0\x01\0\0\0\0" "0.8", 30)), std::string::npos);
+  EXPECT_NE(after.find(std::string("rate\0\0\0\x12"
+                                   "data\0\0\0\x01\0\0\0\0"
+                                   "80",
+                                   22)),
+            std::string::npos);
+  EXPECT_NE(after.find(std::string("RATING\0\0\0\x12"
+                                   "data\0\0\0\x01\0\0\0\0"
+                                   "80",
+                                   24)),
+            std::string::npos);
+  EXPECT_NE(after.find(std::string("FMPS_Rating\0\0\0\x13"
+                                   "data\0\0\0\x01\0\0\0\0"
+                                   "0.8",
+                                   30)),
+            std::string::npos);
   releaseWritePlan(&planned.plan);
 }
 
 TEST(Mp4File, ReadsAsThePlayerDoes) {
-  const Bytes items[] = {item("rate", 0, text("80")), item("rate", 1, text("80")), item("rate", 21, {80}),
-                         freeformItem("RATING", "60"), freeformItem("FMPS_Rating", "0.8"),
-                         item("rate", 21, {0x00, 0x64}), item("rate", 1, text("3"))};
+  const Bytes items[] = {
+      item("rate", 0, text("80")),  item("rate", 1, text("80")),        item("rate", 21, {80}),
+      freeformItem("RATING", "60"), freeformItem("FMPS_Rating", "0.8"), item("rate", 21, {0x00, 0x64}),
+      item("rate", 1, text("3"))};
   // The Vorbis comments' rules: 1..5 are stars.
   const int expected[] = {4, 4, 4, 3, 4, 5, 3};
   for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i)
@@ -218,7 +240,9 @@ TEST(Mp4File, BrokenFilesReadAsNothingAndPlanNothing) {
   const Bytes ftyp(good.begin(), good.begin() + moov);
   M4aShape fragmented = shape({item("rate", 1, text("80"))}, 0);
   const Bytes moof = join({m4aFile(fragmented), atom("moof", zeros(16))});
-  const Bytes twoMoov = join({good, Bytes(good.begin() + moov, good.begin() + moov + (good.size() - moov - 8 - 3 * kTestChunkSize))});
+  const Bytes twoMoov =
+      join({good,
+            Bytes(good.begin() + moov, good.begin() + moov + (good.size() - moov - 8 - 3 * kTestChunkSize))});
   const std::vector<BadCase> cases = {
       {"moov past the file", with32(good, moov, static_cast<uint32_t>(good.size())), kMp4MalformedAtoms},
       {"ilst past meta", with32(good, ilst, 0x1000), kMp4MalformedAtoms},
@@ -237,7 +261,8 @@ TEST(Mp4File, BrokenFilesReadAsNothingAndPlanNothing) {
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
     // A read looks at the path to `ilst` alone: the tables may be broken.
-    const bool tables = c.reason == kMp4OffsetsOutsideMdat || std::string(c.name) == "an stco count larger than its atom";
+    const bool tables =
+        c.reason == kMp4OffsetsOutsideMdat || std::string(c.name) == "an stco count larger than its atom";
     EXPECT_EQ(stars(c.file), tables ? 4 : 0);
     for (int starCount = 0; starCount <= 5; ++starCount) {
       Planned planned = plan(c.file, starCount);
@@ -260,8 +285,8 @@ TEST(Mp4File, ShiftedOffsetsPast4GiBTurnCo64) {
   const Bytes ftyp = atom("ftyp", text("M4A isom"));
   const size_t moovSize = m4aMoov(s, 0).size();
   const uint64_t mdatSize = (uint64_t{1} << 32) + 16;
-  Bytes file = join({ftyp, m4aMoov(s, ftyp.size() + moovSize + 16), bigEndian(1, 4), text("mdat"), bigEndian(1, 4),
-                     bigEndian(16, 4), m4aMedia(1)});
+  Bytes file = join({ftyp, m4aMoov(s, ftyp.size() + moovSize + 16), bigEndian(1, 4), text("mdat"),
+                     bigEndian(1, 4), bigEndian(16, 4), m4aMedia(1)});
   const size_t stco = offsetOf(file, "stco");
   file = with32(file, stco + 20, 0xFFFFFF00u);
   const MemoryBytes memory = {file.data(), file.size()};

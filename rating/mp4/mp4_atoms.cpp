@@ -28,7 +28,8 @@ bool readBigEndian32(const ByteSource& source, uint64_t at, uint32_t* value) {
   return true;
 }
 
-void openAtomWalk(Mp4AtomWalk* walk, const ByteSource& source, uint64_t start, uint64_t end, bool toEndAllowed) {
+void openAtomWalk(Mp4AtomWalk* walk, const ByteSource& source, uint64_t start, uint64_t end,
+                  bool toEndAllowed) {
   walk->source = source;
   walk->next = start;
   walk->end = end;

@@ -11,7 +11,8 @@
 #include "rating/bytes/byte_source.h"
 
 inline constexpr uint32_t fourCc(const char (&name)[5]) {
-  return (uint32_t{static_cast<unsigned char>(name[0])} << 24) | (uint32_t{static_cast<unsigned char>(name[1])} << 16) |
+  return (uint32_t{static_cast<unsigned char>(name[0])} << 24) |
+         (uint32_t{static_cast<unsigned char>(name[1])} << 16) |
          (uint32_t{static_cast<unsigned char>(name[2])} << 8) | uint32_t{static_cast<unsigned char>(name[3])};
 }
 
@@ -34,7 +35,8 @@ struct Mp4AtomWalk {
   bool malformed;
 };
 
-void openAtomWalk(Mp4AtomWalk* walk, const ByteSource& source, uint64_t start, uint64_t end, bool toEndAllowed);
+void openAtomWalk(Mp4AtomWalk* walk, const ByteSource& source, uint64_t start, uint64_t end,
+                  bool toEndAllowed);
 
 // The next atom; false at the parent's end or when the walk found it malformed.
 bool nextAtom(Mp4AtomWalk* walk, Mp4Atom* atom);

@@ -67,7 +67,8 @@ bool nextKept(Mp4AtomWalk* walk, Mp4Atom* atom, const Sides* sides) {
 
 bool isTable(uint32_t type) { return type == fourCc("stco") || type == fourCc("co64"); }
 
-bool sameChildren(const Sides& sides, const Mp4Atom& old, uint64_t oldPrefix, const Mp4Atom& made, uint64_t madePrefix);
+bool sameChildren(const Sides& sides, const Mp4Atom& old, uint64_t oldPrefix, const Mp4Atom& made,
+                  uint64_t madePrefix);
 
 bool sameItems(const Sides& sides, const Mp4Atom& old, const Mp4Atom& made) {
   Mp4ItemWalk oldWalk;
@@ -107,7 +108,8 @@ bool sameAtom(const Sides& sides, const Mp4Atom& old, const Mp4Atom& made) {
   return false;
 }
 
-bool sameChildren(const Sides& sides, const Mp4Atom& old, uint64_t oldPrefix, const Mp4Atom& made, uint64_t madePrefix) {
+bool sameChildren(const Sides& sides, const Mp4Atom& old, uint64_t oldPrefix, const Mp4Atom& made,
+                  uint64_t madePrefix) {
   Mp4AtomWalk oldWalk;
   Mp4AtomWalk newWalk;
   openAtomWalk(&oldWalk, sides.old, atomBody(old) + oldPrefix, atomEnd(old), false);
@@ -168,8 +170,11 @@ bool sameChunkOffsets(const Sides& sides, const uint64_t* newMdatBodies) {
           !readChunkOffset(sides.planned, made.table, made.wide, i, &moved))
         return false;
       size_t m = 0;
-      while (m < before.mdatCount && !(entry >= atomBody(before.mdats[m]) && entry < atomEnd(before.mdats[m]))) ++m;
-      if (m == before.mdatCount || moved != entry - atomBody(before.mdats[m]) + newMdatBodies[m]) return false;
+      while (m < before.mdatCount &&
+             !(entry >= atomBody(before.mdats[m]) && entry < atomEnd(before.mdats[m])))
+        ++m;
+      if (m == before.mdatCount || moved != entry - atomBody(before.mdats[m]) + newMdatBodies[m])
+        return false;
     }
   }
   return true;
@@ -198,7 +203,8 @@ bool mp4PlanReadsBack(const ByteSource& file, const Mp4Layout& layout, const Wri
   const PlannedFile plannedFile = {&plan, file};
   const ByteSource planned = plannedSource(&plannedFile);
   Mp4Layout after;
-  if (walkMp4Layout(planned, true, &after) != kMp4LayoutSound || !itemsRead(planned, after, stars)) return false;
+  if (walkMp4Layout(planned, true, &after) != kMp4LayoutSound || !itemsRead(planned, after, stars))
+    return false;
   const Sides sides = {file, planned, &plan, &layout, &after};
   uint64_t newMdatBodies[kMp4MaxMdats];
   return sameTopLevel(sides, newMdatBodies) && sameChunkOffsets(sides, newMdatBodies);

@@ -34,7 +34,8 @@ bool insideMdat(const Mp4Layout& layout, uint64_t entry) {
 
 }  // namespace
 
-bool readChunkOffset(const ByteSource& file, const Mp4Atom& table, bool wide, uint32_t index, uint64_t* entry) {
+bool readChunkOffset(const ByteSource& file, const Mp4Atom& table, bool wide, uint32_t index,
+                     uint64_t* entry) {
   unsigned char bytes[8];
   const size_t width = wide ? 8 : 4;
   if (readSourceAt(file, entriesStart(table) + uint64_t{index} * width, bytes, width) != width) return false;
@@ -65,8 +66,8 @@ bool chunkOffsetsInMdat(const ByteSource& file, const Mp4Layout& layout, Mp4Tabl
   return sound;
 }
 
-void addShiftedTable(const ByteSource& file, const Mp4ChunkTable& table, uint64_t moovEnd, uint64_t shift, bool wide,
-                     Mp4Edit* edit, int stbl) {
+void addShiftedTable(const ByteSource& file, const Mp4ChunkTable& table, uint64_t moovEnd, uint64_t shift,
+                     bool wide, Mp4Edit* edit, int stbl) {
   EntryReader* reader = new (std::nothrow) EntryReader;
   if (reader == nullptr) {
     edit->failed = true;

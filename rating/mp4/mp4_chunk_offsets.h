@@ -25,8 +25,9 @@ bool chunkOffsetsInMdat(const ByteSource& file, const Mp4Layout& layout, Mp4Tabl
 
 // The table anew as a replacement inside container `stbl`: entries at or after `moovEnd`
 // shifted by `shift`, in the `co64` form when `wide`.
-void addShiftedTable(const ByteSource& file, const Mp4ChunkTable& table, uint64_t moovEnd, uint64_t shift, bool wide,
-                     Mp4Edit* edit, int stbl);
+void addShiftedTable(const ByteSource& file, const Mp4ChunkTable& table, uint64_t moovEnd, uint64_t shift,
+                     bool wide, Mp4Edit* edit, int stbl);
 
 // Entry `index` of a table at `table` (wide: `co64`) into *entry.
-bool readChunkOffset(const ByteSource& file, const Mp4Atom& table, bool wide, uint32_t index, uint64_t* entry);
+bool readChunkOffset(const ByteSource& file, const Mp4Atom& table, bool wide, uint32_t index,
+                     uint64_t* entry);

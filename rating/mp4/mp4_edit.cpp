@@ -48,7 +48,8 @@ void addReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, const unsign
   edit->replacements[edit->replacementCount++] = {at, oldLength, from, count, container};
 }
 
-void addPlacedReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, size_t from, size_t count, int container) {
+void addPlacedReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, size_t from, size_t count,
+                          int container) {
   if (edit->replacementCount == kMp4MaxReplacements || edit->bytes.failed) {
     edit->failed = true;
     return;
@@ -59,7 +60,8 @@ void addPlacedReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, size_t
 int64_t editGrowth(const Mp4Edit& edit) {
   int64_t growth = 0;
   for (size_t i = 0; i < edit.replacementCount; ++i)
-    growth += static_cast<int64_t>(edit.replacements[i].length) - static_cast<int64_t>(edit.replacements[i].oldLength);
+    growth += static_cast<int64_t>(edit.replacements[i].length) -
+              static_cast<int64_t>(edit.replacements[i].oldLength);
   return growth;
 }
 
@@ -67,7 +69,8 @@ int64_t editShiftAt(const Mp4Edit& edit, uint64_t offset) {
   int64_t shift = 0;
   for (size_t i = 0; i < edit.replacementCount; ++i) {
     const Mp4Replacement& r = edit.replacements[i];
-    if (r.at + r.oldLength <= offset) shift += static_cast<int64_t>(r.length) - static_cast<int64_t>(r.oldLength);
+    if (r.at + r.oldLength <= offset)
+      shift += static_cast<int64_t>(r.length) - static_cast<int64_t>(r.oldLength);
   }
   return shift;
 }

@@ -47,7 +47,8 @@ void addReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, const unsign
                     int container);
 
 // As addReplacement, for `count` bytes the caller has put in edit->bytes from `from`.
-void addPlacedReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, size_t from, size_t count, int container);
+void addPlacedReplacement(Mp4Edit* edit, uint64_t at, uint64_t oldLength, size_t from, size_t count,
+                          int container);
 
 // What the replacements add to the file (negative: take away).
 int64_t editGrowth(const Mp4Edit& edit);

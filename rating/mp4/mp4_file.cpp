@@ -16,22 +16,38 @@ int readMp4Stars(const ByteSource& file) {
 
 const char* mp4WriteReasonName(int reason) {
   switch (reason) {
-    case kMp4BadStars: return "bad star count";
-    case kMp4NotMp4: return "not MP4";
-    case kMp4MalformedAtoms: return "malformed atoms";
-    case kMp4Fragmented: return "fragmented";
-    case kMp4Unproven: return "a layout the store does not prove";
-    case kMp4MalformedItems: return "malformed items";
-    case kMp4OffsetsOutsideMdat: return "chunk offsets outside mdat";
-    case kMp4TablesTooLarge: return "chunk offset tables too large";
-    case kMp4AlreadyStored: return "already stored";
-    case kMp4PlanNotConfirmed: return "plan not confirmed";
-    case kMp4MemoryShort: return "memory short";
-    case kMp4ItemsInPlace: return "items in place";
-    case kMp4ItemsFromFree: return "items from free room";
-    case kMp4RewriteMoovGrows: return "rewrite, moov grows";
-    case kMp4RewriteShiftOffsets: return "rewrite, chunk offsets shifted";
-    case kMp4RewriteWideChange: return "rewrite, wide change";
+    case kMp4BadStars:
+      return "bad star count";
+    case kMp4NotMp4:
+      return "not MP4";
+    case kMp4MalformedAtoms:
+      return "malformed atoms";
+    case kMp4Fragmented:
+      return "fragmented";
+    case kMp4Unproven:
+      return "a layout the store does not prove";
+    case kMp4MalformedItems:
+      return "malformed items";
+    case kMp4OffsetsOutsideMdat:
+      return "chunk offsets outside mdat";
+    case kMp4TablesTooLarge:
+      return "chunk offset tables too large";
+    case kMp4AlreadyStored:
+      return "already stored";
+    case kMp4PlanNotConfirmed:
+      return "plan not confirmed";
+    case kMp4MemoryShort:
+      return "memory short";
+    case kMp4ItemsInPlace:
+      return "items in place";
+    case kMp4ItemsFromFree:
+      return "items from free room";
+    case kMp4RewriteMoovGrows:
+      return "rewrite, moov grows";
+    case kMp4RewriteShiftOffsets:
+      return "rewrite, chunk offsets shifted";
+    case kMp4RewriteWideChange:
+      return "rewrite, wide change";
   }
   return "";
 }

@@ -49,8 +49,9 @@ bool readItemChildren(const ByteSource& source, Mp4Item* item, bool freeform) {
     if (freeform && child.type == fourCc("mean") && readFreeformText(source, child, text, &length))
       itunes = length == sizeof kItunesMean - 1 && std::memcmp(text, kItunesMean, length) == 0;
     if (freeform && child.type == fourCc("name") && readFreeformText(source, child, text, &length))
-      named = sameNoCase(text, length, "RATING") ? kItemRating : sameNoCase(text, length, "FMPS_Rating") ? kItemFmps
-                                                                                                       : kItemOther;
+      named = sameNoCase(text, length, "RATING")        ? kItemRating
+              : sameNoCase(text, length, "FMPS_Rating") ? kItemFmps
+                                                        : kItemOther;
     if (child.type != fourCc("data") || item->hasData) continue;
     if (child.size - child.headerSize < kMp4DataPrefix) return false;
     item->hasData = true;
@@ -65,8 +66,8 @@ bool readItemChildren(const ByteSource& source, Mp4Item* item, bool freeform) {
   const uint64_t valueLength = item->data.size - item->data.headerSize - kMp4DataPrefix;
   if (valueLength > kMaxItemValueBytes) return true;
   item->valueLength = static_cast<size_t>(valueLength);
-  item->valueRead =
-      readSourceAt(source, atomBody(item->data) + kMp4DataPrefix, item->value, item->valueLength) == item->valueLength;
+  item->valueRead = readSourceAt(source, atomBody(item->data) + kMp4DataPrefix, item->value,
+                                 item->valueLength) == item->valueLength;
   return item->valueRead;
 }
 

@@ -13,7 +13,8 @@ void addFree(Mp4Layout* layout, const Mp4Atom& atom, Mp4FreePlace place) {
 
 // The one child of `parent` of type `type` into *child. False when there is none; *status
 // is set when the walk breaks off or there are two.
-bool onlyChild(const ByteSource& file, const Mp4Atom& parent, uint32_t type, Mp4Atom* child, Mp4LayoutStatus* status) {
+bool onlyChild(const ByteSource& file, const Mp4Atom& parent, uint32_t type, Mp4Atom* child,
+               Mp4LayoutStatus* status) {
   Mp4AtomWalk walk;
   openAtomWalk(&walk, file, atomBody(parent), atomEnd(parent), false);
   Mp4Atom atom;

@@ -25,11 +25,15 @@ void planNothing(WritePlan* plan, Mp4WriteReason reason) {
 
 Mp4WriteReason reasonOf(Mp4LayoutStatus status) {
   switch (status) {
-    case kMp4LayoutNotMp4: return kMp4NotMp4;
-    case kMp4LayoutMalformed: return kMp4MalformedAtoms;
-    case kMp4LayoutFragmented: return kMp4Fragmented;
+    case kMp4LayoutNotMp4:
+      return kMp4NotMp4;
+    case kMp4LayoutMalformed:
+      return kMp4MalformedAtoms;
+    case kMp4LayoutFragmented:
+      return kMp4Fragmented;
     case kMp4LayoutSound:
-    case kMp4LayoutUnproven: break;
+    case kMp4LayoutUnproven:
+      break;
   }
   return kMp4Unproven;
 }
@@ -108,7 +112,8 @@ bool planItems(const ByteSource& file, const Mp4Atom& ilst, int stars, int ilstI
       addReplacement(edit, item.atom.offset, item.atom.size, nullptr, 0, ilstIndex);
     } else if (item.kind == kItemRate) {
       // The player's own data type 0 reads alike: only the number is looked at.
-      if (valueIs(item, texts.rate, texts.rateLength) && (item.dataType == 0 || item.dataType == kMp4DataUtf8))
+      if (valueIs(item, texts.rate, texts.rateLength) &&
+          (item.dataType == 0 || item.dataType == kMp4DataUtf8))
         continue;
       unsigned char rate[32];
       addReplacement(edit, item.atom.offset, item.atom.size, rate, rateItem(rate, texts), ilstIndex);
@@ -178,10 +183,14 @@ void planNewPath(const Mp4Layout& layout, int stars, uint32_t fresh, const PathI
 
 int containerOfFree(Mp4FreePlace place, const PathIndexes& path) {
   switch (place) {
-    case kFreeInMeta: return path.meta;
-    case kFreeInUdta: return path.udta;
-    case kFreeInMoov: return path.moov;
-    case kFreeAfterMoov: break;
+    case kFreeInMeta:
+      return path.meta;
+    case kFreeInUdta:
+      return path.udta;
+    case kFreeInMoov:
+      return path.moov;
+    case kFreeAfterMoov:
+      break;
   }
   return -1;
 }
@@ -210,20 +219,21 @@ bool planFromFree(const Mp4Layout& layout, int64_t growth, const PathIndexes& pa
       } else if (free.atom.offset >= changedFrom) {
         // After the change: the free atom's end stays, and with it what it holds there.
         if (growth > 0) {
-          addReplacement(edit, free.atom.offset, headerLength + static_cast<uint64_t>(growth), header, headerLength,
-                         container);
+          addReplacement(edit, free.atom.offset, headerLength + static_cast<uint64_t>(growth), header,
+                         headerLength, container);
         } else {
           addReplacement(edit, free.atom.offset, headerLength, header, headerLength, container);
           const size_t at = edit->bytes.byteCount;
           addZeroBytes(&edit->bytes, static_cast<uint64_t>(-growth));
-          addPlacedReplacement(edit, free.atom.offset + headerLength, 0, at, static_cast<size_t>(-growth), container);
+          addPlacedReplacement(edit, free.atom.offset + headerLength, 0, at, static_cast<size_t>(-growth),
+                               container);
         }
       } else {
         // Before the change: its start stays; it ends earlier or later.
         addReplacement(edit, free.atom.offset, headerLength, header, headerLength, container);
         if (growth > 0) {
-          addReplacement(edit, atomEnd(free.atom) - static_cast<uint64_t>(growth), static_cast<uint64_t>(growth),
-                         nullptr, 0, container);
+          addReplacement(edit, atomEnd(free.atom) - static_cast<uint64_t>(growth),
+                         static_cast<uint64_t>(growth), nullptr, 0, container);
         } else {
           const size_t at = edit->bytes.byteCount;
           addZeroBytes(&edit->bytes, static_cast<uint64_t>(-growth));
@@ -261,7 +271,8 @@ Mp4WriteReason planShiftedTables(const ByteSource& file, const Mp4Layout& layout
       tableBytes += size;
     }
     for (size_t t = 0; t < layout.tableCount; ++t) {
-      if (facts[t].shifts && !wide[t] && facts[t].largestShifted + static_cast<uint64_t>(growth) > 0xFFFFFFFFull) {
+      if (facts[t].shifts && !wide[t] &&
+          facts[t].largestShifted + static_cast<uint64_t>(growth) > 0xFFFFFFFFull) {
         wide[t] = true;
         settled = false;
       }

@@ -16,8 +16,8 @@ inline Bytes atom(const char* type, const Bytes& body) {
 
 // The 64-bit size form (size 1 and 8 more bytes).
 inline Bytes wideAtom(const char* type, const Bytes& body) {
-  return join({bigEndian(1, 4), text(type), bigEndian(0, 4), bigEndian(static_cast<uint32_t>(16 + body.size()), 4),
-               body});
+  return join({bigEndian(1, 4), text(type), bigEndian(0, 4),
+               bigEndian(static_cast<uint32_t>(16 + body.size()), 4), body});
 }
 
 inline Bytes fullAtom(const char* type, const Bytes& body) { return atom(type, join({zeros(4), body})); }
@@ -42,13 +42,13 @@ inline Bytes mdirHandler() { return fullAtom("hdlr", join({zeros(4), text("mdira
 struct M4aShape {
   std::vector<Bytes> items;
   bool udta = true, meta = true, ilst = true;
-  size_t freeInMeta = 0;      // bytes of a `free` atom after `ilst`; 0: none
-  size_t freeInUdta = 0;      // after `meta`
-  size_t freeAfterMoov = 0;   // at the top level
-  bool moovFirst = true;      // else `mdat` comes first
+  size_t freeInMeta = 0;     // bytes of a `free` atom after `ilst`; 0: none
+  size_t freeInUdta = 0;     // after `meta`
+  size_t freeAfterMoov = 0;  // at the top level
+  bool moovFirst = true;     // else `mdat` comes first
   bool co64 = false;
   size_t chunks = 3;
-  Bytes cover;                // a `covr` item's value, first in `ilst`, when not empty
+  Bytes cover;  // a `covr` item's value, first in `ilst`, when not empty
 };
 
 const size_t kTestChunkSize = 97;
@@ -70,11 +70,12 @@ inline Bytes m4aMoov(const M4aShape& shape, uint64_t mediaStart) {
                          : join({offsets, bigEndian(static_cast<uint32_t>(at), 4)});
   }
   const Bytes stbl = atom("stbl", join({fullAtom("stsd", Bytes(24, 0x5D)), fullAtom("stsz", Bytes(12, 0x3A)),
-                                         fullAtom(shape.co64 ? "co64" : "stco", offsets)}));
-  const Bytes trak = atom("trak", join({fullAtom("tkhd", Bytes(80, 0x7C)),
-                                        atom("mdia", join({fullAtom("mdhd", Bytes(20, 0x6D)),
-                                                           fullAtom("hdlr", join({zeros(4), text("soun"), zeros(13)})),
-                                                           atom("minf", stbl)}))}));
+                                        fullAtom(shape.co64 ? "co64" : "stco", offsets)}));
+  const Bytes trak =
+      atom("trak", join({fullAtom("tkhd", Bytes(80, 0x7C)),
+                         atom("mdia", join({fullAtom("mdhd", Bytes(20, 0x6D)),
+                                            fullAtom("hdlr", join({zeros(4), text("soun"), zeros(13)})),
+                                            atom("minf", stbl)}))}));
   Bytes items = shape.cover.empty() ? Bytes() : item("covr", 13, shape.cover);
   for (const Bytes& one : shape.items) items = join({items, one});
   Bytes metaBody = join({zeros(4), mdirHandler()});
@@ -96,7 +97,8 @@ inline Bytes m4aFile(const M4aShape& shape) {
     return join({ftyp, atom("mdat", media), moov, freeAfter});
   }
   const size_t moovSize = m4aMoov(shape, 0).size();
-  return join({ftyp, m4aMoov(shape, ftyp.size() + moovSize + freeAfter.size() + 8), freeAfter, atom("mdat", media)});
+  return join(
+      {ftyp, m4aMoov(shape, ftyp.size() + moovSize + freeAfter.size() + 8), freeAfter, atom("mdat", media)});
 }
 
 // ---- The tests' own walk -------------------------------------------------------------
@@ -125,8 +127,8 @@ inline std::vector<TestAtom> testAtoms(const Bytes& file, size_t start, size_t e
     }
     if (size == 0) size = end - start;
     if (size < header || size > end - start) break;
-    atoms.push_back({std::string(file.begin() + start + 4, file.begin() + start + 8), start, static_cast<size_t>(size),
-                     header});
+    atoms.push_back({std::string(file.begin() + start + 4, file.begin() + start + 8), start,
+                     static_cast<size_t>(size), header});
     start += static_cast<size_t>(size);
   }
   return atoms;
@@ -150,7 +152,8 @@ inline bool isRatingItem(const Bytes& file, const TestAtom& a) {
   std::string name;
   for (const TestAtom& child : testAtoms(file, a.offset + a.header, a.offset + a.size)) {
     if (child.size < child.header + 4) continue;
-    const std::string value(file.begin() + child.offset + child.header + 4, file.begin() + child.offset + child.size);
+    const std::string value(file.begin() + child.offset + child.header + 4,
+                            file.begin() + child.offset + child.size);
     if (child.type == "mean") mean = value;
     if (child.type == "name") name = upper(value);
   }
