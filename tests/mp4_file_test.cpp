@@ -180,6 +180,24 @@ TEST(Mp4File, WritesRateAsTextAndSetsTheOthersInTheirType) {
                                    30)),
             std::string::npos);
   releaseWritePlan(&planned.plan);
+
+  // A RATING of the integer type stays one, as wide as it was; an FMPS_Rating that is no
+  // text is left alone.
+  const Bytes typed = m4aFile(shape(
+      {freeformItem("RATING", std::string("\0\x3c", 2), 21), freeformItem("FMPS_Rating", "\x03", 21)}, 100));
+  EXPECT_EQ(stars(typed), 3);
+  planned = plan(typed, 5);
+  EXPECT_EQ(stars(planned.after), 5);
+  const std::string typedAfter(planned.after.begin(), planned.after.end());
+  EXPECT_NE(typedAfter.find(std::string("RATING\0\0\0\x12"
+                                        "data\0\0\0\x15\0\0\0\0\0\x64",
+                                        24)),
+            std::string::npos);
+  EXPECT_NE(typedAfter.find(std::string("FMPS_Rating\0\0\0\x11"
+                                        "data\0\0\0\x15\0\0\0\0\x03",
+                                        28)),
+            std::string::npos);
+  releaseWritePlan(&planned.plan);
 }
 
 TEST(Mp4File, ReadsAsThePlayerDoes) {

@@ -63,6 +63,14 @@ bool readItemChildren(const ByteSource& source, Mp4Item* item, bool freeform) {
   unsigned char type[4];
   if (readSourceAt(source, atomBody(item->data), type, 4) != 4) return false;
   item->dataType = bigEndian32Of(type);
+  // A RATING or FMPS_Rating of a type the store would not write back as it was is left
+  // alone, as any other item.
+  const bool text = item->dataType == 0 || item->dataType == kMp4DataUtf8;
+  if ((item->kind == kItemFmps && !text) ||
+      (item->kind == kItemRating && !text && item->dataType != kMp4DataInteger)) {
+    item->kind = kItemOther;
+    return true;
+  }
   const uint64_t valueLength = item->data.size - item->data.headerSize - kMp4DataPrefix;
   if (valueLength > kMaxItemValueBytes) return true;
   item->valueLength = static_cast<size_t>(valueLength);
@@ -78,8 +86,8 @@ bool allDigits(const unsigned char* bytes, size_t length) {
   return true;
 }
 
-int starsOfRate(const unsigned char* value, size_t length) {
-  if (allDigits(value, length)) return starsFromRatingValue(kFieldRating, value, length);
+// A 1-, 2- or 4-byte big-endian integer, by the Vorbis comments' rules for a whole number.
+int starsOfInteger(const unsigned char* value, size_t length) {
   if (length != 1 && length != 2 && length != 4) return -1;
   uint32_t number = 0;
   for (size_t i = 0; i < length; ++i) number = (number << 8) | value[i];
@@ -115,7 +123,13 @@ bool nextMp4Item(Mp4ItemWalk* walk, Mp4Item* item) {
 
 int starsOfItem(const Mp4Item& item) {
   if (item.kind == kItemOther || !item.valueRead) return -1;
-  if (item.kind == kItemRate) return starsOfRate(item.value, item.valueLength);
+  if (item.kind == kItemRate) {
+    const bool digits = allDigits(item.value, item.valueLength);
+    return digits ? starsFromRatingValue(kFieldRating, item.value, item.valueLength)
+                  : starsOfInteger(item.value, item.valueLength);
+  }
+  if (item.kind == kItemRating && item.dataType == kMp4DataInteger)
+    return starsOfInteger(item.value, item.valueLength);
   return starsFromRatingValue(item.kind == kItemRating ? kFieldRating : kFieldFmpsRating, item.value,
                               item.valueLength);
 }

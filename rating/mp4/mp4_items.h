@@ -21,6 +21,7 @@ enum Mp4ItemKind {
 // A `data` atom's header and its type and locale words.
 const uint64_t kMp4DataPrefix = 8;
 const uint32_t kMp4DataUtf8 = 1;
+const uint32_t kMp4DataInteger = 21;  // big-endian, signed
 
 const size_t kMaxItemValueBytes = 64;
 
@@ -44,7 +45,9 @@ void openItemWalk(Mp4ItemWalk* walk, const ByteSource& source, const Mp4Atom& il
 bool nextMp4Item(Mp4ItemWalk* walk, Mp4Item* item);
 
 // Stars (0..5) an item stands for, or -1: `rate` as the player reads it (all digits: a
-// decimal, else a 1-, 2- or 4-byte big-endian integer), the others as Vorbis comments.
+// decimal, else a 1-, 2- or 4-byte big-endian integer), the others as Vorbis comments (a
+// RATING of the integer type as that integer). A RATING of another type than text or
+// integer, or an FMPS_Rating of another type than text, is no rating item (kItemOther).
 int starsOfItem(const Mp4Item& item);
 
 // The rating of an `ilst` as the player reads it: `rate`, then RATING, then FMPS_Rating.

@@ -84,18 +84,36 @@ bool valueIs(const Mp4Item& item, const char* text, size_t length) {
   return item.valueRead && item.valueLength == length && std::memcmp(item.value, text, length) == 0;
 }
 
-// The `data` of a RATING or FMPS_Rating item set to `text`, its type and locale kept.
-void setFreeformValue(const ByteSource& file, const Mp4Item& item, const char* text, size_t length, int ilst,
-                      Mp4Edit* edit) {
+// The `data` of a RATING or FMPS_Rating item set to `value`, its type and locale kept.
+void setFreeformValue(const ByteSource& file, const Mp4Item& item, const unsigned char* value, size_t length,
+                      int ilst, Mp4Edit* edit) {
   uint32_t locale = 0;
   if (!readBigEndian32(file, atomBody(item.data) + 4, &locale)) {
     edit->failed = true;
     return;
   }
   unsigned char data[16 + sizeof RatingTexts::rate];
-  const size_t dataLength = dataAtom(data, item.dataType, locale, text, length);
+  const size_t dataLength =
+      dataAtom(data, item.dataType, locale, reinterpret_cast<const char*>(value), length);
   const int itemIndex = addContainer(edit, item.atom, ilst);
   addReplacement(edit, item.data.offset, item.data.size, data, dataLength, itemIndex);
+}
+
+// The value a RATING or FMPS_Rating item takes: text, or for a RATING of the integer type
+// stars x 20 as an integer as wide as the old one (1, 2 or 4 bytes, else 1).
+size_t freeformValue(const Mp4Item& item, const RatingTexts& texts, int stars, unsigned char* value) {
+  if (item.kind == kItemFmps) {
+    std::memcpy(value, texts.fraction, texts.fractionLength);
+    return texts.fractionLength;
+  }
+  if (item.dataType != kMp4DataInteger) {
+    std::memcpy(value, texts.rate, texts.rateLength);
+    return texts.rateLength;
+  }
+  const size_t width =
+      item.valueRead && (item.valueLength == 2 || item.valueLength == 4) ? item.valueLength : 1;
+  for (size_t i = 0; i < width; ++i) value[i] = static_cast<unsigned char>(i + 1 == width ? stars * 20 : 0);
+  return width;
 }
 
 // The rating items of an existing `ilst` planned as replacements. False when they are malformed.
@@ -118,10 +136,10 @@ bool planItems(const ByteSource& file, const Mp4Atom& ilst, int stars, int ilstI
       unsigned char rate[32];
       addReplacement(edit, item.atom.offset, item.atom.size, rate, rateItem(rate, texts), ilstIndex);
     } else if (item.hasData) {
-      const bool fraction = item.kind == kItemFmps;
-      const char* text = fraction ? texts.fraction : texts.rate;
-      const size_t length = fraction ? texts.fractionLength : texts.rateLength;
-      if (!valueIs(item, text, length)) setFreeformValue(file, item, text, length, ilstIndex, edit);
+      unsigned char value[sizeof RatingTexts::rate];
+      const size_t length = freeformValue(item, texts, stars, value);
+      if (!valueIs(item, reinterpret_cast<const char*>(value), length))
+        setFreeformValue(file, item, value, length, ilstIndex, edit);
     }
   }
   if (walk.malformed) return false;
