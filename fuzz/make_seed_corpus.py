@@ -473,6 +473,15 @@ def mp4_layouts():
     # The fuzzer's first find (its own judge's fault): names without case, a `mean` not iTunes'.
     yield "mp4-freeform-names", m4a([mp4_freeform(b"RAtING", b"61"), title,
                                      mp4_freeform(b"FMPS_Rating", b"0.6", mean=b"com.appl.eiTunes")], 32)
+    # The fuzzer's second find (its judge's again): a chunk whose last bytes are the end of
+    # `mdat`, with `moov` right after it.
+    yield "mp4-find-chunk-at-mdat-end", base64.b64decode(
+        "AAAAGGZ0eXBNNEEgAAAAAGlzb21pc28yAAAAgG1kYXRAQEBAQEBAQEAAAEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQUFB"
+        "QUFBYUFBQUFBQUFBQUFBQYBBQUFBQUFBQUFBQUFBQUFBQUFBQUJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJCQkJC"
+        "QkIAAAD1bW9vdgAAACBtdmhkAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAmHRyYWsAAAAgdGtoZAAAAAAAAAAAAAAAAAAAAAAA"
+        "AAAAAAAAAAAAAHBtZGlhAAAAIG1kaGQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAABIbWluZgAAAEBzdGJsAAAAHHN0c2QAAAAA"
+        "AAAAAAAAAAAAAAAAAAAAAAAAABxzdGNvAAAAAAAAAAMAAAAgAAAASAAAAJAAAAA1dWR0YQAAAC1CQkJCQkJCQkJCQkJCAAAA9W1v"
+        "b3YAAAAgbWlyYXBwbAAAAAAAAAAAAg==")
     yield "mp4-no-udta", m4a([], udta=False)
     yield "mp4-no-meta", m4a([], meta=False)
     yield "mp4-no-ilst", m4a([], ilst=False, moov_first=False)
