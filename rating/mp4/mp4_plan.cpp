@@ -84,6 +84,20 @@ bool valueIs(const Mp4Item& item, const char* text, size_t length) {
   return item.valueRead && item.valueLength == length && std::memcmp(item.value, text, length) == 0;
 }
 
+// An integer `rate` of `number`, as the player reads it (bytes that are all digits it reads
+// as text).
+bool holdsInteger(const Mp4Item& item, int number) {
+  if (item.dataType != kMp4DataInteger || !item.valueRead) return false;
+  if (item.valueLength != 1 && item.valueLength != 2 && item.valueLength != 4) return false;
+  uint32_t value = 0;
+  bool digits = true;
+  for (size_t i = 0; i < item.valueLength; ++i) {
+    value = (value << 8) | item.value[i];
+    digits = digits && item.value[i] >= '0' && item.value[i] <= '9';
+  }
+  return !digits && value == static_cast<uint32_t>(number);
+}
+
 // The `data` of a RATING or FMPS_Rating item set to `value`, its type and locale kept.
 void setFreeformValue(const ByteSource& file, const Mp4Item& item, const unsigned char* value, size_t length,
                       int ilst, Mp4Edit* edit) {
@@ -129,9 +143,11 @@ bool planItems(const ByteSource& file, const Mp4Atom& ilst, int stars, int ilstI
     if (stars == 0) {
       addReplacement(edit, item.atom.offset, item.atom.size, nullptr, 0, ilstIndex);
     } else if (item.kind == kItemRate) {
-      // The player's own data type 0 reads alike: only the number is looked at.
-      if (valueIs(item, texts.rate, texts.rateLength) &&
-          (item.dataType == 0 || item.dataType == kMp4DataUtf8))
+      // The player's own data type 0, or an integer of the same number, reads alike: a
+      // whole new file for the text form alone would not be worth it.
+      if ((valueIs(item, texts.rate, texts.rateLength) &&
+           (item.dataType == 0 || item.dataType == kMp4DataUtf8)) ||
+          holdsInteger(item, stars * 20))
         continue;
       unsigned char rate[32];
       addReplacement(edit, item.atom.offset, item.atom.size, rate, rateItem(rate, texts), ilstIndex);
