@@ -38,6 +38,14 @@ set(VIMBREL_RATING_STORE_SOURCES
   riff/riff_walk.cpp
   riff/riff_file.cpp
   riff/riff_plan.cpp
+  mp4/mp4_atoms.cpp
+  mp4/mp4_layout.cpp
+  mp4/mp4_items.cpp
+  mp4/mp4_edit.cpp
+  mp4/mp4_chunk_offsets.cpp
+  mp4/mp4_plan.cpp
+  mp4/mp4_check.cpp
+  mp4/mp4_file.cpp
   store/write_guard.cpp
   store/tag_file.cpp
   store/track_names.cpp

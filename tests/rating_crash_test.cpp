@@ -113,6 +113,15 @@ std::vector<Route> routes() {
       {"WAV/AIFF anew", "AIFF new chunk at the end, stray files", aiffFileOf("", 4001), L"song.aiff", false, true},
       {"editor, replace", "ADTS without a tag", adtsAudio(12), L"song.aac", false, false},
       {"editor, copy back", "ADTS without a tag", adtsAudio(12), L"song.aac", true, false},
+      {"MP4 in place", "free room in meta", m4aFileOf(256, true, 0), L"song.m4a", false, false},
+      {"MP4 in place", "free room in meta, held", m4aFileOf(256, true, 0), L"song.m4a", true, false},
+      {"MP4 in place", "over sectors, noted", m4aFileOf(256, true, 2000), L"song.m4a", false, false},
+      {"MP4 in place", "over sectors, noted, held", m4aFileOf(256, false, 2000), L"song.m4a", true, false},
+      {"MP4 anew", "moov after mdat", m4aFileOf(0, false, 0), L"song.m4a", false, false},
+      {"MP4 anew", "moov after mdat, held", m4aFileOf(0, false, 0), L"song.m4a", true, false},
+      {"MP4 anew", "moov before mdat, offsets shift", m4aFileOf(0, true, 0), L"song.m4a", false, false},
+      {"MP4 anew", "moov before mdat, offsets shift, held", m4aFileOf(0, true, 0), L"song.m4a", true, false},
+      {"MP4 anew", "moov before mdat, stray files", m4aFileOf(0, true, 0), L"song.m4a", false, true},
   };
 }
 
@@ -530,5 +539,7 @@ TEST_F(RatingCrash, OggInPlace) { crashEvery("Ogg in place"); }
 TEST_F(RatingCrash, OggAnew) { crashEvery("Ogg anew"); }
 TEST_F(RatingCrash, ChunksInPlace) { crashEvery("WAV/AIFF in place"); }
 TEST_F(RatingCrash, ChunksAnew) { crashEvery("WAV/AIFF anew"); }
+TEST_F(RatingCrash, Mp4InPlace) { crashEvery("MP4 in place"); }
+TEST_F(RatingCrash, Mp4Anew) { crashEvery("MP4 anew"); }
 
 }  // namespace

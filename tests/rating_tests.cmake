@@ -12,6 +12,8 @@ vimbrel_wine_gtest(flac_file_tests SOURCES flac_file_test.cpp LIBS vimbrel_ratin
 vimbrel_wine_gtest(ogg_file_tests SOURCES ogg_file_test.cpp LIBS vimbrel_rating)
 # The WAV and AIFF room: files built chunk by chunk, each plan applied and walked.
 vimbrel_wine_gtest(riff_file_tests SOURCES riff_file_test.cpp LIBS vimbrel_rating)
+# The MP4 room: M4A files built atom by atom, each plan applied and walked.
+vimbrel_wine_gtest(mp4_file_tests SOURCES mp4_file_test.cpp LIBS vimbrel_rating)
 
 # The store linked into a GoogleTest program: scale, reading, writing, recovery,
 # and the player holding the file open.

@@ -3,6 +3,7 @@
 #include "rating/store/track_format.h"
 
 #include "rating/flac/flac_file.h"
+#include "rating/mp4/mp4_file.h"
 #include "rating/ogg/ogg_file.h"
 #include "rating/riff/riff_file.h"
 
@@ -10,6 +11,7 @@ TrackFormat trackFormatOf(const ByteSource& file) {
   if (isFlacFile(file, nullptr)) return kFormatFlac;
   if (isOggFile(file)) return kFormatOgg;
   if (isChunkedFile(file)) return kFormatChunks;
+  if (isMp4File(file)) return kFormatMp4;
   return kFormatMp3;
 }
 
@@ -21,6 +23,8 @@ int readRoomStars(TrackFormat format, const ByteSource& file) {
       return readOggStars(file);
     case kFormatChunks:
       return readChunkedStars(file);
+    case kFormatMp4:
+      return readMp4Stars(file);
     case kFormatMp3:
       break;
   }
@@ -39,6 +43,9 @@ void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WriteP
     case kFormatChunks:
       planChunkedWrite(file, stars, plan);
       return;
+    case kFormatMp4:
+      planMp4Write(file, stars, plan);
+      return;
     case kFormatMp3:
       break;
   }
@@ -52,6 +59,8 @@ const char* roomWriteReasonName(TrackFormat format, int reason) {
       return oggWriteReasonName(reason);
     case kFormatChunks:
       return chunkedWriteReasonName(reason);
+    case kFormatMp4:
+      return mp4WriteReasonName(reason);
     case kFormatMp3:
       break;
   }

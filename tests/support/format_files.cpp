@@ -3,6 +3,7 @@
 #include "support/format_files.h"
 
 #include "support/flac_bytes.h"
+#include "support/mp4_bytes.h"
 #include "support/ogg_bytes.h"
 #include "support/riff_bytes.h"
 
@@ -42,3 +43,13 @@ std::string aiffFileOf(const std::string& id3Data, size_t sampleBytes) {
 }
 
 std::string adtsAudio(size_t frames) { return asString(adtsFrames(frames)); }
+std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes) {
+  M4aShape shape;
+  shape.items = {item("\xa9nam", 1, text("A title"))};
+  if (commentBytes > 0)
+    shape.items = {item("rate", 1, text("100")), item("\xa9" "cmt", 1, Bytes(commentBytes, 'c')), shape.items[0]};
+  shape.freeInMeta = freeInMeta;
+  shape.moovFirst = moovFirst;
+  shape.chunks = 40;
+  return asString(m4aFile(shape));
+}
