@@ -41,6 +41,26 @@ about on its own saves); the judge walks the files itself. Such a case fails whe
   does not read the stars back; mutagen reads other fields, blocks or stream facts; ffmpeg
   decodes other audio (every --decode-every-th case, and every seed or file).
 
+M4A, WAV, AIFF and ADTS inputs are ffmpeg's files and those tests/fixtures/make_mp4_riff.py
+builds around them, and mutations of atom sizes (64-bit and 0 too), chunk offsets and counts,
+data atoms, RIFF and chunk sizes, pad bytes and length. mutagen never saves them either. Such a
+case fails when
+- the input is no M4A, WAV or AIFF the judge can trust (an atom or chunk size past its parent or
+  the file, a size 0 but for the last top-level atom, a fragmented file, not one moov, a chunk
+  offset outside mdat, a RIFF or FORM size other than the file's less 8, RF64, two ID3 chunks,
+  mutagen cannot load it) and it changed;
+- an M4A was saved and: the file written is not sound in the same sense; the mdat payload, the
+  sample bytes behind a stco or co64 entry, an atom off the moov/udta/meta/ilst path (free atoms
+  aside; a new meta must have its hdlr of type mdir) or an ilst item but rate and the freeform
+  RATING and FMPS_Rating changed; rate is not one UTF-8 text of stars x 20 (or is there at 0
+  stars); an existing RATING or FMPS_Rating does not hold stars x 20 or stars / 5, or one was
+  made; the player's rule does not read the stars back; mutagen reads other items;
+- a WAV or AIFF was saved and: it is not sound; another chunk changed or moved; the ID3 chunk
+  was renamed, or a new one is not `id3 ` (WAV) or `ID3 ` (AIFF); its tag breaks the MP3 rules
+  above; mutagen's wave or aiff reads a POPM of other stars;
+- an ADTS file breaks the MP3 rules (the frames after the tag are the bytes after it);
+- ffmpeg decodes other audio.
+
 usage:
   mutagen_write_fuzz.py [--seconds S] [--jobs J]    mutated inputs for S seconds
   mutagen_write_fuzz.py --seeds                     every seed once with each star count
@@ -51,7 +71,10 @@ usage:
                                                     before and after (FILE.written)
   mutagen_write_fuzz.py --self-test [--files DIR]   the FLAC and Ogg judge proven: writes by
                                                     the rules made here pass on every seed
-                                                    (and file), each damage fails
+                                                    (and file), each damage fails; the M4A,
+                                                    WAV, AIFF and ADTS judge likewise on
+                                                    mutagen's own saves
+  mutagen_write_fuzz.py --media-self-test [--files DIR]   that last part alone
   mutagen_write_fuzz.py --reference [--seconds S]   the fuzz run with those writes in place of
                                                     the store's: no case may fail
 Failing inputs are kept, the smallest per kind and shape of failure, with a note, in
@@ -679,13 +702,13 @@ def atom_form(a):
 
 
 def canonical(data, a):
-    """An atom off the rating's path as compared: free atoms are dropped by the caller, a chunk
-    offset table is its count (the sample bytes are compared apart), a container its children."""
+    """An atom off the rating's path as compared: a chunk offset table is its count (the sample
+    bytes are compared apart; stco may become co64), a container its size form and children."""
     if a.kind in (b"stco", b"co64"):
         return (b"offsets", len(mp4.read_offsets(data, a)))
     if a.children is not None and a.kind != b"ilst":
         head = mp4.body(data, a)[:4] if a.kind == b"meta" else b""
-        return (a.kind, head, tuple(canonical(data, c) for c in a.children if c.kind not in mp4.FREE))
+        return (a.kind, a.form, head, tuple(canonical(data, c) for c in a.children))
     return (a.kind, a.form, hashlib.sha1(mp4.body(data, a)).digest())
 
 
