@@ -1400,7 +1400,7 @@ def atom_heads(data, start=0, end=None, parents=(), found=None, depth=0):
         if size < header:
             break
         found.append((at, parents))
-        if kind in mp4.CONTAINERS:
+        if kind in mp4.ANY_CONTAINER:
             first = at + header + (4 if kind == b"meta" else 0)
             atom_heads(data, first, min(at + size, end), parents + (at,), found, depth + 1)
         at += size
