@@ -76,11 +76,9 @@ usage:
                                                     mutagen's own saves
   mutagen_write_fuzz.py --media-self-test [--files DIR]   that last part alone
   mutagen_write_fuzz.py --reference [--seconds S]   the fuzz run with those writes in place of
-                                                    the store's: no case may fail (but for
-                                                    mutagen's saves of mutated M4A, WAV,
-                                                    AIFF and ADTS files, which may render
-                                                    items anew, merge duplicate items or
-                                                    drop bytes after a tag in its chunk)
+                                                    the store's: no case may fail (M4A
+                                                    written by make_mp4_riff's writer,
+                                                    WAV, AIFF and ADTS by mutagen)
 Failing inputs are kept, the smallest per kind and shape of failure, with a note, in
 build-fuzz/artifacts/mutagen_write_fuzz/ (--files mode keeps notes only). Exits 1 when any
 case failed.
@@ -1834,7 +1832,13 @@ class ReferenceTool:
         with open(path, "rb") as f:
             before = f.read()
         media = song_name(before) in MEDIA_NAMES
-        after = mutagen_write(before, stars) if media else reference_write(before, stars)
+        if song_name(before) == "song.m4a" and self.damage is None:  # the fuzz run's: keeps every item
+            try:
+                after = own_mp4_write(before, stars, free=512)
+            except (ValueError, struct.error):  # a file the writer cannot rebuild: refused
+                after = None
+        else:
+            after = mutagen_write(before, stars) if media else reference_write(before, stars)
         result = "Saved" if after is not None else "TagRefused"
         if self.damage is not None:
             damaged = self.damage(before, after if after is not None else before, stars, path)
@@ -2253,8 +2257,10 @@ def mutagen_write(data, stars, padding=None):
     name = song_name(data)
     if name == "song.m4a" and mp4_old(data).state is None:
         return None
-    if name in ("song.wav", "song.aiff") and (riff_old(data).state is None or riff_old(data).state.view is None):
-        return None
+    old = riff_old(data) if name in ("song.wav", "song.aiff") else None
+    if old is not None and (old.state is None or old.state.view is None or (
+            old.state.tag and old.state.tag[old.state.view.end:])):
+        return None  # mutagen would drop bytes after the tag in its chunk
     if name == "song.aac" and mutagen_view(data) is None:
         return None
     folder = tempfile.mkdtemp(prefix="vimbrel-mwf-ref-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
@@ -2302,6 +2308,27 @@ def mutagen_write(data, stars, padding=None):
         return None
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def own_mp4_write(data, stars, free=512):
+    """The M4A rated by the rules with make_mp4_riff's writer, as a careful store writes it: every
+    other item's bytes and place kept, `rate` as text at the end, RATING and FMPS_Rating set where
+    they are, `free` bytes of room after the ilst, the chunk offsets shifted where moov precedes
+    the media (None for a file to refuse)."""
+    if mp4_old(data).state is None:
+        return None
+    items = []
+    for raw in mp4.items_of(data):
+        key = item_key(raw, mp4.ilst_item(raw, mp4.walk_atoms(raw, 0, len(raw))[0]))
+        if key == RATING_ITEMS[0] or (key in RATING_ITEMS and not stars):
+            continue
+        if key in RATING_ITEMS:
+            raw = mp4.freeform(key.split(b":")[-1], b"%d" % (stars * 20) if key == RATING_ITEMS[1] else
+                               b"%.1f" % (stars / 5))
+        items.append(raw)
+    if stars:
+        items.append(mp4.text_item(b"rate", b"%d" % (stars * 20)))
+    return mp4.with_ilst(data, items, free)
 
 
 def _mp4_after(change):
@@ -2470,12 +2497,20 @@ def media_self_test(base, folder, cache, problems, files=None):
                 if failure is None and written is not None and index % 5 == 0 and stars == 3:
                     failure = judge_decoded(data, written, base, cache)
                 clean += 1
+                if padding is None and song_name(data) == "song.m4a":
+                    own = own_mp4_write(data, stars, free=512 if index % 2 else 0)
+                    verdict = judge(data, case_old, own if own is not None else data, stars,
+                                    "Saved" if own is not None else "TagRefused", [])
+                    clean += 1
+                    if verdict is not None:
+                        problems.append("make_mp4_riff's writer fails: %s, %d stars: %s" % (name, stars, verdict[2]))
                 if failure is not None and index >= len(seeds) and failure[0] in MUTAGEN_RERENDERS:
                     rerendered.add(name)  # mutagen's fault, not the judge's: shown below
                 elif failure is not None:
                     problems.append("mutagen's save fails: %s, %d stars%s: %s" % (
                         name, stars, "" if padding is None else ", no padding", failure[2]))
-    print("self-test: %d saves by mutagen of %d M4A, WAV, AIFF and ADTS seeds and %d other projects' files judged "
+    print("self-test: %d saves by mutagen (and M4A writes by make_mp4_riff's writer) of %d M4A, WAV, AIFF and "
+          "ADTS seeds and %d other projects' files judged "
           "(%s)" % (clean, len(seeds), len(peers), ", ".join("%s %d" % kv for kv in sorted(collections.Counter(
               form_of(song_name(d), old_state(d)) for _, d in seeds + peers).items()))))
     for name in sorted(rerendered):
