@@ -883,7 +883,8 @@ def popm_stars(rating):
 
 def riff_state(data):
     """The WAV or AIFF as the judge compares it; ValueError when it is none a writer can trust
-    (sizes that do not add up, RF64, two ID3 chunks, mutagen cannot load it)."""
+    (sizes that do not add up, RF64, two ID3 chunks, a tag that claims more than its chunk,
+    mutagen cannot load it)."""
     kind, form, chunks = mp4.riff_chunks(data)
     tags = [c for c in chunks if c[0] in TAG_CHUNKS]
     if len(tags) > 1:
@@ -891,6 +892,8 @@ def riff_state(data):
     loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
     popm = next((f for f in (loaded.tags.values() if loaded.tags is not None else []) if isinstance(f, POPM)), None)
     tag = tags[0][1] if tags else None
+    if tag is not None and declared_tag_end(tag) > len(tag):
+        raise ValueError("the ID3 chunk's tag claims more than the chunk")
     return RiffState(kind, form, [c for c in chunks if c[0] not in TAG_CHUNKS], tags[0][0] if tags else None, tag,
                      mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm)
 
