@@ -7,6 +7,7 @@ import sys
 
 from mutagen.id3 import APIC, ID3, POPM, TALB, TIT2, TPE1
 
+from make_mp4_files import make_all as make_mp4_files
 from make_xiph_files import make_all as make_xiph_files
 
 FRAME = bytes([0xFF, 0xFB, 0x90, 0x64]) + bytes(413)  # 128 kbit/s, 44.1 kHz
@@ -64,6 +65,7 @@ def main():
     with open(os.path.join(folder, "untagged_100mb.mp3"), "wb") as f:
         f.write(audio(100))
     make_xiph_files(folder)
+    make_mp4_files(folder)
 
 
 if __name__ == "__main__":

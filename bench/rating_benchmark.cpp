@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/taglib_growth.h"
+#include "bench/taglib_mp4.h"
 #include "bench/taglib_xiph.h"
 #include "bench/write_parts.h"
 #include "rating/rating.h"
@@ -53,6 +54,9 @@ const Case kCases[] = {
     {"v23_cover1mb_nopadding_5mb.mp3", "5 MB + 1 MB cover, v2.3, no padding", 5, "whole file"},
     {"v24_cover1mb_nopadding_5mb.mp3", "5 MB + 1 MB cover, v2.4, no padding", 5, "whole file"},
     {"untagged_100mb.mp3", "100 MB, no tag (one call)", 5, "whole file"},
+    {"m4a_cover8mb_5mb.m4a", "M4A 5 MB + 8 MB cover, moov first", 5, "whole file"},
+    {"m4a_free_5mb.m4a", "M4A 5 MB, 2 KB free after ilst", 5, "moov"},
+    {"m4a_moovfirst_noroom_5mb.m4a", "M4A 5 MB, moov first, no room", 5, "whole file"},
 };
 
 // Bytes that reach WriteFile, from the store itself and from the C runtime
@@ -140,6 +144,29 @@ unsigned long long tagBytes(const std::string& path) {
          ((header[6] & 0x7F) << 21 | (header[7] & 0x7F) << 14 | (header[8] & 0x7F) << 7 | (header[9] & 0x7F));
 }
 
+// The moov atom's size as the limit of an M4A write into its free room (32-bit sizes; 0
+// when there is no moov among the top-level atoms).
+unsigned long long moovBytes(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  unsigned long long at = 0, found = 0;
+  for (int atoms = 0; atoms < 64 && !found; ++atoms) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(at);
+    unsigned char header[8] = {};
+    DWORD got = 0;
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN) || !ReadFile(file, header, 8, &got, nullptr) || got < 8)
+      break;
+    const unsigned long long size = static_cast<unsigned long long>(header[0]) << 24 | header[1] << 16 |
+                                    header[2] << 8 | header[3];
+    if (size < 8) break;
+    if (memcmp(header + 4, "moov", 4) == 0) found = size;
+    at += size;
+  }
+  CloseHandle(file);
+  return found;
+}
+
 // ---- Peak memory of one operation ----
 // Peak memory cannot be reset within a process, so each operation runs in a
 // process of its own, which exits with its peak working set (PeakWorkingSetSize;
@@ -199,7 +226,7 @@ std::string peakText(long long peak) {
 
 void benchmarkCase(const std::string& folder, const Case& c) {
   const std::string pristine = folder + c.file;
-  const std::string work = folder + "work.mp3";
+  const std::string work = folder + "work" + strrchr(c.file, '.');
   if (fileSize(pristine) == 0) {
     printf("| %-40s | missing file %s |\n", c.what, c.file);
     return;
@@ -227,6 +254,7 @@ void benchmarkCase(const std::string& folder, const Case& c) {
   unsigned long long limit = 1;
   if (std::string(c.limitIs) == "whole file") limit = fileSize(work);
   if (std::string(c.limitIs) == "new frame") limit = tagBytes(pristine);
+  if (std::string(c.limitIs) == "moov") limit = moovBytes(pristine);
   Stats r = stats(reads), w = stats(writes);
   char readText[40], writeText[40], limitText[40];
   snprintf(readText, sizeof readText, "%.2f (%.2f-%.2f)", r.median, r.low, r.high);
@@ -244,7 +272,7 @@ void benchmarkCase(const std::string& folder, const Case& c) {
 // same file so that both meet the same disk and the same load. Each store write is timed
 // by its parts (write_parts.h).
 
-enum PeerOp { kPeerGrowPopm, kPeerWriteXiph, kPeerReadXiph };
+enum PeerOp { kPeerGrowPopm, kPeerWriteXiph, kPeerReadXiph, kPeerWriteMp4, kPeerReadMp4 };
 
 struct PeerCase {
   const char* file;
@@ -268,7 +296,28 @@ const PeerCase kPeerCases[] = {
     {"vorbis_5mb.ogg", "Vorbis 5 MB, no slack", kPeerWriteXiph, kXiphVorbis},
     {"opus_padding_5mb.opus", "Opus 5 MB, 512 B padding", kPeerWriteXiph, kXiphOpus},
     {"opus_5mb.opus", "Opus 5 MB, no padding", kPeerWriteXiph, kXiphOpus},
+    {"m4a_cover8mb_5mb.m4a", "M4A 5 MB + 8 MB cover: read", kPeerReadMp4, kXiphFlac},
+    {"m4a_free_5mb.m4a", "M4A 5 MB, 2 KB free after ilst", kPeerWriteMp4, kXiphFlac},
+    {"m4a_moovfirst_noroom_5mb.m4a", "M4A 5 MB, moov first, no room", kPeerWriteMp4, kXiphFlac},
 };
+
+// TagLib's side of a peer case: the same write, and its reading of the rating written.
+bool peerWrite(const PeerCase& c, const std::wstring& path, int stars) {
+  if (c.op == kPeerGrowPopm) return addPopmWithTagLib(path.c_str(), RatingScale[stars]);
+  if (c.op == kPeerWriteMp4) return setMp4RatingWithTagLib(path.c_str(), stars * 20);
+  return setXiphRatingWithTagLib(path.c_str(), c.kind, stars * 20);
+}
+
+bool peerReadsBack(const PeerCase& c, const std::wstring& path, int stars) {
+  if (c.op == kPeerGrowPopm) return readRating(path.c_str()) == stars;
+  if (c.op == kPeerWriteMp4 || c.op == kPeerReadMp4) return readMp4RatingWithTagLib(path.c_str()) == stars * 20;
+  return readXiphRatingWithTagLib(path.c_str(), c.kind) == stars * 20;
+}
+
+bool peerReads(const PeerCase& c, const std::wstring& path) {
+  return (c.op == kPeerReadMp4 ? readMp4RatingWithTagLib(path.c_str())
+                               : readXiphRatingWithTagLib(path.c_str(), c.kind)) >= 0;
+}
 
 std::wstring g_journal;
 
@@ -316,6 +365,7 @@ void benchmarkBesidePeer(const std::string& folder, const PeerCase& c) {
     return;
   }
   const bool mp3 = c.op == kPeerGrowPopm;
+  const bool readOnly = c.op == kPeerReadXiph || c.op == kPeerReadMp4;
   const int stars = 5;
   std::vector<double> store, peer, total;
   std::vector<double> parts[kPartCount];
@@ -325,12 +375,12 @@ void benchmarkBesidePeer(const std::string& folder, const PeerCase& c) {
   WriteParts last = {};
   for (int run = 0; run < kRuns; ++run) {
     double start = 0;
-    if (c.op == kPeerReadXiph) {
+    if (readOnly) {
       start = nowMs();
       readRating(wide(pristine).c_str());
       store.push_back(nowMs() - start);
       start = nowMs();
-      peerOk = readXiphRatingWithTagLib(wide(pristine).c_str(), c.kind) >= 0 && peerOk;
+      peerOk = peerReads(c, wide(pristine)) && peerOk;
       peer.push_back(nowMs() - start);
       continue;
     }
@@ -347,20 +397,17 @@ void benchmarkBesidePeer(const std::string& folder, const PeerCase& c) {
 
     CopyFileA(pristine.c_str(), work.c_str(), FALSE);
     start = nowMs();
-    const bool saved = mp3 ? addPopmWithTagLib(wide(work).c_str(), RatingScale[stars])
-                           : setXiphRatingWithTagLib(wide(work).c_str(), c.kind, stars * 20);
+    const bool saved = peerWrite(c, wide(work), stars);
     peer.push_back(nowMs() - start);
-    peerOk = peerOk && saved &&
-             (mp3 ? readRating(wide(work).c_str()) == stars
-                  : readXiphRatingWithTagLib(wide(work).c_str(), c.kind) == stars * 20);
+    peerOk = peerOk && saved && peerReadsBack(c, wide(work), stars);
   }
   DeleteFileA(work.c_str());
   const Stats s = stats(store), p = stats(peer);
-  const char* route = c.op == kPeerReadXiph ? "read" : routeOf(result, throughRuntime, last, mp3);
+  const char* route = readOnly ? "read" : routeOf(result, throughRuntime, last, mp3);
   printf("| %-38s | %-8s | %-22s | %-22s | %8.2f | %8.2f | %-10s |\n", c.what, route, timesText(s).c_str(),
          timesText(p).c_str(), p.median > 0 ? s.median / p.median : 0.0, p.low > 0 ? s.low / p.low : 0.0,
          peerOk ? "yes" : "NO");
-  if (c.op == kPeerReadXiph || result != kRatingSaved) return;
+  if (readOnly || result != kRatingSaved) return;
   PartsRow row;
   row.what = c.what;
   row.total = s;

@@ -41,6 +41,26 @@ about on its own saves); the judge walks the files itself. Such a case fails whe
   does not read the stars back; mutagen reads other fields, blocks or stream facts; ffmpeg
   decodes other audio (every --decode-every-th case, and every seed or file).
 
+M4A, WAV, AIFF and ADTS inputs are ffmpeg's files and those tests/fixtures/make_mp4_riff.py
+builds around them, and mutations of atom sizes (64-bit and 0 too), chunk offsets and counts,
+data atoms, RIFF and chunk sizes, pad bytes and length. mutagen never saves them either. Such a
+case fails when
+- the input is no M4A, WAV or AIFF the judge can trust (an atom or chunk size past its parent or
+  the file, a size 0 but for the last top-level atom, a fragmented file, not one moov, a chunk
+  offset outside mdat, a RIFF or FORM size other than the file's less 8, RF64, two ID3 chunks,
+  mutagen cannot load it) and it changed;
+- an M4A was saved and: the file written is not sound in the same sense; the mdat payload, the
+  sample bytes behind a stco or co64 entry, an atom off the moov/udta/meta/ilst path (free atoms
+  aside; a new meta must have its hdlr of type mdir) or an ilst item but rate and the freeform
+  RATING and FMPS_Rating changed; rate is not one UTF-8 text of stars x 20 (or is there at 0
+  stars); an existing RATING or FMPS_Rating does not hold stars x 20 or stars / 5, or one was
+  made; the player's rule does not read the stars back; mutagen reads other items;
+- a WAV or AIFF was saved and: it is not sound; another chunk changed or moved; the ID3 chunk
+  was renamed, or a new one is not `id3 ` (WAV) or `ID3 ` (AIFF); its tag breaks the MP3 rules
+  above; mutagen's wave or aiff reads a POPM of other stars;
+- an ADTS file breaks the MP3 rules (the frames after the tag are the bytes after it);
+- ffmpeg decodes other audio.
+
 usage:
   mutagen_write_fuzz.py [--seconds S] [--jobs J]    mutated inputs for S seconds
   mutagen_write_fuzz.py --seeds                     every seed once with each star count
@@ -51,9 +71,14 @@ usage:
                                                     before and after (FILE.written)
   mutagen_write_fuzz.py --self-test [--files DIR]   the FLAC and Ogg judge proven: writes by
                                                     the rules made here pass on every seed
-                                                    (and file), each damage fails
+                                                    (and file), each damage fails; the M4A,
+                                                    WAV, AIFF and ADTS judge likewise on
+                                                    mutagen's own saves
+  mutagen_write_fuzz.py --media-self-test [--files DIR]   that last part alone
   mutagen_write_fuzz.py --reference [--seconds S]   the fuzz run with those writes in place of
-                                                    the store's: no case may fail
+                                                    the store's: no case may fail (M4A
+                                                    written by make_mp4_riff's writer,
+                                                    WAV, AIFF and ADTS by mutagen)
 Failing inputs are kept, the smallest per kind and shape of failure, with a note, in
 build-fuzz/artifacts/mutagen_write_fuzz/ (--files mode keeps notes only). Exits 1 when any
 case failed.
@@ -82,10 +107,13 @@ try:
     import mutagen  # noqa: F401
 except ImportError:
     sys.path.append("/usr/lib/python3/dist-packages")  # Debian's python3-mutagen
+from mutagen.aiff import AIFF  # noqa: E402
 from mutagen.flac import FLAC  # noqa: E402
 from mutagen.id3 import ID3, POPM, ID3NoHeaderError  # noqa: E402
+from mutagen.mp4 import MP4, MP4FreeForm  # noqa: E402
 from mutagen.oggopus import OggOpus  # noqa: E402
 from mutagen.oggvorbis import OggVorbis  # noqa: E402
+from mutagen.wave import WAVE  # noqa: E402
 from mutagen.id3._tags import ID3Header, read_frames  # noqa: E402
 from mutagen.id3._util import unsynch  # noqa: E402
 
@@ -95,6 +123,7 @@ sys.path[:0] = [HERE, os.path.join(ROOT, "tests", "fixtures")]
 import make_corpus  # noqa: E402
 import make_fixtures  # noqa: E402
 import make_flac_ogg as flac_ogg  # noqa: E402
+import make_mp4_riff as mp4  # noqa: E402
 import make_seed_corpus as seed_corpus  # noqa: E402
 
 RATING_BYTES = [0, 1, 64, 128, 160, 255]
@@ -192,6 +221,10 @@ def judge(before, old, after, stars, result, leftovers):
         return "changed-not-saved", result, "reported %s, yet the file changed" % result
     if isinstance(old, VorbisOld):
         return judge_vorbis(before, old, after, stars, result)
+    if isinstance(old, Mp4Old):
+        return judge_mp4(before, old, after, stars, result)
+    if isinstance(old, RiffOld):
+        return judge_riff(before, old, after, stars, result)
     if old is None:
         if after == before:
             return None
@@ -228,9 +261,27 @@ def judge(before, old, after, stars, result, leftovers):
 
 
 def describe_any(data):
-    """describe() for an MP3, the Vorbis comment and the structure for FLAC and Ogg."""
-    if song_name(data) == "song.mp3":
+    """describe() for an MP3 or ADTS, the Vorbis comment and the structure for FLAC and Ogg,
+    the items for M4A, the chunks and tag for WAV and AIFF."""
+    if song_name(data) in ID3_NAMES:
         return describe(mutagen_view(data))
+    if song_name(data) == "song.m4a":
+        _, state, why = mp4_old(data)
+        if state is None:
+            return "M4A the judge does not trust: %s" % why
+        lines = ["M4A, %d top-level atoms, %d media atoms, chunks per track %s" % (
+            len(state.top), len(state.media), [len(c) for c in state.chunks])]
+        lines += ["  %r: %r" % (key, [(t, v[:40]) for t, v in item_values(c)])
+                  for key, items in sorted(state.ratings.items()) for c in items]
+        lines += ["  %r" % (c[0],) for c in state.items]
+        return "\n".join(lines)
+    if song_name(data) in ("song.wav", "song.aiff"):
+        _, state, why = riff_old(data)
+        if state is None:
+            return "%s the judge does not trust: %s" % (song_name(data)[5:], why)
+        return "%s (%s), chunks %s, ID3 chunk %r:\n%s" % (
+            state.kind, state.form.decode("latin-1"), [c[0].decode("latin-1") for c in state.others], state.tag_id,
+            describe(state.view))
     codec, state, why = vorbis_state(data)
     if state is None:
         return "%s the judge does not trust: %s" % (codec, why)
@@ -241,7 +292,7 @@ def describe_any(data):
 
 def tag_label(data):
     """Version and tag flags from the header bytes, for telling failures apart."""
-    if song_name(data) != "song.mp3":
+    if song_name(data) not in ID3_NAMES:
         return song_name(data)[5:] + (" after ID3v2" if data[:3] == b"ID3" else "")
     if len(data) < 10 or data[:3] != b"ID3":
         return "no tag"
@@ -561,6 +612,330 @@ def decoded_audio(data, folder, cache):
         if len(cache) > 64:
             cache.pop(next(iter(cache)))
     return cache[key]
+
+
+# ---- MP4 (M4A): the ilst's rating items --------------------------------------------------------
+#
+# mutagen reads the items (it hides a `rate` of data type 0, which the judge reads from the atoms
+# itself) and never saves; the judge walks the atoms: the media data, the sample bytes every
+# chunk offset points at, every atom off the moov/udta/meta/ilst path (free atoms aside) and every
+# item but the rating items stay, and the rating items follow the writing rules.
+
+RATING_ITEMS = (b"rate", b"----:com.apple.iTunes:RATING", b"----:com.apple.iTunes:FMPS_Rating")
+RATING_KEYS = ("rate", "----:com.apple.iTunes:RATING", "----:com.apple.iTunes:FMPS_Rating")
+PATH_BELOW = {b"moov": b"udta", b"udta": b"meta", b"meta": b"ilst"}
+MP4_CHECKS = frozenset(["media", "chunks", "atoms", "items", "rating", "mutagen"])
+
+Mp4Old = collections.namedtuple("Mp4Old", "codec state why")
+Mp4State = collections.namedtuple("Mp4State", "top moov media chunks items ratings mutagen")
+
+
+def item_key(data, item):
+    """An ilst item's name as mutagen keys it: "----:mean:name" for a freeform item."""
+    if item.kind != b"----":
+        return item.kind
+    parts = {c.kind: mp4.body(data, c)[4:] for c in item.children if c.kind in (b"mean", b"name")}
+    return b"----:" + parts.get(b"mean", b"") + b":" + parts.get(b"name", b"")
+
+
+def item_content(data, item):
+    """An item as compared: its key and each child's kind and body (sizes follow)."""
+    return item_key(data, item), tuple((c.kind, mp4.body(data, c)) for c in item.children)
+
+
+def item_values(content):
+    """(data type, payload) of each data atom of an item."""
+    return [(int.from_bytes(b[:4], "big") & 0xFFFFFF, b[8:]) for kind, b in content[1] if kind == b"data"]
+
+
+def mp4_number(payload):
+    """The player's reading of `rate`: ASCII digits as a decimal, else a 1-, 2- or 4-byte integer."""
+    if payload and payload.isdigit():
+        return int(payload)
+    if len(payload) in (1, 2, 4):
+        return int.from_bytes(payload, "big")
+    return None
+
+
+def player_stars(ratings):
+    """The rating the player's MP4 decoder reads: from `rate` alone, 100 and above 5, 1-99
+    ceil(v/20)."""
+    rate = ratings.get(b"rate")
+    if not rate or not item_values(rate[0]):
+        return 0
+    value = mp4_number(item_values(rate[0])[0][1])
+    return 0 if not value else 5 if value >= 100 else -(-value // 20)
+
+
+def mp4_chunks(data, trak):
+    """(offset, size) of each chunk of a track, from its chunk offsets, stsc and stsz."""
+    stbl = mp4.find(trak.children, b"mdia", b"minf", b"stbl")
+    if stbl is None:
+        raise ValueError("a track without a sample table")
+    tables = [a for a in stbl.children if a.kind in (b"stco", b"co64")]
+    stsc, stsz = mp4.find(stbl.children, b"stsc"), mp4.find(stbl.children, b"stsz")
+    if len(tables) != 1 or stsc is None or stsz is None:
+        raise ValueError("a sample table without one chunk offset table, stsc and stsz")
+    offsets = mp4.read_offsets(data, tables[0])
+    raw = mp4.body(data, stsc)
+    count = struct.unpack(">I", raw[4:8])[0] if len(raw) >= 8 else -1
+    if count < 0 or 8 + 12 * count > len(raw):
+        raise ValueError("an stsc count larger than its atom")
+    runs = [struct.unpack(">III", raw[8 + 12 * i:20 + 12 * i])[:2] for i in range(count)]
+    raw = mp4.body(data, stsz)
+    if len(raw) < 12:
+        raise ValueError("an stsz cut short")
+    uniform, samples = struct.unpack(">II", raw[4:12])
+    if samples > 1 << 24:
+        raise ValueError("more samples than the judge counts")
+    if not uniform and 12 + 4 * samples > len(raw):
+        raise ValueError("an stsz count larger than its atom")
+    sizes = [uniform] * samples if uniform else list(struct.unpack(">%dI" % samples, raw[12:12 + 4 * samples]))
+    chunks, sample = [], 0
+    for index in range(len(offsets)):
+        per = next((n for first, n in reversed(runs) if first <= index + 1), 0)
+        chunks.append((offsets[index], sum(sizes[sample:sample + per])))
+        sample += per
+    return chunks
+
+
+def atom_form(a):
+    return (a.kind, a.form)
+
+
+def canonical(data, a):
+    """An atom off the rating's path as compared: a chunk offset table is its count (the sample
+    bytes are compared apart; stco may become co64), a container its size form and children."""
+    if a.kind in (b"stco", b"co64"):
+        try:
+            return (b"offsets", len(mp4.read_offsets(data, a)))
+        except ValueError:  # one off the sample tables, which nobody reads: its bytes
+            pass
+    if a.children is not None and a.kind != b"ilst":
+        head = mp4.body(data, a)[:4] if a.kind == b"meta" else b""
+        return (a.kind, a.form, head, tuple(canonical(data, c) for c in a.children))
+    return (a.kind, a.form, hashlib.sha1(mp4.body(data, a)).digest())
+
+
+def mp4_state(data):
+    """The M4A as the judge compares it; ValueError when it is none a writer can trust: sizes that
+    do not add up, a fragmented file, not one moov, no media, a chunk outside the media..."""
+    top = mp4.walk_atoms(data, 0, len(data), top=True)
+    kinds = [a.kind for a in top]
+    if mp4.FRAGMENTED & set(kinds):
+        raise ValueError("a fragmented file")
+    if kinds.count(b"moov") != 1 or b"mdat" not in kinds:
+        raise ValueError("not one moov atom and media")
+    moov = top[kinds.index(b"moov")]
+    media = [a for a in top if a.kind == b"mdat"]
+    chunks = []
+    for trak in (a for a in moov.children if a.kind == b"trak"):
+        track = mp4_chunks(data, trak)
+        for offset, size in track:
+            if not any(m.offset + m.header <= offset and offset + size <= m.offset + m.size for m in media):
+                raise ValueError("a chunk offset that does not point into the media")
+        chunks.append([hashlib.sha1(data[o:o + s]).digest() for o, s in track])
+    if not chunks:
+        raise ValueError("no track")
+    path, at = [moov], moov
+    while at.kind in PATH_BELOW:
+        below = [c for c in at.children if c.kind == PATH_BELOW[at.kind]]
+        if len(below) > 1:
+            raise ValueError("two %s atoms" % PATH_BELOW[at.kind].decode())
+        if not below:
+            break
+        at = below[0]
+        path.append(at)
+    if path[-1].kind == b"meta" and mp4.body(data, path[-1])[:4] != bytes(4):
+        raise ValueError("a meta atom that is no full box of version 0")
+    ilst = path[-1] if path[-1].kind == b"ilst" else None
+    items = [item_content(data, i) for i in (ilst.children if ilst else [])]
+    ratings = collections.defaultdict(list)
+    for content in items:
+        if content[0] in RATING_ITEMS:
+            ratings[content[0]].append(content)
+    others = sorted(c for c in items if c[0] not in RATING_ITEMS)
+    loaded = MP4(io.BytesIO(data))
+    tags = loaded.tags
+    seen = sorted((key, repr(value)) for key, value in (tags.items() if tags is not None else [])
+                  if key not in RATING_KEYS)
+    seen += sorted((key, repr(value)) for key, value in (tags._failed_atoms.items() if tags is not None else [])
+                   if key not in RATING_KEYS)
+    facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None))
+    return Mp4State([canonical(data, a) if a.kind != b"moov" else b"moov" for a in top if a.kind not in mp4.FREE],
+                    (data, path), [hashlib.sha1(mp4.body(data, m)).digest() for m in media], chunks, others,
+                    dict(ratings), facts)
+
+
+def mp4_old(data):
+    try:
+        return Mp4Old("m4a", mp4_state(data), "")
+    except (ValueError, struct.error) as error:
+        return Mp4Old("m4a", None, str(error))
+    except Exception as error:  # any reason mutagen gives up
+        return Mp4Old("m4a", None, "mutagen cannot load it: %s" % type(error).__name__)
+
+
+def path_difference(old_data, old_path, new_data, new_path):
+    """Where the moov/udta/meta path's atoms differ in more than size and free atoms, or None:
+    every atom off the path keeps its bytes; a path atom made anew holds only what it must."""
+    for depth, kind in enumerate((b"moov", b"udta", b"meta")):
+        if depth >= len(new_path):
+            return "%s lost" % kind.decode() if depth < len(old_path) else None
+        new = new_path[depth]
+        below = PATH_BELOW[kind]
+        new_rest = [canonical(new_data, c) for c in new.children if c.kind not in mp4.FREE + (below,)]
+        if depth < len(old_path):
+            old = old_path[depth]
+            if old.form != new.form and old.form != "0":
+                return "%s's size form %s became %s" % (kind.decode(), old.form, new.form)
+            old_rest = [canonical(old_data, c) for c in old.children if c.kind not in mp4.FREE + (below,)]
+            if kind == b"meta":
+                old_rest.insert(0, mp4.body(old_data, old)[:4])
+                new_rest.insert(0, mp4.body(new_data, new)[:4])
+        else:  # made anew: a meta has its hdlr of type mdir
+            old_rest = []
+            if kind == b"meta":
+                hdlr = [c for c in new.children if c.kind == b"hdlr"]
+                if len(hdlr) != 1 or mp4.body(new_data, hdlr[0])[8:12] != b"mdir":
+                    return "a new meta without its hdlr of type mdir"
+                new_rest = [r for r in new_rest if r[0] != b"hdlr"]
+        if old_rest != new_rest:
+            return "an atom in %s other than %s and free changed" % (kind.decode(), below.decode())
+    return None
+
+
+def rating_rules(old, new, stars):
+    """(kind, detail, text) where the rating items written break the writing rules, or None."""
+    rate = new.get(b"rate", [])
+    if stars == 0:
+        left = [k for k in RATING_ITEMS if new.get(k)]
+        if left:
+            return "rating-item-left", left[0].decode()[-12:], "0 stars, yet %r is still there" % left[0]
+        return None
+    if len(rate) != 1 or item_values(rate[0]) != [(1, b"%d" % (stars * 20))]:
+        return "rate-wrong", "", "rate %r for %d stars (due: one data atom, type 1, %d)" % (
+            [item_values(r) for r in rate], stars, stars * 20)
+    for key, text in ((RATING_ITEMS[1], b"%d" % (stars * 20)), (RATING_ITEMS[2], b"%.1f" % (stars / 5))):
+        if not old.get(key) and new.get(key):
+            return "rating-item-created", key.decode()[-12:], "%r created" % key
+        if old.get(key) and (len(new.get(key, [])) != len(old[key]) or any(
+                item_values(n) != [(1, text)] for n in new[key])):
+            return "rating-item-wrong", key.decode()[-12:], "%r holds %r for %d stars" % (
+                key, [item_values(n) for n in new.get(key, [])], stars)
+    return None
+
+
+def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
+    """(kind, detail, text) of the first rule the write broke, or None, for an M4A; `old` is
+    mp4_old(before). `checks` leaves some out (the self-test proves each alone)."""
+    _, state, why = old
+    if state is None:
+        if after != before:
+            return "malformed-input-changed", why.split(":")[0], "%s, yet the file changed" % why
+        return None
+    if result != "Saved":
+        return None
+    if after == before:
+        failure = rating_rules(state.ratings, state.ratings, stars)
+        return None if failure is None else ("rating-not-written", failure[0], "saved unchanged: " + failure[2])
+    _, new, why_after = mp4_old(after)
+    if new is None:
+        return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
+    if "media" in checks and new.media != state.media:
+        return "media-changed", "", "the media data (mdat) changed"
+    if "chunks" in checks and new.chunks != state.chunks:
+        track = next(i for i, (a, b) in enumerate(zip(state.chunks + [None], new.chunks + [None])) if a != b)
+        return "chunk-offset-moved", "", "track %d: a chunk offset points at other sample bytes" % track
+    if "atoms" in checks:
+        if new.top != state.top:
+            return "atom-changed", "top", "a top-level atom other than moov and free changed"
+        difference = path_difference(*state.moov, *new.moov)
+        if difference:
+            return "atom-changed", difference.split(" ")[-1], difference
+    if "items" in checks and new.items != state.items:
+        lost = [c[0] for c in state.items if c not in new.items] + [c[0] for c in new.items if c not in state.items]
+        return "item-changed", "", "ilst items other than the rating's changed: %r" % lost[:3]
+    if "rating" in checks:
+        failure = rating_rules(state.ratings, new.ratings, stars)
+        if failure is not None:
+            return failure
+        if player_stars(new.ratings) != stars:
+            return "rating-not-read", "", "the player's rule reads %d stars, %d written" % (
+                player_stars(new.ratings), stars)
+    if "mutagen" in checks and new.mutagen != state.mutagen:
+        return "mutagen-items-changed", "", "mutagen reads other items or stream facts: %r -> %r" % (
+            state.mutagen[0][:3], new.mutagen[0][:3])
+    return None
+
+
+# ---- WAV and AIFF: the POPM of the ID3 chunk ---------------------------------------------------
+
+RiffOld = collections.namedtuple("RiffOld", "codec state why")
+RiffState = collections.namedtuple("RiffState", "kind form others tag_id tag view popm")
+TAG_CHUNKS = (b"id3 ", b"ID3 ")
+
+
+def popm_stars(rating):
+    return 0 if not rating else 1 if rating < 32 else 2 if rating < 96 else 3 if rating < 160 else \
+        4 if rating < 224 else 5
+
+
+def riff_state(data):
+    """The WAV or AIFF as the judge compares it; ValueError when it is none a writer can trust
+    (sizes that do not add up, RF64, two ID3 chunks, a tag that claims more than its chunk,
+    mutagen cannot load it)."""
+    kind, form, chunks = mp4.riff_chunks(data)
+    tags = [c for c in chunks if c[0] in TAG_CHUNKS]
+    if len(tags) > 1:
+        raise ValueError("two ID3 chunks")
+    loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
+    popm = next((f for f in (loaded.tags.values() if loaded.tags is not None else []) if isinstance(f, POPM)), None)
+    tag = tags[0][1] if tags else None
+    if tag is not None and declared_tag_end(tag) > len(tag):
+        raise ValueError("the ID3 chunk's tag claims more than the chunk")
+    return RiffState(kind, form, [c for c in chunks if c[0] not in TAG_CHUNKS], tags[0][0] if tags else None, tag,
+                     mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm)
+
+
+def riff_old(data):
+    try:
+        return RiffOld("riff", riff_state(data), "")
+    except (ValueError, struct.error) as error:
+        return RiffOld("riff", None, str(error))
+    except Exception as error:
+        return RiffOld("riff", None, "mutagen cannot load it: %s" % type(error).__name__)
+
+
+def judge_riff(before, old, after, stars, result):
+    """(kind, detail, text) of the first rule the write broke, or None, for a WAV or AIFF."""
+    _, state, why = old
+    if state is None:
+        if after != before:
+            return "malformed-input-changed", why.split(":")[0], "%s, yet the file changed" % why
+        return None
+    if result != "Saved" and after == before:
+        return None
+    if state.view is None:  # mutagen cannot load the tag: only its rating byte may change
+        return judge(before, None, after, stars, result, [])
+    _, new, why_after = riff_old(after)
+    if new is None:
+        return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
+    if new.others != state.others:
+        return "chunk-changed", "", "a chunk other than the ID3 chunk changed, moved, was added or lost"
+    if new.tag is None:
+        return "tag-chunk-lost" if state.tag is not None else "rating-not-read", "", "no ID3 chunk after the write"
+    if state.tag_id is not None and new.tag_id != state.tag_id:
+        return "chunk-changed", "id", "the ID3 chunk's id %r became %r" % (state.tag_id, new.tag_id)
+    if state.tag_id is None and new.tag_id != (b"id3 " if state.kind == "wav" else b"ID3 "):
+        return "chunk-changed", "new id", "a new ID3 chunk named %r" % new.tag_id
+    failure = judge(state.tag or b"", state.view, new.tag, stars, result, [])
+    if failure is not None:
+        return failure
+    if new.popm is None or popm_stars(new.popm.rating) != stars:
+        return "rating-not-read", "mutagen.%s" % state.kind, "mutagen's %s reads %s, %d stars written" % (
+            state.kind, "no POPM" if new.popm is None else "POPM %d" % new.popm.rating, stars)
+    return None
 
 
 # ---- The tool ----------------------------------------------------------------------------
@@ -975,7 +1350,19 @@ def vorbis_mutated(rng, data):
     return "ogg-%s@page %d" % (op, index), bytes(data[:page.offset]) + rebuilt + bytes(data[end:])
 
 
-def fuzz_input(rng, pool, vorbis_pool=None):
+def fuzz_input(rng, pool, vorbis_pool=None, media_pool=None):
+    if media_pool and rng.random() < 0.34:
+        if rng.random() < 0.4:
+            how, data = rng.choice(media_pool)
+        else:
+            how, data = structured_media_file(rng, media_pool)
+        for _ in range(rng.choice([0, 0, 1, 1, 2, 3])):
+            try:
+                step, data = media_mutated(rng, data) if rng.random() < 0.8 else mutated(rng, data)
+            except (ValueError, IndexError, OverflowError, struct.error) as error:  # the mutator's own slip
+                step = "no mutation (%s)" % type(error).__name__
+            how += "; " + step
+        return how, data
     if vorbis_pool and rng.random() < 0.5:
         if rng.random() < 0.4:
             how, data = rng.choice(vorbis_pool)
@@ -995,8 +1382,200 @@ def fuzz_input(rng, pool, vorbis_pool=None):
     return how, data
 
 
+# ---- MP4, WAV, AIFF and ADTS inputs -----------------------------------------------------------
+
+_MEDIA_POOL = []
+
+
+def media_seed_pool():
+    """(name, bytes) of the M4A, WAV, AIFF and ADTS seeds: tests/fixtures/make_mp4_riff.py's
+    files around ffmpeg's (none without ffmpeg). Made once per run."""
+    if not _MEDIA_POOL:
+        _MEDIA_POOL.extend(("media " + name, data) for name, data in mp4.samples(mp4.ffmpeg_sources()))
+    return _MEDIA_POOL
+
+
+def atom_heads(data, start=0, end=None, parents=(), found=None, depth=0):
+    """(offset, ancestors' offsets) of the atom headers a lenient walk finds, for mutations."""
+    found = [] if found is None else found
+    end = len(data) if end is None else end
+    at = start
+    while at + 8 <= end and len(found) < 300 and depth < 10:
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        header = 8
+        if size == 1 and at + 16 <= end:
+            size, header = struct.unpack(">Q", data[at + 8:at + 16])[0], 16
+        elif size == 0:
+            size = end - at
+        if size < header:
+            break
+        found.append((at, parents))
+        if kind in mp4.ANY_CONTAINER:
+            first = at + header + (4 if kind == b"meta" else 0)
+            atom_heads(data, first, min(at + size, end), parents + (at,), found, depth + 1)
+        at += size
+    return found
+
+
+def grow_parents(data, parents, by):
+    """Ancestors' sizes grown by `by` (32-bit or 64-bit as they are)."""
+    for at in parents:
+        if data[at:at + 4] == b"\0\0\0\1":
+            data[at + 8:at + 16] = (int.from_bytes(data[at + 8:at + 16], "big") + by).to_bytes(8, "big")
+        elif data[at:at + 4] != b"\0\0\0\0":
+            data[at:at + 4] = ((int.from_bytes(data[at:at + 4], "big") + by) % (1 << 32)).to_bytes(4, "big")
+
+
+MP4_RATE_VALUES = [b"0", b"1", b"20", b"80", b"99", b"100", b"101", b"255", b"abc", b"", b"0.8", b"\x50",
+                   b"\x00\x50", b"\x00\x00\x00\x50", b"\x01\x00\x00", b"\xff" * 8, b"999999999999"]
+
+
+def random_items(rng):
+    """ilst items: rating items of every data type and value, others taggers write."""
+    items = []
+    for _ in range(rng.choice([0, 1, 2, 3, 5])):
+        draw = rng.random()
+        if draw < 0.35:
+            items.append(mp4.text_item(b"rate", rng.choice(MP4_RATE_VALUES), rng.choice([0, 1, 1, 21, 2, 13])))
+        elif draw < 0.55:
+            items.append(mp4.freeform(rng.choice([b"RATING", b"FMPS_Rating", b"rating", b"FMPS_RATING"]),
+                                      rng.choice(MP4_RATE_VALUES), rng.choice([b"com.apple.iTunes"] * 4 + [b"org.x"])))
+        elif draw < 0.65:
+            items.append(mp4.item(b"rate", *[mp4.data_atom(1, b"%d" % (20 * rng.randint(0, 5)))
+                                             for _ in range(rng.randint(0, 2))]))
+        elif draw < 0.75:
+            items.append(mp4.item(b"rtng", mp4.data_atom(21, bytes([rng.randrange(3)]))))
+        elif draw < 0.85:
+            items.append(mp4.item(b"covr", mp4.data_atom(rng.choice([13, 14]),
+                                                         flac_ogg.picture_bytes(rng.randint(10, 5000)))))
+        else:
+            items.append(mp4.text_item(b"\xa9nam", rng.choice(["A title", "\u00e9t\u00e9", "x" * 300])))
+    return items
+
+
+def structured_media_file(rng, pool):
+    """(how, bytes): an M4A around a seed's media with random ilst items and free room, or a seed
+    of another kind as it is."""
+    how, base = rng.choice(pool)
+    if mp4.kind_of(base) != "m4a":
+        return how, base
+    try:
+        items = random_items(rng)
+        free = rng.choice([0, 0, 8, 40, 200, 4096])
+        return how + "; %d items, free %d" % (len(items), free), mp4.with_ilst(base, items, free)
+    except (ValueError, StopIteration, struct.error, AttributeError):
+        return how, base
+
+
+def media_mutated(rng, data):
+    """(what was done, bytes) after one change that knows atoms or chunks: sizes (64-bit and 0
+    too), chunk offsets and counts, data atoms, pad bytes, truncation."""
+    data = bytearray(data)
+    kind = mp4.kind_of(bytes(data))
+    if kind == "m4a":
+        heads = atom_heads(bytes(data))
+        if not heads:
+            return "truncate", bytes(data[:rng.randrange(len(data) + 1)])
+        at, parents = rng.choice(heads)
+        kinds = {bytes(data[h + 4:h + 8]): (h, p) for h, p in heads}
+        op = rng.choice(["size", "size", "size0", "size64", "offset", "offset", "count", "data", "kind", "truncate",
+                         "drop", "media", "free"])
+        if op in ("offset", "count") and (b"stco" in kinds or b"co64" in kinds):
+            at, parents = kinds.get(b"stco") or kinds.get(b"co64")
+            if op == "count":
+                field = at + 12
+                value = rng.choice([0, 1, 0xFFFFFFFF, int.from_bytes(data[field:field + 4], "big") + 1]) % (1 << 32)
+            else:
+                width = 8 if data[at + 4:at + 8] == b"co64" else 4
+                count = int.from_bytes(data[at + 12:at + 16], "big")
+                field = at + 16 + width * rng.randrange(max(1, min(count, 64)))
+                old = int.from_bytes(data[field:field + width], "big")
+                value = rng.choice([old + 1, old - 1, old + 8, 0, len(data), old + rng.randint(-64, 64)])
+                value %= 1 << (8 * width)
+                data[field:field + width] = value.to_bytes(width, "big")
+                return "mp4-offset@%d" % field, bytes(data)
+            data[field:field + 4] = value.to_bytes(4, "big")
+        elif op == "size":
+            old = int.from_bytes(data[at:at + 4], "big")
+            value = rng.choice([old + rng.randint(-9, 9), old * 2, 7, 8, 1 << 31, rng.randrange(1 << 32)]) % (1 << 32)
+            data[at:at + 4] = value.to_bytes(4, "big")
+        elif op == "size0":
+            data[at:at + 4] = bytes(4)
+        elif op == "size64" and data[at:at + 4] not in (b"\0\0\0\0", b"\0\0\0\1"):
+            size = int.from_bytes(data[at:at + 4], "big")
+            lie = rng.random() < 0.3
+            data[at:at + 8] = b"\0\0\0\1" + data[at + 4:at + 8] + (size + 8 + (rng.randint(-4, 4) if lie else 0)
+                                                                    ).to_bytes(8, "big")
+            grow_parents(data, parents, 8)
+        elif op == "data" and b"data" in kinds:
+            at, parents = kinds[b"data"]
+            data[at:at + 4] = rng.choice([8, 12, 15, 16, 17]).to_bytes(4, "big")
+        elif op == "kind":
+            data[at + 4:at + 8] = rng.choice([b"moof", b"free", b"moov", b"mdat", b"sidx", b"udta", b"ilst", b"meta",
+                                              b"rate", b"----", b"co64", b"stco", b"\0\0\0\0"])
+        elif op == "truncate":
+            del data[rng.randint(at, len(data)):]
+        elif op == "drop":
+            size = int.from_bytes(data[at:at + 4], "big")
+            if rng.random() < 0.5:
+                grow_parents(data, parents, -size)
+            del data[at:at + size]
+        elif op == "media" and b"mdat" in kinds:
+            at = kinds[b"mdat"][0] + 8 + rng.randrange(max(1, len(data) - kinds[b"mdat"][0] - 8))
+            if at < len(data):
+                data[at] ^= 0xFF
+        elif op == "free":
+            extra = mp4.atom(b"free", bytes(rng.choice([0, 1, 16, 300])))
+            data[at:at] = extra
+            grow_parents(data, parents, len(extra))
+        return "mp4-%s@%d" % (op, at), bytes(data)
+    if kind in ("wav", "aiff"):
+        order = "little" if kind == "wav" else "big"
+        heads, at = [], 12
+        while at + 8 <= len(data) and len(heads) < 64:
+            heads.append(at)
+            size = int.from_bytes(data[at + 4:at + 8], order)
+            at += 8 + size + (size & 1)
+        op = rng.choice(["form", "size", "size", "pad", "id", "truncate", "tag", "rf64"])
+        at = rng.choice(heads) if heads else 12
+        if op == "form":
+            value = int.from_bytes(data[4:8], order)
+            data[4:8] = (rng.choice([value + 1, value - 1, value + 2, 0xFFFFFFFF]) % (1 << 32)).to_bytes(4, order)
+        elif op == "size" and heads:
+            value = int.from_bytes(data[at + 4:at + 8], order)
+            value = rng.choice([value + rng.randint(-3, 3), value * 2, 0, len(data)]) % (1 << 32)
+            data[at + 4:at + 8] = value.to_bytes(4, order)
+        elif op == "pad" and heads:
+            size = int.from_bytes(data[at + 4:at + 8], order)
+            end = at + 8 + size
+            if size & 1:
+                del data[end:end + 1]
+            else:
+                data[end:end] = b"\0"
+        elif op == "id" and heads:
+            data[at:at + 4] = rng.choice([b"id3 ", b"ID3 ", b"data", b"fmt ", b"LIST", b"ds64", b"SSND"])
+        elif op == "truncate":
+            del data[rng.randint(12, len(data)):]
+        elif op == "tag":
+            tags = [h for h in heads if data[h:h + 4] in (b"id3 ", b"ID3 ")]
+            if tags:
+                at = tags[0] + 8 + 6
+                data[at:at + 4] = rng.choice([b"\0\0\x7f\x7f", b"\0\0\0\0", b"\x7f\x7f\x7f\x7f", b"\0\0\1\0"])
+        elif op == "rf64":
+            data[0:4] = b"RF64"
+        return "%s-%s@%d" % (kind, op, at), bytes(data)
+    start = declared_tag_end(bytes(data))
+    if start < len(data) and rng.random() < 0.5:
+        at = rng.randrange(start, len(data))
+        data[at] ^= rng.choice([0x01, 0xFF, 0x10])
+        return "adts-frame@%d" % at, bytes(data)
+    return mutated(rng, bytes(data))
+
+
 # ---- Cases and workers ---------------------------------------------------------------------
 
+WELL_FORMED = ("flac", "vorbis", "opus", "m4a", "wav", "wav with ID3 chunk", "aiff", "aiff with ID3 chunk",
+               "aac without tag", "aac")
 Case = collections.namedtuple("Case", "result plan failure loadable after form decoded", defaults=(False,))
 
 
@@ -1006,13 +1585,36 @@ def song_name(data):
         return "song.flac"
     if data[:4] == b"OggS":
         return "song.opus" if b"OpusHead" in data[:100] else "song.ogg"
-    return "song.mp3"
+    kind = mp4.kind_of(data)
+    if kind is None and mp4.is_adts(data[declared_tag_end(data):declared_tag_end(data) + 7]):
+        kind = "adts"
+    return {"m4a": "song.m4a", "wav": "song.wav", "aiff": "song.aiff", "adts": "song.aac"}.get(kind, "song.mp3")
+
+
+ID3_NAMES = ("song.mp3", "song.aac")
+FLAC_OGG_NAMES = ("song.flac", "song.ogg", "song.opus")  # judged by the ID3v2 tag at the file's start
+
+
+def old_state(data):
+    """The judge's view of the input, of its kind."""
+    name = song_name(data)
+    if name in ID3_NAMES:
+        return mutagen_view(data)
+    if name == "song.m4a":
+        return mp4_old(data)
+    if name in ("song.wav", "song.aiff"):
+        return riff_old(data)
+    return vorbis_state(data)
 
 
 def form_of(name, old):
     """What the judge took the input for, for the statistics."""
-    if name == "song.mp3":
-        return "mp3"
+    if name in ID3_NAMES:
+        return name[5:] + (" unloadable" if old is None else "" if old.version is not None else " without tag")
+    if isinstance(old, (Mp4Old, RiffOld)):
+        return ("" if old.state is not None else "malformed ") + (name[5:] if old.state is None or name != "song.wav"
+                                                                  else "wav") + (
+            " with ID3 chunk" if isinstance(old, RiffOld) and old.state is not None and old.state.tag else "")
     return (old.codec if old.state is not None else "malformed " + ("flac" if name == "song.flac" else "ogg"))
 
 
@@ -1026,8 +1628,8 @@ def run_case(tool, folder, data, stars, decode=False, cache=None):
         shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
     with open(song, "wb") as out:
         out.write(data)
-    old = mutagen_view(data) if name == "song.mp3" else vorbis_state(data)
-    loadable = old is not None if name == "song.mp3" else old.state is not None
+    old = old_state(data)
+    loadable = old is not None if name in ID3_NAMES else old.state is not None
     form = form_of(name, old)
     result, plan = tool.ask(stars, song)
     if result in ("crash", "hang"):
@@ -1039,6 +1641,7 @@ def run_case(tool, folder, data, stars, decode=False, cache=None):
     leftovers = sorted(entry for entry in os.listdir(folder) if entry != name)
     failure = judge(data, old, after, stars, result, leftovers)
     decoded = failure is None and decode and name != "song.mp3" and loadable and after != data and FFMPEG is not None
+    decoded = decoded and result == "Saved"
     if decoded:
         failure = judge_decoded(data, after, os.path.dirname(folder), cache if cache is not None else {})
     return Case(result, plan, failure, loadable, after, form, decoded)
@@ -1079,6 +1682,7 @@ def worker(index, args, tasks, queue):
     rng = random.Random("%d/%d" % (args.seed, index))
     pool = seed_pool() if tasks is None else None
     vorbis_pool = vorbis_seed_pool() if tasks is None else None
+    media_pool = media_seed_pool() if tasks is None else None
     cache = {}
     deadline = time.time() + args.seconds
     stats = collections.Counter()
@@ -1093,7 +1697,7 @@ def worker(index, args, tasks, queue):
             else:
                 if time.time() >= deadline:
                     break
-                (how, data), stars = fuzz_input(rng, pool, vorbis_pool), rng.randrange(6)
+                (how, data), stars = fuzz_input(rng, pool, vorbis_pool, media_pool), rng.randrange(6)
             recent.append((how, data, stars))
             decode = tasks is not None or stats["cases"] % args.decode_every == 0
             try:
@@ -1112,7 +1716,7 @@ def worker(index, args, tasks, queue):
             stats["unloadable"] += not case.loadable
             stats["form " + case.form] += 1
             stats["decoded"] += case.decoded
-            stats["well-formed refused"] += case.form in ("flac", "vorbis", "opus") and case.result != "Saved"
+            stats["well-formed refused"] += case.form in WELL_FORMED and case.result != "Saved"
             if case.failure is not None:
                 queue.put(("failure", case, how, data, stars))
             if args.files:
@@ -1151,8 +1755,9 @@ def keep_failure(folder, kept, case, how, data, stars, save_input):
 
 
 def candidate_files(folder):
-    """Files under `folder` that start with an ID3v2 tag, an MPEG audio frame header, fLaC or
-    OggS, or are named as MPEG audio, FLAC, Ogg or Opus."""
+    """Files under `folder` that start with an ID3v2 tag, an MPEG audio frame header, fLaC,
+    OggS, an MP4 atom, RIFF WAVE or FORM AIFF, or are named as MPEG audio, FLAC, Ogg, Opus, M4A,
+    WAV, AIFF or AAC."""
     found = []
     for root, _, names in os.walk(folder):
         for name in sorted(names):
@@ -1160,10 +1765,11 @@ def candidate_files(folder):
             if not os.path.isfile(path) or os.path.islink(path):
                 continue
             with open(path, "rb") as f:
-                head = f.read(4)
-            mpeg = len(head) == 4 and head[0] == 0xFF and head[1] & 0xE0 == 0xE0 and head[1] & 0x06 != 0
-            if head[:3] == b"ID3" or mpeg or head in (b"fLaC", b"OggS") or name.lower().endswith((
-                    ".mp3", ".mp2", ".mpa", ".id3", ".flac", ".ogg", ".oga", ".opus")):
+                head = f.read(12)
+            mpeg = len(head) >= 4 and head[0] == 0xFF and head[1] & 0xE0 == 0xE0
+            if head[:3] == b"ID3" or mpeg or head[:4] in (b"fLaC", b"OggS") or mp4.kind_of(head) or \
+                    name.lower().endswith((".mp3", ".mp2", ".mpa", ".id3", ".flac", ".ogg", ".oga", ".opus", ".m4a",
+                                           ".m4b", ".mp4", ".wav", ".aif", ".aiff", ".aac")):
                 found.append(path)
     return sorted(found)
 
@@ -1228,7 +1834,14 @@ class ReferenceTool:
     def ask(self, stars, path):
         with open(path, "rb") as f:
             before = f.read()
-        after = reference_write(before, stars)
+        media = song_name(before) in MEDIA_NAMES
+        if song_name(before) == "song.m4a" and self.damage is None:  # the fuzz run's: keeps every item
+            try:
+                after = own_mp4_write(before, stars, free=512)
+            except (ValueError, struct.error):  # a file the writer cannot rebuild: refused
+                after = None
+        else:
+            after = mutagen_write(before, stars) if media else reference_write(before, stars)
         result = "Saved" if after is not None else "TagRefused"
         if self.damage is not None:
             damaged = self.damage(before, after if after is not None else before, stars, path)
@@ -1540,12 +2153,12 @@ def self_test(args):
     base = tempfile.mkdtemp(prefix="vimbrel-mwf-")
     folder = os.path.join(base, "song")
     os.mkdir(folder)
-    seeds = vorbis_seed_pool() + [(n, d) for n, d in seed_pool() if song_name(d) != "song.mp3"]
+    seeds = vorbis_seed_pool() + [(n, d) for n, d in seed_pool() if song_name(d) in FLAC_OGG_NAMES]
     if args.files:  # other projects' files too (the peer trial's), to see the judge pass them
         for path in candidate_files(args.files):
             with open(path, "rb") as f:
                 data = f.read()
-            if song_name(data) != "song.mp3":
+            if song_name(data) in FLAC_OGG_NAMES:
                 seeds.append((os.path.relpath(path, args.files), data))
     problems, cache = [], {}
     examples = {b"RATING=80": 4, b"RATING=4": 4, b"rating=60": 3, b"FMPS_RATING=0.8": 4,
@@ -1626,6 +2239,339 @@ def self_test(args):
                     problems.append("mutagen's reading alone misses %s in %s" % (title, name))
             alone += 1
         print("  %-45s caught on %d seeds" % ("a field or a block, by mutagen's reading alone", alone))
+        media_self_test(base, folder, cache, problems, args.files)
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+    print("self-test: %s" % ("passes" if not problems else "%d problems" % len(problems)))
+    for problem in problems:
+        print("  " + problem)
+    return 1 if problems else 0
+
+
+# ---- The self-test for M4A, WAV, AIFF and ADTS: mutagen's own saves pass, damages fail ------------
+#
+# mutagen saves by the rules here (it moves the ilst, grows or shrinks its free atom and shifts
+# the chunk offsets as a careful writer does); the judge must pass its files, with the ilst's
+# room or without (padding 0: the ilst grows), moov before the media and after. Each damage a
+# store could do is then done to those files: the judge must fail each, for its reason.
+
+def mutagen_write(data, stars, padding=None):
+    """The file as mutagen saves it with the rating of `stars` (None for a file to refuse)."""
+    name = song_name(data)
+    if name == "song.m4a" and mp4_old(data).state is None:
+        return None
+    old = riff_old(data) if name in ("song.wav", "song.aiff") else None
+    if old is not None and (old.state is None or old.state.view is None or (
+            old.state.tag and old.state.tag[old.state.view.end:])):
+        return None  # mutagen would drop bytes after the tag in its chunk
+    if name == "song.aac" and mutagen_view(data) is None:
+        return None
+    folder = tempfile.mkdtemp(prefix="vimbrel-mwf-ref-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    path = os.path.join(folder, name)
+    try:
+        with open(path, "wb") as out:
+            out.write(data)
+        if name == "song.m4a":
+            loaded = MP4(path)
+            if loaded.tags is None:
+                loaded.add_tags()
+            tags = loaded.tags
+            tags._failed_atoms.pop("rate", None)
+            tags.pop("rate", None)
+            if stars:
+                tags["rate"] = ["%d" % (stars * 20)]
+            for key, text in ((RATING_KEYS[1], b"%d" % (stars * 20)), (RATING_KEYS[2], b"%.1f" % (stars / 5))):
+                if key in tags:
+                    if stars:
+                        tags[key] = [MP4FreeForm(text)]
+                    else:
+                        del tags[key]
+            loaded.save(padding=padding)
+        else:
+            loaded = (WAVE(path) if name == "song.wav" else AIFF(path)) if name != "song.aac" else None
+            tags = loaded.tags if loaded is not None else (ID3(path) if data[:3] == b"ID3" else None)
+            if tags is None:
+                tags = ID3()
+                if loaded is not None:
+                    loaded.add_tags()
+                    tags = loaded.tags
+            version = tags.version[1] if data[:3] == b"ID3" or (loaded is not None and loaded.tags.version[1]) else 3
+            popm = next((f for f in tags.getall("POPM")), None)
+            if popm is None:
+                tags.add(POPM(email="ID3Vimbrel", rating=RATING_BYTES[stars]))
+            else:
+                popm.rating = RATING_BYTES[stars]
+            if loaded is not None:
+                loaded.save(v2_version=version if version in (3, 4) else 3, padding=padding)
+            else:
+                tags.save(path, v2_version=version if version in (3, 4) else 3, padding=padding)
+        with open(path, "rb") as f:
+            return f.read()
+    except Exception:  # mutagen gives up on the file: a reference that refuses it
+        return None
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def own_mp4_write(data, stars, free=512):
+    """The M4A rated by the rules with make_mp4_riff's writer, as a careful store writes it: every
+    other item's bytes and place kept, `rate` as text at the end, RATING and FMPS_Rating set where
+    they are, `free` bytes of room after the ilst, the chunk offsets shifted where moov precedes
+    the media (None for a file to refuse)."""
+    if mp4_old(data).state is None:
+        return None
+    items = []
+    for raw in mp4.items_of(data):
+        key = item_key(raw, mp4.ilst_item(raw, mp4.walk_atoms(raw, 0, len(raw))[0]))
+        if key == RATING_ITEMS[0] or (key in RATING_ITEMS and not stars):
+            continue
+        if key in RATING_ITEMS:
+            raw = mp4.freeform(key.split(b":")[-1], b"%d" % (stars * 20) if key == RATING_ITEMS[1] else
+                               b"%.1f" % (stars / 5))
+        items.append(raw)
+    if stars:
+        items.append(mp4.text_item(b"rate", b"%d" % (stars * 20)))
+    return mp4.with_ilst(data, items, free)
+
+
+def _mp4_after(change):
+    """A damage that changes the M4A written: change(bytes, stars) -> bytes or None."""
+    def damage(before, after, stars, path):
+        if song_name(before) != "song.m4a" or mp4_old(before).state is None:
+            return None
+        return change(bytearray(after), stars)
+    return damage
+
+
+def _first_atom(data, kind):
+    return next((at for at, _ in atom_heads(bytes(data)) if data[at + 4:at + 8] == kind), None)
+
+
+def _chunk_offset(data, stars):
+    at = _first_atom(data, b"stco") or _first_atom(data, b"co64")
+    width = 8 if data[at + 4:at + 8] == b"co64" else 4
+    field = at + 16
+    data[field:field + width] = (int.from_bytes(data[field:field + width], "big") + 1).to_bytes(width, "big")
+    return bytes(data)
+
+
+def _media_byte(data, stars):
+    media = next(a for a in mp4.walk_atoms(bytes(data), 0, len(data), top=True) if a.kind == b"mdat")
+    data[media.offset + media.header + (media.size - media.header) // 2] ^= 0x01
+    return bytes(data)
+
+
+def _off_path_atom(data, stars):
+    at = _first_atom(data, b"mvhd")
+    data[at + 20] ^= 0x01  # the time scale's low byte
+    return bytes(data)
+
+
+def _ilst_change(change):
+    def damage(data, stars):
+        items = mp4.items_of(bytes(data))
+        changed = change(items, stars)
+        return None if changed is None else mp4.with_ilst(bytes(data), changed)
+    return damage
+
+
+def _other_item(items, stars):
+    at = next((i for i, raw in enumerate(items) if raw[4:8] not in (b"rate", b"----")), None)
+    if at is None:
+        return None
+    items[at] = items[at][:-1] + bytes([items[at][-1] ^ 0x01])
+    return items
+
+
+def _rate_type_0(items, stars):
+    if not stars:
+        return None
+    return [raw for raw in items if raw[4:8] != b"rate"] + [mp4.text_item(b"rate", b"%d" % (stars * 20), 0)]
+
+
+def _rating_item_created(items, stars):
+    if not stars or any(raw[4:8] == b"----" and b"RATING" in raw for raw in items):
+        return None
+    return items + [mp4.freeform(b"RATING", b"%d" % (stars * 20))]
+
+
+def _rate_left(items, stars):
+    return None if stars else items + [mp4.text_item(b"rate", b"0")]
+
+
+def _riff_after(change):
+    def damage(before, after, stars, path):
+        if song_name(before) not in ("song.wav", "song.aiff") or riff_old(before).state is None or \
+                riff_old(before).state.view is None:
+            return None
+        return change(bytearray(after), stars)
+    return damage
+
+
+def _riff_size(data, stars):
+    order = "little" if data[:4] == b"RIFF" else "big"
+    data[4:8] = (int.from_bytes(data[4:8], order) + 2).to_bytes(4, order)
+    return bytes(data)
+
+
+def _other_chunk(data, stars):
+    kind, form, chunks = mp4.riff_walk(bytes(data))
+    chunk = next(c for c in chunks if c.cid not in TAG_CHUNKS and c.size)
+    data[chunk.offset + 8 + chunk.size - 1] ^= 0x01
+    return bytes(data)
+
+
+def _pad_dropped(data, stars):
+    kind, form, chunks = mp4.riff_walk(bytes(data))
+    odd = next((c for c in chunks if c.size & 1), None)
+    if odd is None:
+        return None
+    at = odd.offset + 8 + odd.size
+    order = "little" if kind == "wav" else "big"
+    data[4:8] = (int.from_bytes(data[4:8], order) - 1).to_bytes(4, order)
+    return bytes(data[:at] + data[at + 1:])
+
+
+def _adts_frame(before, after, stars, path):
+    if song_name(before) != "song.aac" or mutagen_view(before) is None or not after:
+        return None
+    return after[:-1] + bytes([after[-1] ^ 0x01])
+
+
+MEDIA_DAMAGES = [
+    ("a chunk offset shifted", _mp4_after(_chunk_offset), {"chunk-offset-moved", "structure-after"}),
+    ("a byte of the media data", _mp4_after(_media_byte), {"media-changed"}),
+    ("an atom off the path (mvhd)", _mp4_after(_off_path_atom), {"atom-changed"}),
+    ("an ilst item other than the rating's", _mp4_after(_ilst_change(_other_item)), {"item-changed"}),
+    ("rate written as data type 0", _mp4_after(_ilst_change(_rate_type_0)), {"rate-wrong", "rating-not-written"}),
+    ("a RATING item created", _mp4_after(_ilst_change(_rating_item_created)), {"rating-item-created"}),
+    ("a rate left at 0 stars", _mp4_after(_ilst_change(_rate_left)), {"rating-item-left"}),
+    ("a wrong RIFF or FORM size", _riff_after(_riff_size), {"structure-after"}),
+    ("another chunk's byte", _riff_after(_other_chunk), {"chunk-changed"}),
+    ("a pad byte dropped", _riff_after(_pad_dropped), {"structure-after"}),
+    ("an ADTS frame byte", _adts_frame, {"outside-tag-changed"}),
+    ("a file left beside", _left_beside, {"left-beside"}),
+    ("a change reported as not saved", _changed_not_saved, {"changed-not-saved"}),
+]
+
+
+MEDIA_NAMES = ("song.m4a", "song.wav", "song.aiff", "song.aac")
+# What mutagen's own save may do to another project's file: it renders every ilst item anew
+# (gnre as \xa9gen, odd covers, disk...) and ID3 frames in its own way.
+MUTAGEN_RERENDERS = ("item-changed", "mutagen-items-changed", "frames-changed", "unknown-frames-changed",
+                     "popm-changed")
+
+
+def media_files(folder):
+    """(name, bytes) of the M4A, WAV, AIFF and ADTS files under `folder` (None: none)."""
+    found = []
+    for path in candidate_files(folder) if folder else []:
+        with open(path, "rb") as f:
+            data = f.read()
+        if song_name(data) in MEDIA_NAMES:
+            found.append((os.path.relpath(path, folder), data))
+    return found
+
+
+def media_self_test(base, folder, cache, problems, files=None):
+    """The M4A, WAV, AIFF and ADTS judge proven: mutagen's saves pass, each damage fails, a store
+    that refuses leaves them byte-identical and passes; the player's rule reads the issue's
+    examples. `files`: other projects' files, whose saves by mutagen must pass too."""
+    seeds = media_seed_pool()
+    peers = media_files(files)
+    rerendered = set()  # other projects' files whose items or frames mutagen's save renders anew
+    examples = [(mp4.text_item(b"rate", b"80", 0), 4), (mp4.text_item(b"rate", b"80", 1), 4),
+                (mp4.item(b"rate", mp4.data_atom(21, b"\x50")), 4), (mp4.text_item(b"rate", b"100"), 5),
+                (mp4.text_item(b"rate", b"250"), 5), (mp4.text_item(b"rate", b"1"), 1),
+                (mp4.text_item(b"rate", b"0"), 0)]
+    for raw, stars in examples:
+        data = raw  # one item: walked as an ilst's child
+        walked = mp4.ilst_item(data, mp4.walk_atoms(data, 0, len(data))[0])
+        if player_stars({b"rate": [item_content(data, walked)]}) != stars:
+            problems.append("the player's rule does not read %r as %d stars" % (raw[-6:], stars))
+    clean = 0
+    for index, (name, data) in enumerate(seeds + peers):
+        for stars in range(6):
+            for padding in (None, lambda info: 0) if name.endswith("m4a") or ".m4a " in name else (None,):
+                written = mutagen_write(data, stars, padding)
+                result = "Saved" if written is not None else "TagRefused"
+                case_old = old_state(data)
+                failure = judge(data, case_old, written if written is not None else data, stars, result, [])
+                if failure is None and written is not None and index % 5 == 0 and stars == 3:
+                    failure = judge_decoded(data, written, base, cache)
+                clean += 1
+                if padding is None and song_name(data) == "song.m4a":
+                    own = own_mp4_write(data, stars, free=512 if index % 2 else 0)
+                    verdict = judge(data, case_old, own if own is not None else data, stars,
+                                    "Saved" if own is not None else "TagRefused", [])
+                    clean += 1
+                    if verdict is not None:
+                        problems.append("make_mp4_riff's writer fails: %s, %d stars: %s" % (name, stars, verdict[2]))
+                if failure is not None and index >= len(seeds) and failure[0] in MUTAGEN_RERENDERS:
+                    rerendered.add(name)  # mutagen's fault, not the judge's: shown below
+                elif failure is not None:
+                    problems.append("mutagen's save fails: %s, %d stars%s: %s" % (
+                        name, stars, "" if padding is None else ", no padding", failure[2]))
+    print("self-test: %d saves by mutagen (and M4A writes by make_mp4_riff's writer) of %d M4A, WAV, AIFF and "
+          "ADTS seeds and %d other projects' files judged "
+          "(%s)" % (clean, len(seeds), len(peers), ", ".join("%s %d" % kv for kv in sorted(collections.Counter(
+              form_of(song_name(d), old_state(d)) for _, d in seeds + peers).items()))))
+    for name in sorted(rerendered):
+        print("  mutagen's own save renders items or frames anew (judged as a store's would be): %s" % name)
+    for name, data in peers:
+        old = old_state(data)
+        if getattr(old, "state", True) is None:
+            print("  not trusted, to be left byte-identical: %s: %s" % (name, old.why))
+    seeds = seeds + [(name, data) for name, data in peers if name not in rerendered]
+    for title, damage, kinds in MEDIA_DAMAGES:
+        tried = caught = 0
+        for index, (name, data) in enumerate(seeds):
+            for stars in (index % 6, 4 if index % 6 == 0 else 0):
+                case = run_case(ReferenceTool(damage), folder, data, stars)
+                if case.result == "n/a":
+                    continue
+                tried += 1
+                if case.failure is not None and case.failure[0] in kinds:
+                    caught += 1
+                elif len(problems) < 80:
+                    problems.append("damage %r (%s, %d stars) judged %s" % (
+                        title, name, stars, "%s: %s" % (case.failure[0], case.failure[2]) if case.failure
+                        else "sound"))
+        print("  %-45s caught %d of %d" % (title, caught, tried))
+        if not tried and seeds:
+            problems.append("damage %r never tried" % title)
+    alone = 0
+    for name, data in seeds:  # each M4A check alone
+        old = old_state(data)
+        if not isinstance(old, Mp4Old) or old.state is None or alone >= 4:
+            continue
+        written = mutagen_write(data, 2)
+        for title, damage, check, kind in (
+                ("a chunk offset", _chunk_offset, "chunks", "chunk-offset-moved"),
+                ("a media byte", _media_byte, "media", "media-changed"),
+                ("mvhd", _off_path_atom, "atoms", "atom-changed"),
+                ("another item", _ilst_change(_other_item), "items", "item-changed"),
+                ("another item, by mutagen", _ilst_change(_other_item), "mutagen", "mutagen-items-changed"),
+                ("rate type 0", _ilst_change(_rate_type_0), "rating", "rate-wrong")):
+            damaged = damage(bytearray(written), 2)
+            if damaged is None:
+                continue
+            verdict = judge_mp4(data, old, damaged, 2, "Saved", checks={check})
+            if verdict is not None and verdict[0] == "structure-after":
+                continue  # a chunk that fills the media: shifted, it runs out of it
+            if verdict is None or verdict[0] != kind:
+                problems.append("the %s check alone misses %s in %s (%s)" % (check, title, name, verdict))
+        alone += 1
+    print("  %-45s caught on %d seeds" % ("each M4A check alone", alone))
+
+
+def media_self_test_alone(files):
+    base = tempfile.mkdtemp(prefix="vimbrel-mwf-")
+    folder = os.path.join(base, "song")
+    os.mkdir(folder)
+    problems = []
+    try:
+        media_self_test(base, folder, {}, problems, files)
     finally:
         shutil.rmtree(base, ignore_errors=True)
     print("self-test: %s" % ("passes" if not problems else "%d problems" % len(problems)))
@@ -1648,7 +2594,7 @@ def replay(args):
         tool.stop()
         shutil.rmtree(base, ignore_errors=True)
     print("result %s, plan %s: %s" % (case.result, case.plan, "; ".join(case.failure) if case.failure else "passes"))
-    print("before:\n%s\n%s" % (describe_any(data), mutagen_refusal(data) if song_name(data) == "song.mp3" else ""))
+    print("before:\n%s\n%s" % (describe_any(data), mutagen_refusal(data) if song_name(data) in ID3_NAMES else ""))
     if case.after is not None:
         print("after:\n%s" % describe_any(case.after))
         with open(args.replay + ".written", "wb") as out:
@@ -1669,6 +2615,8 @@ def main():
                         help="decode a FLAC or Ogg file saved before and after in every N-th fuzz case")
     parser.add_argument("--self-test", action="store_true",
                         help="prove the FLAC and Ogg judge: writes made here pass, damaged ones fail")
+    parser.add_argument("--media-self-test", action="store_true",
+                        help="prove the M4A, WAV, AIFF and ADTS judge alone (also part of --self-test)")
     parser.add_argument("--reference", action="store_true",
                         help="the writer by the rules made here in place of the store: no case may fail")
     parser.add_argument("--tool", default=os.path.join(ROOT, "build-fuzz", "rating_write_cli"))
@@ -1678,16 +2626,22 @@ def main():
         return replay(args)
     if args.self_test:
         return self_test(args)
+    if args.media_self_test:
+        return media_self_test_alone(args.files)
     os.makedirs(args.artifacts, exist_ok=True)
 
     tasks = None
     if args.seeds:
         large = [("flac-ogg " + name, data) for name, data in flac_ogg.samples(large=True) if "8 MB" in name]
-        tasks = [(name, data, stars) for name, data in seed_pool() + vorbis_seed_pool() + large for stars in range(6)]
+        large += [("media " + name, data) for name, data in mp4.samples(mp4.ffmpeg_sources(), large=True)
+                  if "8 MB" in name]
+        tasks = [(name, data, stars) for name, data in seed_pool() + vorbis_seed_pool() + media_seed_pool() + large
+                 for stars in range(6)]
     elif args.files:
         tasks = [(path, path, stars) for path in candidate_files(args.files) for stars in range(6)]
     if tasks is None:
         vorbis_seed_pool()  # ffmpeg runs once, before the workers fork
+        media_seed_pool()
     shares = [None] * args.jobs if tasks is None else [tasks[i::args.jobs] for i in range(args.jobs)]
     if FFMPEG is None:
         print("mutagen_write_fuzz: no ffmpeg (tools/install-deps.sh): no ffmpeg seeds, decoded audio not compared")
@@ -1712,7 +2666,7 @@ def main():
         else:
             _, case, how, data, stars = message
             kinds[case.failure[0]] += 1
-            inputs[tag_label(data) if song_name(data) != "song.mp3" else "mp3"] += 1
+            inputs[tag_label(data) if song_name(data) not in ID3_NAMES else song_name(data)[5:]] += 1
             keep_failure(args.artifacts, kept, case, how, data, stars, not args.files)
     for process in workers:
         process.join()
@@ -1724,8 +2678,9 @@ def main():
     print("plans: " + ", ".join("%s %d" % (k[5:], v) for k, v in stats.most_common() if k.startswith("plan ")))
     print("inputs: " + ", ".join("%s %d" % (k[5:], v) for k, v in stats.most_common() if k.startswith("form ")))
     print("cases whose input mutagen cannot load (FLAC, Ogg: or the judge does not trust): %d" % stats["unloadable"])
-    print("well-formed FLAC, Ogg Vorbis and Opus inputs not saved: %d" % stats["well-formed refused"])
-    print("FLAC and Ogg files written whose decoded audio was compared: %d" % stats["decoded"])
+    print("well-formed FLAC, Ogg Vorbis, Opus, M4A, WAV, AIFF and ADTS inputs not saved: %d" % (
+        stats["well-formed refused"]))
+    print("files written whose decoded audio was compared (all but MP3): %d" % stats["decoded"])
     if files:
         saved = sum(1 for runs in files.values() if all(r[1] == "Saved" for r in runs))
         damaged = {p: runs for p, runs in files.items() if any(r[3] for r in runs)}
@@ -1747,7 +2702,7 @@ def main():
                               for r in runs})
                 with open(path, "rb") as f:
                     data = f.read()
-                why = "" if song_name(data) == "song.mp3" else vorbis_state(data).why
+                why = "" if song_name(data) in ID3_NAMES else old_state(data).why
                 print("  %s %s: stars %s: %s%s" % (title, os.path.relpath(path, args.files),
                                                     "".join(str(r[0]) for r in sorted(runs) if r[3] or r[1] != "Saved"),
                                                     "; ".join(how), " (to be left alone: %s)" % why if why else ""))

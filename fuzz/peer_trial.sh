@@ -4,10 +4,10 @@
 # TagLib, mutagen, Audio::Scan and eyeD3 (ID3 and MPEG audio) and of flac, opus-tools and
 # vorbis-tools (FLAC, Ogg Vorbis and Opus; TagLib, mutagen and Audio::Scan hold such files too)
 # into build-fuzz/peers/PACKAGE/ (they never enter the project), then rates a fresh copy of
-# every file there that holds an ID3v2 tag, is MPEG audio, FLAC or Ogg (by its bytes or its
-# name) with each star count, judged as the write fuzzer judges (fuzz/mutagen_write_fuzz.py
-# --files: mutagen, and for FLAC and Ogg the strict walks, the rating's field rules and
-# ffmpeg's decoded audio):
+# every file there that holds an ID3v2 tag, is MPEG audio, FLAC, Ogg, M4A, WAV, AIFF or ADTS
+# (by its bytes or its name) with each star count, judged as the write fuzzer judges
+# (fuzz/mutagen_write_fuzz.py --files: mutagen, and for the other formats the strict walks of
+# blocks, pages, atoms and chunks, the rating's rules and ffmpeg's decoded audio):
 #   fuzz/peer_trial.sh [JOBS]
 # Prints the files tried, saved, refused and damaged, by format, and how each refused or
 # damaged file fared. A package the mirror does not have is reported and left out. Exits non-zero when a file was damaged. Needs deb-src lines (tools/install-deps.sh).
