@@ -1,18 +1,23 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: LGPL-2.1-or-later
-"""FLAC, Ogg Vorbis and Opus files made by ffmpeg, with other fields, rated 0 to 5
-from the star menu of the stand-in player while it holds them. After each choice
-the player's rule reads the rating back, mutagen reads every other field and
-block as before, the decoded audio is the same, and nothing stays beside the
-track. The ratings other programs wrote show as the player reads them."""
+"""FLAC, Ogg Vorbis, Opus, M4A (AAC and ALAC), WAV, AIFF and ADTS AAC files made by
+ffmpeg, with other fields, rated 0 to 5 from the star menu of the stand-in player
+while it holds them. After each choice the player's rule reads the rating back,
+mutagen reads every other field, block and item as before, the decoded audio is
+the same, and nothing stays beside the track. The ratings other programs wrote
+show as the player reads them."""
+import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import unittest
 
 from mutagen import File
 from mutagen.flac import FLAC, Picture
+from mutagen.id3 import ID3, ID3NoHeaderError, TIT2, TPE1
+from mutagen.mp4 import MP4, MP4Cover
 
 BUILD = os.path.abspath(sys.argv[1])
 sys.argv[1:] = []
@@ -40,35 +45,100 @@ def with_picture(path, size):
     tags.save()
 
 
+def with_mp4_cover(path, size):
+    tags = MP4(path)
+    tags["covr"] = [MP4Cover(bytes(i % 251 for i in range(size)), imageformat=MP4Cover.FORMAT_PNG)]
+    tags.save()
+
+
+def set_mp4_rate(path, payload, data_type):
+    """A `rate` item of the given data type, as other programs leave it: mutagen writes it as
+    text, and its data atom's type is then set in the file's bytes."""
+    tags = MP4(path)
+    tags["rate"] = [payload.decode("latin-1")]
+    tags.save()
+    with open(path, "r+b") as f:
+        data = f.read()
+        at = data.index(b"rate") + 4
+        assert data[at + 4:at + 8] == b"data" and data[at + 16:at + 16 + len(payload)] == payload
+        f.seek(at + 9)
+        f.write(bytes([0, 0, data_type]))
+
+
 def without_padding(path):
     tags = FLAC(path)
     tags.save(padding=lambda info: 0)
 
 
+MP4_RATINGS = ("rate", "----:com.apple.iTunes:RATING", "----:com.apple.iTunes:FMPS_Rating")
+POPM_LOWEST_BYTES = (1, 32, 96, 160, 224)
+
+
+def stars_of_value(value, fraction_always):
+    """A rating field's stars by the player's number rules; None when it does not parse."""
+    value = value.strip()
+    if not fraction_always and value.isdigit():
+        number = int(value)
+        return 0 if number == 0 else number if number <= 5 else min(5, -(-number // 20))
+    try:
+        fraction = float(value)
+    except ValueError:
+        return None
+    if fraction_always or "." in value:
+        if fraction == 0:
+            return 0
+        if 0 < fraction <= 1:
+            return max(1, int(fraction * 5 + 0.5))
+    return None
+
+
+def id3_of(path):
+    """The ID3v2 tag of a WAV's or AIFF's ID3 chunk, or at an ADTS file's start (mutagen takes
+    such a file for an MP3 and finds no MPEG frame)."""
+    if not path.endswith(".aac"):
+        return File(path).tags
+    try:
+        return ID3(path, translate=False)
+    except ID3NoHeaderError:
+        return None
+
+
 def stars_by_the_players_rule(path):
-    """The rating as the player's FLAC and Vorbis decoders read it from the Vorbis comment."""
+    """The rating as the player reads it: the Vorbis comment (FLAC, Ogg), the `rate` item
+    written as text (M4A), the first POPM (WAV, AIFF, ADTS)."""
+    if path.endswith(".m4a"):
+        tags = MP4(path).tags or {}
+        for key in MP4_RATINGS:
+            for value in tags.get(key, []):
+                value = value.decode("utf-8", "replace") if isinstance(value, bytes) else str(value)
+                stars = stars_of_value(value, key.endswith("FMPS_Rating"))
+                if stars is not None:
+                    return stars
+        return 0
+    if path.endswith((".wav", ".aiff", ".aac")):
+        tags = id3_of(path)
+        popms = tags.getall("POPM") if tags is not None else []
+        return sum(1 for lowest in POPM_LOWEST_BYTES if popms and popms[0].rating >= lowest)
     for key, value in File(path).tags:
         name = key.upper()
-        if name != "RATING" and name != "FMPS_RATING" and not name.startswith("RATING:"):
-            continue
-        value = value.strip()
-        if name != "FMPS_RATING" and value.isdigit():
-            number = int(value)
-            return 0 if number == 0 else number if number <= 5 else min(5, -(-number // 20))
-        try:
-            fraction = float(value)
-        except ValueError:
-            continue
-        if name == "FMPS_RATING" or "." in value:
-            if fraction == 0:
-                return 0
-            if 0 < fraction <= 1:
-                return max(1, int(fraction * 5 + 0.5))
+        if name == "RATING" or name == "FMPS_RATING" or name.startswith("RATING:"):
+            stars = stars_of_value(value, name == "FMPS_RATING")
+            if stars is not None:
+                return stars
     return 0
 
 
 def view(path):
-    """What mutagen reads of a file, the rating fields aside: fields in order, and blocks."""
+    """What mutagen reads of a file, the rating fields aside: fields in order, and blocks
+    (FLAC, Ogg), items (M4A) or the ID3v2 frames and the stream (WAV, AIFF, ADTS)."""
+    if path.endswith(".m4a"):
+        audio = MP4(path)
+        items = sorted((k, repr(v)) for k, v in (audio.tags or {}).items() if k not in MP4_RATINGS)
+        return items, audio.info.length, audio.info.codec
+    if path.endswith((".wav", ".aiff", ".aac")):
+        tags = id3_of(path)
+        frames = sorted((k, repr(v)) for k, v in (tags or {}).items() if not k.startswith("POPM"))
+        return frames, other_chunks_or_stream(path)
     audio = File(path)
     fields = [(k, v) for k, v in audio.tags if k.upper() not in ("RATING", "FMPS_RATING")
               and not k.upper().startswith("RATING:")]
@@ -77,6 +147,36 @@ def view(path):
         blocks = [(type(b).__name__, b.write()) for b in audio.metadata_blocks
                   if type(b).__name__ not in ("VCFLACDict", "Padding")]
     return fields, blocks, audio.tags.vendor
+
+
+def other_chunks_or_stream(path):
+    """A WAV's or AIFF's chunks but the ID3 one, with their bytes and in order, and the size in
+    the header checked against the file's; the bytes after an ADTS file's tag."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if path.endswith(".aac"):
+        tag = 0
+        if data[:3] == b"ID3":
+            tag = 10 + sum((b & 0x7F) << (7 * (3 - i)) for i, b in enumerate(data[6:10]))
+        return hashlib.sha256(data[tag:]).hexdigest()
+    order = "<" if data[:4] == b"RIFF" else ">"
+    assert struct.unpack(order + "I", data[4:8])[0] == len(data) - 8, path + ": size in the header"
+    chunks, at = [], 12
+    while at + 8 <= len(data):
+        name, size = data[at:at + 4], struct.unpack(order + "I", data[at + 4:at + 8])[0]
+        if name.lower() != b"id3 ":
+            chunks.append((name, hashlib.sha256(data[at + 8:at + 8 + size]).hexdigest()))
+        at += 8 + size + (size & 1)
+    assert at == len(data), path + ": chunks end at the file's end"
+    return chunks
+
+
+def with_id3_chunk(path):
+    tags = File(path)
+    tags.add_tags()
+    tags.tags.add(TIT2(encoding=3, text=FIELDS["title"]))
+    tags.tags.add(TPE1(encoding=3, text=FIELDS["artist"]))
+    tags.save()
 
 
 def decoded(path):
@@ -112,7 +212,17 @@ class FormatsInThePlayer(unittest.TestCase):
                  "no-padding.flac": lambda p: (ffmpeg(p), without_padding(p)),
                  "picture.flac": lambda p: (ffmpeg(p), with_picture(p, 8 * 1024 * 1024)),
                  "vorbis.ogg": lambda p: ffmpeg(p, "-c:a", "libvorbis"),
-                 "opus.opus": lambda p: ffmpeg(p, "-c:a", "libopus")}
+                 "opus.opus": lambda p: ffmpeg(p, "-c:a", "libopus"),
+                 # ffmpeg puts the movie after the media data unless told otherwise; with
+                 # +faststart before it, with no free room for the rating.
+                 "moov-after-mdat.m4a": lambda p: ffmpeg(p, "-c:a", "aac"),
+                 "moov-first.m4a": lambda p: ffmpeg(p, "-c:a", "aac", "-movflags", "+faststart"),
+                 "cover.m4a": lambda p: (ffmpeg(p, "-c:a", "aac"), with_mp4_cover(p, 8 * 1024 * 1024)),
+                 "alac.m4a": lambda p: ffmpeg(p, "-c:a", "alac"),
+                 "tagged.wav": lambda p: (ffmpeg(p), with_id3_chunk(p)),
+                 "untagged.wav": lambda p: ffmpeg(p),
+                 "track.aiff": lambda p: ffmpeg(p, "-write_id3v2", "1"),
+                 "adts.aac": lambda p: ffmpeg(p, "-c:a", "aac", "-f", "adts")}
         names = list(files)
         for name, make in files.items():
             make(os.path.join(self.music, name))
@@ -151,6 +261,21 @@ class FormatsInThePlayer(unittest.TestCase):
             tags[key] = value
             tags.save()
             names.append(name)
+        mp4_rows = [("rate", b"80", 0, 4), ("rate", b"80", 1, 4), ("rate", b"\x00\x50", 21, 4),
+                    ("----:com.apple.iTunes:RATING", b"60", 1, 3),
+                    ("----:com.apple.iTunes:FMPS_Rating", b"0.8", 1, 4)]
+        for index, (key, payload, data_type, _) in enumerate(mp4_rows):
+            name = "rated%d.m4a" % index
+            path = os.path.join(self.music, name)
+            ffmpeg(path, "-c:a", "aac")
+            if key == "rate":
+                set_mp4_rate(path, payload, data_type)
+            else:
+                tags = MP4(path)
+                tags[key] = [payload]
+                tags.save()
+            names.append(name)
+        rows += [(key, payload, stars) for key, payload, _, stars in mp4_rows]
         player = self.play(names)
         try:
             for index, (key, value, stars) in enumerate(rows):

@@ -6,12 +6,15 @@ saved in slices, started again, and the track rated again. Afterwards the track
 is whole, holds the new rating and nothing else changed (mutagen reads the tag;
 the audio after it is byte for byte the original), and nothing is left beside
 it. Two stages: killed while the copy is being written (the track free), and
-while the copy is being copied back over the track the player holds. Two
-tracks: an MP3 whose ID3v2.4 tag has no padding, and a FLAC without a PADDING
-block, whose comment cannot grow in place either."""
+while the copy is being copied back over the track the player holds. Three
+tracks: an MP3 whose ID3v2.4 tag has no padding, a FLAC without a PADDING
+block, whose comment cannot grow in place either, and an M4A (ALAC, made by
+ffmpeg) whose movie comes before its media data with no free room, so that
+every chunk offset moves."""
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -19,6 +22,7 @@ import unittest
 
 from mutagen.flac import FLAC
 from mutagen.id3 import ID3, TIT2, TPE1
+from mutagen.mp4 import MP4
 
 BUILD = os.path.abspath(sys.argv[1])
 sys.argv[1:] = []
@@ -57,6 +61,28 @@ def flac_track():
     comment = len(b"vimbrel test").to_bytes(4, "little") + b"vimbrel test" + len(fields).to_bytes(4, "little")
     comment += b"".join(len(f).to_bytes(4, "little") + f for f in fields)
     return b"fLaC" + flac_block(0, info, False) + flac_block(4, comment, True) + flac_audio()
+
+
+def m4a_track(path):
+    """About 48 MB of ALAC over noise (which it cannot compress), the movie first."""
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=275:c=white:a=0.5",
+                    "-ac", "2", "-c:a", "alac", "-metadata", "title=A long track", "-metadata",
+                    "artist=The Stand-ins", "-movflags", "+faststart", path], check=True)
+
+
+def mdat_payload(data):
+    at = 0
+    while at + 8 <= len(data):
+        size, name = int.from_bytes(data[at:at + 4], "big"), data[at + 4:at + 8]
+        if name == b"mdat":
+            return data[at + 8:at + size]
+        at += size
+    raise AssertionError("no mdat")
+
+
+def decoded(path):
+    return subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "md5", "-"], check=True,
+                          capture_output=True, text=True).stdout
 
 
 def tag_end(data):
@@ -118,8 +144,12 @@ class KillDuringSave(unittest.TestCase):
         os.makedirs(os.path.join(SCRATCH, "Plugins"))
         # An ID3v2.4 tag without padding: a POPM does not fit, so the file is made anew,
         # and at 48 MB in slices from the player's timer.
-        with open(self.track, "wb") as f:
-            f.write(flac_track() if self.extension == "flac" else audio())
+        if self.extension == "m4a":
+            m4a_track(self.track)
+            self.decoded = decoded(self.track)
+        else:
+            with open(self.track, "wb") as f:
+                f.write(flac_track() if self.extension == "flac" else audio())
         if self.extension == "mp3":
             tags = ID3()
             tags.add(TIT2(encoding=3, text="A long track"))
@@ -219,10 +249,19 @@ class KillDuringSave(unittest.TestCase):
         self.player = None
 
         after = read_bytes(self.track)
-        differs = first_difference(after[tag_end(after):], self.original[tag_end(self.original):])
+        if self.extension == "m4a":
+            differs = first_difference(mdat_payload(after), mdat_payload(self.original))
+        else:
+            differs = first_difference(after[tag_end(after):], self.original[tag_end(self.original):])
         self.assertIsNone(differs, "%s: the audio after the tag differs from byte %s on"
                           % (stage, differs))
-        if self.extension == "flac":
+        if self.extension == "m4a":
+            # Every chunk offset follows the media data: the decoded audio is the same.
+            self.assertEqual(decoded(self.track), self.decoded, stage + ": decoded audio")
+            tags = MP4(self.track).tags
+            self.assertEqual((tags["\xa9nam"], tags["\xa9ART"], tags["rate"]),
+                             (["A long track"], ["The Stand-ins"], ["100"]), stage + ": items")
+        elif self.extension == "flac":
             # STREAMINFO byte for byte, the fields as they were and the player's RATING for 5 stars.
             self.assertEqual(after[4:42], self.original[4:42], stage + ": STREAMINFO")
             tags = FLAC(self.track).tags
@@ -242,6 +281,10 @@ class KillDuringSave(unittest.TestCase):
 
     def test_flac_without_padding_killed_while_copying_then_while_copying_back(self):
         self.use_format("flac")
+        self.kill_in_both_stages()
+
+    def test_m4a_movie_first_without_room_killed_while_copying_then_while_copying_back(self):
+        self.use_format("m4a")
         self.kill_in_both_stages()
 
     def kill_in_both_stages(self):
