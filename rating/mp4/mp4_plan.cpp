@@ -352,16 +352,27 @@ void planOfEdit(const ByteSource& file, const Mp4Edit& edit, Mp4WriteReason rout
   WritePlan spans;
   initWritePlan(&spans);
   if (!layOutEdit(edit, file.size, &spans)) {
+    const bool memoryShort = spans.failed;
     releaseWritePlan(&spans);
-    return planNothing(plan, spans.failed ? kMp4MemoryShort : kMp4Unproven);
+    return planNothing(plan, memoryShort ? kMp4MemoryShort : kMp4Unproven);
   }
-  const bool inPlace = route == kMp4ItemsInPlace || route == kMp4ItemsFromFree;
+  // In place, what lies between the first and the last replacement moves: a large item
+  // (a cover) among it is not read and compared, the file is written anew.
+  uint64_t first = ~uint64_t{0};
+  uint64_t last = 0;
+  for (size_t i = 0; i < edit.replacementCount; ++i) {
+    const Mp4Replacement& r = edit.replacements[i];
+    if (r.at < first) first = r.at;
+    if (r.at + r.oldLength > last) last = r.at + r.oldLength;
+  }
+  const bool narrow = last - first <= kMp4MaxPatchBytes;
+  const bool inPlace = (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree) && narrow;
   if (inPlace && patchesFromSpans(file, spans, kMp4MaxPatchBytes, plan)) {
     releaseWritePlan(&spans);
     plan->kind = kPlanInPlace;
     plan->newSize = file.size;
   } else {
-    if (inPlace) route = kMp4RewriteWideChange;
+    if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree) route = kMp4RewriteWideChange;
     releaseWritePlan(plan);
     *plan = spans;
   }
