@@ -366,13 +366,15 @@ void planOfEdit(const ByteSource& file, const Mp4Edit& edit, Mp4WriteReason rout
     if (r.at + r.oldLength > last) last = r.at + r.oldLength;
   }
   const bool narrow = last - first <= kMp4MaxPatchBytes;
-  const bool inPlace = (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree) && narrow;
+  const bool inPlaceRoute =
+      route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4FreeFromItems;
+  const bool inPlace = inPlaceRoute && narrow;
   if (inPlace && patchesFromSpans(file, spans, kMp4MaxPatchBytes, plan)) {
     releaseWritePlan(&spans);
     plan->kind = kPlanInPlace;
     plan->newSize = file.size;
   } else {
-    if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree) route = kMp4RewriteWideChange;
+    if (inPlaceRoute) route = kMp4RewriteWideChange;
     releaseWritePlan(plan);
     *plan = spans;
   }
@@ -408,6 +410,12 @@ void planMp4Write(const ByteSource& file, int stars, WritePlan* plan) {
   const int64_t growth = editGrowth(edit);
   if (growth != 0 && planFromFree(layout, growth, path, &edit)) {
     route = kMp4ItemsFromFree;
+  } else if (growth <= -8 && layout.hasIlst) {
+    // No free room to give it to: what the items shrank by becomes some.
+    const size_t from = edit.bytes.byteCount;
+    addFreshFreeBytes(&edit.bytes, static_cast<uint32_t>(-growth));
+    addPlacedReplacement(&edit, atomEnd(layout.ilst), 0, from, static_cast<size_t>(-growth), path.meta);
+    route = kMp4FreeFromItems;
   } else if (growth != 0) {
     releaseMp4Edit(&edit);
     initMp4Edit(&edit);
@@ -415,8 +423,8 @@ void planMp4Write(const ByteSource& file, int stars, WritePlan* plan) {
     route = planShiftedTables(file, layout, facts, path, &edit);
   }
   if (edit.failed) route = kMp4MemoryShort;
-  if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4RewriteMoovGrows ||
-      route == kMp4RewriteShiftOffsets)
+  if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4FreeFromItems ||
+      route == kMp4RewriteMoovGrows || route == kMp4RewriteShiftOffsets)
     planOfEdit(file, edit, route, plan);
   else
     planNothing(plan, route);
