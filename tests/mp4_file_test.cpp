@@ -129,24 +129,32 @@ TEST(Mp4File, EachRoute) {
       {"RATING and FMPS_Rating removed",
        shape({freeformItem("RATING", "60"), freeformItem("FMPS_Rating", "0.6")}, 8), 0, kMp4ItemsFromFree},
       {"no room, moov first: offsets shift", shape({kTitle}, 0), 4, kMp4RewriteShiftOffsets},
+      {"no room, rate removed: free room in its place", shape({item("rate", 1, text("60")), kTitle}, 0), 0,
+       kMp4FreeFromItems},
+      {"no room, a new rate beside RATING: a new file", shape({freeformItem("RATING", "100"), kTitle}, 0), 4,
+       kMp4RewriteShiftOffsets},
       {"no room, co64 offsets shift", wide, 4, kMp4RewriteShiftOffsets},
       {"no room, media first: moov grows", shape({kTitle}, 0, false), 4, kMp4RewriteMoovGrows},
       {"no udta: made", noUdta, 2, kMp4RewriteShiftOffsets},
       {"no meta: made in udta's free room", noMetaFreeInUdta, 2, kMp4ItemsFromFree},
       {"no ilst, media first", noIlst, 1, kMp4RewriteMoovGrows},
       {"a cover stays where it is", cover, 5, kMp4RewriteShiftOffsets},
+      {"a cover between the change and the free room: a new file",
+       shape({item("rate", 1, text("40")), item("covr", 13, Bytes(3u << 20, 0xC0))}, 64), 5,
+       kMp4RewriteWideChange},
   };
   for (const RouteCase& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes file = m4aFile(c.shape);
     Planned planned = plan(file, c.stars);
     EXPECT_EQ(planned.plan.reason, c.reason) << mp4WriteReasonName(planned.plan.reason);
-    const bool inPlace = c.reason == kMp4ItemsInPlace || c.reason == kMp4ItemsFromFree;
+    const bool inPlace =
+        c.reason == kMp4ItemsInPlace || c.reason == kMp4ItemsFromFree || c.reason == kMp4FreeFromItems;
     EXPECT_EQ(planned.plan.kind, inPlace ? kPlanInPlace : kPlanNewFile);
     if (inPlace) {
       EXPECT_EQ(planned.after.size(), file.size());
       EXPECT_LT(patchedBytes(planned.plan), 256u);
-    } else {
+    } else if (c.reason != kMp4RewriteWideChange) {
       // Fresh room after `ilst`, so that the next rating is written in place.
       EXPECT_GE(planned.after.size(), file.size() + kMp4FreshFree);
       Planned next = plan(planned.after, c.stars == 5 ? 1 : 5);

@@ -42,6 +42,8 @@ const char* mp4WriteReasonName(int reason) {
       return "items in place";
     case kMp4ItemsFromFree:
       return "items from free room";
+    case kMp4FreeFromItems:
+      return "free room from items";
     case kMp4RewriteMoovGrows:
       return "rewrite, moov grows";
     case kMp4RewriteShiftOffsets:

@@ -31,6 +31,7 @@ enum Mp4WriteReason {
   kMp4MemoryShort,          // nothing: memory ran short while planning
   kMp4ItemsInPlace,         // in place: `ilst` keeps its size
   kMp4ItemsFromFree,        // in place: a `free` atom beside the path takes up the difference
+  kMp4FreeFromItems,        // in place: what the items gave up is a new `free` atom after `ilst`
   kMp4RewriteMoovGrows,     // new file: `moov` grows where it stands, no chunk offset moves
   kMp4RewriteShiftOffsets,  // new file: `moov` grows before the media; the chunk offsets shift
   kMp4RewriteWideChange,    // new file: in place, the patches would have spanned too much

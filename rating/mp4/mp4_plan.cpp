@@ -352,16 +352,29 @@ void planOfEdit(const ByteSource& file, const Mp4Edit& edit, Mp4WriteReason rout
   WritePlan spans;
   initWritePlan(&spans);
   if (!layOutEdit(edit, file.size, &spans)) {
+    const bool memoryShort = spans.failed;
     releaseWritePlan(&spans);
-    return planNothing(plan, spans.failed ? kMp4MemoryShort : kMp4Unproven);
+    return planNothing(plan, memoryShort ? kMp4MemoryShort : kMp4Unproven);
   }
-  const bool inPlace = route == kMp4ItemsInPlace || route == kMp4ItemsFromFree;
+  // In place, what lies between the first and the last replacement moves: a large item
+  // (a cover) among it is not read and compared, the file is written anew.
+  uint64_t first = ~uint64_t{0};
+  uint64_t last = 0;
+  for (size_t i = 0; i < edit.replacementCount; ++i) {
+    const Mp4Replacement& r = edit.replacements[i];
+    if (r.at < first) first = r.at;
+    if (r.at + r.oldLength > last) last = r.at + r.oldLength;
+  }
+  const bool narrow = last - first <= kMp4MaxPatchBytes;
+  const bool inPlaceRoute =
+      route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4FreeFromItems;
+  const bool inPlace = inPlaceRoute && narrow;
   if (inPlace && patchesFromSpans(file, spans, kMp4MaxPatchBytes, plan)) {
     releaseWritePlan(&spans);
     plan->kind = kPlanInPlace;
     plan->newSize = file.size;
   } else {
-    if (inPlace) route = kMp4RewriteWideChange;
+    if (inPlaceRoute) route = kMp4RewriteWideChange;
     releaseWritePlan(plan);
     *plan = spans;
   }
@@ -397,6 +410,12 @@ void planMp4Write(const ByteSource& file, int stars, WritePlan* plan) {
   const int64_t growth = editGrowth(edit);
   if (growth != 0 && planFromFree(layout, growth, path, &edit)) {
     route = kMp4ItemsFromFree;
+  } else if (growth <= -8 && layout.hasIlst) {
+    // No free room to give it to: what the items shrank by becomes some.
+    const size_t from = edit.bytes.byteCount;
+    addFreshFreeBytes(&edit.bytes, static_cast<uint32_t>(-growth));
+    addPlacedReplacement(&edit, atomEnd(layout.ilst), 0, from, static_cast<size_t>(-growth), path.meta);
+    route = kMp4FreeFromItems;
   } else if (growth != 0) {
     releaseMp4Edit(&edit);
     initMp4Edit(&edit);
@@ -404,8 +423,8 @@ void planMp4Write(const ByteSource& file, int stars, WritePlan* plan) {
     route = planShiftedTables(file, layout, facts, path, &edit);
   }
   if (edit.failed) route = kMp4MemoryShort;
-  if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4RewriteMoovGrows ||
-      route == kMp4RewriteShiftOffsets)
+  if (route == kMp4ItemsInPlace || route == kMp4ItemsFromFree || route == kMp4FreeFromItems ||
+      route == kMp4RewriteMoovGrows || route == kMp4RewriteShiftOffsets)
     planOfEdit(file, edit, route, plan);
   else
     planNothing(plan, route);
