@@ -2,7 +2,7 @@
 // Reading and writing the rating: the file's bytes tell its room (track_format.h). For an
 // MP3 the write guard decides, from the file's tag read through the open handle, whether
 // the strict reader, a change of bytes in place, the tag editor or id3lib (id3lib_route.h)
-// does the work (write_guard.h); the FLAC, Ogg and WAV/AIFF rooms plan bytes in place or a
+// does the work (write_guard.h); the FLAC, Ogg, WAV/AIFF and MP4 rooms plan bytes in place or a
 // new file, which the patch route (patch_route.h) or the rewrite (rewrite_job.h) carries out.
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +71,9 @@ RatingSaveResult refusal(RatingWriteReason reason) {
 }
 
 // ---- Reading ----------------------------------------------------------------
-// How the guard wants the file read; *ratingByte is set for kRatingReadFromTag. A FLAC or
-// Ogg file is read by its room, its stars in *roomStars (kRatingReadFromTag).
+// How the guard wants the file read; *ratingByte is set for kRatingReadFromTag. A file of
+// another room (FLAC, Ogg, WAV/AIFF, MP4) is read by it, its stars in *roomStars
+// (kRatingReadFromTag).
 RatingReadMethod planReadOfFile(const wchar_t* path, unsigned* ratingByte, int* roomStars) {
   *ratingByte = 0;
   *roomStars = -1;
@@ -172,7 +173,7 @@ bool planUntornEdit(TrackFile file, const EditedTag& edited, uint64_t oldTagSize
   return true;
 }
 
-// ---- Writing a FLAC, Ogg, WAV or AIFF file ---------------------------------
+// ---- Writing a file of another room -----------------------------------------
 
 // Stores `stars` as the file's room plans it: bytes in place now, through the held handle,
 // or the new file, left in `newFile` for the rewrite once the track is no longer held.
