@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // libFuzzer target over the WAV and AIFF room: readChunkedStars and planChunkedWrite on any
 // bytes (the last byte mod 6 is the star count), the plan carried out in memory and judged by
-// a chunk walk of this target's own. It fails when a plan that writes leaves a file whose form
-// size is not its size less 8 (in place, one less may stay, where the old form's size left out
-// its odd last chunk's pad byte), whose chunks do not fill the form, that holds other than one
-// ID3 chunk, that changes, loses, adds or reorders any other chunk, that does not read the
-// rating back (at the planned rating offset too) or would change again when planned again;
-// when a plan writes a file whose old ID3 chunk's tag claims more than the chunk, or whose old
-// form size disagrees with its size; when a plan of nothing carries anything or comes from the
-// room's own check refusing a plan it made; and when any read asks for more than a window.
+// the tests' own chunk walk (tests/support/riff_bytes.h). It fails when a plan that writes
+// leaves a file whose form size is not its size less 8 (in place, one less may stay, where
+// the old form's size left out its odd last chunk's pad byte), whose chunks do not fill the
+// form, that holds other than one ID3 chunk, that changes, loses, adds or reorders any other
+// chunk, that does not read the rating back (at the planned rating offset too) or would change
+// again when planned again; when a plan writes a file whose old ID3 chunk's tag claims more
+// than the chunk, or whose old form size disagrees with its size; when a plan of nothing
+// carries anything or comes from the room's own check refusing a plan it made; and when any
+// read asks for more than a window.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +21,9 @@
 #include "rating/bytes/write_plan.h"
 #include "rating/rating.h"
 #include "rating/riff/riff_file.h"
+#include "tests/support/riff_bytes.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
 
 void require(bool condition, const char* what) {
   if (condition) return;
@@ -55,51 +55,8 @@ Bytes carryOut(const Bytes& old, const WritePlan& plan) {
   return out;
 }
 
-struct Chunk {
-  std::string id;
-  Bytes whole;  // header, data and pad byte
-  size_t dataSize;
-};
-
-struct Walked {
-  bool aiff;
-  bool formSizeRight;  // the form's size is the file's less 8
-  bool padLeftOut;     // the form's size is one less: it leaves out the odd last chunk's pad byte
-  bool filled;         // the chunks fill the file exactly
-  std::vector<Chunk> chunks;
-};
-
-uint32_t sizeAt(const Bytes& file, size_t at, bool aiff) {
-  uint32_t size = 0;
-  for (int i = 0; i < 4; ++i) size |= uint32_t{file[at + i]} << (aiff ? 8 * (3 - i) : 8 * i);
-  return size;
-}
-
-// This target's own walk: the form's header, then chunks as far as they stay in the file.
-Walked walk(const Bytes& file) {
-  Walked walked = {false, false, false, false, {}};
-  if (file.size() < 12) return walked;
-  walked.aiff = file[0] == 'F';
-  walked.formSizeRight = uint64_t{sizeAt(file, 4, walked.aiff)} + 8 == file.size();
-  size_t at = 12;
-  while (file.size() - at >= 8) {
-    const uint32_t size = sizeAt(file, at + 4, walked.aiff);
-    const uint64_t end = uint64_t{at} + 8 + size + (size & 1u);
-    if (end > file.size()) return walked;
-    walked.chunks.push_back({std::string(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 4)),
-                             Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)), size});
-    at = static_cast<size_t>(end);
-  }
-  walked.filled = at == file.size();
-  walked.padLeftOut = walked.filled && !walked.chunks.empty() && walked.chunks.back().dataSize % 2 == 1 &&
-                      uint64_t{sizeAt(file, 4, walked.aiff)} + 9 == file.size();
-  return walked;
-}
-
-bool isTagChunk(const Chunk& chunk) { return chunk.id == "id3 " || chunk.id == "ID3 "; }
-
 // The ID3 chunk's tag claims no more than the chunk holds.
-bool tagFits(const Chunk& chunk) {
+bool tagFits(const WalkedChunk& chunk) {
   const unsigned char* h = chunk.whole.data() + 8;
   if (chunk.dataSize < 10) return false;
   const size_t claimed = 10 + (size_t{h[6]} << 21 | size_t{h[7]} << 14 | size_t{h[8]} << 7 | h[9]) +
@@ -109,12 +66,12 @@ bool tagFits(const Chunk& chunk) {
 
 void judgeWrite(const Bytes& old, const WritePlan& plan, int stars) {
   require(plan.oldSize == old.size(), "a plan for another size");
-  const Walked before = walk(old);
+  const WalkedChunks before = walkChunks(old);
   require((before.formSizeRight || before.padLeftOut) && before.filled,
           "a write to a file whose sizes do not add up");
   size_t oldTags = 0;
-  for (const Chunk& chunk : before.chunks) {
-    if (!isTagChunk(chunk)) continue;
+  for (const WalkedChunk& chunk : before.chunks) {
+    if (!isId3Chunk(chunk)) continue;
     ++oldTags;
     require(tagFits(chunk), "a write to a tag that claims more than its chunk");
   }
@@ -137,18 +94,18 @@ void judgeWrite(const Bytes& old, const WritePlan& plan, int stars) {
   require(again.kind == kPlanNothing && again.alreadyStored, "planned again, it would change");
   releaseWritePlan(&again);
 
-  const Walked now = walk(after);
+  const WalkedChunks now = walkChunks(after);
   // In place, a form size that left out the last pad byte stays as it was; a new file counts it.
   require(now.formSizeRight || (plan.kind == kPlanInPlace && before.padLeftOut && now.padLeftOut),
           "the form's size is not the file's less 8");
   require(now.filled, "the chunks do not fill the new file");
-  std::vector<const Chunk*> keptBefore;
-  std::vector<const Chunk*> keptAfter;
-  for (const Chunk& chunk : before.chunks)
-    if (!isTagChunk(chunk)) keptBefore.push_back(&chunk);
+  std::vector<const WalkedChunk*> keptBefore;
+  std::vector<const WalkedChunk*> keptAfter;
+  for (const WalkedChunk& chunk : before.chunks)
+    if (!isId3Chunk(chunk)) keptBefore.push_back(&chunk);
   size_t tags = 0;
-  for (const Chunk& chunk : now.chunks) {
-    if (isTagChunk(chunk)) {
+  for (const WalkedChunk& chunk : now.chunks) {
+    if (isId3Chunk(chunk)) {
       ++tags;
       require(tagFits(chunk), "the new tag claims more than its chunk");
       // In place, the pad byte is the old one, whatever it holds.

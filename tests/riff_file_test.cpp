@@ -36,60 +36,39 @@ Planned plan(const Bytes& file, int starCount) {
   return planned;
 }
 
-uint32_t sizeAt(const Bytes& file, size_t at, bool aiff) {
-  uint32_t size = 0;
-  for (int i = 0; i < 4; ++i) size |= uint32_t{file.at(at + i)} << (aiff ? 8 * (3 - i) : 8 * i);
-  return size;
-}
-
-// The test's own walk: the chunks whole (header, data, pad byte).
-std::vector<ChunkBytes> walk(const Bytes& file) {
-  const bool aiff = file.at(0) == 'F';
-  std::vector<ChunkBytes> chunks;
-  for (size_t at = 12; at < file.size();) {
-    const uint32_t size = sizeAt(file, at + 4, aiff);
-    const size_t end = at + 8 + size + (size & 1u);
-    EXPECT_LE(end, file.size());
-    if (end > file.size()) break;
-    chunks.push_back({std::string(file.begin() + at, file.begin() + at + 4), Bytes(file.begin() + at, file.begin() + end)});
-    at = end;
-  }
-  return chunks;
-}
-
-bool isTagChunk(const ChunkBytes& chunk) { return chunk.id == "id3 " || chunk.id == "ID3 "; }
-
 // The planned file reads `starCount` back in its one ID3 chunk (named `tagId`), and keeps
 // every other chunk byte for byte and in order; a new file's form size is its size less 8,
 // in place the form's size stays.
 void expectSound(const Bytes& before, const Planned& planned, int starCount, const char* tagId) {
   EXPECT_EQ(stars(planned.after), starCount);
-  const bool aiff = before.at(0) == 'F';
+  const WalkedChunks old = walkChunks(before);
+  const WalkedChunks now = walkChunks(planned.after);
+  EXPECT_TRUE(now.filled);
   if (planned.plan.kind == kPlanNewFile) {
-    EXPECT_EQ(sizeAt(planned.after, 4, aiff) + 8u, planned.after.size());
+    EXPECT_TRUE(now.formSizeRight);
   } else {
-    EXPECT_EQ(sizeAt(planned.after, 4, aiff), sizeAt(before, 4, aiff));
+    EXPECT_EQ(Bytes(planned.after.begin() + 4, planned.after.begin() + 8), Bytes(before.begin() + 4, before.begin() + 8));
   }
   EXPECT_EQ(Bytes(planned.after.begin(), planned.after.begin() + 4), Bytes(before.begin(), before.begin() + 4));
   EXPECT_EQ(Bytes(planned.after.begin() + 8, planned.after.begin() + 12), Bytes(before.begin() + 8, before.begin() + 12));
   std::vector<Bytes> kept;
-  for (const ChunkBytes& chunk : walk(before))
-    if (!isTagChunk(chunk)) kept.push_back(chunk.data);
-  std::vector<Bytes> now;
+  for (const WalkedChunk& chunk : old.chunks)
+    if (!isId3Chunk(chunk)) kept.push_back(chunk.whole);
+  std::vector<Bytes> others;
   size_t tags = 0;
-  for (const ChunkBytes& chunk : walk(planned.after)) {
-    if (!isTagChunk(chunk)) {
-      now.push_back(chunk.data);
+  for (const WalkedChunk& chunk : now.chunks) {
+    if (!isId3Chunk(chunk)) {
+      others.push_back(chunk.whole);
       continue;
     }
     ++tags;
     EXPECT_EQ(chunk.id, tagId);
-    if (chunk.data.size() % 2 == 1) {
-      EXPECT_EQ(chunk.data.back(), 0x00);
+    if (chunk.dataSize % 2 == 1) {
+      EXPECT_EQ(chunk.whole.back(), 0x00);
     }
   }
   EXPECT_EQ(tags, 1u);
-  EXPECT_TRUE(now == kept);
+  EXPECT_TRUE(others == kept);
   EXPECT_EQ(planned.plan.oldSize, before.size());
 }
 

@@ -69,21 +69,22 @@ ChunkedWriteReason layOutTag(const ByteSource& file, ChunkedForm form, const Tag
     releaseEditedTag(tag);
     return kChunkedTooLarge;
   }
-  // The new bytes: the form's size, the chunk's header, the tag and a pad byte.
+  // The new bytes: the form's size, the chunk's header, the tag and a pad byte, in the tag's
+  // own buffer grown in front, so that a tag holding a picture is not held twice.
   const size_t headBytes = 4 + kChunkHeaderSize;
-  unsigned char* bytes = static_cast<unsigned char*>(std::malloc(headBytes + tag->size + 1));
+  const size_t tagSize = tag->size;
+  unsigned char* bytes = static_cast<unsigned char*>(std::realloc(tag->bytes, headBytes + tagSize + 1));
   if (bytes == nullptr) {
     releaseEditedTag(tag);
     return kChunkedMemoryShort;
   }
+  spans->ratingOffset = place.chunkOffset + kChunkHeaderSize + tag->ratingOffset;
+  *tag = {nullptr, 0, 0};
+  std::memmove(bytes + headBytes, bytes, tagSize);
   putChunkSize(form, bytes, static_cast<uint32_t>(newSize - 8));
   std::memcpy(bytes + 4, place.id, 4);
   putChunkSize(form, bytes + 8, static_cast<uint32_t>(dataSize));
-  std::memcpy(bytes + headBytes, tag->bytes, tag->size);
-  bytes[headBytes + tag->size] = 0x00;
-  const size_t tagSize = tag->size;
-  spans->ratingOffset = place.chunkOffset + kChunkHeaderSize + tag->ratingOffset;
-  releaseEditedTag(tag);
+  bytes[headBytes + tagSize] = 0x00;
   adoptPlanBytes(spans, bytes, headBytes + tagSize + 1);
   addOldSpan(spans, 0, 4);
   addAdoptedSpan(spans, 0, 4);
