@@ -122,6 +122,8 @@ TEST(Mp4File, EachRoute) {
       {"free room after moov, before the media", freeAfterMoov, 2, kMp4ItemsFromFree},
       {"the player's data type 0 set as text", shape({item("rate", 0, text("100")), kTitle}, 40), 1,
        kMp4ItemsFromFree},
+      {"the player's data type 0 of the same number becomes text", shape({item("rate", 0, text("80")), kTitle}, 0),
+       4, kMp4ItemsInPlace},
       {"an integer rate becomes text", shape({item("rate", 21, {80}), kTitle}, 40), 3, kMp4ItemsFromFree},
       {"RATING and FMPS_Rating follow",
        shape({freeformItem("RATING", "60"), kTitle, freeformItem("FMPS_Rating", "0.6")}, 64), 5,
@@ -229,7 +231,7 @@ TEST(Mp4File, ReadsAsThePlayerDoes) {
 }
 
 TEST(Mp4File, AlreadyStoredPlansNothing) {
-  for (const Bytes& file : {m4aFile(shape({item("rate", 0, text("80"))}, 0)),
+  for (const Bytes& file : {m4aFile(shape({item("rate", 1, text("80"))}, 0)),
                             m4aFile(shape({item("rate", 21, {80})}, 0)), m4aFile(shape({kTitle}, 0))}) {
     Planned planned = plan(file, stars(file));
     EXPECT_EQ(planned.plan.kind, kPlanNothing);

@@ -143,10 +143,10 @@ bool planItems(const ByteSource& file, const Mp4Atom& ilst, int stars, int ilstI
     if (stars == 0) {
       addReplacement(edit, item.atom.offset, item.atom.size, nullptr, 0, ilstIndex);
     } else if (item.kind == kItemRate) {
-      // The player's own data type 0, or an integer of the same number, reads alike: a
-      // whole new file for the text form alone would not be worth it.
-      if ((valueIs(item, texts.rate, texts.rateLength) &&
-           (item.dataType == 0 || item.dataType == kMp4DataUtf8)) ||
+      // An integer of the same number reads alike to the player and TagLib: a whole new file
+      // for the text form alone would not be worth it. The player's own data type 0 is
+      // text no other program reads; it becomes type 1 in place, as long as it was.
+      if ((valueIs(item, texts.rate, texts.rateLength) && item.dataType == kMp4DataUtf8) ||
           holdsInteger(item, stars * 20))
         continue;
       unsigned char rate[32];
