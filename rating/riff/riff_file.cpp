@@ -28,6 +28,7 @@ const char* chunkedWriteReasonName(int reason) {
     case kChunkedSizesDisagree: return "form or chunk sizes do not add up";
     case kChunkedTooManyChunks: return "too many chunks";
     case kChunkedTwoTagChunks: return "two ID3 chunks";
+    case kChunkedNotAudio: return "no single format and sound chunk";
     case kChunkedTagChunkUnread: return "AIFF id3 chunk";
     case kChunkedTagRefused: return "write guard refuses the chunk's tag";
     case kChunkedAlreadyStored: return "rating already stored";

@@ -40,6 +40,8 @@ ChunkedWriteReason reasonOf(ChunkLayoutResult result) {
       return kChunkedTwoTagChunks;
     case kChunksTagUnread:
       return kChunkedTagChunkUnread;
+    case kChunksNotAudio:
+      return kChunkedNotAudio;
     case kChunksSizesDisagree:
     case kChunksSound:
       break;

@@ -81,7 +81,14 @@ ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   layout->form = walk.form;
   Chunk chunk;
   bool unread = false;
+  // Without its format chunk no player plays the file and mutagen does not load it.
+  const char* formatId = walk.form == kFormWave ? "fmt " : "COMM";
+  const char* soundId = walk.form == kFormWave ? "data" : "SSND";
+  uint32_t formats = 0;
+  uint32_t sounds = 0;
   while (nextChunk(&walk, &chunk)) {
+    if (std::memcmp(chunk.id, formatId, 4) == 0) ++formats;
+    if (std::memcmp(chunk.id, soundId, 4) == 0) ++sounds;
     if (!isTagId(chunk.id)) continue;
     if (layout->hasTag) return kChunksTwoTags;
     if (walk.form == kFormAiff && chunk.id[0] == 'i') unread = true;
@@ -90,6 +97,7 @@ ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   }
   if (walk.broken) return walk.count >= kMaxChunks ? kChunksTooMany : kChunksSizesDisagree;
   layout->chunkCount = walk.count;
+  if (formats != 1 || sounds != 1) return kChunksNotAudio;
   return unread ? kChunksTagUnread : kChunksSound;
 }
 
