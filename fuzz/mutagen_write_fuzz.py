@@ -826,6 +826,25 @@ def rating_rules(old, new, stars):
     return None
 
 
+def already_stored(ratings, stars):
+    """Whether an M4A needs no write for `stars`: `rate`, and every RATING and FMPS_Rating there,
+    hold the very number the write would, as text or as an integer (a type 0 `rate`, which Kid3
+    does not read, is no such thing), so that a writer may leave it as it is."""
+    def holds(content, number):
+        values = item_values(content)
+        if len(values) != 1 or values[0][0] not in (1, 21):
+            return False
+        kind, payload = values[0]
+        if kind == 1:
+            return FRACTION_TEXT.fullmatch(payload) is not None and fractions.Fraction(payload.decode()) == number
+        return len(payload) in (1, 2, 4, 8) and int.from_bytes(payload, "big") == number
+    rate = ratings.get(RATING_ITEMS[0], [])
+    if not stars or len(rate) != 1 or not holds(rate[0], stars * 20):
+        return False
+    return all(holds(c, stars * 20) for c in ratings.get(RATING_ITEMS[1], [])) and all(
+        holds(c, fractions.Fraction(stars, 5)) for c in ratings.get(RATING_ITEMS[2], []))
+
+
 def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
     """(kind, detail, text) of the first rule the write broke, or None, for an M4A; `old` is
     mp4_old(before). `checks` leaves some out (the self-test proves each alone)."""
@@ -838,7 +857,9 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
         return None
     if after == before:
         failure = rating_rules(state.ratings, state.ratings, stars)
-        return None if failure is None else ("rating-not-written", failure[0], "saved unchanged: " + failure[2])
+        if failure is None or already_stored(state.ratings, stars):
+            return None
+        return "rating-not-written", failure[0], "saved unchanged: " + failure[2]
     _, new, why_after = mp4_old(after)
     if new is None:
         return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
@@ -2432,6 +2453,14 @@ def _pad_dropped(data, stars):
     return bytes(data[:at] + data[at + 1:])
 
 
+def _mp4_skipped(before, after, stars, path):
+    old = mp4_old(before) if song_name(before) == "song.m4a" else None
+    if old is None or old.state is None or already_stored(old.state.ratings, stars) or \
+            rating_rules(old.state.ratings, old.state.ratings, stars) is None:
+        return None
+    return before, "Saved"
+
+
 def _adts_frame(before, after, stars, path):
     if song_name(before) != "song.aac" or mutagen_view(before) is None or not after:
         return None
@@ -2446,6 +2475,7 @@ MEDIA_DAMAGES = [
     ("rate written as data type 0", _mp4_after(_ilst_change(_rate_type_0)), {"rate-wrong", "rating-not-written"}),
     ("a RATING item created", _mp4_after(_ilst_change(_rating_item_created)), {"rating-item-created"}),
     ("a rate left at 0 stars", _mp4_after(_ilst_change(_rate_left)), {"rating-item-left"}),
+    ("an M4A write skipped though the rating differs", _mp4_skipped, {"rating-not-written"}),
     ("a wrong RIFF or FORM size", _riff_after(_riff_size), {"structure-after"}),
     ("another chunk's byte", _riff_after(_other_chunk), {"chunk-changed"}),
     ("a pad byte dropped", _riff_after(_pad_dropped), {"structure-after"}),
