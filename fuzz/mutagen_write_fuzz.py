@@ -623,6 +623,7 @@ def decoded_audio(data, folder, cache):
 
 RATING_ITEMS = (b"rate", b"----:com.apple.iTunes:RATING", b"----:com.apple.iTunes:FMPS_Rating")
 RATING_KEYS = ("rate", "----:com.apple.iTunes:RATING", "----:com.apple.iTunes:FMPS_Rating")
+RATING_LOWER = {key.lower() for key in RATING_ITEMS}
 PATH_BELOW = {b"moov": b"udta", b"udta": b"meta", b"meta": b"ilst"}
 MP4_CHECKS = frozenset(["media", "chunks", "atoms", "items", "rating", "mutagen"])
 
@@ -639,8 +640,18 @@ def item_key(data, item):
 
 
 def item_content(data, item):
-    """An item as compared: its key and each child's kind and body (sizes follow)."""
+    """An item as compared: its key and each child's kind and body (sizes follow), or its body
+    where its children do not add up."""
+    if item.children is None:
+        return item.kind, ((b"bytes", mp4.body(data, item)),)
     return item_key(data, item), tuple((c.kind, mp4.body(data, c)) for c in item.children)
+
+
+def rating_key(key):
+    """Whether an item is a rating item: `rate`, or a freeform RATING or FMPS_Rating under
+    com.apple.iTunes, in any case (a store may take the name without case, or leave such an
+    item as it is)."""
+    return key == RATING_ITEMS[0] or (key.startswith(b"----:") and key.lower() in RATING_LOWER)
 
 
 def item_values(content):
@@ -668,15 +679,27 @@ def player_stars(ratings):
 
 
 def mp4_chunks(data, trak):
-    """(offset, size) of each chunk of a track, from its chunk offsets, stsc and stsz."""
+    """(offset, size) of each chunk of a track, from its chunk offsets, stsc and stsz; size None
+    where stsc or stsz are missing or do not add up (the judge then compares a chunk's first
+    bytes)."""
     stbl = mp4.find(trak.children, b"mdia", b"minf", b"stbl")
-    if stbl is None:
-        raise ValueError("a track without a sample table")
-    tables = [a for a in stbl.children if a.kind in (b"stco", b"co64")]
-    stsc, stsz = mp4.find(stbl.children, b"stsc"), mp4.find(stbl.children, b"stsz")
-    if len(tables) != 1 or stsc is None or stsz is None:
-        raise ValueError("a sample table without one chunk offset table, stsc and stsz")
+    tables = [a for a in (stbl.children if stbl else []) if a.kind in (b"stco", b"co64")]
+    if len(tables) > 1:
+        raise ValueError("two chunk offset tables in a track")
+    if not tables:
+        return []
     offsets = mp4.read_offsets(data, tables[0])
+    try:
+        return list(zip(offsets, chunk_sizes(data, stbl, len(offsets))))
+    except (ValueError, struct.error):
+        return [(offset, None) for offset in offsets]
+
+
+def chunk_sizes(data, stbl, count_of_chunks):
+    """The byte size of each chunk, from stsc and stsz."""
+    stsc, stsz = mp4.find(stbl.children, b"stsc"), mp4.find(stbl.children, b"stsz")
+    if stsc is None or stsz is None:
+        raise ValueError("a sample table without stsc or stsz")
     raw = mp4.body(data, stsc)
     count = struct.unpack(">I", raw[4:8])[0] if len(raw) >= 8 else -1
     if count < 0 or 8 + 12 * count > len(raw):
@@ -692,9 +715,9 @@ def mp4_chunks(data, trak):
         raise ValueError("an stsz count larger than its atom")
     sizes = [uniform] * samples if uniform else list(struct.unpack(">%dI" % samples, raw[12:12 + 4 * samples]))
     chunks, sample = [], 0
-    for index in range(len(offsets)):
+    for index in range(count_of_chunks):
         per = next((n for first, n in reversed(runs) if first <= index + 1), 0)
-        chunks.append((offsets[index], sum(sizes[sample:sample + per])))
+        chunks.append(sum(sizes[sample:sample + per]))
         sample += per
     return chunks
 
@@ -730,11 +753,15 @@ def mp4_state(data):
     media = [a for a in top if a.kind == b"mdat"]
     chunks = []
     for trak in (a for a in moov.children if a.kind == b"trak"):
-        track = mp4_chunks(data, trak)
-        for offset, size in track:
-            if not any(m.offset + m.header <= offset and offset + size <= m.offset + m.size for m in media):
+        track = []
+        for offset, size in mp4_chunks(data, trak):
+            within = [m for m in media if m.offset + m.header <= offset < m.offset + m.size]
+            if size is None and within:  # sizes unknown: the chunk's first bytes
+                size = min(16, within[0].offset + within[0].size - offset)
+            if not within or offset + size > within[0].offset + within[0].size:
                 raise ValueError("a chunk offset that does not point into the media")
-        chunks.append([hashlib.sha1(data[o:o + s]).digest() for o, s in track])
+            track.append(hashlib.sha1(data[offset:offset + size]).digest())
+        chunks.append(track)
     if not chunks:
         raise ValueError("no track")
     path, at = [moov], moov
@@ -752,15 +779,15 @@ def mp4_state(data):
     items = [item_content(data, i) for i in (ilst.children if ilst else [])]
     ratings = collections.defaultdict(list)
     for content in items:
-        if content[0] in RATING_ITEMS:
+        if rating_key(content[0]):
             ratings[content[0]].append(content)
-    others = sorted(c for c in items if c[0] not in RATING_ITEMS)
+    others = sorted(c for c in items if not rating_key(c[0]))
     loaded = MP4(io.BytesIO(data))
     tags = loaded.tags
     seen = sorted((key, repr(value)) for key, value in (tags.items() if tags is not None else [])
-                  if key not in RATING_KEYS)
+                  if not rating_key(key.encode("utf-8", "replace")))
     seen += sorted((key, repr(value)) for key, value in (tags._failed_atoms.items() if tags is not None else [])
-                   if key not in RATING_KEYS)
+                   if not rating_key(key.encode("utf-8", "replace")))
     facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None))
     return Mp4State([canonical(data, a) if a.kind != b"moov" else b"moov" for a in top if a.kind not in mp4.FREE],
                     (data, path), [hashlib.sha1(mp4.body(data, m)).digest() for m in media], chunks, others,
@@ -808,13 +835,16 @@ def path_difference(old_data, old_path, new_data, new_path):
 def rating_rules(old, new, stars):
     """(kind, detail, text) where the rating items written break the writing rules, or None."""
     rate = new.get(b"rate", [])
+    failure = variant_rules(old, new, stars)
+    if failure is not None:
+        return failure
     if stars == 0:
         left = [k for k in RATING_ITEMS if new.get(k)]
         if left:
             return "rating-item-left", left[0].decode()[-12:], "0 stars, yet %r is still there" % left[0]
         return None
-    if len(rate) != 1 or item_values(rate[0]) != [(1, b"%d" % (stars * 20))]:
-        return "rate-wrong", "", "rate %r for %d stars (due: one data atom, type 1, %d)" % (
+    if not rate or any(item_values(r) != [(1, b"%d" % (stars * 20))] for r in rate):
+        return "rate-wrong", "", "rate %r for %d stars (due: each one data atom, type 1, %d)" % (
             [item_values(r) for r in rate], stars, stars * 20)
     for key, text in ((RATING_ITEMS[1], b"%d" % (stars * 20)), (RATING_ITEMS[2], b"%.1f" % (stars / 5))):
         if not old.get(key) and new.get(key):
@@ -826,12 +856,29 @@ def rating_rules(old, new, stars):
     return None
 
 
+def variant_rules(old, new, stars):
+    """(kind, detail, text) where a freeform RATING or FMPS_Rating named in another case broke
+    the rules, or None: each may stay as it was or hold what the rules write (or go at 0 stars);
+    none is made."""
+    for key in set(old) | set(new):
+        if key in RATING_ITEMS:
+            continue
+        olds, news = old.get(key, []), new.get(key, [])
+        due = b"%d" % (stars * 20) if key.lower() == RATING_ITEMS[1].lower() else b"%.1f" % (stars / 5)
+        if len(news) > len(olds) or (stars and len(news) < len(olds)):
+            return "rating-item-wrong", "case", "%d items %r became %d" % (len(olds), key, len(news))
+        for item in news:
+            if item not in olds and not (stars and item_values(item) == [(1, due)]):
+                return "rating-item-wrong", "case", "%r holds %r for %d stars" % (key, item_values(item), stars)
+    return None
+
+
 def already_stored(ratings, stars):
     """Whether an M4A needs no write for `stars`: `rate`, and every RATING and FMPS_Rating there,
     hold the very number the write would, as text or as an integer (a type 0 `rate`, which Kid3
     does not read, is no such thing), so that a writer may leave it as it is."""
     def holds(content, number):
-        values = item_values(content)
+        values = item_values(content)[:1]  # of several data atoms, the first is read
         if len(values) != 1 or values[0][0] not in (1, 21):
             return False
         kind, payload = values[0]
@@ -839,7 +886,7 @@ def already_stored(ratings, stars):
             return FRACTION_TEXT.fullmatch(payload) is not None and fractions.Fraction(payload.decode()) == number
         return len(payload) in (1, 2, 4, 8) and int.from_bytes(payload, "big") == number
     rate = ratings.get(RATING_ITEMS[0], [])
-    if not stars or len(rate) != 1 or not holds(rate[0], stars * 20):
+    if not stars or not rate or not all(holds(r, stars * 20) for r in rate):
         return False
     return all(holds(c, stars * 20) for c in ratings.get(RATING_ITEMS[1], [])) and all(
         holds(c, fractions.Fraction(stars, 5)) for c in ratings.get(RATING_ITEMS[2], []))
