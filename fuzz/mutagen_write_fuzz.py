@@ -689,6 +689,8 @@ def mp4_chunks(data, trak):
     if not tables:
         return []
     offsets = mp4.read_offsets(data, tables[0])
+    if len(mp4.body(data, tables[0])) != 8 + len(offsets) * (8 if tables[0].kind == b"co64" else 4):
+        raise ValueError("a chunk offset table whose count does not fill it")
     try:
         return list(zip(offsets, chunk_sizes(data, stbl, len(offsets))))
     except (ValueError, struct.error):
@@ -782,13 +784,17 @@ def mp4_state(data):
         if rating_key(content[0]):
             ratings[content[0]].append(content)
     others = sorted(c for c in items if not rating_key(c[0]))
-    loaded = MP4(io.BytesIO(data))
-    tags = loaded.tags
+    try:
+        loaded = MP4(io.BytesIO(data))
+    except Exception:  # any reason mutagen gives up (no audio track...): the walks alone judge
+        loaded = None
+    tags = loaded.tags if loaded is not None else None
     seen = sorted((key, repr(value)) for key, value in (tags.items() if tags is not None else [])
                   if not rating_key(key.encode("utf-8", "replace")))
     seen += sorted((key, repr(value)) for key, value in (tags._failed_atoms.items() if tags is not None else [])
                    if not rating_key(key.encode("utf-8", "replace")))
-    facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None))
+    facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None)
+             ) if loaded is not None else None
     return Mp4State([canonical(data, a) if a.kind != b"moov" else b"moov" for a in top if a.kind not in mp4.FREE],
                     (data, path), [hashlib.sha1(mp4.body(data, m)).digest() for m in media], chunks, others,
                     dict(ratings), facts)
@@ -843,9 +849,10 @@ def rating_rules(old, new, stars):
         if left:
             return "rating-item-left", left[0].decode()[-12:], "0 stars, yet %r is still there" % left[0]
         return None
-    if not rate or any(item_values(r) != [(1, b"%d" % (stars * 20))] for r in rate):
-        return "rate-wrong", "", "rate %r for %d stars (due: each one data atom, type 1, %d)" % (
-            [item_values(r) for r in rate], stars, stars * 20)
+    if not rate or any(item_values(r) != [(1, b"%d" % (stars * 20))] and not (
+            r in old.get(b"rate", []) and holds_number(r, stars * 20)) for r in rate):
+        return "rate-wrong", "", "rate %r for %d stars (due: each one data atom, type 1, %d, or one that held " \
+            "that number as it was)" % ([item_values(r) for r in rate], stars, stars * 20)
     for key, text in ((RATING_ITEMS[1], b"%d" % (stars * 20)), (RATING_ITEMS[2], b"%.1f" % (stars / 5))):
         if not old.get(key) and new.get(key):
             return "rating-item-created", key.decode()[-12:], "%r created" % key
@@ -873,18 +880,23 @@ def variant_rules(old, new, stars):
     return None
 
 
+def holds_number(content, number):
+    """Whether an item holds the number as text or as an integer (of several data atoms, the
+    first is read; a type 0 item, which Kid3 does not read, holds none)."""
+    values = item_values(content)[:1]
+    if len(values) != 1 or values[0][0] not in (1, 21):
+        return False
+    kind, payload = values[0]
+    if kind == 1:
+        return FRACTION_TEXT.fullmatch(payload) is not None and fractions.Fraction(payload.decode()) == number
+    return len(payload) in (1, 2, 4, 8) and int.from_bytes(payload, "big") == number
+
+
 def already_stored(ratings, stars):
     """Whether an M4A needs no write for `stars`: `rate`, and every RATING and FMPS_Rating there,
-    hold the very number the write would, as text or as an integer (a type 0 `rate`, which Kid3
-    does not read, is no such thing), so that a writer may leave it as it is."""
-    def holds(content, number):
-        values = item_values(content)[:1]  # of several data atoms, the first is read
-        if len(values) != 1 or values[0][0] not in (1, 21):
-            return False
-        kind, payload = values[0]
-        if kind == 1:
-            return FRACTION_TEXT.fullmatch(payload) is not None and fractions.Fraction(payload.decode()) == number
-        return len(payload) in (1, 2, 4, 8) and int.from_bytes(payload, "big") == number
+    hold the very number the write would, as text or as an integer, so that a writer may leave
+    it as it is."""
+    holds = holds_number
     rate = ratings.get(RATING_ITEMS[0], [])
     if not stars or not rate or not all(holds(r, stars * 20) for r in rate):
         return False
@@ -931,6 +943,8 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
         if player_stars(new.ratings) != stars:
             return "rating-not-read", "", "the player's rule reads %d stars, %d written" % (
                 player_stars(new.ratings), stars)
+    if state.mutagen is not None and new.mutagen is None:
+        return "unloadable-after", "", "mutagen loads the input but not the file written"
     if "mutagen" in checks and new.mutagen != state.mutagen:
         return "mutagen-items-changed", "", "mutagen reads other items or stream facts: %r -> %r" % (
             state.mutagen[0][:3], new.mutagen[0][:3])
