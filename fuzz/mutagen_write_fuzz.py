@@ -954,7 +954,7 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
 # ---- WAV and AIFF: the POPM of the ID3 chunk ---------------------------------------------------
 
 RiffOld = collections.namedtuple("RiffOld", "codec state why")
-RiffState = collections.namedtuple("RiffState", "kind form others tag_id tag view popm")
+RiffState = collections.namedtuple("RiffState", "kind form others tag_id tag view popm slip loaded")
 TAG_CHUNKS = (b"id3 ", b"ID3 ")
 
 
@@ -967,17 +967,22 @@ def riff_state(data):
     """The WAV or AIFF as the judge compares it; ValueError when it is none a writer can trust
     (sizes that do not add up, RF64, two ID3 chunks, a tag that claims more than its chunk,
     mutagen cannot load it)."""
-    kind, form, chunks = mp4.riff_chunks(data)
+    kind, form, layout, slip = mp4.riff_layout(data)
+    chunks = [(c.cid, data[c.offset + 8:c.offset + 8 + c.size]) for c in layout]
     tags = [c for c in chunks if c[0] in TAG_CHUNKS]
     if len(tags) > 1:
         raise ValueError("two ID3 chunks")
-    loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
-    popm = next((f for f in (loaded.tags.values() if loaded.tags is not None else []) if isinstance(f, POPM)), None)
+    try:
+        loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
+    except Exception:  # any reason mutagen gives up: only the rating byte may change, as in an MP3
+        loaded = None
+    popm = next((f for f in (loaded.tags.values() if loaded is not None and loaded.tags is not None else [])
+                 if isinstance(f, POPM)), None)
     tag = tags[0][1] if tags else None
     if tag is not None and declared_tag_end(tag) > len(tag):
         raise ValueError("the ID3 chunk's tag claims more than the chunk")
     return RiffState(kind, form, [c for c in chunks if c[0] not in TAG_CHUNKS], tags[0][0] if tags else None, tag,
-                     mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm)
+                     mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm, slip, loaded is not None)
 
 
 def riff_old(data):
@@ -998,11 +1003,17 @@ def judge_riff(before, old, after, stars, result):
         return None
     if result != "Saved" and after == before:
         return None
-    if state.view is None:  # mutagen cannot load the tag: only its rating byte may change
+    if state.view is None or not state.loaded:  # mutagen cannot load it: only the rating byte may change
         return judge(before, None, after, stars, result, [])
+    if after == before and stars == 0 and state.tag is None:
+        return None  # no tag reads as no rating already
     _, new, why_after = riff_old(after)
     if new is None:
         return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
+    if new.slip and not (len(after) == len(before) and new.slip == state.slip):
+        return "structure-after", "slip", "the RIFF or FORM size is not the file's size less 8 (%s)" % new.slip
+    if not new.loaded:
+        return "unloadable-after", "", "mutagen loads the input but not the file written"
     if new.others != state.others:
         return "chunk-changed", "", "a chunk other than the ID3 chunk changed, moved, was added or lost"
     if new.tag is None:
@@ -2343,9 +2354,9 @@ def mutagen_write(data, stars, padding=None):
     if name == "song.m4a" and mp4_old(data).state is None:
         return None
     old = riff_old(data) if name in ("song.wav", "song.aiff") else None
-    if old is not None and (old.state is None or old.state.view is None or (
+    if old is not None and (old.state is None or old.state.view is None or old.state.slip or (
             old.state.tag and old.state.tag[old.state.view.end:])):
-        return None  # mutagen would drop bytes after the tag in its chunk
+        return None  # mutagen would keep a size slip, or drop bytes after the tag in its chunk
     if name == "song.aac" and mutagen_view(data) is None:
         return None
     folder = tempfile.mkdtemp(prefix="vimbrel-mwf-ref-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
@@ -2484,7 +2495,7 @@ def _rate_left(items, stars):
 def _riff_after(change):
     def damage(before, after, stars, path):
         if song_name(before) not in ("song.wav", "song.aiff") or riff_old(before).state is None or \
-                riff_old(before).state.view is None:
+                riff_old(before).state.view is None or after == before:
             return None
         return change(bytearray(after), stars)
     return damage
@@ -2497,14 +2508,14 @@ def _riff_size(data, stars):
 
 
 def _other_chunk(data, stars):
-    kind, form, chunks = mp4.riff_walk(bytes(data))
+    kind, form, chunks, _ = mp4.riff_layout(bytes(data))
     chunk = next(c for c in chunks if c.cid not in TAG_CHUNKS and c.size)
     data[chunk.offset + 8 + chunk.size - 1] ^= 0x01
     return bytes(data)
 
 
 def _pad_dropped(data, stars):
-    kind, form, chunks = mp4.riff_walk(bytes(data))
+    kind, form, chunks, _ = mp4.riff_layout(bytes(data))
     odd = next((c for c in chunks if c.size & 1), None)
     if odd is None:
         return None
