@@ -1004,7 +1004,11 @@ def judge_riff(before, old, after, stars, result):
     if result != "Saved" and after == before:
         return None
     if state.view is None or not state.loaded:  # mutagen cannot load it: only the rating byte may change
-        return judge(before, None, after, stars, result, [])
+        failure = judge(before, None, after, stars, result, [])
+        if failure is not None and not state.loaded:
+            return failure[0], "mutagen.%s" % state.kind, "mutagen's %s cannot load the input; %s" % (
+                state.kind, failure[2].split("; ", 1)[-1])
+        return failure
     if after == before and stars == 0 and state.tag is None:
         return None  # no tag reads as no rating already
     _, new, why_after = riff_old(after)
