@@ -623,6 +623,7 @@ def decoded_audio(data, folder, cache):
 
 RATING_ITEMS = (b"rate", b"----:com.apple.iTunes:RATING", b"----:com.apple.iTunes:FMPS_Rating")
 RATING_KEYS = ("rate", "----:com.apple.iTunes:RATING", "----:com.apple.iTunes:FMPS_Rating")
+RATING_LOWER = {key.lower() for key in RATING_ITEMS}
 PATH_BELOW = {b"moov": b"udta", b"udta": b"meta", b"meta": b"ilst"}
 MP4_CHECKS = frozenset(["media", "chunks", "atoms", "items", "rating", "mutagen"])
 
@@ -639,8 +640,18 @@ def item_key(data, item):
 
 
 def item_content(data, item):
-    """An item as compared: its key and each child's kind and body (sizes follow)."""
+    """An item as compared: its key and each child's kind and body (sizes follow), or its body
+    where its children do not add up."""
+    if item.children is None:
+        return item.kind, ((b"bytes", mp4.body(data, item)),)
     return item_key(data, item), tuple((c.kind, mp4.body(data, c)) for c in item.children)
+
+
+def rating_key(key):
+    """Whether an item is a rating item: `rate`, or a freeform RATING or FMPS_Rating under
+    com.apple.iTunes, in any case (a store may take the name without case, or leave such an
+    item as it is)."""
+    return key == RATING_ITEMS[0] or (key.startswith(b"----:") and key.lower() in RATING_LOWER)
 
 
 def item_values(content):
@@ -668,15 +679,29 @@ def player_stars(ratings):
 
 
 def mp4_chunks(data, trak):
-    """(offset, size) of each chunk of a track, from its chunk offsets, stsc and stsz."""
+    """(offset, size) of each chunk of a track, from its chunk offsets, stsc and stsz; size None
+    where stsc or stsz are missing or do not add up (the judge then compares a chunk's first
+    bytes)."""
     stbl = mp4.find(trak.children, b"mdia", b"minf", b"stbl")
-    if stbl is None:
-        raise ValueError("a track without a sample table")
-    tables = [a for a in stbl.children if a.kind in (b"stco", b"co64")]
-    stsc, stsz = mp4.find(stbl.children, b"stsc"), mp4.find(stbl.children, b"stsz")
-    if len(tables) != 1 or stsc is None or stsz is None:
-        raise ValueError("a sample table without one chunk offset table, stsc and stsz")
+    tables = [a for a in (stbl.children if stbl else []) if a.kind in (b"stco", b"co64")]
+    if len(tables) > 1:
+        raise ValueError("two chunk offset tables in a track")
+    if not tables:
+        return []
     offsets = mp4.read_offsets(data, tables[0])
+    if len(mp4.body(data, tables[0])) != 8 + len(offsets) * (8 if tables[0].kind == b"co64" else 4):
+        raise ValueError("a chunk offset table whose count does not fill it")
+    try:
+        return list(zip(offsets, chunk_sizes(data, stbl, len(offsets))))
+    except (ValueError, struct.error):
+        return [(offset, None) for offset in offsets]
+
+
+def chunk_sizes(data, stbl, count_of_chunks):
+    """The byte size of each chunk, from stsc and stsz."""
+    stsc, stsz = mp4.find(stbl.children, b"stsc"), mp4.find(stbl.children, b"stsz")
+    if stsc is None or stsz is None:
+        raise ValueError("a sample table without stsc or stsz")
     raw = mp4.body(data, stsc)
     count = struct.unpack(">I", raw[4:8])[0] if len(raw) >= 8 else -1
     if count < 0 or 8 + 12 * count > len(raw):
@@ -692,9 +717,9 @@ def mp4_chunks(data, trak):
         raise ValueError("an stsz count larger than its atom")
     sizes = [uniform] * samples if uniform else list(struct.unpack(">%dI" % samples, raw[12:12 + 4 * samples]))
     chunks, sample = [], 0
-    for index in range(len(offsets)):
+    for index in range(count_of_chunks):
         per = next((n for first, n in reversed(runs) if first <= index + 1), 0)
-        chunks.append((offsets[index], sum(sizes[sample:sample + per])))
+        chunks.append(sum(sizes[sample:sample + per]))
         sample += per
     return chunks
 
@@ -730,11 +755,15 @@ def mp4_state(data):
     media = [a for a in top if a.kind == b"mdat"]
     chunks = []
     for trak in (a for a in moov.children if a.kind == b"trak"):
-        track = mp4_chunks(data, trak)
-        for offset, size in track:
-            if not any(m.offset + m.header <= offset and offset + size <= m.offset + m.size for m in media):
+        track = []
+        for offset, size in mp4_chunks(data, trak):
+            within = [m for m in media if m.offset + m.header <= offset < m.offset + m.size]
+            if size is None and within:  # sizes unknown: the chunk's first bytes
+                size = min(16, within[0].offset + within[0].size - offset)
+            if not within or offset + size > within[0].offset + within[0].size:
                 raise ValueError("a chunk offset that does not point into the media")
-        chunks.append([hashlib.sha1(data[o:o + s]).digest() for o, s in track])
+            track.append(hashlib.sha1(data[offset:offset + size]).digest())
+        chunks.append(track)
     if not chunks:
         raise ValueError("no track")
     path, at = [moov], moov
@@ -752,16 +781,20 @@ def mp4_state(data):
     items = [item_content(data, i) for i in (ilst.children if ilst else [])]
     ratings = collections.defaultdict(list)
     for content in items:
-        if content[0] in RATING_ITEMS:
+        if rating_key(content[0]):
             ratings[content[0]].append(content)
-    others = sorted(c for c in items if c[0] not in RATING_ITEMS)
-    loaded = MP4(io.BytesIO(data))
-    tags = loaded.tags
+    others = sorted(c for c in items if not rating_key(c[0]))
+    try:
+        loaded = MP4(io.BytesIO(data))
+    except Exception:  # any reason mutagen gives up (no audio track...): the walks alone judge
+        loaded = None
+    tags = loaded.tags if loaded is not None else None
     seen = sorted((key, repr(value)) for key, value in (tags.items() if tags is not None else [])
-                  if key not in RATING_KEYS)
+                  if not rating_key(key.encode("utf-8", "replace")))
     seen += sorted((key, repr(value)) for key, value in (tags._failed_atoms.items() if tags is not None else [])
-                   if key not in RATING_KEYS)
-    facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None))
+                   if not rating_key(key.encode("utf-8", "replace")))
+    facts = (seen, round(loaded.info.length, 6), loaded.info.channels, getattr(loaded.info, "sample_rate", None)
+             ) if loaded is not None else None
     return Mp4State([canonical(data, a) if a.kind != b"moov" else b"moov" for a in top if a.kind not in mp4.FREE],
                     (data, path), [hashlib.sha1(mp4.body(data, m)).digest() for m in media], chunks, others,
                     dict(ratings), facts)
@@ -808,14 +841,18 @@ def path_difference(old_data, old_path, new_data, new_path):
 def rating_rules(old, new, stars):
     """(kind, detail, text) where the rating items written break the writing rules, or None."""
     rate = new.get(b"rate", [])
+    failure = variant_rules(old, new, stars)
+    if failure is not None:
+        return failure
     if stars == 0:
         left = [k for k in RATING_ITEMS if new.get(k)]
         if left:
             return "rating-item-left", left[0].decode()[-12:], "0 stars, yet %r is still there" % left[0]
         return None
-    if len(rate) != 1 or item_values(rate[0]) != [(1, b"%d" % (stars * 20))]:
-        return "rate-wrong", "", "rate %r for %d stars (due: one data atom, type 1, %d)" % (
-            [item_values(r) for r in rate], stars, stars * 20)
+    if not rate or any(item_values(r) != [(1, b"%d" % (stars * 20))] and not (
+            r in old.get(b"rate", []) and holds_number(r, stars * 20)) for r in rate):
+        return "rate-wrong", "", "rate %r for %d stars (due: each one data atom, type 1, %d, or one that held " \
+            "that number as it was)" % ([item_values(r) for r in rate], stars, stars * 20)
     for key, text in ((RATING_ITEMS[1], b"%d" % (stars * 20)), (RATING_ITEMS[2], b"%.1f" % (stars / 5))):
         if not old.get(key) and new.get(key):
             return "rating-item-created", key.decode()[-12:], "%r created" % key
@@ -824,6 +861,47 @@ def rating_rules(old, new, stars):
             return "rating-item-wrong", key.decode()[-12:], "%r holds %r for %d stars" % (
                 key, [item_values(n) for n in new.get(key, [])], stars)
     return None
+
+
+def variant_rules(old, new, stars):
+    """(kind, detail, text) where a freeform RATING or FMPS_Rating named in another case broke
+    the rules, or None: each may stay as it was or hold what the rules write (or go at 0 stars);
+    none is made."""
+    for key in set(old) | set(new):
+        if key in RATING_ITEMS:
+            continue
+        olds, news = old.get(key, []), new.get(key, [])
+        due = b"%d" % (stars * 20) if key.lower() == RATING_ITEMS[1].lower() else b"%.1f" % (stars / 5)
+        if len(news) > len(olds) or (stars and len(news) < len(olds)):
+            return "rating-item-wrong", "case", "%d items %r became %d" % (len(olds), key, len(news))
+        for item in news:
+            if item not in olds and not (stars and item_values(item) == [(1, due)]):
+                return "rating-item-wrong", "case", "%r holds %r for %d stars" % (key, item_values(item), stars)
+    return None
+
+
+def holds_number(content, number):
+    """Whether an item holds the number as text or as an integer (of several data atoms, the
+    first is read; a type 0 item, which Kid3 does not read, holds none)."""
+    values = item_values(content)[:1]
+    if len(values) != 1 or values[0][0] not in (1, 21):
+        return False
+    kind, payload = values[0]
+    if kind == 1:
+        return FRACTION_TEXT.fullmatch(payload) is not None and fractions.Fraction(payload.decode()) == number
+    return len(payload) in (1, 2, 4, 8) and int.from_bytes(payload, "big") == number
+
+
+def already_stored(ratings, stars):
+    """Whether an M4A needs no write for `stars`: `rate`, and every RATING and FMPS_Rating there,
+    hold the very number the write would, as text or as an integer, so that a writer may leave
+    it as it is."""
+    holds = holds_number
+    rate = ratings.get(RATING_ITEMS[0], [])
+    if not stars or not rate or not all(holds(r, stars * 20) for r in rate):
+        return False
+    return all(holds(c, stars * 20) for c in ratings.get(RATING_ITEMS[1], [])) and all(
+        holds(c, fractions.Fraction(stars, 5)) for c in ratings.get(RATING_ITEMS[2], []))
 
 
 def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
@@ -838,7 +916,9 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
         return None
     if after == before:
         failure = rating_rules(state.ratings, state.ratings, stars)
-        return None if failure is None else ("rating-not-written", failure[0], "saved unchanged: " + failure[2])
+        if failure is None or already_stored(state.ratings, stars):
+            return None
+        return "rating-not-written", failure[0], "saved unchanged: " + failure[2]
     _, new, why_after = mp4_old(after)
     if new is None:
         return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
@@ -863,6 +943,8 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
         if player_stars(new.ratings) != stars:
             return "rating-not-read", "", "the player's rule reads %d stars, %d written" % (
                 player_stars(new.ratings), stars)
+    if state.mutagen is not None and new.mutagen is None:
+        return "unloadable-after", "", "mutagen loads the input but not the file written"
     if "mutagen" in checks and new.mutagen != state.mutagen:
         return "mutagen-items-changed", "", "mutagen reads other items or stream facts: %r -> %r" % (
             state.mutagen[0][:3], new.mutagen[0][:3])
@@ -872,7 +954,7 @@ def judge_mp4(before, old, after, stars, result, checks=MP4_CHECKS):
 # ---- WAV and AIFF: the POPM of the ID3 chunk ---------------------------------------------------
 
 RiffOld = collections.namedtuple("RiffOld", "codec state why")
-RiffState = collections.namedtuple("RiffState", "kind form others tag_id tag view popm")
+RiffState = collections.namedtuple("RiffState", "kind form others tag_id tag view popm slip loaded")
 TAG_CHUNKS = (b"id3 ", b"ID3 ")
 
 
@@ -885,17 +967,22 @@ def riff_state(data):
     """The WAV or AIFF as the judge compares it; ValueError when it is none a writer can trust
     (sizes that do not add up, RF64, two ID3 chunks, a tag that claims more than its chunk,
     mutagen cannot load it)."""
-    kind, form, chunks = mp4.riff_chunks(data)
+    kind, form, layout, slip = mp4.riff_layout(data)
+    chunks = [(c.cid, data[c.offset + 8:c.offset + 8 + c.size]) for c in layout]
     tags = [c for c in chunks if c[0] in TAG_CHUNKS]
     if len(tags) > 1:
         raise ValueError("two ID3 chunks")
-    loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
-    popm = next((f for f in (loaded.tags.values() if loaded.tags is not None else []) if isinstance(f, POPM)), None)
+    try:
+        loaded = (WAVE if kind == "wav" else AIFF)(io.BytesIO(data))
+    except Exception:  # any reason mutagen gives up: only the rating byte may change, as in an MP3
+        loaded = None
+    popm = next((f for f in (loaded.tags.values() if loaded is not None and loaded.tags is not None else [])
+                 if isinstance(f, POPM)), None)
     tag = tags[0][1] if tags else None
     if tag is not None and declared_tag_end(tag) > len(tag):
         raise ValueError("the ID3 chunk's tag claims more than the chunk")
     return RiffState(kind, form, [c for c in chunks if c[0] not in TAG_CHUNKS], tags[0][0] if tags else None, tag,
-                     mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm)
+                     mutagen_view(tag) if tag is not None else View(None, [], [], 0), popm, slip, loaded is not None)
 
 
 def riff_old(data):
@@ -916,11 +1003,21 @@ def judge_riff(before, old, after, stars, result):
         return None
     if result != "Saved" and after == before:
         return None
-    if state.view is None:  # mutagen cannot load the tag: only its rating byte may change
-        return judge(before, None, after, stars, result, [])
+    if state.view is None or not state.loaded:  # mutagen cannot load it: only the rating byte may change
+        failure = judge(before, None, after, stars, result, [])
+        if failure is not None and not state.loaded:
+            return failure[0], "mutagen.%s" % state.kind, "mutagen's %s cannot load the input; %s" % (
+                state.kind, failure[2].split("; ", 1)[-1])
+        return failure
+    if after == before and stars == 0 and state.tag is None:
+        return None  # no tag reads as no rating already
     _, new, why_after = riff_old(after)
     if new is None:
         return "structure-after", why_after.split(":")[0], "the file written is no longer sound: %s" % why_after
+    if new.slip and not (len(after) == len(before) and new.slip == state.slip):
+        return "structure-after", "slip", "the RIFF or FORM size is not the file's size less 8 (%s)" % new.slip
+    if not new.loaded:
+        return "unloadable-after", "", "mutagen loads the input but not the file written"
     if new.others != state.others:
         return "chunk-changed", "", "a chunk other than the ID3 chunk changed, moved, was added or lost"
     if new.tag is None:
@@ -2261,9 +2358,9 @@ def mutagen_write(data, stars, padding=None):
     if name == "song.m4a" and mp4_old(data).state is None:
         return None
     old = riff_old(data) if name in ("song.wav", "song.aiff") else None
-    if old is not None and (old.state is None or old.state.view is None or (
+    if old is not None and (old.state is None or old.state.view is None or old.state.slip or (
             old.state.tag and old.state.tag[old.state.view.end:])):
-        return None  # mutagen would drop bytes after the tag in its chunk
+        return None  # mutagen would keep a size slip, or drop bytes after the tag in its chunk
     if name == "song.aac" and mutagen_view(data) is None:
         return None
     folder = tempfile.mkdtemp(prefix="vimbrel-mwf-ref-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
@@ -2402,7 +2499,7 @@ def _rate_left(items, stars):
 def _riff_after(change):
     def damage(before, after, stars, path):
         if song_name(before) not in ("song.wav", "song.aiff") or riff_old(before).state is None or \
-                riff_old(before).state.view is None:
+                riff_old(before).state.view is None or after == before:
             return None
         return change(bytearray(after), stars)
     return damage
@@ -2415,14 +2512,14 @@ def _riff_size(data, stars):
 
 
 def _other_chunk(data, stars):
-    kind, form, chunks = mp4.riff_walk(bytes(data))
+    kind, form, chunks, _ = mp4.riff_layout(bytes(data))
     chunk = next(c for c in chunks if c.cid not in TAG_CHUNKS and c.size)
     data[chunk.offset + 8 + chunk.size - 1] ^= 0x01
     return bytes(data)
 
 
 def _pad_dropped(data, stars):
-    kind, form, chunks = mp4.riff_walk(bytes(data))
+    kind, form, chunks, _ = mp4.riff_layout(bytes(data))
     odd = next((c for c in chunks if c.size & 1), None)
     if odd is None:
         return None
@@ -2430,6 +2527,14 @@ def _pad_dropped(data, stars):
     order = "little" if kind == "wav" else "big"
     data[4:8] = (int.from_bytes(data[4:8], order) - 1).to_bytes(4, order)
     return bytes(data[:at] + data[at + 1:])
+
+
+def _mp4_skipped(before, after, stars, path):
+    old = mp4_old(before) if song_name(before) == "song.m4a" else None
+    if old is None or old.state is None or already_stored(old.state.ratings, stars) or \
+            rating_rules(old.state.ratings, old.state.ratings, stars) is None:
+        return None
+    return before, "Saved"
 
 
 def _adts_frame(before, after, stars, path):
@@ -2446,6 +2551,7 @@ MEDIA_DAMAGES = [
     ("rate written as data type 0", _mp4_after(_ilst_change(_rate_type_0)), {"rate-wrong", "rating-not-written"}),
     ("a RATING item created", _mp4_after(_ilst_change(_rating_item_created)), {"rating-item-created"}),
     ("a rate left at 0 stars", _mp4_after(_ilst_change(_rate_left)), {"rating-item-left"}),
+    ("an M4A write skipped though the rating differs", _mp4_skipped, {"rating-not-written"}),
     ("a wrong RIFF or FORM size", _riff_after(_riff_size), {"structure-after"}),
     ("another chunk's byte", _riff_after(_other_chunk), {"chunk-changed"}),
     ("a pad byte dropped", _riff_after(_pad_dropped), {"structure-after"}),
