@@ -203,7 +203,7 @@ bool mp4PlanReadsBack(const ByteSource& file, const Mp4Layout& layout, const Wri
   const PlannedFile plannedFile = {&plan, file};
   const ByteSource planned = plannedSource(&plannedFile);
   Mp4Layout after;
-  if (walkMp4Layout(planned, true, &after) != kMp4LayoutSound || !itemsRead(planned, after, stars))
+  if (walkMp4Layout(planned, &after) != kMp4LayoutSound || !itemsRead(planned, after, stars))
     return false;
   const Sides sides = {file, planned, &plan, &layout, &after};
   uint64_t newMdatBodies[kMp4MaxMdats];

@@ -9,7 +9,7 @@ bool isMp4File(const ByteSource& file) { return startsWithFtyp(file); }
 
 int readMp4Stars(const ByteSource& file) {
   Mp4Layout layout;
-  if (walkMp4Layout(file, false, &layout) != kMp4LayoutSound || !layout.hasIlst) return 0;
+  if (walkMp4Layout(file, &layout) != kMp4LayoutSound || !layout.hasIlst) return 0;
   int stars = 0;
   return readIlstStars(file, layout.ilst, &stars) ? stars : 0;
 }

@@ -102,14 +102,14 @@ Mp4LayoutStatus walkUdta(const ByteSource& file, Mp4Layout* layout) {
   return layout->hasMeta ? walkMeta(file, layout) : kMp4LayoutSound;
 }
 
-Mp4LayoutStatus walkMoov(const ByteSource& file, bool tables, Mp4Layout* layout) {
+Mp4LayoutStatus walkMoov(const ByteSource& file, Mp4Layout* layout) {
   Mp4AtomWalk walk;
   openAtomWalk(&walk, file, atomBody(layout->moov), atomEnd(layout->moov), false);
   Mp4Atom atom;
   while (nextAtom(&walk, &atom)) {
     if (atom.type == fourCc("mvex")) return kMp4LayoutFragmented;
     if (atom.type == fourCc("free")) addFree(layout, atom, kFreeInMoov);
-    if (atom.type == fourCc("trak") && tables) {
+    if (atom.type == fourCc("trak")) {
       const Mp4LayoutStatus status = walkTrack(file, atom, layout);
       if (status != kMp4LayoutSound) return status;
     }
@@ -135,7 +135,7 @@ bool startsWithFtyp(const ByteSource& file) {
   return nextAtom(&walk, &atom) && atom.type == fourCc("ftyp");
 }
 
-Mp4LayoutStatus walkMp4Layout(const ByteSource& file, bool tables, Mp4Layout* layout) {
+Mp4LayoutStatus walkMp4Layout(const ByteSource& file, Mp4Layout* layout) {
   *layout = Mp4Layout();
   if (!startsWithFtyp(file)) return kMp4LayoutNotMp4;
   Mp4AtomWalk walk;
@@ -161,5 +161,8 @@ Mp4LayoutStatus walkMp4Layout(const ByteSource& file, bool tables, Mp4Layout* la
   }
   if (walk.malformed) return kMp4LayoutMalformed;
   if (!hasMoov) return kMp4LayoutUnproven;
-  return walkMoov(file, tables, layout);
+  const Mp4LayoutStatus status = walkMoov(file, layout);
+  // Music has media data and a track whose chunks lie in it.
+  if (status == kMp4LayoutSound && (layout->mdatCount == 0 || layout->tableCount == 0)) return kMp4LayoutUnproven;
+  return status;
 }

@@ -58,8 +58,10 @@ struct Mp4Layout {
 // The bytes of `meta` (a full box) before its children.
 const uint64_t kMp4MetaPrefix = 4;
 
-// Walks the file. With `tables` false only the path to `ilst` is looked at (a read).
-Mp4LayoutStatus walkMp4Layout(const ByteSource& file, bool tables, Mp4Layout* layout);
+// Walks the file: its top level, the path to `ilst`, and each track's way to its chunk offset
+// table, whose count must fill it (a read too: a file broken there holds no rating). A file
+// without `mdat` or without a track that has chunks is unproven.
+Mp4LayoutStatus walkMp4Layout(const ByteSource& file, Mp4Layout* layout);
 
 // True when the file starts with an `ftyp` atom.
 bool startsWithFtyp(const ByteSource& file);

@@ -390,7 +390,7 @@ void planMp4Write(const ByteSource& file, int stars, WritePlan* plan) {
   planNothing(plan, kMp4BadStars);
   if (stars < 0 || stars > 5) return;
   Mp4Layout layout;
-  const Mp4LayoutStatus status = walkMp4Layout(file, true, &layout);
+  const Mp4LayoutStatus status = walkMp4Layout(file, &layout);
   if (status != kMp4LayoutSound) return planNothing(plan, reasonOf(status));
   Mp4TableFacts facts[kMp4MaxTables];
   if (!chunkOffsetsInMdat(file, layout, facts)) return planNothing(plan, kMp4OffsetsOutsideMdat);
