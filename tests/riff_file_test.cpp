@@ -196,6 +196,7 @@ TEST(ChunkedFile, BrokenFilesAreLeftAlone) {
        aiffFile({aiffCommon(), {"SSND", samples(8)}, tagChunk("id3 ", tag(3, 0, frameV23("POPM", popmBody("x", 255))))}),
        kChunkedTagChunkUnread},
       {"no format chunk", waveFile({data, rated}), kChunkedNotAudio},
+      {"a format chunk too short", waveFile({{"fmt ", samples(14)}, data, rated}), kChunkedNotAudio},
       {"two sound chunks", aiffFile({aiffCommon(), {"SSND", samples(8)}, {"SSND", samples(8)}}), kChunkedNotAudio},
       {"a tag claiming more than its chunk", waveFile({waveFormat(), data, tagChunk("id3 ", claim)}), kChunkedTagRefused},
       {"an ID3 chunk without a tag", waveFile({waveFormat(), data, tagChunk("id3 ", zeros(30))}), kChunkedTagRefused},

@@ -74,6 +74,17 @@ bool nextChunk(ChunkWalk* walk, Chunk* chunk) {
   return true;
 }
 
+// A format chunk mutagen loads (and a player could play by): a WAV's "fmt " of 16 bytes or
+// more; an AIFF's "COMM" of 18 or more whose sample rate, an 80-bit float, is a finite number
+// that is not negative.
+bool formatChunkSound(const ByteSource& file, ChunkedForm form, const Chunk& chunk) {
+  if (form == kFormWave) return chunk.size >= 16;
+  unsigned char rate[2];
+  if (chunk.size < 18 || readSourceAt(file, chunk.offset + kChunkHeaderSize + 8, rate, 2) != 2) return false;
+  const unsigned exponent = (unsigned{rate[0]} << 8) | rate[1];
+  return exponent <= 16383 + 1000;  // sign clear, and far from a double's overflow, infinity or NaN
+}
+
 ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   *layout = ChunkLayout();
   ChunkWalk walk;
@@ -87,6 +98,7 @@ ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   uint32_t formats = 0;
   uint32_t sounds = 0;
   while (nextChunk(&walk, &chunk)) {
+    if (std::memcmp(chunk.id, formatId, 4) == 0 && !formatChunkSound(file, walk.form, chunk)) return kChunksNotAudio;
     if (std::memcmp(chunk.id, formatId, 4) == 0) ++formats;
     if (std::memcmp(chunk.id, soundId, 4) == 0) ++sounds;
     if (!isTagId(chunk.id)) continue;

@@ -61,7 +61,7 @@ enum ChunkLayoutResult {
   kChunksTooMany,
   kChunksTwoTags,        // two ID3 chunks: which one a reader takes is a guess
   kChunksTagUnread,      // an AIFF's "id3 " chunk, which mutagen does not read
-  kChunksNotAudio,       // not one format ("fmt ", "COMM") and one sound ("data", "SSND") chunk
+  kChunksNotAudio,       // not one sound format ("fmt ", "COMM") and one sound ("data", "SSND") chunk
 };
 
 struct ChunkLayout {
