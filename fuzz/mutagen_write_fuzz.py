@@ -856,11 +856,32 @@ def rating_rules(old, new, stars):
     for key, text in ((RATING_ITEMS[1], b"%d" % (stars * 20)), (RATING_ITEMS[2], b"%.1f" % (stars / 5))):
         if not old.get(key) and new.get(key):
             return "rating-item-created", key.decode()[-12:], "%r created" % key
-        if old.get(key) and (len(new.get(key, [])) != len(old[key]) or any(
-                item_values(n) != [(1, text)] for n in new[key])):
+        if old.get(key) and not freeform_follows(old[key], new.get(key, []), key == RATING_ITEMS[1], text, stars * 20):
             return "rating-item-wrong", key.decode()[-12:], "%r holds %r for %d stars" % (
                 key, [item_values(n) for n in new.get(key, [])], stars)
     return None
+
+
+def freeform_follows(olds, news, integer_allowed, text, number):
+    """Whether each RATING or FMPS_Rating item holds the rating in its own data type: text
+    (type 0 or 1) as `text`, a RATING's integer (type 21, 1, 2 or 4 bytes) as `number`. One of
+    another type (or a broken integer) the rules do not write stays as it was."""
+    if len(news) != len(olds):
+        return False
+    for old_item, new_item in zip(olds, news):
+        old_values, new_values = item_values(old_item), item_values(new_item)
+        kind = old_values[0][0] if old_values else None
+        integer = integer_allowed and kind == 21 and len(old_values[0][1]) in (1, 2, 4)
+        if kind not in (0, 1) and not integer:
+            if new_item != old_item:
+                return False
+            continue
+        if len(new_values) != len(old_values) or new_values[1:] != old_values[1:] or new_values[0][0] != kind:
+            return False
+        payload = new_values[0][1]
+        if (int.from_bytes(payload, "big") != number or len(payload) not in (1, 2, 4)) if integer else payload != text:
+            return False
+    return True
 
 
 def variant_rules(old, new, stars):
@@ -2492,6 +2513,16 @@ def _rating_item_created(items, stars):
     return items + [mp4.freeform(b"RATING", b"%d" % (stars * 20))]
 
 
+def _rating_item_off(items, stars):
+    """An existing RATING item holding another number than the rules write."""
+    at = next((i for i, raw in enumerate(items) if raw[4:8] == b"----" and raw.endswith(b"%d" % (stars * 20))
+               and b"RATING" in raw), None)
+    if not stars or at is None:
+        return None
+    items[at] = items[at][:-1] + b"5"
+    return items
+
+
 def _rate_left(items, stars):
     return None if stars else items + [mp4.text_item(b"rate", b"0")]
 
@@ -2550,6 +2581,7 @@ MEDIA_DAMAGES = [
     ("an ilst item other than the rating's", _mp4_after(_ilst_change(_other_item)), {"item-changed"}),
     ("rate written as data type 0", _mp4_after(_ilst_change(_rate_type_0)), {"rate-wrong", "rating-not-written"}),
     ("a RATING item created", _mp4_after(_ilst_change(_rating_item_created)), {"rating-item-created"}),
+    ("a RATING item holding another number", _mp4_after(_ilst_change(_rating_item_off)), {"rating-item-wrong"}),
     ("a rate left at 0 stars", _mp4_after(_ilst_change(_rate_left)), {"rating-item-left"}),
     ("an M4A write skipped though the rating differs", _mp4_skipped, {"rating-not-written"}),
     ("a wrong RIFF or FORM size", _riff_after(_riff_size), {"structure-after"}),
