@@ -464,7 +464,9 @@ def m4a(items, free_in_meta=0, moov_first=True, udta=True, meta=True, ilst=True,
     def moov(media_start):
         width = ">Q" if co64 else ">I"
         table = struct.pack(">I", chunks) + b"".join(struct.pack(width, media_start + 40 * i) for i in range(chunks))
-        stbl = atom(b"stbl", full_atom(b"stsd", bytes(16)) + full_atom(b"co64" if co64 else b"stco", table))
+        sizes = full_atom(b"stsz", struct.pack(">II", 40, chunks))  # one 40-byte sample a chunk
+        runs = full_atom(b"stsc", struct.pack(">IIII", 1, 1, 1, 1))
+        stbl = atom(b"stbl", full_atom(b"stsd", bytes(16)) + sizes + runs + full_atom(b"co64" if co64 else b"stco", table))
         trak = atom(b"trak", full_atom(b"tkhd", bytes(20)) + atom(b"mdia", full_atom(b"mdhd", bytes(20)) + atom(
             b"minf", stbl)))
         meta_body = bytes(4) + full_atom(b"hdlr", bytes(4) + b"mdirappl" + bytes(9))

@@ -266,6 +266,7 @@ TEST(Mp4File, BrokenFilesReadAsNothingAndPlanNothing) {
   const size_t rate = offsetOf(good, "rate");
   const size_t data = rate + 8;
   const size_t stco = offsetOf(good, "stco");
+  const size_t stsz = offsetOf(good, "stsz");
   const Bytes ftyp(good.begin(), good.begin() + moov);
   M4aShape fragmented = shape({item("rate", 1, text("80"))}, 0);
   const Bytes moof = join({m4aFile(fragmented), atom("moof", zeros(16))});
@@ -280,6 +281,9 @@ TEST(Mp4File, BrokenFilesReadAsNothingAndPlanNothing) {
       {"a data atom shorter than its header", with32(with32(good, data, 12), rate, 20), kMp4MalformedItems},
       {"an stco count larger than its atom", with32(good, stco + 12, 4000), kMp4MalformedAtoms},
       {"a chunk offset outside mdat", with32(good, stco + 16, 3), kMp4OffsetsOutsideMdat},
+      {"samples running past mdat", with32(good, stsz + 12, 5000), kMp4OffsetsOutsideMdat},
+      {"more chunks than samples", with32(good, stsz + 16, 2), kMp4OffsetsOutsideMdat},
+      {"no stsc", with32(good, offsetOf(good, "stsc") + 4, 0x73747363 + 1), kMp4Unproven},
       {"cut short", Bytes(good.begin(), good.end() - 40), kMp4MalformedAtoms},
       {"fragmented", moof, kMp4Fragmented},
       {"two moov", twoMoov, kMp4Unproven},

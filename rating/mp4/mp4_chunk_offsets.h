@@ -20,7 +20,8 @@ struct Mp4TableFacts {
 // some 32000 chunks: hours of audio).
 const uint64_t kMp4MaxTableBytes = 256 * 1024;
 
-// True when every entry of every table points inside an `mdat`'s body; facts[i] of table i.
+// True when every chunk of every table lies inside one `mdat`'s body, from its entry on for as
+// long as its samples (`stsc`, `stsz`) make it; facts[i] of table i.
 bool chunkOffsetsInMdat(const ByteSource& file, const Mp4Layout& layout, Mp4TableFacts* facts);
 
 // The table anew as a replacement inside container `stbl`: entries at or after `moovEnd`

@@ -42,8 +42,16 @@ Mp4LayoutStatus walkTrack(const ByteSource& file, const Mp4Atom& trak, Mp4Layout
   openAtomWalk(&walk, file, atomBody(table.stbl), atomEnd(table.stbl), false);
   Mp4Atom atom;
   bool found = false;
+  bool sized = false;
+  bool runs = false;
   while (nextAtom(&walk, &atom)) {
     const bool narrow = atom.type == fourCc("stco");
+    if (atom.type == fourCc("stsz") || atom.type == fourCc("stsc")) {
+      bool& seen = atom.type == fourCc("stsz") ? sized : runs;
+      if (seen) return kMp4LayoutUnproven;
+      seen = true;
+      (atom.type == fourCc("stsz") ? table.sampleSizes : table.samplesPerChunk) = atom;
+    }
     // Offsets of sample side data would not follow a move.
     if (atom.type == fourCc("saio")) return kMp4LayoutUnproven;
     if (!narrow && atom.type != fourCc("co64")) continue;
@@ -54,6 +62,8 @@ Mp4LayoutStatus walkTrack(const ByteSource& file, const Mp4Atom& trak, Mp4Layout
   }
   if (walk.malformed) return kMp4LayoutMalformed;
   if (!found) return kMp4LayoutSound;
+  // Without them no chunk's length is known, so neither is whether it lies in the media.
+  if (!sized || !runs) return kMp4LayoutUnproven;
   if (layout->tableCount == kMp4MaxTables) return kMp4LayoutUnproven;
   uint32_t count = 0;
   const uint64_t body = atomBody(table.table);

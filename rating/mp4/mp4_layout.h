@@ -34,6 +34,7 @@ struct Mp4Free {
 
 struct Mp4ChunkTable {
   Mp4Atom trak, mdia, minf, stbl, table;
+  Mp4Atom sampleSizes, samplesPerChunk;  // `stsz` and `stsc`, which size each chunk
   bool wide;       // `co64`
   uint32_t count;  // entries
 };

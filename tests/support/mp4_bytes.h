@@ -69,8 +69,11 @@ inline Bytes m4aMoov(const M4aShape& shape, uint64_t mediaStart) {
                                  bigEndian(static_cast<uint32_t>(at), 4)})
                          : join({offsets, bigEndian(static_cast<uint32_t>(at), 4)});
   }
-  const Bytes stbl = atom("stbl", join({fullAtom("stsd", Bytes(24, 0x5D)), fullAtom("stsz", Bytes(12, 0x3A)),
-                                        fullAtom(shape.co64 ? "co64" : "stco", offsets)}));
+  // One sample a chunk, each a chunk long.
+  const Bytes sizes = join({bigEndian(kTestChunkSize, 4), bigEndian(static_cast<uint32_t>(shape.chunks), 4)});
+  const Bytes runs = join({bigEndian(1, 4), bigEndian(1, 4), bigEndian(1, 4), bigEndian(1, 4)});
+  const Bytes stbl = atom("stbl", join({fullAtom("stsd", Bytes(24, 0x5D)), fullAtom("stsz", sizes),
+                                        fullAtom("stsc", runs), fullAtom(shape.co64 ? "co64" : "stco", offsets)}));
   const Bytes trak =
       atom("trak", join({fullAtom("tkhd", Bytes(80, 0x7C)),
                          atom("mdia", join({fullAtom("mdhd", Bytes(20, 0x6D)),
