@@ -219,7 +219,11 @@ Id3v2Layout parseAndCheck(const unsigned char* data, size_t available, uint64_t 
   return layout;
 }
 
-// The plugin edits a rating by rewriting one byte; nothing else about the tag may change.
+// The plugin edits a rating by rewriting one byte; nothing else about the tag may change. Where
+// the ID3v2.4 frame sizes read two ways, mutagen's guess between them may turn on that byte
+// (a zero byte where a frame would start is padding to one reading): the reader may then
+// reject the tag, so that the write guard, which reads the tag as the write leaves it, writes
+// nothing; it must never read the tag otherwise.
 void checkRatingRewrite(const unsigned char* data, size_t size, const Id3v2Layout& original) {
   std::vector<unsigned char> copy(data, data + size);
   const unsigned char originalRating = data[original.popmRatingOffset];
@@ -227,6 +231,7 @@ void checkRatingRewrite(const unsigned char* data, size_t size, const Id3v2Layou
   for (unsigned char newRating : newRatings) {
     copy[original.popmRatingOffset] = newRating;
     const Id3v2Layout rewritten = parseAndCheck(copy.data(), size, size);
+    if (!rewritten.wellFormed && original.majorVersion == 4 && original.frameSizesPlain) continue;
     require(sameExceptRating(original, rewritten), "answer depends on the rating byte");
     require(rewritten.popmRating == newRating, "rewritten rating not read back");
   }
