@@ -896,7 +896,8 @@ def variant_rules(old, new, stars):
         if len(news) > len(olds) or (stars and len(news) < len(olds)):
             return "rating-item-wrong", "case", "%d items %r became %d" % (len(olds), key, len(news))
         for item in news:
-            if item not in olds and not (stars and item_values(item) == [(1, due)]):
+            # In the item's own text type (0 or 1), as the rules write a RATING or FMPS_Rating.
+            if item not in olds and not (stars and item_values(item) in ([(0, due)], [(1, due)])):
                 return "rating-item-wrong", "case", "%r holds %r for %d stars" % (key, item_values(item), stars)
     return None
 

@@ -197,6 +197,7 @@ TEST(ChunkedFile, BrokenFilesAreLeftAlone) {
        kChunkedTagChunkUnread},
       {"no format chunk", waveFile({data, rated}), kChunkedNotAudio},
       {"a format chunk too short", waveFile({{"fmt ", samples(14)}, data, rated}), kChunkedNotAudio},
+      {"a LIST shorter than its name", waveFile({waveFormat(), data, {"LIST", samples(3)}, rated}), kChunkedListBroken},
       {"two sound chunks", aiffFile({aiffCommon(), {"SSND", samples(8)}, {"SSND", samples(8)}}), kChunkedNotAudio},
       {"a tag claiming more than its chunk", waveFile({waveFormat(), data, tagChunk("id3 ", claim)}), kChunkedTagRefused},
       {"an ID3 chunk without a tag", waveFile({waveFormat(), data, tagChunk("id3 ", zeros(30))}), kChunkedTagRefused},

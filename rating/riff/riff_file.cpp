@@ -29,6 +29,7 @@ const char* chunkedWriteReasonName(int reason) {
     case kChunkedTooManyChunks: return "too many chunks";
     case kChunkedTwoTagChunks: return "two ID3 chunks";
     case kChunkedNotAudio: return "no single format and sound chunk";
+    case kChunkedListBroken: return "a list chunk mutagen stops at";
     case kChunkedTagChunkUnread: return "AIFF id3 chunk";
     case kChunkedTagRefused: return "write guard refuses the chunk's tag";
     case kChunkedAlreadyStored: return "rating already stored";

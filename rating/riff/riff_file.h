@@ -23,6 +23,7 @@ enum ChunkedWriteReason {
   kChunkedTwoTagChunks,      // nothing: two ID3 chunks
   kChunkedTagChunkUnread,    // nothing: an AIFF's "id3 " chunk, which mutagen does not read
   kChunkedNotAudio,          // nothing: not one format chunk and one sound chunk
+  kChunkedListBroken,        // nothing: a list chunk mutagen stops at
   kChunkedTagRefused,        // nothing: the write guard refuses the chunk's tag
   kChunkedAlreadyStored,     // nothing: the tag holds the rating (or 0 stars and no tag)
   kChunkedTooLarge,          // nothing: the tag or the file would pass what a size holds

@@ -42,6 +42,8 @@ ChunkedWriteReason reasonOf(ChunkLayoutResult result) {
       return kChunkedTagChunkUnread;
     case kChunksNotAudio:
       return kChunkedNotAudio;
+    case kChunksListBroken:
+      return kChunkedListBroken;
     case kChunksSizesDisagree:
     case kChunksSound:
       break;

@@ -85,6 +85,18 @@ bool formatChunkSound(const ByteSource& file, ChunkedForm form, const Chunk& chu
   return exponent <= 16383 + 1000;  // sign clear, and far from a double's overflow, infinity or NaN
 }
 
+// mutagen takes a WAV's "LIST" and "RIFF" chunks, and an AIFF's "FORM", for lists of chunks:
+// one shorter than its 4-byte name ends its walk of the file (a tag after it is never read),
+// and one whose name is not ASCII makes it fail on the file.
+bool listChunkReadable(const ByteSource& file, ChunkedForm form, const Chunk& chunk) {
+  const bool list = form == kFormWave ? std::memcmp(chunk.id, "LIST", 4) == 0 || std::memcmp(chunk.id, "RIFF", 4) == 0
+                                      : std::memcmp(chunk.id, "FORM", 4) == 0;
+  if (!list) return true;
+  unsigned char name[4];
+  if (chunk.size < 4 || readSourceAt(file, chunk.offset + kChunkHeaderSize, name, 4) != 4) return false;
+  return name[0] < 0x80 && name[1] < 0x80 && name[2] < 0x80 && name[3] < 0x80;
+}
+
 ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   *layout = ChunkLayout();
   ChunkWalk walk;
@@ -100,6 +112,7 @@ ChunkLayoutResult walkChunkLayout(const ByteSource& file, ChunkLayout* layout) {
   while (nextChunk(&walk, &chunk)) {
     if (std::memcmp(chunk.id, formatId, 4) == 0 && !formatChunkSound(file, walk.form, chunk)) return kChunksNotAudio;
     if (std::memcmp(chunk.id, formatId, 4) == 0) ++formats;
+    if (!listChunkReadable(file, walk.form, chunk)) return kChunksListBroken;
     if (std::memcmp(chunk.id, soundId, 4) == 0) ++sounds;
     if (!isTagId(chunk.id)) continue;
     if (layout->hasTag) return kChunksTwoTags;

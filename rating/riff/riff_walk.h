@@ -62,6 +62,7 @@ enum ChunkLayoutResult {
   kChunksTwoTags,        // two ID3 chunks: which one a reader takes is a guess
   kChunksTagUnread,      // an AIFF's "id3 " chunk, which mutagen does not read
   kChunksNotAudio,       // not one sound format ("fmt ", "COMM") and one sound ("data", "SSND") chunk
+  kChunksListBroken,     // a list chunk mutagen stops at: shorter than its name, or a name not ASCII
 };
 
 struct ChunkLayout {
