@@ -4,13 +4,14 @@
 #include "host/hotkeys.h"
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "library/prefs_page.h"
+#include "library/rating_batch.h"
 #include "rating/store/rewrite_journal.h"
 #include "tray/tray.h"
 
 namespace {
 
 const WCHAR kCaption[] = L"ID3 Vimbrel";
-const WCHAR kActiveKey[] = L"Active";
 
 }  // namespace
 
@@ -27,6 +28,7 @@ int init() {
   updateTrayIcon();
   // Also while switched off: a key the user bound works once the plugin is on again.
   addHotkeyActions();
+  addPrefsPage();
   return 0;
 }
 
@@ -34,9 +36,16 @@ void config() {
   HWND owner = reinterpret_cast<HWND>(queryHost(kQueryDialogOwner, 0));
   const WCHAR* question = g_state.active ? L"Disable plugin?" : L"Activate plugin?";
   int answer = MessageBoxW(owner, question, kCaption, MB_YESNO | MB_ICONQUESTION);
-  if (answer == IDYES) {
-    g_state.active = g_state.active ? 0 : 1;
+  setPluginActive(answer == IDYES ? !g_state.active : g_state.active);
+}
+
+void setPluginActive(int active) {
+  if (active != g_state.active) {
+    g_state.active = active;
     updateTrayIcon();
+    // Switched off, the plugin writes nothing more; what is done stays done.
+    if (!active) endRatingBatches();
+    updatePrefsPage();
   }
   writeSetting(kActiveKey, g_state.active);
 }
@@ -46,7 +55,9 @@ void quit() {
   updateTrayIcon();
   // A pending refresh would call back into a module the player is about to unload.
   stopRefreshTimer();
+  endRatingBatches();
   endPendingSaveForQuit();
+  removePrefsPage();
   setRewriteJournal(nullptr);
   noteQuitDuringStarMenu();
   noteQuitDuringPassedOnMessage();

@@ -15,7 +15,12 @@ enum HostMessage {
   kQueryIniPathWide = 1334,
   kQueryDialogOwner = 365,
   kNotifyTitleChange = 603,
-  kSetRating = 639,
+  kSetRating = 639,       // wParam 0..5, or 6 and (WPARAM)-1 for one star more or less
+  kQueryRating = 640,     // the current entry's rating, 0..5, as the media library holds it
+  kRemovePrefsPage = 333,  // wParam: the page's record
+  kOpenPrefsPage = 380,    // wParam: the page's record
+  kAddPrefsPage = 1332,    // wParam: the page's record (PrefsPageRecord)
+  kQueryNextSelected = 3029,  // wParam: an index, -1 to begin; the next selected entry after it, -1 for none
   kNotifyTagChanged = 3002,
   kNotifyFileTagsMayHaveChanged = 3005,  // wParam: the file's UTF-16 path; the media library reads it again
 };
@@ -39,5 +44,6 @@ const WCHAR* entryPath(LRESULT index);
 // entryPath of the current playlist entry.
 const WCHAR* currentEntryPath();
 // Tells the player that the file now holds a new rating, so that its media
-// library reads the file's tags again.
-void notifyRatingSaved(const WCHAR* path);
+// library reads the file's tags again; a library that would keep its own rating
+// of a file whose rating was removed is told of the removal.
+void notifyRatingSaved(const WCHAR* path, int stars);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "library/library_import.h"
+#include "library/rating_batch.h"
 #include "rating/store/rewrite_job.h"
 
 // What the player reads from winampGetGeneralPurposePlugin(); the layout is the
@@ -47,6 +49,12 @@ struct PluginState {
   RewriteJob pendingSave;        // a chosen rating being written into a large file
   WCHAR pendingSavePath[kEntryPathChars];  // that file
   UINT_PTR saveTimer;            // the timer that carries the save on, 0 when none
+  RatingBatch playerBatch;       // the player's rating of its selected entries, going into their files
+  RatingBatch libraryBatch;      // the library's ratings going into the files
+  UINT_PTR batchTimer;           // the timer that carries the batches on, 0 when none
+  LibraryImportState libraryImportState;
+  WCHAR notSavedListPath[MAX_PATH];  // the last library run's list of files not saved
+  HWND prefsPage;                // the preferences page while it is open
 };
 
 extern PluginHeader g_header;
@@ -58,3 +66,5 @@ void config();
 void quit();
 
 void buildSettingsPath();
+// Switches the plugin on or off, as config's question does, and stores it.
+void setPluginActive(int active);

@@ -43,7 +43,7 @@ TEST_F(ModuleImage, IsA32BitDllWhoseOneExportIsThePlayerEntry) {
 
 TEST_F(ModuleImage, ImportsOnlyWindowsSystemDlls) {
   const std::set<std::string> system = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll",
-                                        "msvcrt.dll"};
+                                        "comctl32.dll", "msvcrt.dll"};
   auto* imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
       base + directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
   int count = 0;

@@ -7,6 +7,7 @@
 
 #include "host/host_queries.h"
 #include "host/plugin.h"
+#include "library/rating_batch.h"
 #include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_job.h"
 #include "tray/tray.h"
@@ -32,10 +33,13 @@ void stopSaveTimer() {
 
 // The save is over: the user hears why when it failed, and the icon comes to
 // show what the file holds.
-void finishPendingSave(RatingSaveResult result) {
+// `stars`: the rating the job was writing (the job forgets it when it ends).
+void finishPendingSave(RatingSaveResult result, int stars) {
   stopSaveTimer();
   showRatingNotSaved(result, g_state.pendingSavePath);
-  if (result == kRatingSaved) notifyRatingSaved(g_state.pendingSavePath);
+  if (result == kRatingSaved) notifyRatingSaved(g_state.pendingSavePath, stars);
+  // A batch that began it counts it, and goes on.
+  noteBackgroundSaveDone(g_state.pendingSavePath, result);
   g_state.pendingSavePath[0] = 0;
   scheduleRefresh();
   if (result == kRatingSaved && hostIsPlaying())
@@ -44,6 +48,7 @@ void finishPendingSave(RatingSaveResult result) {
 
 void CALLBACK continuePendingSave(HWND, UINT, UINT_PTR, DWORD) {
   const double start = nowMilliseconds();
+  const int stars = g_state.pendingSave.stars;
   RatingSaveResult result = kRatingSaving;
   // The copy's placement waits for a tick of its own (rewriteReadyToPlace).
   do {
@@ -53,7 +58,7 @@ void CALLBACK continuePendingSave(HWND, UINT, UINT_PTR, DWORD) {
   if (result == kRatingSaving)
     updateTrayIcon();  // the progress
   else
-    finishPendingSave(result);
+    finishPendingSave(result, stars);
 }
 
 // The job in g_state.pendingSave has begun for `path`: the timer carries it on.
@@ -83,11 +88,16 @@ RatingSaveResult saveChosenRating(const WCHAR* path, int stars) {
     return kRatingSaving;
   }
   // Another file's save first; it is not left half done.
-  if (savePending()) finishPendingSave(finishRewrite(&g_state.pendingSave));
+  if (savePending()) {
+    const int pendingStars = g_state.pendingSave.stars;
+    finishPendingSave(finishRewrite(&g_state.pendingSave), pendingStars);
+  }
   const RatingSaveResult result = startRatingSave(path, stars, &g_state.pendingSave);
   if (result != kRatingSaving) return result;
   carryOnPendingSave(path);
-  g_state.currentRating = stars;
+  // The icon shows the rating being written, when it is the current entry's.
+  const WCHAR* current = currentEntryPath();
+  if (current && lstrcmpiW(current, path) == 0) g_state.currentRating = stars;
   updateTrayIcon();
   return result;
 }

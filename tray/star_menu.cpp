@@ -117,12 +117,19 @@ void drawStarRow(const DRAWITEMSTRUCT* item) {
 
 void applyStarChoice(int id) {
   checkMediaLibraryOverlap();
-  const WCHAR* path = currentEntryPath();
-  const RatingSaveResult result = saveChosenRating(path, id - kFirstStarCommand);
+  rateFile(currentEntryPath(), id - kFirstStarCommand);
+}
+
+void rateFile(const WCHAR* path, int stars) {
+  const RatingSaveResult result = saveChosenRating(path, stars);
   // A large file goes on being written; its end tells the player and the icon.
   if (result == kRatingSaving) return;
   showRatingNotSaved(result, path);
-  if (result == kRatingSaved) notifyRatingSaved(path);
+  if (result == kRatingSaved) notifyRatingSaved(path, stars);
+  followCurrentEntryRating();
+}
+
+void followCurrentEntryRating() {
   // The icon shows what the file holds now, saved or not; while playing, the
   // player is told as well.
   scheduleRefresh();

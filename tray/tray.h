@@ -38,6 +38,12 @@ void measureStarRow(MEASUREITEMSTRUCT* item);
 void drawStarRow(const DRAWITEMSTRUCT* item);
 // Rates the current entry's file as the star menu's row of `id` does.
 void applyStarChoice(int id);
+// Writes the rating into the file as a choice in the star menu does, the notice aside:
+// the balloon when it is not saved, the player told when it is, the icon following.
+void rateFile(const WCHAR* path, int stars);
+// After a rating of the current entry's file: the icon comes to show what the file
+// holds, and a playing player hears that the rating changed.
+void followCurrentEntryRating();
 // One star more (+1) or less (-1) than the current entry's file holds now;
 // nothing is written at 5 or 0.
 void applyStarStep(int step);

@@ -3,26 +3,35 @@
 // player's main window gets and routes the plugin's own through one table.
 #include "host/host_queries.h"
 #include "host/plugin.h"
+#include "library/player_ratings.h"
 #include "tray/tray.h"
 
 namespace {
+
+enum RouteTiming {
+  kInsteadOfHost,   // the host never gets the message
+  kBeforeHost,      // the action, then the host
+  kAfterHost,       // the host, then the action: it follows what the host made of it
+};
 
 struct Route {
   UINT message;
   bool (*applies)(WPARAM wParam, LPARAM lParam);
   LRESULT (*action)(HWND window, WPARAM wParam, LPARAM lParam);
-  bool passedOn;  // after the action, the host still gets the message
+  RouteTiming timing;
 };
 
 bool isSetRating(WPARAM, LPARAM lParam) { return lParam == kSetRating; }
 
-// The player's value is not trusted to index the six icons: anything outside
-// 0 to 5 leaves the rating as it was.
 LRESULT onSetRating(HWND, WPARAM wParam, LPARAM) {
-  if (wParam < kStarLevels) {
-    g_state.currentRating = static_cast<int>(wParam);
-    updateTrayIcon();
-  }
+  followPlayerSetRating(wParam);
+  return 0;
+}
+
+bool isPlayerRatingMenu(WPARAM wParam, LPARAM) { return isPlayerRatingCommand(LOWORD(wParam)); }
+
+LRESULT onPlayerRatingMenu(HWND, WPARAM wParam, LPARAM) {
+  followPlayerRatingCommand(LOWORD(wParam));
   return 0;
 }
 
@@ -100,16 +109,17 @@ LRESULT onStarMenuKey(HWND, WPARAM wParam, LPARAM lParam) {
 }
 
 const Route kRoutes[] = {
-    {WM_USER, isSetRating, onSetRating, true},
-    {WM_USER, isTitleChange, onTitleChange, true},
-    {WM_USER, isStatusOrRatingChange, onRefreshRequest, true},
-    {WM_USER, isTagChange, onRefreshRequest, true},
-    {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, false},
-    {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, false},
-    {WM_COMMAND, isStarChoice, onStarChoice, false},
-    {WM_COMMAND, isStarStep, onStarStep, false},
-    {kTrayCallbackMessage, isTrayClick, onTrayClick, false},
-    {WM_MENUCHAR, isStarMenuKey, onStarMenuKey, false},
+    {WM_USER, isSetRating, onSetRating, kAfterHost},
+    {WM_USER, isTitleChange, onTitleChange, kBeforeHost},
+    {WM_USER, isStatusOrRatingChange, onRefreshRequest, kBeforeHost},
+    {WM_USER, isTagChange, onRefreshRequest, kBeforeHost},
+    {WM_DRAWITEM, isOwnerDrawnMenuItem, onDrawItem, kInsteadOfHost},
+    {WM_MEASUREITEM, isOwnerDrawnMenuItem, onMeasureItem, kInsteadOfHost},
+    {WM_COMMAND, isStarChoice, onStarChoice, kInsteadOfHost},
+    {WM_COMMAND, isStarStep, onStarStep, kInsteadOfHost},
+    {WM_COMMAND, isPlayerRatingMenu, onPlayerRatingMenu, kAfterHost},
+    {kTrayCallbackMessage, isTrayClick, onTrayClick, kInsteadOfHost},
+    {WM_MENUCHAR, isStarMenuKey, onStarMenuKey, kInsteadOfHost},
 };
 
 const Route* findRoute(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -146,10 +156,12 @@ LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_state.active) return passOn(window, message, wParam, lParam);
 
   const Route* route = findRoute(message, wParam, lParam);
-  if (route && !route->passedOn) return route->action(window, wParam, lParam);
-  if (route) route->action(window, wParam, lParam);
+  if (route && route->timing == kInsteadOfHost) return route->action(window, wParam, lParam);
+  if (route && route->timing == kBeforeHost) route->action(window, wParam, lParam);
 
   LRESULT result = passOn(window, message, wParam, lParam);
+  // The player may have quit the plugin meanwhile (on exit, say).
+  if (route && route->timing == kAfterHost && g_state.active) route->action(window, wParam, lParam);
   // The taskbar forgets its icons when it is recreated (an explorer restart).
   if (g_state.active && g_state.taskbarMessage != 0 && message == g_state.taskbarMessage) {
     g_state.iconShown = 0;
