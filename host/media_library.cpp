@@ -4,6 +4,7 @@
 // it would be without one.
 #include "host/media_library.h"
 
+#include "host/host_queries.h"
 #include "host/hotkeys.h"
 #include "host/plugin.h"
 
@@ -40,7 +41,8 @@ LibraryPresence findLibrary(HWND* window) {
   const LRESULT message = SendMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(kLibraryWindowName),
                                        kRegisterMessageByName);
   if (message == 0) return kLibraryUnknown;
-  const LRESULT answer = SendMessageW(g_header.hostWindow, static_cast<UINT>(message), 0, 0);
+  // A registered number is a query like the others: WM_USER with the number in lParam.
+  const LRESULT answer = queryHost(static_cast<int>(message), 0);
   HWND library = reinterpret_cast<HWND>(answer);
   if (answer == 0 || answer == 1 || !IsWindow(library)) return kNoLibrary;
   *window = library;

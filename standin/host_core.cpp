@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "standin/host_core.h"
 
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <algorithm>
+
 #include "host/host_queries.h"
 
 StandinHost g_host;
@@ -55,6 +62,10 @@ LRESULT answerQuery(LPARAM number, WPARAM argument) {
       return g_host.iniPathGiven ? reinterpret_cast<LRESULT>(g_host.iniPath.c_str()) : 0;
     case kQueryDialogOwner:
       return reinterpret_cast<LRESULT>(g_host.dialogOwner ? g_host.dialogOwner : g_host.window);
+    case kStandinNextSelected:
+      for (int selected : g_host.selection)
+        if (selected > index) return selected;
+      return -1;
   }
   return 0;
 }
@@ -69,6 +80,7 @@ bool isQuery(LPARAM number) {
     case kQueryIniPath:
     case kQueryIniPathWide:
     case kQueryDialogOwner:
+    case kStandinNextSelected:
       return true;
   }
   return false;
@@ -87,8 +99,14 @@ LRESULT hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool u
     if (g_host.onMessage) g_host.onMessage(record);
   }
   if (message == WM_USER && isQuery(lParam)) return answerQuery(lParam, wParam);
-  if (message == WM_USER && lParam == kRegisterMessageByName)
-    return registeredMessage(reinterpret_cast<const char*>(wParam));
+  if (message == WM_USER && lParam == kRegisterMessageByName) {
+    const char* name = reinterpret_cast<const char*>(wParam);
+    if (name && strcmp(name, kLibraryWindowName) == 0) return libraryNameNumber();
+    return registeredMessage(name);
+  }
+  LRESULT answer = 0;
+  if (answerLibraryMessage(message, wParam, lParam, &answer)) return answer;
+  if (answerPrefsMessage(message, wParam, lParam, &answer)) return answer;
   if (message == WM_USER && lParam == kStandinHotkeysAddMessage && g_host.hotkeysPlugin && wParam) {
     keepHotkeyAction(reinterpret_cast<const HotkeyAction*>(wParam));
     return 0;
@@ -132,11 +150,17 @@ HWND createHostWindow(bool unicode) {
     g_host.window = CreateWindowA(kClassA, "Stand-in player", WS_OVERLAPPEDWINDOW, 0, 0, 320, 120, nullptr,
                                   nullptr, instance, nullptr);
   }
+  if (!g_host.window) return nullptr;
+  createLibraryWindow();
+  bindPlayerHotkeys();
   return g_host.window;
 }
 
 void destroyHostWindow() {
   dropHotkeyActions();
+  unbindPlayerHotkeys();
+  closePrefs();
+  destroyLibraryWindow();
   if (g_host.window) DestroyWindow(g_host.window);
   g_host.window = nullptr;
 }
@@ -156,6 +180,8 @@ bool loadPlugin(const wchar_t* dllPath) {
 
 void unloadPlugin() {
   dropHotkeyActions();  // their texts live in the plugin
+  closePrefs();         // so do the page's procedure and its record
+  g_host.prefs.pages.clear();
   if (g_host.plugin) FreeLibrary(g_host.plugin);
   g_host.plugin = nullptr;
   g_host.header = nullptr;
@@ -196,5 +222,58 @@ std::string bestFitPath(const std::wstring& path) {
   std::string narrow(length, '\0');
   WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, &narrow[0], length, nullptr, nullptr);
   narrow.resize(length - 1);
+  return narrow;
+}
+
+void logLine(const char* format, ...) {
+  if (!g_host.onLog) return;
+  char line[2048];
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  g_host.onLog(line);
+}
+
+std::wstring hostIniPathWide() {
+  if (!g_host.wideIniPath.empty()) return g_host.wideIniPath;
+  const int length = MultiByteToWideChar(CP_ACP, 0, g_host.iniPath.c_str(), -1, nullptr, 0);
+  std::wstring wide(length > 0 ? length : 1, L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, g_host.iniPath.c_str(), -1, &wide[0], length);
+  return wide.c_str();
+}
+
+bool entryWidePath(int index, std::wstring* path) {
+  if (index < 0 || index >= static_cast<int>(g_host.playlist.size()) || !g_host.playlist[index].hasPath)
+    return false;
+  const PlaylistEntry& entry = g_host.playlist[index];
+  if (!entry.widePath.empty()) {
+    *path = entry.widePath;
+  } else {
+    const int length = MultiByteToWideChar(CP_ACP, 0, entry.path.c_str(), -1, nullptr, 0);
+    path->assign(length > 0 ? length : 1, L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, entry.path.c_str(), -1, &(*path)[0], length);
+    path->resize(wcslen(path->c_str()));
+  }
+  return true;
+}
+
+void selectEntries(std::vector<int> indices) {
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  g_host.selection = indices;
+}
+
+std::wstring fromUtf8(const std::string& text) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+  return wide;
+}
+
+std::string toUtf8(const wchar_t* text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], n, nullptr, nullptr);
   return narrow;
 }

@@ -11,6 +11,8 @@
 
 #include "host/plugin.h"
 #include "standin/hotkeys_host.h"
+#include "standin/library_host.h"
+#include "standin/prefs_host.h"
 
 struct PlaylistEntry {
   std::string path;       // 8-bit text, as the player gives it to query 211
@@ -18,6 +20,20 @@ struct PlaylistEntry {
   std::wstring title;
   bool hasPath = true;   // false: query 211 answers no address
   bool hasTitle = true;  // false: query 213 answers no address
+};
+
+// Player messages the stand-in answers beyond the plugin's queries (WM_USER, the
+// number in lParam), and its rating menus' commands.
+enum StandinMessage {
+  kStandinRemovePrefsPage = 333,  // wParam: a PrefsPageRecord* added before
+  kStandinOpenPrefsPage = 380,    // wParam: the PrefsPageRecord* to show
+  kStandinGetRating = 640,        // the library's rating of the current entry
+  kStandinAddPrefsPage = 1332,    // wParam: a PrefsPageRecord*, kept by the player
+  kStandinNextSelected = 3029,    // wParam: an index, -1 to begin; answers the next selected one, -1 for none
+};
+enum {
+  kStandinRateCurrentFirst = 40396,   // the song ticker's menu: 5 stars down to 0 for the current entry
+  kStandinRateSelectedFirst = 40402,  // the playlist's menu: 5 stars down to 0 for every selected entry
 };
 
 struct HostMessageRecord {
@@ -44,6 +60,10 @@ struct StandinHost {
   bool hotkeysPlugin = true;                              // false: no Global Hotkeys, its name registers as 0
   std::vector<KeptHotkey> hotkeys;                        // actions plugins added, in order
   void (*onHotkeyAdded)(const KeptHotkey&) = nullptr;     // optional observer
+  StandinLibrary library;                                 // the media library, when the player has one
+  std::vector<int> selection;                             // the playlist's selected indices, ascending
+  StandinPrefs prefs;                                     // pages plugins added, the one shown
+  void (*onLog)(const char* line) = nullptr;              // optional observer of what the player does
 };
 
 extern StandinHost g_host;
@@ -67,3 +87,13 @@ LRESULT notifyHost(int number, WPARAM wParam);
 // Runs the message loop until the queue is empty.
 void pumpMessages();
 bool hostReceived(UINT message, WPARAM wParam, LPARAM lParam);
+// Tells onLog a line of what the player did (printf-style).
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The player's ini path in UTF-16.
+std::wstring hostIniPathWide();
+// The UTF-16 path of the playlist entry at index; false when there is none.
+bool entryWidePath(int index, std::wstring* path);
+// Selects exactly these entries (any order, repeats ignored).
+void selectEntries(std::vector<int> indices);
+std::wstring fromUtf8(const std::string& text);
+std::string toUtf8(const wchar_t* text);

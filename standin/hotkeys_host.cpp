@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host/host_queries.h"
 #include "standin/host_core.h"
 
 namespace {
@@ -54,19 +55,32 @@ bool parseKey(const std::string& text, UINT* modifiers, UINT* virtualKey) {
   return *virtualKey != 0;
 }
 
-std::wstring iniPath() {
-  if (!g_host.wideIniPath.empty()) return g_host.wideIniPath;
-  const int length = MultiByteToWideChar(CP_ACP, 0, g_host.iniPath.c_str(), -1, nullptr, 0);
-  std::wstring wide(length > 0 ? length : 1, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, g_host.iniPath.c_str(), -1, &wide[0], length);
-  return wide.c_str();
+// The player's own actions: each sends the player its rating message (639).
+struct PlayerAction {
+  const char* id;
+  WPARAM stars;  // 6: one star more; (WPARAM)-1: one less
+};
+
+const PlayerAction kPlayerActions[] = {
+    {"rate current item 0", 0},  {"rate current item 1", 1},
+    {"rate current item 2", 2},  {"rate current item 3", 3},
+    {"rate current item 4", 4},  {"rate current item 5", 5},
+    {"rate current item up", 6}, {"rate current item down", static_cast<WPARAM>(-1)},
+};
+const int kPlayerActionCount = sizeof kPlayerActions / sizeof kPlayerActions[0];
+
+// Binding numbers of the player's actions; the plugins' count from 1.
+const int kFirstPlayerBinding = 0x1000;
+
+void sendPlayerAction(const PlayerAction& action) {
+  SendMessageW(g_host.window, WM_USER, action.stars, kSetRating);
 }
 
 std::string keyForId(const char* id) {
   wchar_t wideId[128] = L"", key[64] = L"";
   MultiByteToWideChar(CP_ACP, 0, id, -1, wideId, 128);
   wideId[127] = 0;
-  GetPrivateProfileStringW(L"hotkeys", wideId, L"", key, 64, iniPath().c_str());
+  GetPrivateProfileStringW(L"hotkeys", wideId, L"", key, 64, hostIniPathWide().c_str());
   char narrow[64] = "";
   WideCharToMultiByte(CP_ACP, 0, key, -1, narrow, sizeof narrow, nullptr, nullptr);
   narrow[63] = 0;
@@ -99,6 +113,9 @@ void keepHotkeyAction(const HotkeyAction* action) {
 
 void onHotkeyPressed(WPARAM binding) {
   if (binding >= 1 && binding <= g_host.hotkeys.size()) send(g_host.hotkeys[binding - 1].action);
+  const WPARAM player = binding - kFirstPlayerBinding;
+  if (binding >= kFirstPlayerBinding && player < static_cast<WPARAM>(kPlayerActionCount))
+    sendPlayerAction(kPlayerActions[player]);
 }
 
 bool sendHotkeyAction(const char* id) {
@@ -107,7 +124,30 @@ bool sendHotkeyAction(const char* id) {
       send(kept.action);
       return true;
     }
+  if (!g_host.hotkeysPlugin) return false;
+  for (const PlayerAction& action : kPlayerActions)
+    if (strcmp(action.id, id) == 0) {
+      sendPlayerAction(action);
+      return true;
+    }
   return false;
+}
+
+void bindPlayerHotkeys() {
+  if (!g_host.hotkeysPlugin) return;
+  for (int i = 0; i < kPlayerActionCount; ++i) {
+    const std::string key = keyForId(kPlayerActions[i].id);
+    UINT modifiers = 0, virtualKey = 0;
+    if (key.empty()) continue;
+    const bool bound = parseKey(key, &modifiers, &virtualKey) &&
+                       RegisterHotKey(g_host.window, kFirstPlayerBinding + i, modifiers, virtualKey);
+    logLine("hotkey player id=\"%s\" key=\"%s\" bound=%d", kPlayerActions[i].id, key.c_str(), bound ? 1 : 0);
+  }
+}
+
+void unbindPlayerHotkeys() {
+  // Unregistering a number that was never bound fails harmlessly.
+  for (int i = 0; i < kPlayerActionCount; ++i) UnregisterHotKey(g_host.window, kFirstPlayerBinding + i);
 }
 
 void dropHotkeyActions() {

@@ -7,8 +7,14 @@
 // The keys live in the player's ini, section [hotkeys], one line an action:
 //   id3vimbrel rate 4=ctrl+alt+4
 //   id3vimbrel rate up=ctrl+alt+up
+//   rate current item up=ctrl+shift+up
 // Modifiers ctrl, alt, shift and win; the key a letter, a digit, up, down, left,
 // right, space or f1 to f12.
+//
+// Besides the plugins' actions the player has its own: "rate current item 0" to
+// "rate current item 5", "rate current item up" and "rate current item down",
+// each SendMessage(player, WM_USER, stars, 639) with 6 for one star more and
+// (WPARAM)-1 for one less. Without a hotkeys plugin there are none of either.
 #pragma once
 
 #include <windows.h>
@@ -37,5 +43,8 @@ void onHotkeyPressed(WPARAM binding);
 bool sendHotkeyAction(const char* id);
 // Gives the keys back and forgets the actions: their texts go with the plugin.
 void dropHotkeyActions();
+// Binds the keys the ini names for the player's own actions (with the main window).
+void bindPlayerHotkeys();
+void unbindPlayerHotkeys();
 // The UTF-16 name of an action in UTF-8, whichever form it was posted in.
 std::string hotkeyNameUtf8(const HotkeyAction& action);

@@ -4,13 +4,27 @@
 // standard input so that scripts can play the player's part:
 //   current N | playing 0|1 | notify NUMBER WPARAM | taskbar | config | click
 //   | choose STARS | action ID | hold | release | quit
+//   | select [I J K...] | setrating W | command ID | library | library count-get
+//   | prefs open | prefs click ID | prefs get ID | prefs close
 // ("action ID" sends a hotkey action as the Global Hotkeys plugin does when its
-// key is pressed; keys are bound from the ini, see hotkeys_host.h.)
+// key is pressed, a plugin's or the player's own; keys are bound from the ini,
+// see hotkeys_host.h. "select" sets the playlist's selection, none without
+// indices. "setrating W" sends the player's rating message 639 with wParam W
+// (-1 for one star less) and "command ID" a WM_COMMAND, each printing the answer.
+// "library" lists the library's tracks, "library count-get" how often a file's
+// rating was asked of it. "prefs" opens the first preferences page plugins added,
+// clicks or reads one of its controls by number, and closes it.)
 // With --trace it prints the tray calls the plugin makes (with a balloon's text),
-// the hotkey actions it adds and the player messages that reach the main window
-// (3005 with the file's path). --no-hotkeys plays a player without Global Hotkeys.
+// the hotkey actions it adds, the player messages that reach the main window
+// (3005 with the file's path), what the media library does and the preferences
+// pages added and removed. --no-hotkeys plays a player without Global Hotkeys.
+// --library FILE plays a player with a media library (library_host.h),
+// --no-library one that knows of libraries and has none; by default the player
+// cannot tell. --library-query-fails and --library-query-minus-one make the
+// library's queries answer 0 or -1 and find nothing.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,20 +46,6 @@ bool g_trace = false;
 // The current entry's file, open as a player holds the file it plays ("hold").
 HANDLE g_heldTrack = INVALID_HANDLE_VALUE;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
-
-std::wstring fromUtf8(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
-  return wide;
-}
-
-std::string toUtf8(const wchar_t* text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], n, nullptr, nullptr);
-  return narrow;
-}
 
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   BOOL ok = g_realNotifyIcon(action, data);
@@ -81,6 +81,12 @@ void traceHotkeyAdded(const KeptHotkey& kept) {
       a.id ? a.id : "", hotkeyNameUtf8(a).c_str(), static_cast<unsigned long>(a.flags), a.uMsg,
       static_cast<unsigned>(a.wParam), static_cast<long>(a.lParam), static_cast<void*>(a.wnd),
       kept.key.c_str(), kept.bound ? 1 : 0);
+  fflush(stdout);
+}
+
+void traceLine(const char* line) {
+  if (!g_trace) return;
+  printf("%s\n", line);
   fflush(stdout);
 }
 
@@ -132,10 +138,39 @@ void releaseTrack() {
 void shutDown() {
   releaseTrack();
   if (!g_host.plugin) return;
+  closePrefs();  // the player closes its preferences before its plugins quit
   g_host.header->quit();
   unloadPlugin();
   printf("quit\n");
   fflush(stdout);
+}
+
+void listLibrary() {
+  for (const LibraryEntry& entry : g_host.library.entries)
+    printf("library entry %s\n", libraryEntryText(entry).c_str());
+  printf("library end\n");
+}
+
+void selectCommand(const char* indices) {
+  std::vector<int> selected;
+  char* end = nullptr;
+  for (long index = strtol(indices, &end, 10); end != indices; index = strtol(indices, &end, 10)) {
+    selected.push_back(static_cast<int>(index));
+    indices = end;
+  }
+  selectEntries(selected);
+}
+
+void prefsCommand(const char* what) {
+  int id = 0;
+  if (strcmp(what, "open") == 0)
+    printf("%s\n", openPrefs(nullptr) ? "prefs opened" : "prefs failed");
+  else if (sscanf(what, "click %d", &id) == 1)
+    printf("%s\n", clickPrefsControl(id).c_str());
+  else if (sscanf(what, "get %d", &id) == 1)
+    printf("%s\n", prefsControlReport(id).c_str());
+  else if (strcmp(what, "close") == 0)
+    closePrefs(), printf("prefs closed\n");
 }
 
 void runCommand(const char* line) {
@@ -165,6 +200,20 @@ void runCommand(const char* line) {
   } else if (strcmp(line, "quit") == 0) {
     shutDown();
     PostQuitMessage(0);
+  } else if (strcmp(line, "select") == 0 || strncmp(line, "select ", 7) == 0) {
+    selectCommand(line + 6);
+  } else if (strncmp(line, "setrating ", 10) == 0) {
+    const WPARAM value = static_cast<WPARAM>(strtol(line + 10, nullptr, 10));
+    printf("answered %ld\n", static_cast<long>(SendMessageW(g_host.window, WM_USER, value, kSetRating)));
+  } else if (strncmp(line, "command ", 8) == 0) {
+    const WPARAM id = static_cast<WPARAM>(strtoul(line + 8, nullptr, 10));
+    printf("answered %ld\n", static_cast<long>(SendMessageW(g_host.window, WM_COMMAND, id, 0)));
+  } else if (strcmp(line, "library") == 0) {
+    listLibrary();
+  } else if (strcmp(line, "library count-get") == 0) {
+    printf("library count-get %d\n", g_host.library.ratingQueries);
+  } else if (strncmp(line, "prefs ", 6) == 0) {
+    prefsCommand(line + 6);
   }
   printf("done %s\n", line);
   fflush(stdout);
@@ -204,6 +253,17 @@ int main() {
       g_host.playing = atoi(value), ++i;
     else if (arg == "--no-hotkeys")
       g_host.hotkeysPlugin = false;
+    else if (arg == "--library" && readLibraryFile(fromUtf8(value)))
+      ++i;
+    else if (arg == "--library") {
+      fprintf(stderr, "vimbrel_host: cannot read the library %s\n", value);
+      return 2;
+    } else if (arg == "--no-library")
+      g_host.library = StandinLibrary(), g_host.library.presence = kNoLibrary;
+    else if (arg == "--library-query-fails")
+      g_host.library.queryAnswer = 0;
+    else if (arg == "--library-query-minus-one")
+      g_host.library.queryAnswer = -1;
     else if (arg == "--trace")
       g_trace = true;
     else if (arg == "--commands")
@@ -211,7 +271,8 @@ int main() {
     else {
       fprintf(stderr,
               "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
-              "[--playing 0|1] [--no-wide] [--no-hotkeys] [--trace] [--commands]\n");
+              "[--playing 0|1] [--no-wide] [--no-hotkeys] [--library FILE | --no-library] "
+              "[--library-query-fails | --library-query-minus-one] [--trace] [--commands]\n");
       return 2;
     }
   }
@@ -219,7 +280,11 @@ int main() {
   g_host.iniPath = bestFitPath(ini);
   g_host.onMessage = traceMessage;
   g_host.onHotkeyAdded = traceHotkeyAdded;
+  g_host.onLog = traceLine;
 
+  // Preferences pages may hold progress bars, whose class the player registers.
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
   createHostWindow(true);
   ShowWindow(g_host.window, SW_SHOWNORMAL);
   if (!loadPlugin(findPluginDll().c_str())) {
@@ -244,6 +309,7 @@ int main() {
       free(line);
       continue;
     }
+    if (g_host.prefs.page && IsDialogMessageW(g_host.prefs.page, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
     if (g_host.closeRequested) break;

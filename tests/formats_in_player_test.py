@@ -105,7 +105,7 @@ def id3_of(path):
 
 def stars_by_the_players_rule(path):
     """The rating as the player reads it: the Vorbis comment (FLAC, Ogg), the `rate` item
-    written as text (M4A), the first POPM (WAV, AIFF, ADTS)."""
+    written as text (M4A), the first POPM (MP3, WAV, AIFF, ADTS)."""
     if path.endswith(".m4a"):
         tags = MP4(path).tags or {}
         for key in MP4_RATINGS:
@@ -115,7 +115,7 @@ def stars_by_the_players_rule(path):
                 if stars is not None:
                     return stars
         return 0
-    if path.endswith((".wav", ".aiff", ".aac")):
+    if path.endswith((".mp3", ".wav", ".aiff", ".aac")):
         tags = id3_of(path)
         popms = tags.getall("POPM") if tags is not None else []
         return sum(1 for lowest in POPM_LOWEST_BYTES if popms and popms[0].rating >= lowest)
@@ -135,7 +135,7 @@ def view(path):
         audio = MP4(path)
         items = sorted((k, repr(v)) for k, v in (audio.tags or {}).items() if k not in MP4_RATINGS)
         return items, audio.info.length, audio.info.codec
-    if path.endswith((".wav", ".aiff", ".aac")):
+    if path.endswith((".mp3", ".wav", ".aiff", ".aac")):
         tags = id3_of(path)
         frames = sorted((k, repr(v)) for k, v in (tags or {}).items() if not k.startswith("POPM"))
         return frames, other_chunks_or_stream(path)
@@ -154,7 +154,7 @@ def other_chunks_or_stream(path):
     the header checked against the file's; the bytes after an ADTS file's tag."""
     with open(path, "rb") as f:
         data = f.read()
-    if path.endswith(".aac"):
+    if path.endswith((".aac", ".mp3")):
         tag = 0
         if data[:3] == b"ID3":
             tag = 10 + sum((b & 0x7F) << (7 * (3 - i)) for i, b in enumerate(data[6:10]))

@@ -52,11 +52,11 @@ class Xvfb:
 class Player:
     """The stand-in player, commanded on its standard input."""
 
-    def __init__(self, build, env, playlist, ini, playing=1, echo=False):
+    def __init__(self, build, env, playlist, ini, playing=1, echo=False, extra=()):
         self.echo = echo
         self.proc = subprocess.Popen(
             ["wine", os.path.join(build, "player", "vimbrel_host.exe"), "--playlist", windows_path(playlist),
-             "--ini", windows_path(ini), "--playing", str(playing), "--trace", "--commands"],
+             "--ini", windows_path(ini), "--playing", str(playing), "--trace", "--commands"] + list(extra),
             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             text=True, bufsize=1)
         self.lines = []
