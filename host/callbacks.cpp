@@ -4,16 +4,12 @@
 #include "host/hotkeys.h"
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "host/texts.h"
 #include "library/prefs_page.h"
 #include "library/rating_batch.h"
 #include "rating/store/rewrite_journal.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
-
-namespace {
-
-const WCHAR kCaption[] = L"ID3 Vimbrel";
-
-}  // namespace
 
 int init() {
   g_state.taskbarMessage = RegisterWindowMessageW(L"TaskbarCreated");
@@ -21,6 +17,7 @@ int init() {
   g_state.previousWindowProc = reinterpret_cast<WNDPROC>(
       SetWindowLongW(g_header.hostWindow, GWL_WNDPROC, reinterpret_cast<LONG>(hook)));
   buildSettingsPath();
+  startLanguageSupport();
   g_state.active = readSetting(kActiveKey, 1);
   // A rating write that a crash cut short is finished (or undone) before anything else.
   setRewriteJournal(g_state.journalPath);
@@ -34,8 +31,10 @@ int init() {
 
 void config() {
   HWND owner = reinterpret_cast<HWND>(queryHost(kQueryDialogOwner, 0));
-  const WCHAR* question = g_state.active ? L"Disable plugin?" : L"Activate plugin?";
-  int answer = MessageBoxW(owner, question, kCaption, MB_YESNO | MB_ICONQUESTION);
+  WCHAR question[256], caption[64];
+  loadText(g_state.active ? IDS_ASK_DISABLE : IDS_ASK_ACTIVATE, question, 256);
+  loadText(IDS_CAPTION, caption, 64);
+  int answer = MessageBoxW(owner, question, caption, MB_YESNO | MB_ICONQUESTION);
   setPluginActive(answer == IDYES ? !g_state.active : g_state.active);
 }
 
@@ -59,6 +58,7 @@ void quit() {
   endPendingSaveForQuit();
   removePrefsPage();
   setRewriteJournal(nullptr);
+  g_state.languageModule = nullptr;
   noteQuitDuringStarMenu();
   noteQuitDuringPassedOnMessage();
   if (IsWindowUnicode(g_header.hostWindow))

@@ -8,7 +8,7 @@ PluginHeader g_header = {
 
 PluginState g_state = {
     1,  // active until the settings file says otherwise
-    {}, {}, nullptr, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0, 0, 0, 0, {}, {}, {}, 0, {}, {}, 0, kImportIdle, {}, nullptr,
+    {}, {}, nullptr, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0, 0, 0, 0, {}, {}, {}, 0, {}, {}, 0, kImportIdle, {}, nullptr, nullptr,
 };
 
 extern "C" __declspec(dllexport) PluginHeader* winampGetGeneralPurposePlugin() {

@@ -5,6 +5,8 @@
 #include "host/hotkeys.h"
 
 #include "host/plugin.h"
+#include "host/texts.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
 
 namespace {
@@ -13,9 +15,10 @@ namespace {
 // record declares an 8-bit text; it never writes through either pointer.
 char* wideName(const wchar_t* text) { return const_cast<char*>(reinterpret_cast<const char*>(text)); }
 
-HotkeyAction command(const wchar_t* name, const char* id, int commandId) {
+const int kHotkeyNameChars = 128;
+
+HotkeyAction command(const char* id, int commandId) {
   HotkeyAction action = {};
-  action.name = wideName(name);
   action.flags = kHotkeyNameIsUnicode;
   action.uMsg = WM_COMMAND;
   action.wParam = static_cast<WPARAM>(commandId);
@@ -25,17 +28,18 @@ HotkeyAction command(const wchar_t* name, const char* id, int commandId) {
 
 // The hotkeys plugin may keep these pointers until the module goes, so the
 // records and their texts are static. The ids are where the user's keys are
-// kept: they never change.
+// kept: they never change. The names are the start's language.
 HotkeyAction g_actions[kHotkeyActionCount] = {
-    command(L"ID3 Vimbrel: rate playing track 1 star", "id3vimbrel rate 1", kFirstStarCommand + 1),
-    command(L"ID3 Vimbrel: rate playing track 2 stars", "id3vimbrel rate 2", kFirstStarCommand + 2),
-    command(L"ID3 Vimbrel: rate playing track 3 stars", "id3vimbrel rate 3", kFirstStarCommand + 3),
-    command(L"ID3 Vimbrel: rate playing track 4 stars", "id3vimbrel rate 4", kFirstStarCommand + 4),
-    command(L"ID3 Vimbrel: rate playing track 5 stars", "id3vimbrel rate 5", kFirstStarCommand + 5),
-    command(L"ID3 Vimbrel: remove rating of playing track", "id3vimbrel rate 0", kFirstStarCommand),
-    command(L"ID3 Vimbrel: one star more", "id3vimbrel rate up", kOneStarMoreCommand),
-    command(L"ID3 Vimbrel: one star less", "id3vimbrel rate down", kOneStarLessCommand),
+    command("id3vimbrel rate 1", kFirstStarCommand + 1), command("id3vimbrel rate 2", kFirstStarCommand + 2),
+    command("id3vimbrel rate 3", kFirstStarCommand + 3), command("id3vimbrel rate 4", kFirstStarCommand + 4),
+    command("id3vimbrel rate 5", kFirstStarCommand + 5), command("id3vimbrel rate 0", kFirstStarCommand),
+    command("id3vimbrel rate up", kOneStarMoreCommand),  command("id3vimbrel rate down", kOneStarLessCommand),
 };
+const UINT kActionNames[kHotkeyActionCount] = {
+    IDS_HOTKEY_RATE_1, IDS_HOTKEY_RATE_2, IDS_HOTKEY_RATE_3,   IDS_HOTKEY_RATE_4,
+    IDS_HOTKEY_RATE_5, IDS_HOTKEY_RATE_0, IDS_HOTKEY_ONE_MORE, IDS_HOTKEY_ONE_LESS,
+};
+wchar_t g_actionNames[kHotkeyActionCount][kHotkeyNameChars];
 
 }  // namespace
 
@@ -44,6 +48,9 @@ void addHotkeyActions() {
                                           reinterpret_cast<WPARAM>(kHotkeysAddName), kRegisterMessageByName);
   if (addMessage == 0) return;  // no hotkeys plugin
   // Posted: the hotkeys plugin may start after this plugin and read its queue later.
-  for (HotkeyAction& action : g_actions)
-    PostMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(&action), addMessage);
+  for (int i = 0; i < kHotkeyActionCount; ++i) {
+    loadText(kActionNames[i], g_actionNames[i], kHotkeyNameChars);
+    g_actions[i].name = wideName(g_actionNames[i]);
+    PostMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(&g_actions[i]), addMessage);
+  }
 }

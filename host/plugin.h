@@ -55,6 +55,7 @@ struct PluginState {
   LibraryImportState libraryImportState;
   WCHAR notSavedListPath[MAX_PATH];  // the last library run's list of files not saved
   HWND prefsPage;                // the preferences page while it is open
+  HINSTANCE languageModule;      // the player's translation of the plugin's words, or none
 };
 
 extern PluginHeader g_header;

@@ -7,19 +7,18 @@
 #include "host/media_library.h"
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "host/texts.h"
 #include "library/prefs_page.h"
 #include "library/rating_batch.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
 const WCHAR kRatedQuery[] = L"rating > 0";
 const WCHAR kNotSavedListSuffix[] = L"-not-saved.txt";
 
-const WCHAR* const kOutcomeNames[kBatchOutcomes] = {
-    L"", L"rated", L"already held it", L"kept their own rating", L"",
-    L"no full path", L"missing", L"read-only", L"locked", L"disk full",
-    L"format not rated", L"refused as malformed", L"could not be written",
-};
+const int kReasonChars = 64;
+const int kLineChars = 512;
 
 // Upper-case FNV-1a of the path: the same file named in another case is the same file.
 DWORD pathHash(const WCHAR* path) {
@@ -109,10 +108,13 @@ void writeNotSavedList(const RatingBatch* batch) {
     return;
   }
   writeText(file, L"\xFEFF");
+  WCHAR reasons[kBatchOutcomes - kFirstNotSaved][kReasonChars];
+  for (int reason = 0; reason < kBatchOutcomes - kFirstNotSaved; ++reason)
+    loadText(IDS_REASON_NAME_FIRST + reason, reasons[reason], kReasonChars);
   for (int i = 0; i < batch->count; ++i) {
     const int outcome = batch->entries[i].outcome;
     if (outcome < kFirstNotSaved) continue;
-    writeText(file, kOutcomeNames[outcome]);
+    writeText(file, reasons[outcome - kFirstNotSaved]);
     writeText(file, L"\t");
     writeText(file, batchPath(batch, i));
     writeText(file, L"\r\n");
@@ -124,6 +126,11 @@ int notSavedCount(const RatingBatch* batch) {
   int count = 0;
   for (int outcome = kFirstNotSaved; outcome < kBatchOutcomes; ++outcome) count += batch->outcomes[outcome];
   return count;
+}
+
+void number(WCHAR* text, int value) {
+  _snwprintf(text, 11, L"%d", value);
+  text[11] = 0;
 }
 
 // Appends with room checked; a report too long for the buffer is cut.
@@ -182,38 +189,54 @@ void libraryImportProgressed() {
 void libraryImportReport(WCHAR* text, int chars) {
   const RatingBatch& batch = g_state.libraryBatch;
   text[0] = 0;
-  WCHAR line[160];
   switch (g_state.libraryImportState) {
     case kImportIdle:
       return;
     case kImportNoLibrary:
-      return append(text, chars, L"The player's media library does not answer.");
+      return loadText(IDS_REPORT_NO_LIBRARY, text, chars);
     case kImportNothingRated:
-      return append(text, chars, L"The media library holds no rated tracks.");
-    case kImportRunning:
-      _snwprintf(line, 159, L"Saving: %d of %d tracks", batch.next, batch.count);
-      line[159] = 0;
-      return append(text, chars, line);
+      return loadText(IDS_REPORT_NOTHING_RATED, text, chars);
+    case kImportRunning: {
+      WCHAR done[12], count[12];
+      number(done, batch.next);
+      number(count, batch.count);
+      const WCHAR* places[] = {done, count};
+      return formatText(IDS_REPORT_PROGRESS, text, chars, places, 2);
+    }
     case kImportDone:
       break;
   }
-  _snwprintf(line, 159, L"%s%d rated, %d already held it, %d kept their own rating, %d not saved",
-             batch.cancelled ? L"Cancelled: " : L"", batch.outcomes[kBatchRated], batch.outcomes[kBatchAlreadyHeld],
-             batch.outcomes[kBatchKeptOwn], notSavedCount(&batch));
-  line[159] = 0;
-  append(text, chars, line);
-  if (notSavedCount(&batch) == 0) return;
-  const WCHAR* separator = L" (";
+  WCHAR numbers[4][12], counts[kLineChars], line[kLineChars];
+  number(numbers[0], batch.outcomes[kBatchRated]);
+  number(numbers[1], batch.outcomes[kBatchAlreadyHeld]);
+  number(numbers[2], batch.outcomes[kBatchKeptOwn]);
+  number(numbers[3], notSavedCount(&batch));
+  const WCHAR* countPlaces[] = {numbers[0], numbers[1], numbers[2], numbers[3]};
+  formatText(IDS_REPORT_COUNTS, counts, kLineChars, countPlaces, 4);
+  if (batch.cancelled) {
+    const WCHAR* places[] = {counts};
+    formatText(IDS_REPORT_CANCELLED, line, kLineChars, places, 1);
+    lstrcpynW(counts, line, kLineChars);
+  }
+  if (notSavedCount(&batch) == 0) return (void)lstrcpynW(text, counts, chars);
+  // "... not saved (3 read-only, 2 missing)."
+  WCHAR reasons[kLineChars] = L"", separator[16], reason[kReasonChars + 12];
+  loadText(IDS_REPORT_REASON_SEPARATOR, separator, 16);
   for (int outcome = kFirstNotSaved; outcome < kBatchOutcomes; ++outcome) {
     if (!batch.outcomes[outcome]) continue;
-    _snwprintf(line, 159, L"%s%d %s", separator, batch.outcomes[outcome], kOutcomeNames[outcome]);
-    line[159] = 0;
-    append(text, chars, line);
-    separator = L", ";
+    WCHAR count[12];
+    number(count, batch.outcomes[outcome]);
+    const WCHAR* places[] = {count};
+    formatText(IDS_REASON_COUNT_FIRST + outcome - kFirstNotSaved, reason, kReasonChars + 12, places, 1);
+    if (reasons[0]) append(reasons, kLineChars, separator);
+    append(reasons, kLineChars, reason);
   }
-  append(text, chars, L").");
+  const WCHAR* places[] = {counts, reasons};
+  formatText(IDS_REPORT_WITH_REASONS, text, chars, places, 2);
   if (g_state.notSavedListPath[0]) {
-    append(text, chars, L" The files not saved are listed in ");
-    append(text, chars, g_state.notSavedListPath);
+    const WCHAR* listPlaces[] = {g_state.notSavedListPath};
+    formatText(IDS_REPORT_LIST, line, kLineChars, listPlaces, 1);
+    append(text, chars, L" ");
+    append(text, chars, line);
   }
 }

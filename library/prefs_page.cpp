@@ -6,6 +6,7 @@
 #include "host/host_queries.h"
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "host/texts.h"
 #include "library/library_import.h"
 #include "resources/resource_ids.h"
 
@@ -15,7 +16,30 @@ const int kReportChars = 1024;
 
 INT_PTR CALLBACK prefsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM);
 
-wchar_t g_pageName[] = L"ID3 Vimbrel";
+const int kPageNameChars = 64;
+wchar_t g_pageName[kPageNameChars];
+
+// Each control's words from the string table, so that a translation that lacks
+// one leaves only that one in English.
+const struct {
+  int control;
+  UINT text;
+} kControlTexts[] = {
+    {IDC_PREFS_ACTIVE, IDS_PREFS_ACTIVE},
+    {IDC_PREFS_SAVE_PLAYER_RATINGS, IDS_PREFS_SAVE_PLAYER_RATINGS},
+    {IDC_PREFS_LIBRARY_GROUP, IDS_PREFS_LIBRARY_GROUP},
+    {IDC_PREFS_LIBRARY_WINS, IDS_PREFS_LIBRARY_WINS},
+    {IDC_PREFS_SAVE_LIBRARY, IDS_PREFS_SAVE_LIBRARY},
+    {IDC_PREFS_CANCEL, IDS_PREFS_CANCEL},
+};
+
+void nameControls(HWND page) {
+  for (const auto& control : kControlTexts) {
+    WCHAR text[256];
+    loadText(control.text, text, 256);
+    SetDlgItemTextW(page, control.control, text);
+  }
+}
 // The player keeps a pointer to the record while the page is listed.
 PrefsPageRecord g_pageRecord = {};
 
@@ -48,6 +72,7 @@ INT_PTR CALLBACK prefsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       g_state.prefsPage = page;
+      nameControls(page);
       SendDlgItemMessageW(page, IDC_PREFS_PROGRESS, PBM_SETRANGE32, 0, 100);
       updatePrefsPage();
       return TRUE;
@@ -70,6 +95,7 @@ void addPrefsPage() {
   g_pageRecord.instance = g_header.moduleInstance;
   g_pageRecord.dialogId = IDD_PREFS_PAGE;
   g_pageRecord.dialogProc = reinterpret_cast<void*>(prefsPageProc);
+  loadText(IDS_CAPTION, g_pageName, kPageNameChars);
   g_pageRecord.name = g_pageName;
   g_pageRecord.where = 1;
   queryHost(kAddPrefsPage, reinterpret_cast<WPARAM>(&g_pageRecord));

@@ -1,27 +1,25 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The word to the user when a chosen rating could not be saved: one sentence
 // in a balloon on the plugin's icon, naming the reason and the file.
+#include "host/texts.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
 
 namespace {
 
-const WCHAR kLead[] = L"The rating was not saved: ";
-
-// Each sentence reads kLead, before, the file's name, after.
 struct Reason {
   RatingSaveResult result;
-  const WCHAR* before;
-  const WCHAR* after;
+  UINT text;  // %1: the file's name
 };
 
 const Reason kReasons[] = {
-    {kRatingFileMissing, L"", L" cannot be found."},
-    {kRatingFileReadOnly, L"", L" is read-only."},
-    {kRatingFileLocked, L"", L" is in use by another program."},
-    {kRatingDiskFull, L"the disk holding ", L" is full."},
-    {kRatingTagRefused, L"the tag of ", L" cannot be changed safely."},
-    {kRatingUnknownFormat, L"", L" is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus, MP4, WAV, AIFF, AAC)."},
-    {kRatingNotSaved, L"", L" could not be written."},
+    {kRatingFileMissing, IDS_NOT_SAVED_MISSING},
+    {kRatingFileReadOnly, IDS_NOT_SAVED_READ_ONLY},
+    {kRatingFileLocked, IDS_NOT_SAVED_LOCKED},
+    {kRatingDiskFull, IDS_NOT_SAVED_DISK_FULL},
+    {kRatingTagRefused, IDS_NOT_SAVED_REFUSED},
+    {kRatingUnknownFormat, IDS_NOT_SAVED_UNKNOWN_FORMAT},
+    {kRatingNotSaved, IDS_NOT_SAVED_OTHER},
 };
 
 // The last component of the path; the whole path when it ends in a separator.
@@ -39,19 +37,20 @@ void showRatingNotSaved(RatingSaveResult result, const WCHAR* path) {
   if (!path || !path[0]) return;
   for (const Reason& reason : kReasons) {
     if (reason.result != result) continue;
-    // A name too long for the balloon keeps its start and ends in an ellipsis.
-    const int room = kBalloonChars - 1 - lstrlenW(kLead) - lstrlenW(reason.before) - lstrlenW(reason.after);
     WCHAR name[kBalloonChars];
     lstrcpynW(name, fileName(path), kBalloonChars);
-    if (lstrlenW(name) > room) {
-      name[room - 1] = L'\x2026';
-      name[room] = 0;
+    const WCHAR* places[] = {name};
+    // The sentence with the whole name, measured with room to spare: a name too long
+    // for the balloon keeps its start and ends in an ellipsis.
+    WCHAR text[2 * kBalloonChars];
+    formatText(reason.text, text, 2 * kBalloonChars, places, 1);
+    const int over = lstrlenW(text) - (kBalloonChars - 1);
+    const int nameLength = lstrlenW(name);
+    if (over > 0 && nameLength > over) {
+      name[nameLength - over - 1] = L'\x2026';
+      name[nameLength - over] = 0;
     }
-    WCHAR text[kBalloonChars];
-    lstrcpyW(text, kLead);
-    lstrcatW(text, reason.before);
-    lstrcatW(text, name);
-    lstrcatW(text, reason.after);
+    formatText(reason.text, text, kBalloonChars, places, 1);
     showTrayBalloon(text);
     return;
   }

@@ -7,9 +7,11 @@
 
 #include "host/host_queries.h"
 #include "host/plugin.h"
+#include "host/texts.h"
 #include "library/rating_batch.h"
 #include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_job.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
 
 namespace {
@@ -110,9 +112,12 @@ void resumeInterruptedSaves() {
 
 void pendingSaveTip(WCHAR* tip, int chars) {
   if (!savePending()) return;
-  WCHAR progress[40];
-  _snwprintf(progress, 39, L"Saving rating\x2026 %d %%", rewriteProgress(&g_state.pendingSave));
-  progress[39] = 0;
+  WCHAR percent[12], progress[64];
+  _snwprintf(percent, 11, L"%d", rewriteProgress(&g_state.pendingSave));
+  percent[11] = 0;
+  const WCHAR* places[] = {percent};
+  // Never more than half the tip, so that the title keeps room too.
+  formatText(IDS_SAVING_PROGRESS, progress, chars / 2 < 64 ? chars / 2 : 64, places, 1);
   // The title gives up room for the progress, which always shows whole.
   const int room = chars - 1 - lstrlenW(progress) - 1;
   if (lstrlenW(tip) > room) tip[room > 0 ? room : 0] = 0;

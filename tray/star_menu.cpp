@@ -5,7 +5,9 @@
 #include "host/host_queries.h"
 #include "host/media_library_notice.h"
 #include "host/plugin.h"
+#include "host/texts.h"
 #include "rating/rating.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
 
 namespace {
@@ -29,9 +31,8 @@ int starMenuRow(int stars) { return kStarLevels - 1 - stars; }
 
 // Drawn by the plugin, but with a text of its own that screen readers announce.
 void appendStarRow(HMENU popup, int stars) {
-  WCHAR text[] = L"0 stars";
-  text[0] = static_cast<WCHAR>(L'0' + stars);
-  if (stars == 1) text[6] = 0;  // "1 star"
+  WCHAR text[64];
+  loadText(IDS_MENU_ROW_0 + stars, text, 64);
   MENUITEMINFOW row;
   ZeroMemory(&row, sizeof row);
   row.cbSize = sizeof row;

@@ -5,6 +5,8 @@
 #include <shellapi.h>
 
 #include "host/plugin.h"
+#include "host/texts.h"
+#include "resources/resource_ids.h"
 #include "tray/tray.h"
 
 namespace {
@@ -12,7 +14,6 @@ namespace {
 // The record's Windows 2000 layout ends after the balloon fields; the platform
 // reads nothing beyond it.
 const DWORD kNotifyIconDataSize = 936;
-const WCHAR kBalloonTitle[] = L"ID3 Vimbrel";
 // Only Windows 2000 and XP read it; later versions use the user's own setting.
 const UINT kBalloonMilliseconds = 10000;
 
@@ -49,7 +50,7 @@ void showTrayBalloon(const WCHAR* text) {
   data.uID = kTrayIconId;
   data.uFlags = NIF_INFO;
   lstrcpynW(data.szInfo, text, kBalloonChars);
-  lstrcpynW(data.szInfoTitle, kBalloonTitle, sizeof data.szInfoTitle / sizeof data.szInfoTitle[0]);
+  loadText(IDS_CAPTION, data.szInfoTitle, sizeof data.szInfoTitle / sizeof data.szInfoTitle[0]);
   data.uTimeout = kBalloonMilliseconds;
   data.dwInfoFlags = NIIF_INFO;
   Shell_NotifyIconW(NIM_MODIFY, &data);
