@@ -16,13 +16,6 @@ namespace {
 const UINT kTickMilliseconds = 10;
 const double kWorkMilliseconds = 50;
 
-double nowMilliseconds() {
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&now);
-  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 template <typename T>
 bool grow(T** items, DWORD* room, DWORD wanted) {
   if (wanted <= *room) return true;

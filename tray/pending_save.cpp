@@ -20,13 +20,6 @@ const UINT kSliceMilliseconds = 40;  // timer period
 const double kWorkMilliseconds = 30;  // at most about this much work per tick
 const uint64_t kSliceBytes = 1024 * 1024;
 
-double nowMilliseconds() {
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&now);
-  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 void stopSaveTimer() {
   if (g_state.saveTimer == 0) return;
   KillTimer(nullptr, g_state.saveTimer);
@@ -70,6 +63,13 @@ void carryOnPendingSave(const WCHAR* path) {
 }
 
 }  // namespace
+
+double nowMilliseconds() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
 
 bool savePending() { return g_state.pendingSave.stage != kRewriteIdle; }
 

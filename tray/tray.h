@@ -65,6 +65,9 @@ void endPendingSaveForQuit();
 // pending save, with the tooltip's progress.
 void resumeInterruptedSaves();
 
+// The performance counter in milliseconds: how long a slice of work has run.
+double nowMilliseconds();
+
 // Delayed refresh of the current entry's rating and title.
 void scheduleRefresh();
 void CALLBACK refreshNow(HWND window, UINT message, UINT_PTR id, DWORD time);
