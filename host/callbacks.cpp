@@ -6,7 +6,7 @@
 #include "host/settings.h"
 #include "host/texts.h"
 #include "library/prefs_page.h"
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 #include "rating/store/rewrite_journal.h"
 #include "resources/resource_ids.h"
 #include "tray/tray.h"

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "library/library_import.h"
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 #include "rating/store/rewrite_job.h"
 
 // What the player reads from winampGetGeneralPurposePlugin(); the layout is the

@@ -8,8 +8,7 @@
 #include "host/plugin.h"
 #include "host/settings.h"
 #include "host/texts.h"
-#include "library/prefs_page.h"
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -141,7 +140,21 @@ void append(WCHAR* text, int chars, const WCHAR* more) {
 
 }  // namespace
 
-bool startLibraryImport() {
+namespace {
+
+// The batch's end (all done, cancelled, or the player quitting): the list of files not
+// saved is written.
+void finishLibraryImport() {
+  RatingBatch& batch = g_state.libraryBatch;
+  writeNotSavedList(&batch);
+  releaseBatchLists(&batch);
+  g_state.libraryImportState = kImportDone;
+  if (batch.progressed) batch.progressed();
+}
+
+}  // namespace
+
+bool startLibraryImport(void (*progressed)()) {
   if (libraryImportRunning()) return true;
   RatingBatch& batch = g_state.libraryBatch;
   ZeroMemory(&batch, sizeof batch);
@@ -156,6 +169,8 @@ bool startLibraryImport() {
     return false;
   }
   batch.fromLibrary = true;
+  batch.finished = finishLibraryImport;
+  batch.progressed = progressed;
   batch.libraryWins = readSetting(kLibraryWinsKey, 0) != 0;
   g_state.libraryImportState = kImportRunning;
   carryOnBatches();
@@ -172,18 +187,6 @@ int libraryImportPercent() {
   const RatingBatch& batch = g_state.libraryBatch;
   if (!libraryImportRunning()) return g_state.libraryImportState == kImportDone ? 100 : 0;
   return batch.count ? MulDiv(batch.next, 100, batch.count) : 0;
-}
-
-void finishLibraryImport() {
-  RatingBatch& batch = g_state.libraryBatch;
-  writeNotSavedList(&batch);
-  releaseBatchLists(&batch);
-  g_state.libraryImportState = kImportDone;
-  libraryImportProgressed();
-}
-
-void libraryImportProgressed() {
-  if (g_state.libraryImportState != kImportIdle) updatePrefsPageProgress();
 }
 
 void libraryImportReport(WCHAR* text, int chars) {

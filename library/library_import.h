@@ -15,8 +15,8 @@ enum LibraryImportState {
 };
 
 // Asks the library for its rated tracks and begins; false when there is no library or it
-// gives nothing (the report says so).
-bool startLibraryImport();
+// gives nothing (the report says so). `progressed` is called as the work goes on and at its end.
+bool startLibraryImport(void (*progressed)());
 // Stops after the file being written: what is done stays done.
 void cancelLibraryImport();
 bool libraryImportRunning();
@@ -24,8 +24,3 @@ bool libraryImportRunning();
 int libraryImportPercent();
 // The report as the page shows it, or progress while running.
 void libraryImportReport(WCHAR* text, int chars);
-// The batch's end (all done, cancelled, or the player quitting): the list of files not
-// saved is written.
-void finishLibraryImport();
-// The batch moved on: the page follows.
-void libraryImportProgressed();

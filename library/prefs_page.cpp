@@ -59,7 +59,7 @@ void onCommand(HWND page, int control) {
       writeSetting(kLibraryWinsKey, checked(page, control) ? 1 : 0);
       break;
     case IDC_PREFS_SAVE_LIBRARY:
-      if (g_state.active) startLibraryImport();
+      if (g_state.active) startLibraryImport(updatePrefsPageProgress);
       break;
     case IDC_PREFS_CANCEL:
       cancelLibraryImport();

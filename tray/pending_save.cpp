@@ -8,7 +8,7 @@
 #include "host/host_queries.h"
 #include "host/plugin.h"
 #include "host/texts.h"
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 #include "rating/store/journal_recovery.h"
 #include "rating/store/rewrite_job.h"
 #include "resources/resource_ids.h"

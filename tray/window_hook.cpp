@@ -3,7 +3,7 @@
 // player's main window gets and routes the plugin's own through one table.
 #include "host/host_queries.h"
 #include "host/plugin.h"
-#include "library/player_ratings.h"
+#include "tray/player_ratings.h"
 #include "tray/tray.h"
 
 namespace {

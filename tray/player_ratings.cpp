@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-#include "library/player_ratings.h"
+#include "tray/player_ratings.h"
 
 #include "host/host_queries.h"
 #include "host/media_library.h"
 #include "host/plugin.h"
 #include "host/settings.h"
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 #include "tray/tray.h"
 
 namespace {

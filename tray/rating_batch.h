@@ -44,6 +44,8 @@ struct RatingBatch {
   bool libraryWins;
   bool cancelled;
   int outcomes[kBatchOutcomes];
+  void (*finished)();    // the batch's end (all done, or cancelled); none: its lists are given back
+  void (*progressed)();  // after each tick's work, or none
 };
 
 // Adds a file; false when memory runs out.
@@ -57,5 +59,5 @@ void carryOnBatches();
 // A large file's save that a batch began has ended.
 void noteBackgroundSaveDone(const WCHAR* path, RatingSaveResult result);
 // The player quits, or the plugin is switched off: what is done stays done, the rest is
-// left, and the library's report is written.
+// left, and each batch's end is called.
 void endRatingBatches();

@@ -2,13 +2,12 @@
 // The batches' timer. Each tick does about 50 ms of work, one whole file at a time;
 // a large file goes on in slices on the pending save's own timer (tray/pending_save.cpp),
 // and the batches wait for it, so that no file is ever written twice at once.
-#include "library/rating_batch.h"
+#include "tray/rating_batch.h"
 
 #include <stdlib.h>
 
 #include "host/host_queries.h"
 #include "host/plugin.h"
-#include "library/library_import.h"
 #include "tray/tray.h"
 
 namespace {
@@ -109,12 +108,16 @@ void stopBatchTimer() {
   g_state.batchTimer = 0;
 }
 
-void finishIfDone(RatingBatch* batch) {
-  if (batch->waiting >= 0 || (batch->next < batch->count && !batch->cancelled)) return;
-  if (batch == &g_state.libraryBatch)
-    finishLibraryImport();
+void finishBatch(RatingBatch* batch) {
+  if (batch->finished)
+    batch->finished();
   else
     releaseBatchLists(batch);
+}
+
+void finishIfDone(RatingBatch* batch) {
+  if (batch->waiting >= 0 || (batch->next < batch->count && !batch->cancelled)) return;
+  finishBatch(batch);
 }
 
 void CALLBACK batchTick(HWND, UINT, UINT_PTR, DWORD) {
@@ -130,7 +133,9 @@ void CALLBACK batchTick(HWND, UINT, UINT_PTR, DWORD) {
     if (batch->next < batch->count && !batch->cancelled) rateEntry(batch, batch->next++);
     finishIfDone(batch);
   }
-  libraryImportProgressed();
+  RatingBatch* const batches[] = {&g_state.playerBatch, &g_state.libraryBatch};
+  for (RatingBatch* batch : batches)
+    if (batchRunning(batch) && batch->progressed) batch->progressed();
 }
 
 }  // namespace
@@ -183,10 +188,11 @@ void noteBackgroundSaveDone(const WCHAR* path, RatingSaveResult result) {
 
 void endRatingBatches() {
   stopBatchTimer();
-  releaseBatchLists(&g_state.playerBatch);
-  if (batchRunning(&g_state.libraryBatch)) {
-    g_state.libraryBatch.cancelled = true;
-    g_state.libraryBatch.waiting = -1;  // the pending save is settled on its own
-    finishLibraryImport();
+  RatingBatch* const batches[] = {&g_state.playerBatch, &g_state.libraryBatch};
+  for (RatingBatch* batch : batches) {
+    if (!batchRunning(batch)) continue;
+    batch->cancelled = true;
+    batch->waiting = -1;  // the pending save is settled on its own
+    finishBatch(batch);
   }
 }
