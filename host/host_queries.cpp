@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "host/host_queries.h"
 
-#include "host/media_library.h"
 #include "host/plugin.h"
 
 LRESULT queryHost(int number, WPARAM argument) {
@@ -28,10 +27,3 @@ const WCHAR* entryPath(LRESULT index) {
 }
 
 const WCHAR* currentEntryPath() { return entryPath(queryHost(kQueryPlaylistIndex, 0)); }
-
-void notifyRatingSaved(const WCHAR* path, int stars) {
-  if (!path || !path[0]) return;
-  SendMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(path), kNotifyFileTagsMayHaveChanged);
-  // The library copies a rating from the file only when the file holds one.
-  if (stars == 0) tellLibraryOfRemoval(path);
-}

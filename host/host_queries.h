@@ -43,7 +43,3 @@ int hostIsPlaying();
 const WCHAR* entryPath(LRESULT index);
 // entryPath of the current playlist entry.
 const WCHAR* currentEntryPath();
-// Tells the player that the file now holds a new rating, so that its media
-// library reads the file's tags again; a library that would keep its own rating
-// of a file whose rating was removed is told of the removal.
-void notifyRatingSaved(const WCHAR* path, int stars);

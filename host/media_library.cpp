@@ -55,6 +55,10 @@ int libraryRatingOf(HWND library, const wchar_t* path) {
   return rating < 0 ? 0 : rating > 5 ? 5 : static_cast<int>(rating);
 }
 
+namespace {
+
+// A rating of 0 saved into a file: a library that rates the file and does not write
+// files itself comes to hold 0 too. A file the library does not hold is never added.
 void tellLibraryOfRemoval(const wchar_t* path) {
   HWND library = nullptr;
   if (findLibrary(&library) != kLibraryPresent) return;
@@ -63,6 +67,15 @@ void tellLibraryOfRemoval(const wchar_t* path) {
   if (libraryWritesRatings() || libraryRatingOf(library, path) == 0) return;
   LibraryFileRating removal = {path, 0};
   askLibrary(library, reinterpret_cast<WPARAM>(&removal), kLibrarySetFileRating);
+}
+
+}  // namespace
+
+void notifyRatingSaved(const WCHAR* path, int stars) {
+  if (!path || !path[0]) return;
+  SendMessageW(g_header.hostWindow, WM_USER, reinterpret_cast<WPARAM>(path), kNotifyFileTagsMayHaveChanged);
+  // The library copies a rating from the file only when the file holds one.
+  if (stars == 0) tellLibraryOfRemoval(path);
 }
 
 bool runLibraryQuery(HWND library, LibraryQuery* query) {

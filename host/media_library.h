@@ -69,9 +69,10 @@ LibraryPresence findLibrary(HWND* window);
 bool libraryWritesRatings();
 // The library's rating of the file, 0 when it holds none or there is no library.
 int libraryRatingOf(HWND library, const wchar_t* path);
-// A rating of 0 saved into a file: a library that rates the file and does not write
-// files itself comes to hold 0 too. A file the library does not hold is never added.
-void tellLibraryOfRemoval(const wchar_t* path);
+// Tells the player that the file now holds a new rating, so that its media
+// library reads the file's tags again; a library that would keep its own rating
+// of a file whose rating was removed is told of the removal.
+void notifyRatingSaved(const WCHAR* path, int stars);
 // The path of the library's gen_ml.ini beside the plugin's settings; false when it
 // does not fit MAX_PATH.
 bool mediaLibrarySettingsPath(WCHAR* path);

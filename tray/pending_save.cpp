@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "host/host_queries.h"
+#include "host/media_library.h"
 #include "host/plugin.h"
 #include "host/texts.h"
 #include "tray/rating_batch.h"

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include "host/host_queries.h"
+#include "host/media_library.h"
 #include "host/plugin.h"
 #include "tray/tray.h"
 

@@ -3,6 +3,7 @@
 // click on the tray icon; choosing a row writes that rating into the file of
 // the player's current entry. The hotkey actions rate through the same choice.
 #include "host/host_queries.h"
+#include "host/media_library.h"
 #include "host/media_library_notice.h"
 #include "host/plugin.h"
 #include "host/texts.h"
