@@ -181,6 +181,52 @@ def shows_balloon(image):
             and len(image.find(is_balloon_icon_blue, box)) >= 10)
 
 
+def is_progress_blue(c):
+    """The shell's highlight blue that fills a progress bar."""
+    return c[0] < 100 and 110 < c[1] < 190 and c[2] > 200
+
+
+def prefs_box():
+    """Where the stand-in's Preferences window (opened at 40, 40) shows its page:
+    below the window's title bar, clear of the tray and its balloons."""
+    return (40, 70, SCREEN[0] - 200, SCREEN[1] - 130)
+
+
+def progress_bar(image, box=None):
+    """The progress bar in box (by default the Preferences window's): (filled,
+    width) in pixels of its inside, or None when there is none. A bar is a
+    frame of one colour, one pixel wide, around 4 to 40 rows alike of one run of
+    blue, then white, at least 150 pixels in all."""
+    x0, y0, x1, y1 = box or prefs_box()
+    x1, y1 = min(x1, image.width), min(y1, image.height)
+    rows = {}
+    for y in range(y0, y1):
+        x = x0
+        while x < x1 - 1:
+            frame = image.at(x, y)
+            inside = image.at(x + 1, y)
+            if frame == (255, 255, 255) or is_progress_blue(frame) or not (
+                    inside == (255, 255, 255) or is_progress_blue(inside)):
+                x += 1
+                continue
+            end, filled = x + 1, 0
+            while end < x1 and is_progress_blue(image.at(end, y)):
+                end, filled = end + 1, filled + 1
+            while end < x1 and image.at(end, y) == (255, 255, 255):
+                end += 1
+            width = end - x - 1
+            if end < x1 and image.at(end, y) == frame and width >= 150:
+                rows.setdefault((x, width, filled, frame), []).append(y)
+            x = end
+    for (x, width, filled, frame), ys in sorted(rows.items(), key=lambda item: -len(item[1])):
+        top, bottom = min(ys) - 1, max(ys) + 1
+        if not 4 <= len(ys) <= 40 or bottom - top - 1 != len(ys) or top < 0 or bottom >= image.height:
+            continue
+        if all(image.at(i, top) == frame and image.at(i, bottom) == frame for i in range(x, x + width + 2)):
+            return filled, width
+    return None
+
+
 def click(display, x, y):
     subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
                    env=dict(os.environ, DISPLAY=display), check=True)

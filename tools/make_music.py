@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: LGPL-2.1-or-later
-"""Makes small but real MP3 files for the watched run and the tests."""
+"""Makes small but real MP3 files for the watched run and the tests, and reads
+back the stars a file holds."""
 import os
+import shutil
 
 # One MPEG-1 Layer III frame: 128 kbit/s, 44.1 kHz, no padding (417 bytes).
 FRAME_HEADER = bytes([0xFF, 0xFB, 0x90, 0x64])
@@ -56,3 +58,41 @@ def make_demo_library(folder):
             write_tagged(path, title, rating_byte, version)
         entries.append((path, title))
     return entries
+
+
+def write_rating_library(folder, count):
+    """count copies of one tagged file without a rating (a padded ID3v2.3 tag,
+    as mutagen leaves it), for a media library that rates them 1 to 5 stars in
+    turn; returns [(path, stars)]."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    template = os.path.join(folder, "template.mp3")
+    write_tagged(template, "A Library Track", None, 3)
+    tracks = []
+    for i in range(count):
+        path = os.path.join(folder, "track_%03d.mp3" % i)
+        shutil.copyfile(template, path)
+        tracks.append((path, 1 + i % 5))
+    os.remove(template)
+    return tracks
+
+
+def stars_of_rating_byte(byte):
+    """The player's rule: 1-31 is 1 star, 32-95 2, 96-159 3, 160-223 4, 224-255 5."""
+    for stars, least in [(5, 224), (4, 160), (3, 96), (2, 32), (1, 1)]:
+        if byte >= least:
+            return stars
+    return 0
+
+
+def file_rating(path):
+    """(stars, rating byte) of the first POPM frame of the file's ID3v2 tag, as
+    mutagen reads it; (0, None) without a tag or a POPM."""
+    from mutagen.id3 import ID3, ID3NoHeaderError
+    try:
+        frames = ID3(path).getall("POPM")
+    except ID3NoHeaderError:
+        return 0, None
+    if not frames:
+        return 0, None
+    return stars_of_rating_byte(frames[0].rating), frames[0].rating

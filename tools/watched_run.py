@@ -7,9 +7,13 @@ one it starts Xvfb with Wine's desktop shell (which has a notification area),
 walks through what a person does (the icon appears, the track changes and the
 icon follows, a click opens the star menu, a click on a row rates the track,
 the icon follows, a choice on a read-only file brings a balloon that says so, a
-global hotkey rates the playing track one star more and the icon follows)
+global hotkey rates the playing track one star more and the icon follows, the
+player's own "rate current item" key rates it in the player's media library and
+the plugin writes that into the file, the plugin's preferences page saves the
+library's ratings into a thousand files with its progress bar filling)
 and saves a screenshot of each step, the tray enlarged beside the full screen.
-It fails when a screenshot does not show what it should.
+It fails when a screenshot does not show what it should, or a file does not
+hold the rating it should.
 usage: watched_run.py BUILD_DIR
 """
 import os
@@ -27,9 +31,17 @@ OUT = os.path.join(BUILD, "run")
 PREFIX = os.path.join(BUILD, "wineprefix-run")
 
 
-# The keys the stand-in's Global Hotkeys bind to the plugin's actions.
+# The keys the stand-in's Global Hotkeys bind to the plugin's actions, and to
+# the player's own (which rate the playing track in its media library).
 HOTKEYS = dict([("id3vimbrel rate %d" % n, "ctrl+alt+%d" % n) for n in range(6)]
-               + [("id3vimbrel rate up", "ctrl+alt+up"), ("id3vimbrel rate down", "ctrl+alt+down")])
+               + [("id3vimbrel rate up", "ctrl+alt+up"), ("id3vimbrel rate down", "ctrl+alt+down")]
+               + [("rate current item %d" % n, "ctrl+shift+%d" % n) for n in range(6)])
+
+# The media library's own tracks, beside the playlist's: enough for the
+# preferences page's progress bar to be seen filling.
+LIBRARY_TRACKS = 1000
+# Controls of the plugin's preferences page (resources/resource_ids.h).
+PREFS_SAVE_LIBRARY, PREFS_PROGRESS, PREFS_REPORT = 204, 205, 207
 
 
 def write_player_ini(path):
@@ -53,6 +65,28 @@ def make_playlist():
     return playlist, entries
 
 
+def make_library(entries):
+    """The media library's file: the playlist's tracks with the ratings their
+    files hold, and LIBRARY_TRACKS tracks of its own without a rating in their
+    files, rated 1 to 5 in the library. The library does not write ratings into
+    files itself (its gen_ml.ini beside the player's ini, writeratings=0): the
+    plugin does. Returns the file and the library's own tracks, [(path, stars)]."""
+    with open(os.path.join(OUT, "Plugins", "gen_ml.ini"), "w", encoding="ascii") as f:
+        f.write("[gen_ml_config]\nwriteratings=0\n")
+    tracks = make_music.write_rating_library(os.path.join(OUT, "library-music"), LIBRARY_TRACKS)
+    library = os.path.join(OUT, "library.txt")
+    with open(library, "w", encoding="utf-8") as f:
+        for path, _ in entries:
+            f.write("%d\t%s\n" % (make_music.file_rating(path)[0], desk.windows_path(path)))
+        for path, stars in tracks:
+            f.write("%d\t%s\n" % (stars, desk.windows_path(path)))
+    return library, tracks
+
+
+def unix_path(windows_path):
+    return windows_path[2:].replace("\\", "/") if windows_path.startswith("Z:") else windows_path
+
+
 class Steps:
     def __init__(self, display):
         self.display = display
@@ -66,12 +100,16 @@ class Steps:
             if check(image) or time.time() > end:
                 return image
 
-    def record(self, name, check, expectation):
-        """Screenshots the step once the screen shows it, or after a while."""
+    def record(self, name, check, expectation, timeout=10):
+        """Screenshots the step once the screen shows it, or after a while; the
+        picture saved is the one checked."""
         self.number += 1
-        image = self.wait_for_screen(check)
         full = os.path.join(OUT, "%d-%s-full.png" % (self.number, name))
-        desk.screenshot(self.display, full)
+        end = time.time() + timeout
+        while True:
+            image = desk.screenshot(self.display, full)
+            if check(image) or time.time() > end:
+                break
         tray = os.path.join(OUT, "%d-%s-tray.png" % (self.number, name))
         x0, y0, x1, y1 = desk.tray_box()
         desk.crop_enlarged(full, (x1 - 80, y0, x1, y1), tray, scale=6)
@@ -86,15 +124,74 @@ class Steps:
             self.failures.append(name)
         return image
 
+    def verify(self, what, ok):
+        """A check of the files or the player's words beside the screen's."""
+        print("  check, %s: %s" % (what, "ok" if ok else "WRONG"))
+        if not ok:
+            self.failures.append(what)
+        return ok
+
+    def file_holds(self, path, stars):
+        held, byte = make_music.file_rating(path)
+        return self.verify("%s holds %d stars (its POPM's rating byte is %s)" % (os.path.basename(path), stars, byte),
+                           held == stars)
+
 
 def shows_stars(stars):
     return lambda image: desk.tray_stars(image) == stars
 
 
+class ShowsProgress:
+    """A check of the screen: the preferences page's progress bar is filled at
+    least to `percent` (less a pixel or two), never empty; it keeps what it saw."""
+
+    def __init__(self, percent):
+        self.percent = percent
+        self.seen = None
+
+    def __call__(self, image):
+        self.seen = desk.progress_bar(image)
+        if not self.seen:
+            return False
+        filled, width = self.seen
+        return filled > 0 and filled >= width * self.percent // 100 - 2
+
+    def describe(self):
+        if not self.seen:
+            return "no progress bar on the screen"
+        return "the progress bar %d of %d pixels filled (%d%%)" % (
+            self.seen[0], self.seen[1], round(100.0 * self.seen[0] / self.seen[1]))
+
+
+def prefs_control(player, control):
+    """What the stand-in says of a control of the preferences page."""
+    player.command("prefs get %d" % control)
+    said = [line for line in player.lines if line.startswith("prefs %d " % control)]
+    return said[-1] if said else ""
+
+
+def library_ratings(player):
+    """{unix path: stars} as the player's media library holds them now."""
+    since, echo = len(player.lines), player.echo
+    player.echo = False  # a line a track
+    player.command("library")
+    player.echo = echo
+    ratings = {}
+    for line in player.lines[since:]:
+        if line.startswith("library entry "):
+            stars, path = line[len("library entry "):].split(" ", 1)
+            ratings[unix_path(path)] = int(stars)
+    if echo:
+        print("  player: the library lists %d tracks" % len(ratings))
+    return ratings
+
+
 def walk_through(display, env):
     playlist, entries = make_playlist()
+    library, library_tracks = make_library(entries)
     write_player_ini(os.path.join(OUT, "player.ini"))
-    player = desk.Player(BUILD, env, playlist, os.path.join(OUT, "player.ini"), playing=1, echo=True)
+    player = desk.Player(BUILD, env, playlist, os.path.join(OUT, "player.ini"), playing=1, echo=True,
+                         extra=["--library", desk.windows_path(library)])
     steps = Steps(display)
     try:
         player.wait_for("ready")
@@ -131,6 +228,7 @@ def walk_through(display, env):
                             'harbour_lights.mp3 is read-only."')
         steps.record("not-saved-balloon", lambda image: desk.shows_balloon(image) and desk.tray_stars(image) == 5,
                      "a balloon: the rating was not saved, the file is read-only; still 5 stars")
+        os.chmod(harbour_lights, 0o644)
 
         player.command("current 3")
         player.command("notify 603 0")
@@ -151,11 +249,93 @@ def walk_through(display, env):
         steps.record("hotkey-one-star-more", shows_stars(2),
                      "ctrl+alt+up: \u0141\u00f3d\u017a.mp3 rated 2 stars, the player told (3005), "
                      "the icon follows")
+
+        player_key(steps, player, display, entries[4][0])
+        library_into_files(steps, player, library_tracks)
         return steps
     finally:
         for path, _ in entries:
             os.chmod(path, 0o644)
         player.quit()
+
+
+def player_key(steps, player, display, playing):
+    """The player's own "rate current item 4" key (ctrl+shift+4): the player rates the
+    playing track in its media library (its message 639), which writes no files, and the
+    plugin writes the library's rating into the file, tells the player (3005), and the
+    icon follows."""
+    bound = [l for l in player.lines if l.startswith('hotkey player id="rate current item 4"')]
+    steps.verify("the player's own key for 'rate current item 4' is bound", bool(bound) and "bound=1" in bound[0])
+    desk.press_keys(display, "ctrl+shift+4")
+    player.wait_for("host got 639/4")  # the player's own rating message, not one of the plugin's actions
+    player.wait_for('host got 3005 path="%s"' % desk.windows_path(playing))
+    player.wait_for("tray modify stars=4")
+    steps.record("player-key-rates-four-stars", shows_stars(4),
+                 "ctrl+shift+4, the player's 'rate current item 4': \u0141\u00f3d\u017a.mp3 rated 4 stars "
+                 "in its library and in the file, the player told (3005), the icon follows")
+    steps.file_holds(playing, 4)
+    steps.verify("the media library rates \u0141\u00f3d\u017a.mp3 4 stars", library_ratings(player).get(playing) == 4)
+
+
+def library_into_files(steps, player, library_tracks):
+    """The preferences page's "Save the library's ratings into the files" on the
+    library's own tracks and the playlist's: the progress bar fills, the report
+    counts the files, and each file the library rates holds its rating, or its
+    own where it held another."""
+    ratings = library_ratings(player)
+    before = {path: make_music.file_rating(path)[0] for path, stars in ratings.items() if stars > 0}
+    counts = {"rated": 0, "already": 0, "kept": 0}
+    for path, held in before.items():
+        kind = "rated" if held == 0 else "already" if held == ratings[path] else "kept"
+        counts[kind] += 1
+    expected_report = "%d rated, %d already held it, %d kept their own rating, 0 not saved" % (
+        counts["rated"], counts["already"], counts["kept"])
+
+    since = len(player.lines)
+    player.command("prefs open")
+    steps.verify("the preferences page opens", "prefs opened" in player.lines[since:])
+    # Every file saved is told to the player (3005): a thousand lines, counted not shown.
+    player.echo = False
+    since = len(player.lines)
+    player.command("prefs click %d" % PREFS_SAVE_LIBRARY)
+    # The screenshot once the bar is a tenth along: by then the page has painted
+    # its "Saving: N of M tracks" too, and most of the files are still to come.
+    end = time.time() + 120
+    position = 0
+    while position < 10 and time.time() < end:
+        time.sleep(0.05)
+        said = prefs_control(player, PREFS_PROGRESS)
+        position = int(said.split(" pos=")[1].split()[0]) if " pos=" in said else 0
+    print("  player: " + said)
+    check = ShowsProgress(position)
+    steps.record("library-saving", check,
+                 "the preferences page in the Preferences window saving the library's ratings into "
+                 "%d files, its progress bar filled at least to %d%%" % (len(before), position))
+    print("  seen: " + check.describe())
+    report = ""
+    while " not saved" not in report and time.time() < end:
+        report = prefs_control(player, PREFS_REPORT)
+        time.sleep(0.2)
+    player.echo = True
+    print("  player: " + report)
+    check = ShowsProgress(100)
+    steps.record("library-saved", check, "the progress bar full, the report below it: " + expected_report)
+    print("  seen: " + check.describe())
+    steps.verify("the report says " + expected_report, 'text="%s' % expected_report in report)
+    told = set(unix_path(line.split('path="')[1][:-1]) for line in player.lines[since:]
+               if line.startswith("host got 3005 path="))
+    # A file that keeps its own rating is told too: the library reads that rating from it.
+    steps.verify("the player heard of each of the %d files rated or keeping their own rating, and of no "
+                 "other (3005)" % (counts["rated"] + counts["kept"]),
+                 told == set(path for path, held in before.items() if held != ratings[path]))
+    wrong = [path for path, held in before.items()
+             if make_music.file_rating(path)[0] != (held if held else ratings[path])]
+    steps.verify("the %d files the library rates hold its rating, or their own where they held one "
+                 "(%s)" % (len(before), ", ".join(os.path.basename(path) for path in wrong[:5]) or "each one"),
+                 not wrong)
+    steps.verify("the library's own %d tracks are all among them" % len(library_tracks),
+                 all(path in before for path, _ in library_tracks))
+    player.command("prefs close")
 
 
 def run_on_display(display):
