@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "host/host_queries.h"
+#include "standin/language_host.h"
 
 StandinHost g_host;
 
@@ -62,6 +63,8 @@ LRESULT answerQuery(LPARAM number, WPARAM argument) {
       return g_host.iniPathGiven ? reinterpret_cast<LRESULT>(g_host.iniPath.c_str()) : 0;
     case kQueryDialogOwner:
       return reinterpret_cast<LRESULT>(g_host.dialogOwner ? g_host.dialogOwner : g_host.window);
+    case kStandinApiService:
+      return g_host.servicesAnswerOne ? 1 : serviceManagerAnswer();
     case kStandinNextSelected:
       for (int selected : g_host.selection)
         if (selected > index) return selected;
@@ -80,6 +83,7 @@ bool isQuery(LPARAM number) {
     case kQueryIniPath:
     case kQueryIniPathWide:
     case kQueryDialogOwner:
+    case kStandinApiService:
     case kStandinNextSelected:
       return true;
   }

@@ -29,6 +29,7 @@ enum StandinMessage {
   kStandinOpenPrefsPage = 380,    // wParam: the PrefsPageRecord* to show
   kStandinGetRating = 640,        // the library's rating of the current entry
   kStandinAddPrefsPage = 1332,    // wParam: a PrefsPageRecord*, kept by the player
+  kStandinApiService = 3025,      // the player's service manager (language_host.h)
   kStandinNextSelected = 3029,    // wParam: an index, -1 to begin; answers the next selected one, -1 for none
 };
 enum {
@@ -64,6 +65,7 @@ struct StandinHost {
   std::vector<int> selection;                             // the playlist's selected indices, ascending
   StandinPrefs prefs;                                     // pages plugins added, the one shown
   void (*onLog)(const char* line) = nullptr;              // optional observer of what the player does
+  bool servicesAnswerOne = false;                         // 3025 answers 1, as a player without services
 };
 
 extern StandinHost g_host;

@@ -17,11 +17,15 @@
 // With --trace it prints the tray calls the plugin makes (with a balloon's text),
 // the hotkey actions it adds, the player messages that reach the main window
 // (3005 with the file's path), what the media library does and the preferences
-// pages added and removed. --no-hotkeys plays a player without Global Hotkeys.
+// pages added and removed, the language module it is given, and each message box
+// it shows, answered at once with "No" so that nothing waits for a person.
+// --no-hotkeys plays a player without Global Hotkeys.
 // --library FILE plays a player with a media library (library_host.h),
 // --no-library one that knows of libraries and has none; by default the player
 // cannot tell. --library-query-fails and --library-query-minus-one make the
-// library's queries answer 0 or -1 and find nothing.
+// library's queries answer 0 or -1 and find nothing. The language pack is named in
+// the ini (language_host.h); --services-answer-1 plays a player whose service
+// manager query answers 1.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -46,6 +50,14 @@ bool g_trace = false;
 // The current entry's file, open as a player holds the file it plays ("hold").
 HANDLE g_heldTrack = INVALID_HANDLE_VALUE;
 BOOL(WINAPI* g_realNotifyIcon)(DWORD, PNOTIFYICONDATAW) = nullptr;
+
+// A script cannot answer a box: it reads the line and the plugin goes on as after "No".
+int WINAPI tracingMessageBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
+  printf("box caption=\"%s\" text=\"%s\"\n", caption ? toUtf8(caption).c_str() : "",
+         text ? toUtf8(text).c_str() : "");
+  fflush(stdout);
+  return IDNO;
+}
 
 BOOL WINAPI tracingNotifyIcon(DWORD action, PNOTIFYICONDATAW data) {
   BOOL ok = g_realNotifyIcon(action, data);
@@ -264,6 +276,8 @@ int main() {
       g_host.library.queryAnswer = 0;
     else if (arg == "--library-query-minus-one")
       g_host.library.queryAnswer = -1;
+    else if (arg == "--services-answer-1")
+      g_host.servicesAnswerOne = true;
     else if (arg == "--trace")
       g_trace = true;
     else if (arg == "--commands")
@@ -272,7 +286,8 @@ int main() {
       fprintf(stderr,
               "usage: vimbrel_host [--playlist FILE] [--ini PATH] [--current N] "
               "[--playing 0|1] [--no-wide] [--no-hotkeys] [--library FILE | --no-library] "
-              "[--library-query-fails | --library-query-minus-one] [--trace] [--commands]\n");
+              "[--library-query-fails | --library-query-minus-one] [--services-answer-1] [--trace] "
+              "[--commands]\n");
       return 2;
     }
   }
@@ -295,6 +310,9 @@ int main() {
     g_realNotifyIcon = reinterpret_cast<decltype(g_realNotifyIcon)>(patchImport(
         g_host.plugin, "shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(tracingNotifyIcon)));
   if (g_trace && !g_realNotifyIcon) fprintf(stderr, "vimbrel_host: cannot trace tray calls\n");
+  if (g_trace &&
+      !patchImport(g_host.plugin, "user32.dll", "MessageBoxW", reinterpret_cast<void*>(tracingMessageBox)))
+    fprintf(stderr, "vimbrel_host: cannot trace message boxes\n");
   if (g_trace) recordTrayPictures(g_host.plugin);
   g_host.header->init();
   printf("ready\n");
