@@ -1,7 +1,10 @@
 ; SPDX-License-Identifier: LGPL-2.1-or-later
-; The plugin's installer: finds the player, puts the DLL into its Plugins folder
-; and registers an uninstaller. packaging/CMakeLists.txt builds it with
-;   makensis -DVERSION=x.y.z -DPLUGIN_DLL=path/gen_id3vimbrel.dll -DOUTFILE=path installer.nsi
+; The plugin's installer: finds the player, puts the DLL into its Plugins folder and
+; the translations into its Lang folder, and registers an uninstaller.
+; packaging/CMakeLists.txt builds it with
+;   makensis -DVERSION=x.y.z -DPLUGIN_DLL=path/gen_id3vimbrel.dll -DLANG_DIR=path/Lang
+;            -DLANGUAGES_NSH=path/languages.nsh -DOUTFILE=path installer.nsi
+; LANG_DIR holds <language id>/gen_id3vimbrel.lng for each language LANGUAGES_NSH names.
 
 Unicode true
 ManifestDPIAware true
@@ -13,9 +16,12 @@ SetDateSave off
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include "${LANGUAGES_NSH}"
 
 !define PRODUCT "ID3 Vimbrel"
 !define PLUGIN_NAME "gen_id3vimbrel.dll"
+; The player's language packs take a plugin's translation from Lang\<language id>\.
+!define TRANSLATION_NAME "gen_id3vimbrel.lng"
 !define UNINSTALLER "gen_id3vimbrel-uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\gen_id3vimbrel"
 !define PLAYER_EXE "winamp.exe"
@@ -41,7 +47,7 @@ VIAddVersionKey /LANG=1033 LegalCopyright "ID3 Vimbrel developers, LGPL-2.1-or-l
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 
-!define MUI_UNCONFIRMPAGE_TEXT_TOP "${PRODUCT} will be removed from Winamp's Plugins folder. The ratings stay in your music files, and the plugin's settings file (Plugins\gen_id3vimbrel.ini) is kept."
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "${PRODUCT} and its translations will be removed from Winamp's Plugins and Lang folders. The ratings stay in your music files, and the plugin's settings file (Plugins\gen_id3vimbrel.ini) is kept."
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -109,6 +115,18 @@ Function LeaveFolderPage
   ${EndIf}
 FunctionEnd
 
+!macro INSTALL_TRANSLATION LANGUAGE
+  SetOutPath "$INSTDIR\Lang\${LANGUAGE}"
+  File "/oname=${TRANSLATION_NAME}" "${LANG_DIR}/${LANGUAGE}/${TRANSLATION_NAME}"
+!macroend
+
+; A language folder, and Lang itself, may hold the player's or other plugins' files:
+; RMDir without /r removes a folder only when it is empty.
+!macro REMOVE_TRANSLATION LANGUAGE
+  Delete "$INSTDIR\Lang\${LANGUAGE}\${TRANSLATION_NAME}"
+  RMDir "$INSTDIR\Lang\${LANGUAGE}"
+!macroend
+
 Section "Install"
   ; Checked again for silent installs, which skip the folder page.
   Call PlayerFolderReady
@@ -118,6 +136,7 @@ Section "Install"
   ${EndIf}
   SetOutPath "$INSTDIR\Plugins"
   File "/oname=${PLUGIN_NAME}" "${PLUGIN_DLL}"
+  !insertmacro FOR_EACH_LANGUAGE INSTALL_TRANSLATION
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} (Winamp plugin)"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -143,6 +162,8 @@ Section "Uninstall"
     SetErrorLevel 2
     Abort
   ${EndIf}
+  !insertmacro FOR_EACH_LANGUAGE REMOVE_TRANSLATION
+  RMDir "$INSTDIR\Lang"
   Delete "$INSTDIR\${UNINSTALLER}"
   ; The entry may by now belong to an install into another player folder.
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: LGPL-2.1-or-later
 """The installer under Wine, run silently as a script would: it finds the
-player, copies the DLL the tests ran, registers its uninstaller, refuses a
-folder without the player and a running player, and the uninstaller takes
-away only what the installer put there."""
+player, copies the DLL the tests ran and the translations, registers its
+uninstaller, refuses a folder without the player and a running player, and
+the uninstaller takes away only what the installer put there."""
 import glob
 import os
 import shutil
@@ -16,6 +16,9 @@ BUILD = os.path.abspath(sys.argv[1])
 sys.argv[1:] = []
 SCRATCH = os.path.join(os.environ.get("VIMBREL_SCRATCH", os.path.join(BUILD, "test-scratch")), "installer")
 BUILT_DLL = os.path.join(BUILD, "player", "Plugins", "gen_id3vimbrel.dll")
+# One translation a script in resources/lang/, built into the stand-in player's Lang folder.
+LANGUAGE_SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "lang")
+LANGUAGES = sorted(name[:-len(".rc")] for name in os.listdir(LANGUAGE_SCRIPTS) if name.endswith(".rc"))
 SETUP = (glob.glob(os.path.join(BUILD, "installer", "gen_id3vimbrel-*-setup.exe")) or ["(not built)"])[0]
 RUNNING_PLAYER = os.path.join(BUILD, "tests", "running_player.exe")
 UNINSTALLER = "gen_id3vimbrel-uninstall.exe"
@@ -29,6 +32,8 @@ PLAYER_FILES = {
     "Plugins/gen_dummy.dll": b"another plugin",
     "Music/song.mp3": b"ID3\x03\x00\x00\x00\x00\x00\x00audio",
 }
+# Another plugin's translation: its folder, and Lang, must outlive the uninstaller.
+OTHER_TRANSLATION = {"Lang/de-DE/gen_ml.lng": b"the media library's German words"}
 
 
 def windows_path(path):
@@ -64,9 +69,9 @@ def files_below(folder):
     return found
 
 
-def make_player_folder(name):
+def make_player_folder(name, files=PLAYER_FILES):
     folder = os.path.join(SCRATCH, name)
-    for relative, data in PLAYER_FILES.items():
+    for relative, data in files.items():
         os.makedirs(os.path.dirname(os.path.join(folder, relative)), exist_ok=True)
         with open(os.path.join(folder, relative), "wb") as f:
             f.write(data)
@@ -105,16 +110,25 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(entry["InstallLocation"], windows_path(folder))
         self.assertEqual(entry["UninstallString"], '"%s\\%s"' % (windows_path(folder), UNINSTALLER))
         self.assertTrue(os.path.isfile(os.path.join(folder, UNINSTALLER)))
+        self.assertGreaterEqual(len(LANGUAGES), 6)
+        for language in LANGUAGES:
+            relative = os.path.join("Lang", language, "gen_id3vimbrel.lng")
+            with open(os.path.join(BUILD, "player", relative), "rb") as built, \
+                    open(os.path.join(folder, relative), "rb") as f:
+                self.assertEqual(f.read(), built.read(), language)
 
     def test_finds_the_player_by_its_registry_key_and_uninstalls_only_the_plugin(self):
-        folder = make_player_folder("Winamp Folder")
+        before = dict(PLAYER_FILES, **OTHER_TRANSLATION)
+        folder = make_player_folder("Winamp Folder", before)
         wine("reg", "add", PLAYER_KEY, "/ve", "/d", windows_path(folder), "/f")
         self.assertEqual(wine(SETUP, "/S"), 0)
         self.assert_installed(folder)
 
         self.assertEqual(wine(os.path.join(folder, UNINSTALLER), "/S"), 0)
         wait_until_gone(os.path.join(folder, UNINSTALLER))
-        self.assertEqual(files_below(folder), PLAYER_FILES)
+        self.assertEqual(files_below(folder), before)
+        # The folders the installer made are gone; the one another plugin uses stays.
+        self.assertEqual(os.listdir(os.path.join(folder, "Lang")), ["de-DE"])
         self.assertIsNone(registry_values(UNINSTALL_KEY))
 
     def test_fails_without_a_player_and_writes_nothing(self):
@@ -147,12 +161,15 @@ class SilentInstall(unittest.TestCase):
             self.assertNotEqual(wine(uninstaller, "/S", "_?=" + windows_path(folder)), 0)
             with open(plugin, "rb") as f:
                 self.assertEqual(f.read(), b"the plugin the player has loaded")
+            self.assertTrue(os.path.isfile(os.path.join(folder, "Lang", LANGUAGES[0], "gen_id3vimbrel.lng")))
             self.assertIsNotNone(registry_values(UNINSTALL_KEY))
         finally:
             player.stdin.close()
             player.wait(timeout=30)
         self.assertEqual(wine(uninstaller, "/S", "_?=" + windows_path(folder)), 0)
         self.assertFalse(os.path.exists(plugin))
+        # Lang was the installer's alone: nothing of it stays.
+        self.assertFalse(os.path.exists(os.path.join(folder, "Lang")))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: LGPL-2.1-or-later
-"""The release: what the zip holds, that its checksums hold, that its DLL is
-the very one the tests ran (stripped, importing only Windows system DLLs),
+"""The release: what the zip holds, that its checksums hold, that its DLL and
+translations are the very ones the tests ran (the DLL stripped, importing only
+Windows system DLLs; the translations resource-only modules),
 that the symbols file reads a crash address, and that the source archives
 are this commit and id3lib and libogg as they were compiled, all stamped with
 the commit's time."""
@@ -22,7 +23,10 @@ sys.argv[1:] = []
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 OUT = os.path.join(BUILD, "package-test")
 TESTED_DLL = os.path.join(BUILD, "player", "Plugins", "gen_id3vimbrel.dll")
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "msvcrt.dll"}
+# One translation a script in resources/lang/.
+LANGUAGES = sorted(name[:-len(".rc")] for name in os.listdir(os.path.join(ROOT, "resources", "lang"))
+                   if name.endswith(".rc"))
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
 
 
 def library_tree(library):
@@ -67,8 +71,13 @@ class ReleasePackage(unittest.TestCase):
         with open(os.path.join(OUT, name), "rb") as f:
             return f.read()
 
-    def test_holds_the_dll_install_text_licences_sources_and_sums(self):
+    def test_holds_the_dll_translations_install_text_licences_sources_and_sums(self):
         names = sorted(n[len(self.folder):] for n in self.zip.namelist())
+        # Lang/<id>/ as in the player's folder, to be copied beside its Plugins folder.
+        self.assertGreaterEqual(len(LANGUAGES), 6)
+        self.assertEqual([n for n in names if n.startswith("Lang/")],
+                         ["Lang/%s/gen_id3vimbrel.lng" % language for language in LANGUAGES])
+        names = [n for n in names if not n.startswith("Lang/")]
         self.assertEqual(names[:8], ["INSTALL.txt", "LICENSE-id3lib.txt", "LICENSE-libogg.txt",
                                      "LICENSE-mingw-w64.txt", "LICENSE-zlib.txt", "LICENSE.txt", "SHA256SUMS",
                                      "gen_id3vimbrel.dll"])
@@ -77,8 +86,8 @@ class ReleasePackage(unittest.TestCase):
         self.assertRegex(names[10], r"^source/libogg-[0-9][0-9.]*-[0-9.]+-vimbrel\.tar\.gz$")
         self.assertEqual(len(names), 11)
         install = self.read("INSTALL.txt").decode("ascii")
-        for needed in ["setup.exe", "Plugins", "gen_id3vimbrel.ini", "Disable plugin?", "POPM", "ID3Vimbrel",
-                       "255", "will not touch", "LGPL-2.1-or-later", "source", "LICENSE-libogg.txt",
+        for needed in ["setup.exe", "Plugins", "Lang", "gen_id3vimbrel.lng", "gen_id3vimbrel.ini", "Disable plugin?",
+                       "POPM", "ID3Vimbrel", "255", "will not touch", "LGPL-2.1-or-later", "source", "LICENSE-libogg.txt",
                        names[10][len("source/"):]]:
             self.assertIn(needed, install)
         self.assertIn("GNU LESSER GENERAL PUBLIC LICENSE", self.read("LICENSE.txt").decode("ascii"))
@@ -98,6 +107,10 @@ class ReleasePackage(unittest.TestCase):
             for digest, name in listed:
                 self.assertEqual(sha256(read(name)), digest, name)
         self.assertEqual(sorted(n for _, n in listed), sorted(f for f in os.listdir(OUT) if f != "SHA256SUMS"))
+        # The zip's sums cover every file beside them, the translations too.
+        in_zip = [line.split()[1] for line in self.read("SHA256SUMS").decode("ascii").splitlines()]
+        self.assertEqual(sorted(in_zip), sorted(n[len(self.folder):] for n in self.zip.namelist()
+                                                if n != self.folder + "SHA256SUMS"))
 
     def test_the_dll_is_the_stripped_one_the_tests_ran_and_the_installer_carries(self):
         with open(TESTED_DLL, "rb") as f:
@@ -107,6 +120,21 @@ class ReleasePackage(unittest.TestCase):
         sections = run("i686-w64-mingw32-objdump", "-h", TESTED_DLL)
         self.assertNotIn(".debug_", sections)
         self.assertIn(".gnu_debuglink", sections)
+
+    def test_the_translations_are_the_resource_only_modules_the_tests_ran(self):
+        for language in LANGUAGES:
+            built = os.path.join(BUILD, "player", "Lang", language, "gen_id3vimbrel.lng")
+            with open(built, "rb") as f:
+                data = f.read()
+            self.assertEqual(self.read("Lang/%s/gen_id3vimbrel.lng" % language), data, language)
+            # Nothing to run and nothing to import; no build folder inside.
+            dump = run("i686-w64-mingw32-objdump", "-p", built)
+            self.assertRegex(dump, r"AddressOfEntryPoint\s+0+\n")
+            self.assertNotIn("DLL Name:", dump)
+            self.assertIn("Resource Directory", dump)
+            for folder in (BUILD, ROOT):
+                self.assertNotIn(folder.encode(), data)
+                self.assertNotIn(folder.encode("utf-16-le"), data)
 
     def test_the_dll_imports_only_windows_system_dlls(self):
         dump = run("i686-w64-mingw32-objdump", "-p", TESTED_DLL)

@@ -3,7 +3,7 @@
 # Assembles the release from a finished build (the DLL, its symbols file, the
 # installer and the id3lib and libogg trees it was compiled from):
 #   tools/make_package.sh BUILD_DIR OUT_DIR
-# OUT_DIR gets the zip (DLL, install text, licences, the three source archives),
+# OUT_DIR gets the zip (DLL, translations, install text, licences, the three source archives),
 # the installer, the symbols zip, the three source archives and SHA256SUMS.
 # The same build and commit give the same bytes: every file time is the
 # commit's (or SOURCE_DATE_EPOCH), names go in sorted, owners and modes fixed.
@@ -77,6 +77,14 @@ tar_folder "$out/$libogg_archive" "$work/libogg" "$libogg_folder"
 
 z=$work/zip/$name
 cp "$build/player/Plugins/gen_id3vimbrel.dll" "$z/"
+# The translations as the player's folder keeps them, Lang/<language id>/, so that
+# the zip's Lang folder can be copied beside Winamp's Plugins folder as it is. One
+# a script in resources/lang/: a language the build missed stops the package here.
+for script in "$root"/resources/lang/*.rc; do
+  language=$(basename "$script" .rc)
+  mkdir -p "$z/Lang/$language"
+  cp "$build/player/Lang/$language/gen_id3vimbrel.lng" "$z/Lang/$language/"
+done
 fill "$root/packaging/INSTALL.txt" | crlf > "$z/INSTALL.txt"
 crlf "$root/LICENSE" > "$z/LICENSE.txt"
 crlf "$id3lib_tree/COPYING" > "$z/LICENSE-id3lib.txt"
