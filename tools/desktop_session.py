@@ -121,8 +121,14 @@ def is_balloon_icon_blue(c):
 
 
 def screenshot(display, png_path=None):
-    xwd = subprocess.run(["xwd", "-root", "-display", display, "-silent"], stdout=subprocess.PIPE,
-                         check=True).stdout
+    # xwd now and then fails with an X error (BadDrawable) while windows come and go: it tries again.
+    for attempt in range(3):
+        grab = subprocess.run(["xwd", "-root", "-display", display, "-silent"], stdout=subprocess.PIPE)
+        if grab.returncode == 0 or attempt == 2:
+            break
+        time.sleep(0.2)
+    grab.check_returncode()
+    xwd = grab.stdout
     if png_path:
         subprocess.run(["/usr/bin/convert", "xwd:-", png_path], input=xwd, check=True)
     rgb = subprocess.run(["/usr/bin/convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd,
@@ -175,8 +181,9 @@ def menu_rows(image, current_stars):
 
 def shows_balloon(image):
     """A balloon above the tray: a white box reaching further left than the star
-    menu ever does, with the information icon's blue in it."""
-    box = (SCREEN[0] - 400, SCREEN[1] - 120, SCREEN[0] - 110, SCREEN[1] - 20)
+    menu ever does, with the information icon's blue in it (at the box's left
+    end, which lies further left the longer the text: a German text is longer)."""
+    box = (0, SCREEN[1] - 120, SCREEN[0] - 110, SCREEN[1] - 20)
     return (len(image.find((255, 255, 255), box)) > 2000
             and len(image.find(is_balloon_icon_blue, box)) >= 10)
 
@@ -190,6 +197,28 @@ def prefs_box():
     """Where the stand-in's Preferences window (opened at 40, 40) shows its page:
     below the window's title bar, clear of the tray and its balloons."""
     return (40, 70, SCREEN[0] - 200, SCREEN[1] - 130)
+
+
+def is_caption_blue(c):
+    """The shell's title bar of the active window."""
+    return c[0] < 100 and 120 < c[1] < 190 and c[2] > 220
+
+
+def shows_prefs_window(image):
+    """The stand-in's Preferences window where it opens, at (40, 40), active and
+    painted: at least 12 rows of its title bar's blue, each across 300 pixels or
+    more from its left edge, then below it a page of the dialog's light grey
+    with dark text on it (a 300 by 150 pixel piece: three quarters light grey,
+    200 pixels of text or more)."""
+    left = 40
+    bar = [y for y in range(left, left + 40)
+           if len(image.find(is_caption_blue, (left, y, left + 480, y + 1))) >= 300]
+    if len(bar) < 12:
+        return False
+    box = (left + 4, max(bar) + 2, left + 304, max(bar) + 152)
+    light = len(image.find(lambda c: c[0] == c[1] == c[2] >= 200, box))
+    dark = len(image.find(lambda c: max(c) < 80, box))
+    return light >= 300 * 150 * 3 // 4 and dark >= 200
 
 
 def progress_bar(image, box=None):

@@ -17,6 +17,7 @@ hold the rating it should.
 usage: watched_run.py BUILD_DIR
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,6 +30,11 @@ import make_music  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 OUT = os.path.join(BUILD, "run")
 PREFIX = os.path.join(BUILD, "wineprefix-run")
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+# The German translation, beside the player where its language service looks for
+# the pack's modules (Lang\<id>\), and the target that builds it.
+GERMAN_MODULE = os.path.join(BUILD, "player", "Lang", "de-DE", "gen_id3vimbrel.lng")
+GERMAN_TARGET = "gen_id3vimbrel_lng_de_DE"
 
 
 # The keys the stand-in's Global Hotkeys bind to the plugin's actions, and to
@@ -42,6 +48,9 @@ HOTKEYS = dict([("id3vimbrel rate %d" % n, "ctrl+alt+%d" % n) for n in range(6)]
 LIBRARY_TRACKS = 1000
 # Controls of the plugin's preferences page (resources/resource_ids.h).
 PREFS_SAVE_LIBRARY, PREFS_PROGRESS, PREFS_REPORT = 204, 205, 207
+# The page's controls whose text is one of the plugin's strings, and that string.
+PREFS_TEXTS = {201: "IDS_PREFS_ACTIVE", 202: "IDS_PREFS_SAVE_PLAYER_RATINGS", 203: "IDS_PREFS_LIBRARY_WINS",
+               204: "IDS_PREFS_SAVE_LIBRARY", 206: "IDS_PREFS_CANCEL", 208: "IDS_PREFS_LIBRARY_GROUP"}
 
 
 def write_player_ini(path):
@@ -252,11 +261,12 @@ def walk_through(display, env):
 
         player_key(steps, player, display, entries[4][0])
         library_into_files(steps, player, library_tracks)
-        return steps
     finally:
         for path, _ in entries:
             os.chmod(path, 0o644)
         player.quit()
+    in_german(steps, display, env, playlist, entries, 1)
+    return steps
 
 
 def player_key(steps, player, display, playing):
@@ -338,6 +348,83 @@ def library_into_files(steps, player, library_tracks):
     player.command("prefs close")
 
 
+def string_table(rc):
+    """{name: text} of an .rc script's STRINGTABLE, its ids by their names in resource_ids.h."""
+    with open(os.path.join(SOURCE, "resources", "resource_ids.h"), encoding="utf-8") as f:
+        names = {number: name for name, number in re.findall(r"#define (\w+) (\d+)", f.read())}
+    with open(rc, encoding="utf-8") as f:
+        table = re.search(r"^STRINGTABLE\s+BEGIN(.*?)^END", f.read(), re.S | re.M).group(1)
+    return {names.get(key, key): text.replace('""', '"')
+            for key, text in re.findall(r'^\s*(\w+)\s+"((?:[^"]|"")*)"\s*$', table, re.M)}
+
+
+def in_german(steps, display, env, playlist, entries, current):
+    """A second short session of the player, its language German (its ini's
+    [language] id=de-DE, so that its language service gives the plugin the module in
+    Lang\\de-DE\\ beside the player): a choice on the read-only track brings the
+    balloon in German, and the preferences page speaks German."""
+    german = string_table(os.path.join(SOURCE, "resources", "lang", "de-DE.rc"))
+    folder = os.path.join(OUT, "german")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(os.path.join(folder, "Plugins"))  # the plugin's settings, beside the player's ini
+    ini = os.path.join(folder, "player.ini")
+    with open(ini, "w", encoding="ascii") as f:
+        f.write("[language]\nid=de-DE\n")
+    track = entries[current][0]
+    stars = make_music.file_rating(track)[0]
+    name = os.path.basename(track)
+    print("The player again, in German (%s), playing %s (%d stars):" % (desk.windows_path(ini), name, stars))
+    player = desk.Player(BUILD, env, playlist, ini, playing=1, echo=True)
+    try:
+        player.wait_for("ready")
+        module = [line for line in player.lines if line.startswith("language ")]
+        steps.verify("the player's language service gives the plugin " + GERMAN_MODULE,
+                     bool(module) and module[-1].endswith(" from " + desk.windows_path(GERMAN_MODULE)))
+        player.command("current %d" % current)
+        player.command("notify 603 0")
+
+        # The icon follows, and no balloon is left from before: the balloon seen
+        # below is the German choice's.
+        def fresh(image):
+            return desk.tray_stars(image) == stars and not desk.shows_balloon(image)
+        image = steps.wait_for_screen(fresh)
+        steps.verify("the icon shows %d stars and no balloon is on the screen" % stars, fresh(image))
+        icon = desk.find_tray_icon(image)
+        os.chmod(track, 0o444)
+        since = len(player.lines)
+        if icon is not None:
+            desk.click(display, *icon)
+            rows = desk.menu_rows(steps.wait_for_screen(lambda image: len(desk.menu_rows(image, stars)) == 6), stars)
+            if rows:
+                desk.click(display, *rows[2])
+                steps.wait_for_screen(desk.shows_balloon)
+        # A command that changes nothing: the lines the choice made are read up to its answer.
+        player.command("playing 1")
+        said = [line.split(' balloon="', 1)[1][:-1] for line in player.lines[since:]
+                if line.startswith("tray modify stars=-1 ") and ' balloon="' in line]
+        expected = german["IDS_NOT_SAVED_READ_ONLY"].replace("%1", name)
+        steps.verify('the balloon says "%s" (de-DE.rc\'s IDS_NOT_SAVED_READ_ONLY, the file\'s name in %%1)' % expected,
+                     said == [expected])
+        steps.record("german-not-saved-balloon",
+                     lambda image: desk.shows_balloon(image) and desk.tray_stars(image) == stars,
+                     "a balloon in German: the rating was not saved, the file is read-only; still %d stars" % stars)
+        os.chmod(track, 0o644)
+        steps.file_holds(track, stars)
+
+        since = len(player.lines)
+        player.command("prefs open")
+        steps.verify("the preferences page opens", "prefs opened" in player.lines[since:])
+        for control, string in PREFS_TEXTS.items():
+            steps.verify('control %d says "%s" (%s)' % (control, german[string], string),
+                         prefs_control(player, control).startswith('prefs %d text="%s" ' % (control, german[string])))
+        steps.record("german-preferences", desk.shows_prefs_window,
+                     "the plugin's preferences page in German, in the Preferences window")
+        player.command("prefs close")
+    finally:
+        os.chmod(track, 0o644)
+        player.quit()
+
+
 def run_on_display(display):
     env = desk.wine_env(PREFIX, display)
     desk.prepare_prefix(env)
@@ -356,6 +443,8 @@ def main():
         run_on_display(display)
         return 0
 
+    # The German module, which the stand-in's language service gives the plugin.
+    subprocess.run(["cmake", "--build", BUILD, "--target", GERMAN_TARGET], stdout=subprocess.DEVNULL, check=True)
     xvfb = desk.Xvfb()
     env = desk.wine_env(PREFIX, xvfb.display)
     try:
