@@ -32,9 +32,8 @@ OUT = os.path.join(BUILD, "run")
 PREFIX = os.path.join(BUILD, "wineprefix-run")
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 # The German translation, beside the player where its language service looks for
-# the pack's modules (Lang\<id>\), and the target that builds it.
+# the pack's modules (Lang\<id>\); built with the stand-in player.
 GERMAN_MODULE = os.path.join(BUILD, "player", "Lang", "de-DE", "gen_id3vimbrel.lng")
-GERMAN_TARGET = "gen_id3vimbrel_lng_de_DE"
 
 
 # The keys the stand-in's Global Hotkeys bind to the plugin's actions, and to
@@ -443,8 +442,6 @@ def main():
         run_on_display(display)
         return 0
 
-    # The German module, which the stand-in's language service gives the plugin.
-    subprocess.run(["cmake", "--build", BUILD, "--target", GERMAN_TARGET], stdout=subprocess.DEVNULL, check=True)
     xvfb = desk.Xvfb()
     env = desk.wine_env(PREFIX, xvfb.display)
     try:
