@@ -3,7 +3,9 @@
 shell (which has a notification area), the stand-in player, screenshots, and
 finding the tray icon and the star menu by their pixels."""
 import os
+import queue
 import subprocess
+import threading
 import time
 
 SCREEN = (800, 600)
@@ -60,12 +62,24 @@ class Player:
             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             text=True, bufsize=1)
         self.lines = []
+        # A thread reads the player's lines, so that a player gone quiet cannot make a
+        # wait outlast its timeout.
+        self.said = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.said.put(line)
+        self.said.put(None)
 
     def wait_for(self, prefix, timeout=30):
         end = time.time() + timeout
         while time.time() < end:
-            line = self.proc.stdout.readline()
-            if not line:
+            try:
+                line = self.said.get(timeout=max(0.0, end - time.time()))
+            except queue.Empty:
+                break
+            if line is None:
                 break
             line = line.rstrip("\n")
             self.lines.append(line)

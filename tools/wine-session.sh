@@ -21,8 +21,12 @@ start)
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
     wineserver -w
   fi
-  # A persistent server; its services must not inherit the test runner's pipes.
-  wineserver -p5 </dev/null >/dev/null 2>&1
+  # A persistent server; its services must not inherit the test runner's pipes. One
+  # already running for the prefix (another run's, or one still on its way out) serves too.
+  if ! wineserver -p5 </dev/null >/dev/null 2>&1; then
+    sleep 1
+    wineserver -p5 </dev/null >/dev/null 2>&1 || true
+  fi
   if [ -n "${3:-}" ]; then
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$3" /f </dev/null >/dev/null 2>&1
   fi
