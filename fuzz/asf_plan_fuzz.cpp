@@ -48,7 +48,8 @@ Bytes carryOut(const Bytes& old, const WritePlan& plan) {
   size_t done = 0;
   while (done < out.size()) {
     const size_t piece = out.size() - done < kSourceWindowSize ? out.size() - done : kSourceWindowSize;
-    require(after.readAt(after.file, done, out.data() + done, piece) == piece, "the planned file cannot be read");
+    require(after.readAt(after.file, done, out.data() + done, piece) == piece,
+            "the planned file cannot be read");
     done += piece;
   }
   return out;
@@ -107,10 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(plan.reason != kAsfPlanNotConfirmed, "the room made a plan its own check refused");
   require(plan.reason != kAsfMemoryShort, "memory short on a small file");
   if (plan.kind == kPlanNothing) {
-    require(plan.spanCount == 0 && plan.patchCount == 0 && plan.byteCount == 0, "a plan of nothing holds bytes");
+    require(plan.spanCount == 0 && plan.patchCount == 0 && plan.byteCount == 0,
+            "a plan of nothing holds bytes");
     require(!plan.alreadyStored || read == stars, "already stored, but it reads otherwise");
     require(plan.alreadyStored == (plan.reason == kAsfAlreadyStored), "already stored for another reason");
-    if (plan.alreadyStored) require(testWmaStars(testWma(file)) == read, "the room reads another rating than the tests");
+    if (plan.alreadyStored)
+      require(testWmaStars(testWma(file)) == read, "the room reads another rating than the tests");
   } else {
     judgeWrite(file, plan, stars, read);
   }

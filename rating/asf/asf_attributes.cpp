@@ -40,13 +40,15 @@ bool isRatingName(AsfAttributeWalk* walk, const AsfAttribute& attribute) {
 // A name mutagen decodes, ending in its terminator; a value of a known type and its size.
 bool loads(AsfAttributeWalk* walk, const AsfAttribute& attribute) {
   if (attribute.nameLength < 2 || attribute.type > kAsfGuid) return false;
-  const unsigned char* terminator = windowBytes(&walk->window, attribute.nameAt + attribute.nameLength - 2, 2, kAhead);
+  const unsigned char* terminator =
+      windowBytes(&walk->window, attribute.nameAt + attribute.nameLength - 2, 2, kAhead);
   if (terminator == nullptr || terminator[0] != 0 || terminator[1] != 0 ||
       !strictUtf16(&walk->window, attribute.nameAt, attribute.nameLength))
     return false;
   const uint32_t fixed = fixedSize(attribute.type, attribute.place);
   if (fixed != 0 && attribute.valueLength != fixed) return false;
-  return attribute.type != kAsfUnicode || strictUtf16(&walk->window, attribute.valueAt, attribute.valueLength);
+  return attribute.type != kAsfUnicode ||
+         strictUtf16(&walk->window, attribute.valueAt, attribute.valueLength);
 }
 
 bool fail(AsfAttributeWalk* walk) {
@@ -54,30 +56,37 @@ bool fail(AsfAttributeWalk* walk) {
   return false;
 }
 
-void addRatings(const ByteSource& source, const AsfObject& list, AsfPlace place, AsfRatings* ratings, bool* ok) {
+void addRatings(const ByteSource& source, const AsfObject& list, AsfPlace place, AsfRatings* ratings,
+                bool* ok) {
   AsfAttributeWalk walk;
   openAttributeWalk(&walk, source, list, place);
   AsfAttribute attribute;
   while (*ok && nextAsfAttribute(&walk, &attribute)) {
     if (!attribute.isRating) continue;
-    if (ratings->count == kAsfMaxRatings) *ok = false;
-    else ratings->found[ratings->count++] = attribute;
+    if (ratings->count == kAsfMaxRatings)
+      *ok = false;
+    else
+      ratings->found[ratings->count++] = attribute;
   }
   if (walk.malformed) *ok = false;
 }
 
 }  // namespace
 
-void openAttributeWalk(AsfAttributeWalk* walk, const ByteSource& source, const AsfObject& list, AsfPlace place) {
+void openAttributeWalk(AsfAttributeWalk* walk, const ByteSource& source, const AsfObject& list,
+                       AsfPlace place) {
   openWindow(&walk->window, source);
   walk->place = place;
   walk->next = asfBody(list) + kAsfListPrefix;
   walk->end = asfEnd(list);
   walk->left = 0;
   walk->malformed = walk->next > walk->end;
-  const unsigned char* count = walk->malformed ? nullptr : windowBytes(&walk->window, asfBody(list), 2, kAhead);
-  if (count == nullptr) walk->malformed = true;
-  else walk->left = littleEndian16Of(count);
+  const unsigned char* count =
+      walk->malformed ? nullptr : windowBytes(&walk->window, asfBody(list), 2, kAhead);
+  if (count == nullptr)
+    walk->malformed = true;
+  else
+    walk->left = littleEndian16Of(count);
 }
 
 bool nextAsfAttribute(AsfAttributeWalk* walk, AsfAttribute* attribute) {
@@ -103,7 +112,8 @@ bool nextAsfAttribute(AsfAttributeWalk* walk, AsfAttribute* attribute) {
     attribute->nameLength = littleEndian16Of(head);
     // The type and the value's length follow the name.
     if (walk->end - attribute->nameAt < uint64_t{attribute->nameLength} + 4) return fail(walk);
-    const unsigned char* after = windowBytes(&walk->window, attribute->nameAt + attribute->nameLength, 4, kAhead);
+    const unsigned char* after =
+        windowBytes(&walk->window, attribute->nameAt + attribute->nameLength, 4, kAhead);
     if (after == nullptr) return fail(walk);
     attribute->type = littleEndian16Of(after);
     attribute->valueLength = littleEndian16Of(after + 2);
@@ -133,7 +143,8 @@ bool asfAttributeNumber(const ByteSource& source, const AsfAttribute& attribute,
   if (integer) return readLittleEndian(source, attribute.valueAt, attribute.valueLength, number);
   if (attribute.type != kAsfUnicode || attribute.valueLength > kMaxNumberBytes) return false;
   unsigned char text[kMaxNumberBytes];
-  if (readSourceAt(source, attribute.valueAt, text, attribute.valueLength) != attribute.valueLength) return false;
+  if (readSourceAt(source, attribute.valueAt, text, attribute.valueLength) != attribute.valueLength)
+    return false;
   // Decimal digits, then the terminators.
   size_t units = attribute.valueLength / 2;
   while (units > 0 && text[2 * units - 2] == 0 && text[2 * units - 1] == 0) --units;

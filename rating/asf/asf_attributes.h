@@ -60,7 +60,8 @@ struct AsfAttributeWalk {
 };
 
 // Walks the descriptors or records of `list` (an object of the kind `place` names).
-void openAttributeWalk(AsfAttributeWalk* walk, const ByteSource& source, const AsfObject& list, AsfPlace place);
+void openAttributeWalk(AsfAttributeWalk* walk, const ByteSource& source, const AsfObject& list,
+                       AsfPlace place);
 
 // The next attribute; false when the counted ones are walked (and fill the object exactly) or
 // the walk found them malformed.

@@ -74,7 +74,8 @@ bool sameObject(const Sides& sides, const AsfObject& old, const AsfObject& made)
 // that changes.
 bool sameFileProperties(const Sides& sides, const AsfObject& old, const AsfObject& made) {
   const uint64_t tail = kAsfFileSizeAt + 8;
-  const uint64_t expected = sides.planned.size != sides.old.size ? sides.planned.size : sides.before->fileSizeField;
+  const uint64_t expected =
+      sides.planned.size != sides.old.size ? sides.planned.size : sides.before->fileSizeField;
   return old.size == made.size && sides.after->fileSizeField == expected &&
          keptWhole(sides, old.offset, made.offset, kAsfFileSizeAt) &&
          keptWhole(sides, old.offset + tail, made.offset + tail, old.size - tail);
@@ -115,7 +116,8 @@ bool sameHeader(const Sides& sides) {
   const AsfLayout& after = *sides.after;
   // Its reserved bytes after the count.
   if (!keptWhole(sides, asfBody(before.header) + 4, asfBody(after.header) + 4, 2)) return false;
-  if (!before.hasContent && after.hasContent && !sameAttributes(sides, nullptr, &after.content, kAsfInContent))
+  if (!before.hasContent && after.hasContent &&
+      !sameAttributes(sides, nullptr, &after.content, kAsfInContent))
     return false;
   AsfObjectWalk oldWalk;
   AsfObjectWalk newWalk;

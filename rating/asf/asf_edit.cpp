@@ -34,18 +34,19 @@ void initAsfEdit(AsfEdit* edit, uint64_t fileSizeAt) {
 
 void releaseAsfEdit(AsfEdit* edit) { releaseWritePlan(&edit->bytes); }
 
-int addAsfContainer(AsfEdit* edit, const AsfObject& object, int parent, AsfCountField countField, uint32_t count) {
+int addAsfContainer(AsfEdit* edit, const AsfObject& object, int parent, AsfCountField countField,
+                    uint32_t count) {
   if (edit->containerCount == kAsfMaxContainers) {
     edit->failed = true;
     return -1;
   }
-  edit->containers[edit->containerCount] = {object, parent, countField, count,
-                                            object.kind == kAsfHeaderExtension, 0};
+  edit->containers[edit->containerCount] = {
+      object, parent, countField, count, object.kind == kAsfHeaderExtension, 0};
   return static_cast<int>(edit->containerCount++);
 }
 
-void addAsfReplacement(AsfEdit* edit, uint64_t at, uint64_t oldLength, const unsigned char* bytes, size_t count,
-                       int container, int countChange) {
+void addAsfReplacement(AsfEdit* edit, uint64_t at, uint64_t oldLength, const unsigned char* bytes,
+                       size_t count, int container, int countChange) {
   if (edit->replacementCount == kAsfMaxReplacements || container < 0 ||
       static_cast<size_t>(container) >= edit->containerCount) {
     edit->failed = true;
@@ -92,8 +93,9 @@ bool layOutAsfEdit(const AsfEdit& edit, uint64_t fileSize, WritePlan* plan) {
     }
     if (growth[c] != 0 && container.extension) {
       if (newSize < static_cast<int64_t>(kAsfObjectHeader + kAsfExtensionPrefix)) return false;
-      putLittleEndian32(fields[fieldCount],
-                        static_cast<uint32_t>(newSize - static_cast<int64_t>(kAsfObjectHeader + kAsfExtensionPrefix)));
+      putLittleEndian32(
+          fields[fieldCount],
+          static_cast<uint32_t>(newSize - static_cast<int64_t>(kAsfObjectHeader + kAsfExtensionPrefix)));
       pieces[count++] = {asfBody(container.object) + 18, 4, fields[fieldCount++], 4};
     }
     if (container.countChange != 0) {
@@ -101,8 +103,10 @@ bool layOutAsfEdit(const AsfEdit& edit, uint64_t fileSize, WritePlan* plan) {
       const int64_t largest = container.countField == kAsfCount16 ? 0xFFFF : 0xFFFFFFFFll;
       if (container.countField == kAsfNoCount || newCount < 0 || newCount > largest) return false;
       const size_t width = container.countField == kAsfCount16 ? 2 : 4;
-      if (width == 2) putLittleEndian16(fields[fieldCount], static_cast<uint16_t>(newCount));
-      else putLittleEndian32(fields[fieldCount], static_cast<uint32_t>(newCount));
+      if (width == 2)
+        putLittleEndian16(fields[fieldCount], static_cast<uint16_t>(newCount));
+      else
+        putLittleEndian32(fields[fieldCount], static_cast<uint32_t>(newCount));
       pieces[count++] = {asfBody(container.object), width, fields[fieldCount++], width};
     }
   }

@@ -25,9 +25,9 @@ struct AsfContainer {
   AsfObject object;
   int parent;  // index, or -1
   AsfCountField countField;
-  uint32_t count;    // as it stands
-  bool extension;    // the Header Extension, whose objects' size follows its own
-  int countChange;   // entries put in less those taken out
+  uint32_t count;   // as it stands
+  bool extension;   // the Header Extension, whose objects' size follows its own
+  int countChange;  // entries put in less those taken out
 };
 
 struct AsfReplacement {
@@ -46,21 +46,22 @@ struct AsfEdit {
   size_t containerCount;
   AsfReplacement replacements[kAsfMaxReplacements];
   size_t replacementCount;
-  WritePlan bytes;          // the new bytes (its spans unused)
-  uint64_t fileSizeAt;      // the File Properties' field, set when the file's length changes
-  bool failed;              // too many pieces, or memory short
+  WritePlan bytes;      // the new bytes (its spans unused)
+  uint64_t fileSizeAt;  // the File Properties' field, set when the file's length changes
+  bool failed;          // too many pieces, or memory short
 };
 
 void initAsfEdit(AsfEdit* edit, uint64_t fileSizeAt);
 void releaseAsfEdit(AsfEdit* edit);
 
 // Index of a new container.
-int addAsfContainer(AsfEdit* edit, const AsfObject& object, int parent, AsfCountField countField, uint32_t count);
+int addAsfContainer(AsfEdit* edit, const AsfObject& object, int parent, AsfCountField countField,
+                    uint32_t count);
 
 // The `oldLength` bytes at `at` (inside container `container`) become `count` new bytes;
 // `countChange` entries of that container are put in (or, negative, taken out).
-void addAsfReplacement(AsfEdit* edit, uint64_t at, uint64_t oldLength, const unsigned char* bytes, size_t count,
-                       int container, int countChange);
+void addAsfReplacement(AsfEdit* edit, uint64_t at, uint64_t oldLength, const unsigned char* bytes,
+                       size_t count, int container, int countChange);
 
 // What the replacements add to the file (negative: take away).
 int64_t asfEditGrowth(const AsfEdit& edit);

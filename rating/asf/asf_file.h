@@ -19,21 +19,21 @@
 
 // Why planAsfWrite planned what it did.
 enum AsfWriteReason {
-  kAsfBadStars,              // nothing: the star count is not 0..5
-  kAsfNotAsf,                // nothing: no Header object first
-  kAsfMalformedObjects,      // nothing: an object past its parent or the file, a count that disagrees, ...
-  kAsfHeaderTooLarge,        // nothing: a header of more than kAsfMaxHeaderBytes
-  kAsfProtected,             // nothing: DRM (content encryption, a digital signature)
-  kAsfUnproven,              // nothing: two Header Extensions, no Data object after the header, ...
-  kAsfMalformedAttributes,   // nothing: a descriptor or record that breaks its object or mutagen's load
-  kAsfAlreadyStored,         // nothing: the attributes hold the rating already
-  kAsfPlanNotConfirmed,      // nothing: the planned file does not read back as planned
-  kAsfMemoryShort,           // nothing: memory ran short while planning
-  kAsfValueInPlace,          // in place: a DWORD's four bytes
-  kAsfFromPadding,           // in place: a Padding object takes up the difference
-  kAsfPaddingFromAttributes, // in place: what the attributes gave up is a new Padding object
-  kAsfRewriteHeader,         // new file: the header grows or shrinks, with fresh padding
-  kAsfRewriteWideChange,     // new file: in place, the patches would have spanned too much
+  kAsfBadStars,               // nothing: the star count is not 0..5
+  kAsfNotAsf,                 // nothing: no Header object first
+  kAsfMalformedObjects,       // nothing: an object past its parent or the file, a count that disagrees, ...
+  kAsfHeaderTooLarge,         // nothing: a header of more than kAsfMaxHeaderBytes
+  kAsfProtected,              // nothing: DRM (content encryption, a digital signature)
+  kAsfUnproven,               // nothing: two Header Extensions, no Data object after the header, ...
+  kAsfMalformedAttributes,    // nothing: a descriptor or record that breaks its object or mutagen's load
+  kAsfAlreadyStored,          // nothing: the attributes hold the rating already
+  kAsfPlanNotConfirmed,       // nothing: the planned file does not read back as planned
+  kAsfMemoryShort,            // nothing: memory ran short while planning
+  kAsfValueInPlace,           // in place: a DWORD's four bytes
+  kAsfFromPadding,            // in place: a Padding object takes up the difference
+  kAsfPaddingFromAttributes,  // in place: what the attributes gave up is a new Padding object
+  kAsfRewriteHeader,          // new file: the header grows or shrinks, with fresh padding
+  kAsfRewriteWideChange,      // new file: in place, the patches would have spanned too much
 };
 
 // The Padding object a rewrite leaves for later changes; see the README.

@@ -80,7 +80,8 @@ AsfLayoutStatus walkHeaderObjects(const ByteSource& file, AsfLayout* layout) {
     if (isProtection(object.kind)) status = kAsfLayoutProtected;
     switch (object.kind) {
       case kAsfFileProperties:
-        if (!takeOnly(object, &layout->fileProperties, &hasFileProperties)) status = kAsfLayoutUnproven;
+        if (!takeOnly(object, &layout->fileProperties, &hasFileProperties))
+          status = kAsfLayoutUnproven;
         else if (body < kFilePropertiesBody ||
                  !readLittleEndian(file, object.offset + kAsfFileSizeAt, 8, &layout->fileSizeField))
           status = kAsfLayoutMalformed;
@@ -98,8 +99,10 @@ AsfLayoutStatus walkHeaderObjects(const ByteSource& file, AsfLayout* layout) {
         if (!takeOnly(object, &layout->content, &layout->hasContent)) status = kAsfLayoutUnproven;
         break;
       case kAsfHeaderExtension:
-        if (!takeOnly(object, &layout->extension, &layout->hasExtension)) status = kAsfLayoutUnproven;
-        else status = walkExtension(file, layout);
+        if (!takeOnly(object, &layout->extension, &layout->hasExtension))
+          status = kAsfLayoutUnproven;
+        else
+          status = walkExtension(file, layout);
         break;
       case kAsfPadding:
         addPadding(layout, object, false);

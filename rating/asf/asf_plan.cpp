@@ -199,7 +199,8 @@ void addPadding(AsfEdit* edit, uint64_t at, uint64_t size, int container, int co
 
 bool paddingFits(const AsfPadding& padding, int64_t growth) {
   const int64_t size = static_cast<int64_t>(padding.object.size) - growth;
-  return size == 0 || (size >= static_cast<int64_t>(kAsfObjectHeader) && size <= static_cast<int64_t>(kAsfMaxObjectSize));
+  return size == 0 ||
+         (size >= static_cast<int64_t>(kAsfObjectHeader) && size <= static_cast<int64_t>(kAsfMaxObjectSize));
 }
 
 // Where the change lands when `padding` takes it up: the new rating's place, or the first
@@ -224,7 +225,8 @@ const AsfPadding* paddingFor(const AsfLayout& layout, const AsfEdit& edit, bool 
     const AsfPadding& padding = layout.paddings[i];
     if (!paddingFits(padding, growth)) continue;
     const uint64_t at = changeAt(layout, edit, adds, padding);
-    const uint64_t distance = at > padding.object.offset ? at - padding.object.offset : padding.object.offset - at;
+    const uint64_t distance =
+        at > padding.object.offset ? at - padding.object.offset : padding.object.offset - at;
     if (best == nullptr || distance < bestDistance) {
       best = &padding;
       bestDistance = distance;
@@ -262,7 +264,9 @@ void takeFromPadding(const AsfPadding& padding, int64_t growth, const Containers
 void firstChanged(const AsfLayout& layout, const AsfRatings& ratings, const Containers& c, AsfObject* object,
                   int* parent) {
   const AsfPlace place = ratings.found[0].place;
-  *object = place == kAsfInContent ? layout.content : place == kAsfInMetadata ? layout.metadata : layout.library;
+  *object = place == kAsfInContent    ? layout.content
+            : place == kAsfInMetadata ? layout.metadata
+                                      : layout.library;
   *parent = place == kAsfInContent ? c.header : c.extension;
 }
 
@@ -274,7 +278,8 @@ void planRewrite(const ByteSource& file, const AsfLayout& layout, const AsfRatin
   initAsfEdit(edit, layout.fileProperties.offset + kAsfFileSizeAt);
   const Containers c = addContainers(file, layout, edit);
   if (!planExisting(file, ratings, stars, c, edit)) edit->failed = true;
-  if (stars > 0 && ratings.count == 0) addNewRating(layout, c, stars, newRatingAt(layout, false, asfEnd(layout.header)), edit);
+  if (stars > 0 && ratings.count == 0)
+    addNewRating(layout, c, stars, newRatingAt(layout, false, asfEnd(layout.header)), edit);
   const uint64_t freshAt = layout.hasContent ? asfEnd(layout.content) : asfEnd(layout.header);
   addPadding(edit, freshAt, kAsfFreshPadding, c.header, 1);
 }
@@ -298,8 +303,10 @@ void planOfEdit(const ByteSource& file, const AsfEdit& edit, AsfWriteReason rout
     if (r.at < first) first = r.at;
     if (r.at + r.oldLength > last) last = r.at + r.oldLength;
   }
-  const bool inPlaceRoute = route == kAsfValueInPlace || route == kAsfFromPadding || route == kAsfPaddingFromAttributes;
-  if (inPlaceRoute && last - first <= kAsfMaxPatchBytes && patchesFromSpans(file, spans, kAsfMaxPatchBytes, plan)) {
+  const bool inPlaceRoute =
+      route == kAsfValueInPlace || route == kAsfFromPadding || route == kAsfPaddingFromAttributes;
+  if (inPlaceRoute && last - first <= kAsfMaxPatchBytes &&
+      patchesFromSpans(file, spans, kAsfMaxPatchBytes, plan)) {
     releaseWritePlan(&spans);
     plan->kind = kPlanInPlace;
     plan->newSize = file.size;
@@ -365,8 +372,10 @@ void planAsfWrite(const ByteSource& file, int stars, WritePlan* plan) {
   if (route != kAsfMemoryShort &&
       layout.header.size + static_cast<uint64_t>(asfEditGrowth(edit)) > kAsfMaxHeaderBytes)
     route = kAsfHeaderTooLarge;
-  if (route == kAsfMemoryShort || route == kAsfHeaderTooLarge) planNothing(plan, route);
-  else planOfEdit(file, edit, route, plan);
+  if (route == kAsfMemoryShort || route == kAsfHeaderTooLarge)
+    planNothing(plan, route);
+  else
+    planOfEdit(file, edit, route, plan);
   releaseAsfEdit(&edit);
   if (plan->kind != kPlanNothing && !asfPlanReadsBack(file, layout, *plan, stars))
     planNothing(plan, kAsfPlanNotConfirmed);

@@ -13,7 +13,8 @@
 #include "support/tag_bytes.h"
 
 inline Bytes littleEndian64(uint64_t value) {
-  return join({littleEndian(static_cast<uint32_t>(value), 4), littleEndian(static_cast<uint32_t>(value >> 32), 4)});
+  return join(
+      {littleEndian(static_cast<uint32_t>(value), 4), littleEndian(static_cast<uint32_t>(value >> 32), 4)});
 }
 
 // A GUID as it stands in a file, from its text: the first three groups little-endian.
@@ -26,8 +27,8 @@ inline Bytes asfGuid(const char* text) {
     if (digits++ % 2 == 0) hex.push_back(0);
     hex.back() = static_cast<unsigned char>(hex.back() * 16 + digit);
   }
-  return {hex[3], hex[2], hex[1], hex[0], hex[5], hex[4], hex[7], hex[6], hex[8], hex[9],
-          hex[10], hex[11], hex[12], hex[13], hex[14], hex[15]};
+  return {hex[3], hex[2], hex[1],  hex[0],  hex[5],  hex[4],  hex[7],  hex[6],
+          hex[8], hex[9], hex[10], hex[11], hex[12], hex[13], hex[14], hex[15]};
 }
 
 const char kGuidHeader[] = "75B22630-668E-11CF-A6D9-00AA0062CE6C";
@@ -67,8 +68,9 @@ inline Bytes descriptor(const std::string& name, uint16_t type, const Bytes& val
 
 inline Bytes record(const std::string& name, uint16_t type, const Bytes& value, uint16_t stream = 0) {
   const Bytes wide = utf16(name);
-  return join({littleEndian(0, 2), littleEndian(stream, 2), littleEndian(static_cast<uint32_t>(wide.size()), 2),
-               littleEndian(type, 2), littleEndian(static_cast<uint32_t>(value.size()), 4), wide, value});
+  return join({littleEndian(0, 2), littleEndian(stream, 2),
+               littleEndian(static_cast<uint32_t>(wide.size()), 2), littleEndian(type, 2),
+               littleEndian(static_cast<uint32_t>(value.size()), 4), wide, value});
 }
 
 inline Bytes attributeList(const char* guid, const std::vector<Bytes>& entries) {
@@ -88,12 +90,13 @@ inline Bytes headerExtension(const std::vector<Bytes>& children) {
 
 struct WmaShape {
   std::vector<Bytes> descriptors;
-  bool content = true;  // an Extended Content Description, of the descriptors
+  bool content = true;                   // an Extended Content Description, of the descriptors
   std::vector<Bytes> metadata, library;  // records; an object where not empty
   size_t paddingInHeader = 0;            // a Padding object of that size at the header's end
   size_t paddingInExtension = 0;         // after the Metadata Library
   bool paddingFirst = false;             // the header's Padding before the Extended Content Description
   Bytes cover;                           // a WM/Picture record in the Metadata Library, first
+  std::vector<Bytes> objects;            // more in the header, after the Stream Properties
   size_t packets = 4;
   uint64_t fileSizeSlip = 0;  // added to the File Properties' file size, as mutagen leaves it
 };
@@ -103,19 +106,20 @@ const size_t kTestPacketSize = 211;
 inline Bytes wmaDataAndIndex(size_t packets) {
   Bytes data = join({Bytes(16, 0x2D), littleEndian64(packets), {0x01, 0x01}});
   for (size_t p = 0; p < packets; ++p)
-    for (size_t i = 0; i < kTestPacketSize; ++i) data.push_back(static_cast<unsigned char>(p * 31 + i * 7 + 1));
+    for (size_t i = 0; i < kTestPacketSize; ++i)
+      data.push_back(static_cast<unsigned char>(p * 31 + i * 7 + 1));
   const Bytes index = join({Bytes(16, 0x1D), littleEndian64(10000000), littleEndian(1, 4),
                             littleEndian(static_cast<uint32_t>(packets), 4), Bytes(6 * packets, 0x01)});
   return join({asfObject(kGuidData, data), asfObject(kGuidSimpleIndex, index)});
 }
 
 inline Bytes wmaFile(const WmaShape& shape) {
-  const Bytes stream = asfObject(kGuidStreamProperties,
-                                 join({asfGuid("F8699E40-5B4D-11CF-A8FD-00805F5C442B"), Bytes(16, 0x20), zeros(8),
-                                       littleEndian(28, 4), zeros(4), littleEndian(1, 2), zeros(4),
-                                       littleEndian(0x161, 2), littleEndian(2, 2), littleEndian(44100, 4),
-                                       littleEndian(16000, 4), littleEndian(2048, 2), littleEndian(16, 2),
-                                       littleEndian(10, 2), Bytes(10, 0x0A)}));
+  const Bytes stream =
+      asfObject(kGuidStreamProperties,
+                join({asfGuid("F8699E40-5B4D-11CF-A8FD-00805F5C442B"), Bytes(16, 0x20), zeros(8),
+                      littleEndian(28, 4), zeros(4), littleEndian(1, 2), zeros(4), littleEndian(0x161, 2),
+                      littleEndian(2, 2), littleEndian(44100, 4), littleEndian(16000, 4),
+                      littleEndian(2048, 2), littleEndian(16, 2), littleEndian(10, 2), Bytes(10, 0x0A)}));
   const Bytes description =
       asfObject(kGuidDescription, join({littleEndian(16, 2), zeros(8), utf16("A title")}));
   std::vector<Bytes> extension;
@@ -131,19 +135,24 @@ inline Bytes wmaFile(const WmaShape& shape) {
   if (shape.paddingFirst && !padding.empty()) objects.push_back(padding);
   if (!content.empty()) objects.push_back(content);
   objects.push_back(stream);
+  objects.insert(objects.end(), shape.objects.begin(), shape.objects.end());
   if (!shape.paddingFirst && !padding.empty()) objects.push_back(padding);
   Bytes rest;
   for (const Bytes& object : objects) rest = join({rest, object});
   const size_t headerSize = 30 + 104 + rest.size();
   const uint64_t fileSize = headerSize + tail.size() + shape.fileSizeSlip;
-  const Bytes properties =
-      asfObject(kGuidFileProperties, join({Bytes(16, 0x3F), littleEndian64(fileSize), littleEndian64(1),
-                                           littleEndian64(shape.packets), littleEndian64(20000000),
-                                           littleEndian64(20000000), zeros(8), littleEndian(2, 4),
-                                           littleEndian(kTestPacketSize, 4), littleEndian(kTestPacketSize, 4),
-                                           littleEndian(128000, 4)}));
-  return join({asfGuid(kGuidHeader), littleEndian64(headerSize), littleEndian(static_cast<uint32_t>(objects.size() + 1), 4),
-               {0x01, 0x02}, properties, rest, tail});
+  const Bytes properties = asfObject(
+      kGuidFileProperties,
+      join({Bytes(16, 0x3F), littleEndian64(fileSize), littleEndian64(1), littleEndian64(shape.packets),
+            littleEndian64(20000000), littleEndian64(20000000), zeros(8), littleEndian(2, 4),
+            littleEndian(kTestPacketSize, 4), littleEndian(kTestPacketSize, 4), littleEndian(128000, 4)}));
+  return join({asfGuid(kGuidHeader),
+               littleEndian64(headerSize),
+               littleEndian(static_cast<uint32_t>(objects.size() + 1), 4),
+               {0x01, 0x02},
+               properties,
+               rest,
+               tail});
 }
 
 // ---- The tests' own walk -------------------------------------------------------------
@@ -161,12 +170,14 @@ struct TestObject {
 };
 
 // The objects from `start` to `end`; *exact when they fill it to the byte.
-inline std::vector<TestObject> testObjects(const Bytes& file, size_t start, size_t end, bool* exact = nullptr) {
+inline std::vector<TestObject> testObjects(const Bytes& file, size_t start, size_t end,
+                                           bool* exact = nullptr) {
   std::vector<TestObject> objects;
   while (start + 24 <= end) {
     const uint64_t size = testLittleEndian(file, start + 16, 8);
     if (size < 24 || size > end - start) break;
-    objects.push_back({Bytes(file.begin() + start, file.begin() + start + 16), start, static_cast<size_t>(size)});
+    objects.push_back(
+        {Bytes(file.begin() + start, file.begin() + start + 16), start, static_cast<size_t>(size)});
     start += static_cast<size_t>(size);
   }
   if (exact != nullptr) *exact = start == end;
@@ -237,8 +248,8 @@ inline bool isTestRating(const TestAttribute& a) {
 
 // What the tests read of a WMA file, and what a rating write must keep of it.
 struct TestWma {
-  bool sound = false;  // sizes, counts and lengths add up, the Data object right after the header
-  std::vector<Bytes> kept;        // every object and attribute a write keeps, in order, as bytes
+  bool sound = false;       // sizes, counts and lengths add up, the Data object right after the header
+  std::vector<Bytes> kept;  // every object and attribute a write keeps, in order, as bytes
   std::vector<TestAttribute> ratings;  // in the player's order
   uint64_t fileSizeField = 0;
   Bytes dataAndAfter;
@@ -247,15 +258,18 @@ struct TestWma {
 inline void keepAttributes(const Bytes& file, const TestObject& list, bool records, TestWma* wma) {
   bool exact = false;
   for (const TestAttribute& a : testAttributes(file, list, records, &exact)) {
-    if (isTestRating(a)) wma->ratings.push_back(a);
-    else wma->kept.push_back(a.whole);
+    if (isTestRating(a))
+      wma->ratings.push_back(a);
+    else
+      wma->kept.push_back(a.whole);
   }
   wma->sound = wma->sound && exact;
 }
 
 inline TestWma testWma(const Bytes& file) {
   TestWma wma;
-  if (file.size() < 30 || !std::equal(file.begin(), file.begin() + 16, asfGuid(kGuidHeader).begin())) return wma;
+  if (file.size() < 30 || !std::equal(file.begin(), file.begin() + 16, asfGuid(kGuidHeader).begin()))
+    return wma;
   const uint64_t headerSize = testLittleEndian(file, 16, 8);
   if (headerSize < 30 || headerSize > file.size()) return wma;
   bool exact = false;
@@ -269,16 +283,21 @@ inline TestWma testWma(const Bytes& file) {
       content.push_back(object);
     } else if (object.is(kGuidFileProperties) && object.size >= 104) {
       wma.fileSizeField = testLittleEndian(file, object.offset + 40, 8);
-      wma.kept.push_back(join({Bytes(file.begin() + object.offset, file.begin() + object.offset + 40),
-                               Bytes(file.begin() + object.offset + 48, file.begin() + object.offset + object.size)}));
+      wma.kept.push_back(
+          join({Bytes(file.begin() + object.offset, file.begin() + object.offset + 40),
+                Bytes(file.begin() + object.offset + 48, file.begin() + object.offset + object.size)}));
     } else if (object.is(kGuidExtension) && object.size >= 46) {
       wma.kept.push_back(Bytes(file.begin() + object.offset + 24, file.begin() + object.offset + 42));
       wma.sound = wma.sound && testLittleEndian(file, object.offset + 42, 4) == object.size - 46;
       bool inner = false;
-      for (const TestObject& child : testObjects(file, object.offset + 46, object.offset + object.size, &inner)) {
-        if (child.is(kGuidMetadata)) metadata.push_back(child);
-        else if (child.is(kGuidLibrary)) library.push_back(child);
-        else if (!child.is(kGuidPadding)) wma.kept.push_back(objectBytes(file, child));
+      for (const TestObject& child :
+           testObjects(file, object.offset + 46, object.offset + object.size, &inner)) {
+        if (child.is(kGuidMetadata))
+          metadata.push_back(child);
+        else if (child.is(kGuidLibrary))
+          library.push_back(child);
+        else if (!child.is(kGuidPadding))
+          wma.kept.push_back(objectBytes(file, child));
       }
       wma.sound = wma.sound && inner;
     } else {
