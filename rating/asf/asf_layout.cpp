@@ -14,6 +14,9 @@ const uint64_t kFilePropertiesBody = 80;
 const uint64_t kStreamPropertiesBody = 66;
 // A File ID, the packet count and two reserved bytes.
 const uint64_t kDataPrefix = 26;
+// More objects in one place than any real file holds (a few dozen): a file of them is not walked,
+// so that a crafted header of tiny objects costs no more than a real one.
+const size_t kMaxObjects = 1024;
 
 bool isProtection(AsfKind kind) {
   return kind == kAsfContentEncryption || kind == kAsfExtendedContentEncryption ||
@@ -43,7 +46,9 @@ AsfLayoutStatus walkExtension(const ByteSource& file, AsfLayout* layout) {
   AsfObjectWalk walk;
   openAsfWalk(&walk, file, asfBody(extension) + kAsfExtensionPrefix, asfEnd(extension));
   AsfObject object;
+  size_t count = 0;
   while (nextAsfObject(&walk, &object)) {
+    if (++count > kMaxObjects) return kAsfLayoutUnproven;
     if (isProtection(object.kind)) return kAsfLayoutProtected;
     switch (object.kind) {
       case kAsfMetadata:
@@ -75,7 +80,7 @@ AsfLayoutStatus walkHeaderObjects(const ByteSource& file, AsfLayout* layout) {
   bool hasFileProperties = false;
   AsfLayoutStatus status = kAsfLayoutSound;
   while (status == kAsfLayoutSound && nextAsfObject(&walk, &object)) {
-    ++count;
+    if (++count > kMaxObjects) return kAsfLayoutUnproven;
     const uint64_t body = object.size - kAsfObjectHeader;
     if (isProtection(object.kind)) status = kAsfLayoutProtected;
     switch (object.kind) {
@@ -128,7 +133,9 @@ AsfLayoutStatus walkAfterHeader(const ByteSource& file, AsfLayout* layout) {
   openAsfWalk(&walk, file, asfEnd(layout->header), file.size);
   AsfObject object;
   bool first = true;
+  size_t count = 0;
   while (nextAsfObject(&walk, &object)) {
+    if (++count > kMaxObjects) return kAsfLayoutUnproven;
     if (first) {
       if (object.kind != kAsfData) return kAsfLayoutUnproven;
       if (object.size - kAsfObjectHeader < kDataPrefix) return kAsfLayoutMalformed;
