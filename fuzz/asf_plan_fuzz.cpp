@@ -84,7 +84,7 @@ void judgeWrite(const Bytes& old, const WritePlan& plan, int stars, int read) {
   require(testWmaStars(now) == stars, "the rating does not read back by the tests' thresholds");
   require(stars > 0 || now.ratings.empty(), "a rating attribute left at 0 stars");
   for (const TestAttribute& rating : now.ratings)
-    require(rating.type == 3 && rating.value == littleEndian(kAsfRatingValues[stars], 4),
+    require(rating.type == 3 && rating.value == le(kAsfRatingValues[stars], 4),
             "a rating attribute that is not the DWORD written");
   require(now.kept == before.kept, "an object or attribute other than the rating changed");
   require(now.dataAndAfter == before.dataAndAfter, "the data packets or the indexes changed");

@@ -550,20 +550,13 @@ def mp4_files():
             yield "%s-%d" % (name, stars), data[:-1] + bytes([last if last < 256 else last - 6])
 
 
-def asf_guid(text):
-    return uuid.UUID(text).bytes_le
-
-
-ASF = {name: asf_guid(text) for name, text in {
+ASF = {name: uuid.UUID(text).bytes_le for name, text in {
     "header": "75B22630-668E-11CF-A6D9-00AA0062CE6C", "data": "75B22636-668E-11CF-A6D9-00AA0062CE6C",
     "file": "8CABDCA1-A947-11CF-8EE4-00C00C205365", "stream": "B7DC0791-A9B7-11CF-8EE6-00C00C205365",
     "extension": "5FBF03B5-A92E-11CF-8EE3-00C00C205365", "content": "D2D0A440-E307-11D2-97F0-00A0C95EA850",
-    "description": "75B22633-668E-11CF-A6D9-00AA0062CE6C", "metadata": "C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA",
-    "library": "44231C94-9498-49D1-A141-1D134E457054", "padding": "1806D474-CADF-4509-A4BA-9AABCB96AAE8",
-    "index": "33000890-E5B1-11CF-89F4-00A0C90349CB", "encryption": "2211B3FB-BD23-11D2-B4B7-00A0C955FC6E",
-    "audio": "F8699E40-5B4D-11CF-A8FD-00805F5C442B", "reserved": "ABD3D211-A9BA-11CF-8EE6-00C00C205365",
-    "codecs": "86D15240-311D-11D0-A3A4-00A0C90348F6"}.items()}
-RATING_NAME = "WM/SharedUserRating"
+    "metadata": "C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA", "library": "44231C94-9498-49D1-A141-1D134E457054",
+    "padding": "1806D474-CADF-4509-A4BA-9AABCB96AAE8", "index": "33000890-E5B1-11CF-89F4-00A0C90349CB",
+    "encryption": "2211B3FB-BD23-11D2-B4B7-00A0C955FC6E", "codecs": "86D15240-311D-11D0-A3A4-00A0C90348F6"}.items()}
 
 
 def asf_object(kind, body):
@@ -574,13 +567,11 @@ def utf16(text):
     return text.encode("utf-16-le") + b"\0\0"
 
 
-def asf_descriptor(name, kind, value):
+def asf_attribute(name, kind, value, stream=None):
+    """A descriptor of the Extended Content Description, or with a stream a record."""
     name = utf16(name) if isinstance(name, str) else name
-    return struct.pack("<H", len(name)) + name + struct.pack("<HH", kind, len(value)) + value
-
-
-def asf_record(name, kind, value, stream=0):
-    name = utf16(name)
+    if stream is None:
+        return struct.pack("<H", len(name)) + name + struct.pack("<HH", kind, len(value)) + value
     return struct.pack("<HHHHI", 0, stream, len(name), kind, len(value)) + name + value
 
 
@@ -588,82 +579,61 @@ def asf_list(kind, entries):
     return asf_object(kind, struct.pack("<H", len(entries)) + b"".join(entries))
 
 
-def asf_extension(children):
-    body = b"".join(children)
-    return asf_object("extension", ASF["reserved"] + struct.pack("<HI", 6, len(body)) + body)
-
-
-def asf_padding(size):
-    return asf_object("padding", bytes(size - 24))
-
-
-def wma(objects, packets=3, slip=0, index=True):
-    """A small WMA: the File Properties, `objects` in the header, the Data object of `packets`
-    patterned packets of 97 bytes, and a Simple Index; the file size `slip` bytes off."""
+def wma(objects, extension=(), slip=0):
+    """A small WMA: the File Properties, a Header Extension of `extension`, `objects`, a Stream
+    Properties and a Codec List in the header, 3 patterned packets and a Simple Index; the file
+    size `slip` bytes off, as mutagen leaves it."""
+    children = b"".join(extension)
     wave = struct.pack("<HHIIHHH", 0x161, 2, 44100, 16000, 2048, 16, 10) + bytes(10)
-    stream = asf_object("stream", ASF["audio"] + bytes(16) + struct.pack("<QIIHI", 0, len(wave), 0, 1, 0) + wave)
-    codecs = asf_object("codecs", bytes(16) + struct.pack("<I", 1) + struct.pack("<HH", 2, 4) + utf16("WMA")
-                        + struct.pack("<H", 0) + struct.pack("<H", 2) + b"\x61\x01")
-    data = asf_object("data", bytes(16) + struct.pack("<QH", packets, 0x0101) + b"".join(
-        bytes((p * 31 + i * 7 + 1) & 0xFF for i in range(97)) for p in range(packets)))
-    tail = data + (asf_object("index", bytes(16) + struct.pack("<QII", 10000000, 1, 1) + bytes(6)) if index else b"")
-
-    def header(file_size):
-        kids = [asf_object("file", bytes(16) + struct.pack("<QQQQQQIIII", file_size, 0, packets, 20000000, 20000000,
-                                                           0, 2, 97, 97, 128000))] + objects + [stream, codecs]
-        return ASF["header"] + struct.pack("<QIBB", 30 + sum(map(len, kids)), len(kids), 1, 2) + b"".join(kids)
-    return header(len(header(0)) + len(tail) + slip) + tail
+    kids = [asf_object("extension", bytes(16) + struct.pack("<HI", 6, len(children)) + children)] + list(objects) + [
+        asf_object("stream", bytes(32) + struct.pack("<QIIHI", 0, len(wave), 0, 1, 0) + wave),
+        asf_object("codecs", bytes(16) + struct.pack("<IHH", 1, 2, 4) + utf16("WMA") + struct.pack("<HH", 0, 1) + b"a")]
+    tail = asf_object("data", bytes(16) + struct.pack("<QH", 3, 0x0101) + bytes(i * 7 & 0xFF for i in range(291)))
+    tail += asf_object("index", bytes(16) + struct.pack("<QII", 10000000, 1, 1) + bytes(6))
+    size = 30 + 104 + sum(map(len, kids))
+    kids.insert(0, asf_object("file", bytes(16) + struct.pack("<QQQ", size + len(tail) + slip, 0, 3) + bytes(40)))
+    return ASF["header"] + struct.pack("<QIBB", size, len(kids), 1, 2) + b"".join(kids) + tail
 
 
 def wma_layouts():
     """Every route of a WMA write, and the broken files it refuses."""
-    title = asf_descriptor("WM/AlbumTitle", 0, utf16("An album"))
-    values = {"dword": (3, struct.pack("<I", 50)), "word": (5, struct.pack("<H", 80)),
-              "qword": (4, struct.pack("<Q", 99)), "text": (0, utf16("25")), "bytes": (1, b"\x01\x02"), "bool": (2, struct.pack("<I", 1))}
-    description = asf_object("description", struct.pack("<HHHHH", 6, 0, 0, 0, 0) + utf16("Hi"))
-    for name, (kind, value) in values.items():
-        rating = asf_descriptor(RATING_NAME, kind, value)
-        yield "wma-%s-padding" % name, wma([asf_extension([]), description, asf_list("content", [title, rating]),
-                                            asf_padding(200)])
-        yield "wma-%s-no-room" % name, wma([asf_extension([]), asf_list("content", [rating, title])])
-        value = value[:2] if kind == 2 else value  # a record's BOOL is a WORD
-        yield "wma-%s-metadata" % name, wma([asf_extension([asf_list("metadata", [asf_record(RATING_NAME, kind, value)]),
-                                                            asf_padding(64)]), asf_list("content", [title])])
-        yield "wma-%s-library" % name, wma([asf_extension([asf_list("library", [
-            asf_record("WM/Picture", 1, bytes(range(256)) * 4), asf_record(RATING_NAME, kind, value)])]),
-            asf_list("content", [title]), asf_padding(100)], slip=1191)
-    yield "wma-new-padding-first", wma([asf_extension([]), asf_padding(120), asf_list("content", [title])])
-    yield "wma-new-padding-in-extension", wma([asf_extension([asf_padding(74)]), asf_list("content", [title])])
-    yield "wma-new-no-content", wma([asf_extension([]), asf_padding(300)])
-    yield "wma-new-no-content-no-room", wma([asf_extension([]), description], index=False)
-    yield "wma-everywhere", wma([asf_extension([asf_list("metadata", [asf_record(RATING_NAME, 3, struct.pack("<I", 1))]),
-                                                asf_list("library", [asf_record(RATING_NAME, 3, struct.pack("<I", 75), 1),
-                                                                     asf_record(RATING_NAME, 0, utf16("99"))])]),
-                                 asf_list("content", [asf_descriptor(RATING_NAME, 3, struct.pack("<I", 25)), title])])
-    good = wma([asf_extension([]), asf_list("content", [title, asf_descriptor(RATING_NAME, 3, struct.pack("<I", 50))]),
-                asf_padding(100)])
-    broken = {
-        "count": good[:24] + struct.pack("<I", 9) + good[28:],
-        "cut": good[:-5],
-        "trailing": good + b"\0\0",
-        "drm": wma([asf_object("encryption", bytes(16)), asf_list("content", [title])]),
-        "two-content": wma([asf_list("content", [title]), asf_list("content", [title])]),
-        "no-terminator": wma([asf_list("content", [asf_descriptor(b"a\0b\0", 0, utf16("x"))])]),
-        "odd-name": wma([asf_list("content", [asf_descriptor(b"ab\0", 0, utf16("x"))])]),
-        "surrogate": wma([asf_list("content", [asf_descriptor("a", 0, b"\x00\xdc\0\0")])]),
-        "descriptor-count": wma([asf_object("content", struct.pack("<H", 3) + title)]),
-        "dword-size": wma([asf_list("content", [asf_descriptor(RATING_NAME, 3, b"\x32\0")])]),
-    }
-    for name, data in broken.items():
-        yield "wma-broken-%s" % name, data
+    name = "WM/SharedUserRating"
+    album = asf_attribute("WM/AlbumTitle", 0, utf16("An album"))
+    padding = asf_object("padding", bytes(176))
+    values = {"dword": (3, struct.pack("<I", 50)), "word": (5, struct.pack("<H", 80)), "qword": (4, struct.pack("<Q", 99)),
+              "text": (0, utf16("25")), "bytes": (1, b"\x01\x02"), "bool": (2, struct.pack("<I", 1))}
+    for value_name, (kind, value) in values.items():
+        rating = asf_attribute(name, kind, value)
+        record_value = value[:2] if kind == 2 else value  # a record's BOOL is a WORD
+        yield "wma-%s-padding" % value_name, wma([asf_list("content", [album, rating]), padding])
+        yield "wma-%s-no-room" % value_name, wma([asf_list("content", [rating, album])])
+        yield "wma-%s-metadata" % value_name, wma([asf_list("content", [album])], [
+            asf_list("metadata", [asf_attribute(name, kind, record_value, 0)]), asf_object("padding", bytes(40))])
+        yield "wma-%s-library" % value_name, wma([asf_list("content", [album]), padding], [asf_list("library", [
+            asf_attribute("WM/Picture", 1, bytes(range(256)) * 4, 0), asf_attribute(name, kind, record_value, 0),
+            asf_attribute(name, 3, struct.pack("<I", 75), 1)])], slip=1191)
+    yield "wma-padding-first", wma([padding, asf_list("content", [album])])
+    yield "wma-padding-in-extension", wma([asf_list("content", [album])], [asf_object("padding", bytes(50))])
+    yield "wma-no-content", wma([padding])
+    yield "wma-no-content-no-room", wma([])
+    yield "wma-everywhere", wma([asf_list("content", [album, asf_attribute(name, 0, utf16("13"))])], [
+        asf_list("metadata", [asf_attribute(name, 3, struct.pack("<I", 99), 0)]),
+        asf_list("library", [asf_attribute(name, 5, struct.pack("<H", 50), 0)])])
+    good = wma([asf_list("content", [album, asf_attribute(name, 3, struct.pack("<I", 50))]), padding])
+    broken = {"count": good[:24] + struct.pack("<I", 9) + good[28:], "cut": good[:-5], "trailing": good + b"\0",
+              "drm": wma([asf_object("encryption", bytes(16))]), "two-content": wma([asf_list("content", [album])] * 2),
+              "no-terminator": wma([asf_list("content", [asf_attribute(b"a\0b\0", 0, utf16("x"))])]),
+              "surrogate": wma([asf_list("content", [asf_attribute("a", 0, b"\x00\xdc\0\0")])]),
+              "descriptor-count": wma([asf_object("content", struct.pack("<H", 3) + album)])}
+    for broken_name, data in broken.items():
+        yield "wma-broken-%s" % broken_name, data
 
 
 def wma_files():
     """WMA files for asf_plan_fuzz, each with the star counts its last byte picks (0 to 5)."""
     for name, data in wma_layouts():
         for stars in range(6):
-            last = data[-1] - data[-1] % 6 + stars
-            yield "%s-%d" % (name, stars), data[:-1] + bytes([last if last < 256 else last - 6])
+            yield "%s-%d" % (name, stars), data[:-1] + bytes([data[-1] - data[-1] % 6 + stars])
 
 
 def riff_layouts():

@@ -58,7 +58,7 @@ std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes) {
 std::string wmaFileOf(size_t padding, bool rated, size_t between) {
   WmaShape shape;
   shape.descriptors = {descriptor("WM/AlbumTitle", 0, utf16("An album"))};
-  if (rated) shape.descriptors.push_back(descriptor(kRatingName, 3, littleEndian(25, 4)));
+  if (rated) shape.descriptors.push_back(descriptor(kRatingName, 3, le(25, 4)));
   if (between) shape.objects = {asfObject("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", Bytes(between - 24, 0x0B))};
   shape.paddingInHeader = padding;
   shape.packets = 40;
