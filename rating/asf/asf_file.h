@@ -20,7 +20,7 @@
 // Why planAsfWrite planned what it did.
 enum AsfWriteReason {
   kAsfBadStars,               // nothing: the star count is not 0..5
-  kAsfNotAsf,                 // nothing: no Header object first
+  kAsfNotAsf,                 // nothing: no Header object first (one behind an ID3v2 tag too)
   kAsfMalformedObjects,       // nothing: an object past its parent or the file, a count that disagrees, ...
   kAsfHeaderTooLarge,         // nothing: a header of more than kAsfMaxHeaderBytes
   kAsfProtected,              // nothing: DRM (content encryption, a digital signature)
@@ -45,7 +45,8 @@ const uint64_t kAsfMaxPatchBytes = 64 * 1024;
 // The DWORD written for 1..5 stars (index 0 unused: 0 stars removes the attribute).
 extern const uint32_t kAsfRatingValues[6];
 
-// True when the file starts with the ASF Header object's GUID.
+// True when the file starts with the ASF Header object's GUID, also behind an ID3v2 tag (such a
+// file is refused: kAsfNotAsf).
 bool isAsfFile(const ByteSource& file);
 
 // The rating (0..5) as the player's WMA decoder reads it; 0 for none or a file the room refuses.
