@@ -15,7 +15,10 @@ files for their room: no ID3 chunk, a tag with and without a POPM or room, unsyn
 odd size, a tag claiming more than its chunk, two ID3 chunks and bytes after the form. Then small M4A files
 for the MP4 room: `moov` before and after `mdat`, with and without `free` room, `udta`, `meta`
 or `ilst`, `rate` of data types 0, 1 and 21, RATING and FMPS_Rating items, `co64`, 64-bit and
-"to the end" sizes, and the broken files it refuses.
+"to the end" sizes, and the broken files it refuses. Then small WMA (ASF) files for the WMA room:
+WM/SharedUserRating of each type in the Extended Content Description, the Metadata and the
+Metadata Library, Padding objects in the header and in its extension or none, no Extended
+Content Description, a stale file size as mutagen leaves it, and the broken files it refuses.
 
 usage: make_seed_corpus.py OUTPUT_FOLDER
 """
@@ -23,6 +26,7 @@ import base64
 import os
 import struct
 import sys
+import uuid
 
 # A few bytes of an MPEG audio frame, so that some seeds are files with audio after the tag.
 AUDIO = b"\xff\xfb\x90\x64" + bytes(60)
@@ -546,6 +550,92 @@ def mp4_files():
             yield "%s-%d" % (name, stars), data[:-1] + bytes([last if last < 256 else last - 6])
 
 
+ASF = {name: uuid.UUID(text).bytes_le for name, text in {
+    "header": "75B22630-668E-11CF-A6D9-00AA0062CE6C", "data": "75B22636-668E-11CF-A6D9-00AA0062CE6C",
+    "file": "8CABDCA1-A947-11CF-8EE4-00C00C205365", "stream": "B7DC0791-A9B7-11CF-8EE6-00C00C205365",
+    "extension": "5FBF03B5-A92E-11CF-8EE3-00C00C205365", "content": "D2D0A440-E307-11D2-97F0-00A0C95EA850",
+    "metadata": "C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA", "library": "44231C94-9498-49D1-A141-1D134E457054",
+    "padding": "1806D474-CADF-4509-A4BA-9AABCB96AAE8", "index": "33000890-E5B1-11CF-89F4-00A0C90349CB",
+    "encryption": "2211B3FB-BD23-11D2-B4B7-00A0C955FC6E", "codecs": "86D15240-311D-11D0-A3A4-00A0C90348F6"}.items()}
+
+
+def asf_object(kind, body):
+    return ASF[kind] + struct.pack("<Q", 24 + len(body)) + body
+
+
+def utf16(text):
+    return text.encode("utf-16-le") + b"\0\0"
+
+
+def asf_attribute(name, kind, value, stream=None):
+    """A descriptor of the Extended Content Description, or with a stream a record."""
+    name = utf16(name) if isinstance(name, str) else name
+    if stream is None:
+        return struct.pack("<H", len(name)) + name + struct.pack("<HH", kind, len(value)) + value
+    return struct.pack("<HHHHI", 0, stream, len(name), kind, len(value)) + name + value
+
+
+def asf_list(kind, entries):
+    return asf_object(kind, struct.pack("<H", len(entries)) + b"".join(entries))
+
+
+def wma(objects, extension=(), slip=0):
+    """A small WMA: the File Properties, a Header Extension of `extension`, `objects`, a Stream
+    Properties and a Codec List in the header, 3 patterned packets and a Simple Index; the file
+    size `slip` bytes off, as mutagen leaves it."""
+    children = b"".join(extension)
+    wave = struct.pack("<HHIIHHH", 0x161, 2, 44100, 16000, 2048, 16, 10) + bytes(10)
+    kids = [asf_object("extension", bytes(16) + struct.pack("<HI", 6, len(children)) + children)] + list(objects) + [
+        asf_object("stream", bytes(32) + struct.pack("<QIIHI", 0, len(wave), 0, 1, 0) + wave),
+        asf_object("codecs", bytes(16) + struct.pack("<IHH", 1, 2, 4) + utf16("WMA") + struct.pack("<HH", 0, 1) + b"a")]
+    tail = asf_object("data", bytes(16) + struct.pack("<QH", 3, 0x0101) + bytes(i * 7 & 0xFF for i in range(291)))
+    tail += asf_object("index", bytes(16) + struct.pack("<QII", 10000000, 1, 1) + bytes(6))
+    size = 30 + 104 + sum(map(len, kids))
+    kids.insert(0, asf_object("file", bytes(16) + struct.pack("<QQQ", size + len(tail) + slip, 0, 3) + bytes(40)))
+    return ASF["header"] + struct.pack("<QIBB", size, len(kids), 1, 2) + b"".join(kids) + tail
+
+
+def wma_layouts():
+    """Every route of a WMA write, and the broken files it refuses."""
+    name = "WM/SharedUserRating"
+    album = asf_attribute("WM/AlbumTitle", 0, utf16("An album"))
+    padding = asf_object("padding", bytes(176))
+    values = {"dword": (3, struct.pack("<I", 50)), "word": (5, struct.pack("<H", 80)), "qword": (4, struct.pack("<Q", 99)),
+              "text": (0, utf16("25")), "bytes": (1, b"\x01\x02"), "bool": (2, struct.pack("<I", 1))}
+    for value_name, (kind, value) in values.items():
+        rating = asf_attribute(name, kind, value)
+        record_value = value[:2] if kind == 2 else value  # a record's BOOL is a WORD
+        yield "wma-%s-padding" % value_name, wma([asf_list("content", [album, rating]), padding])
+        yield "wma-%s-no-room" % value_name, wma([asf_list("content", [rating, album])])
+        yield "wma-%s-metadata" % value_name, wma([asf_list("content", [album])], [
+            asf_list("metadata", [asf_attribute(name, kind, record_value, 0)]), asf_object("padding", bytes(40))])
+        yield "wma-%s-library" % value_name, wma([asf_list("content", [album]), padding], [asf_list("library", [
+            asf_attribute("WM/Picture", 1, bytes(range(256)) * 4, 0), asf_attribute(name, kind, record_value, 0),
+            asf_attribute(name, 3, struct.pack("<I", 75), 1)])], slip=1191)
+    yield "wma-padding-first", wma([padding, asf_list("content", [album])])
+    yield "wma-padding-in-extension", wma([asf_list("content", [album])], [asf_object("padding", bytes(50))])
+    yield "wma-no-content", wma([padding])
+    yield "wma-no-content-no-room", wma([])
+    yield "wma-everywhere", wma([asf_list("content", [album, asf_attribute(name, 0, utf16("13"))])], [
+        asf_list("metadata", [asf_attribute(name, 3, struct.pack("<I", 99), 0)]),
+        asf_list("library", [asf_attribute(name, 5, struct.pack("<H", 50), 0)])])
+    good = wma([asf_list("content", [album, asf_attribute(name, 3, struct.pack("<I", 50))]), padding])
+    broken = {"count": good[:24] + struct.pack("<I", 9) + good[28:], "cut": good[:-5], "trailing": good + b"\0",
+              "drm": wma([asf_object("encryption", bytes(16))]), "two-content": wma([asf_list("content", [album])] * 2),
+              "no-terminator": wma([asf_list("content", [asf_attribute(b"a\0b\0", 0, utf16("x"))])]),
+              "surrogate": wma([asf_list("content", [asf_attribute("a", 0, b"\x00\xdc\0\0")])]),
+              "descriptor-count": wma([asf_object("content", struct.pack("<H", 3) + album)])}
+    for broken_name, data in broken.items():
+        yield "wma-broken-%s" % broken_name, data
+
+
+def wma_files():
+    """WMA files for asf_plan_fuzz, each with the star counts its last byte picks (0 to 5)."""
+    for name, data in wma_layouts():
+        for stars in range(6):
+            yield "%s-%d" % (name, stars), data[:-1] + bytes([data[-1] - data[-1] % 6 + stars])
+
+
 def riff_layouts():
     wave_format = struct.pack("<HHIIHH", 1, 2, 44100, 176400, 4, 16)
     aiff_common = struct.pack(">hIh", 2, 100, 16) + b"\x40\x0e\xac\x44" + bytes(6)
@@ -584,7 +674,7 @@ def main():
     os.makedirs(folder, exist_ok=True)
     count = 0
     for name, data in (list(seeds()) + list(whole_files()) + list(flac_files()) + list(ogg_files()) + list(riff_files())
-                       + list(mp4_files())):
+                       + list(mp4_files()) + list(wma_files())):
         with open(os.path.join(folder, "%02d-%s.bin" % (count, name)), "wb") as seed:
             seed.write(data)
         count += 1

@@ -4,7 +4,7 @@
 # from freshly generated seeds:
 #   fuzz/run.sh SECONDS [TARGET] [JOBS]
 # TARGET is id3v2_reader_fuzz (the default), id3lib_read_fuzz, rating_write_fuzz,
-# flac_plan_fuzz, ogg_plan_fuzz, riff_plan_fuzz, mp4_plan_fuzz or mutagen_write_fuzz; JOBS > 1 runs that many fuzzing processes
+# flac_plan_fuzz, ogg_plan_fuzz, riff_plan_fuzz, mp4_plan_fuzz, asf_plan_fuzz or mutagen_write_fuzz; JOBS > 1 runs that many fuzzing processes
 # side by side (libFuzzer's fork mode), each crash being kept and the run going on. New inputs found stay in
 # build-fuzz/corpus/TARGET/ for the next run; crashing inputs land in
 # build-fuzz/artifacts/TARGET/. mutagen_write_fuzz is no libFuzzer target: the store's write
@@ -16,7 +16,7 @@ seconds="${1:-}"
 target="${2:-id3v2_reader_fuzz}"
 jobs="${3:-1}"
 if ! [[ "$seconds" =~ ^[0-9]+$ && "$jobs" =~ ^[0-9]+$ ]]; then
-  echo "usage: fuzz/run.sh SECONDS [id3v2_reader_fuzz|id3lib_read_fuzz|rating_write_fuzz|flac_plan_fuzz|ogg_plan_fuzz|riff_plan_fuzz|mp4_plan_fuzz|mutagen_write_fuzz] [JOBS]" >&2
+  echo "usage: fuzz/run.sh SECONDS [id3v2_reader_fuzz|id3lib_read_fuzz|rating_write_fuzz|flac_plan_fuzz|ogg_plan_fuzz|riff_plan_fuzz|mp4_plan_fuzz|asf_plan_fuzz|mutagen_write_fuzz] [JOBS]" >&2
   exit 2
 fi
 case "$target" in
@@ -26,6 +26,7 @@ flac_plan_fuzz) max_len=16384 ;;  # a FLAC's blocks, comment and a few audio fra
 ogg_plan_fuzz) max_len=16384 ;;   # whole Ogg files: header pages, a comment over several, some audio
 riff_plan_fuzz) max_len=16384 ;;  # a WAV's or AIFF's chunks, an ID3 chunk and a few samples
 mp4_plan_fuzz) max_len=16384 ;;   # whole small M4A files: moov, its items and tables, a little mdat
+asf_plan_fuzz) max_len=16384 ;;   # whole small WMA files: the header, its attributes, a few packets
 mutagen_write_fuzz) ;;
 *)
   echo "unknown target $target" >&2

@@ -2,7 +2,8 @@
 // The rating store: a track's star rating (0-5) kept in the file where the player's own
 // decoders read it: the rating byte of the first POPM frame of an MP3's ID3v2 tag (an ADTS
 // AAC file's too), the RATING field of the Vorbis comment of a FLAC, Ogg Vorbis or Opus
-// file, the POPM of the ID3v2 tag in a WAV's or AIFF's ID3 chunk.
+// file, the POPM of the ID3v2 tag in a WAV's or AIFF's ID3 chunk, the `rate` item of an MP4's
+// `ilst`, the WM/SharedUserRating attribute of a WMA (ASF) file.
 //
 // Paths are UTF-16, as the player hands them over; a long one works like any
 // other. None of these functions throws.
@@ -36,14 +37,15 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
-  kRatingUnknownFormat,  // no MP3 (ID3v2, MPEG audio or ADTS AAC), FLAC, Ogg Vorbis, Opus, WAV or AIFF file
+  kRatingUnknownFormat,  // no MP3 (ID3v2, MPEG audio or ADTS AAC), FLAC, Ogg Vorbis, Opus, WAV, AIFF, MP4
+                         // or WMA file
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 
 // Stores `stars` (0..5): in an MP3's first POPM frame, or in a new one owned by
 // "ID3Vimbrel", as far as the write guard (write_guard.h) allows; in a FLAC or Ogg
-// file's Vorbis comment, or a WAV's or AIFF's ID3 chunk, as its room plans it (flac_file.h,
-// ogg_file.h, riff_file.h). When in
+// file's Vorbis comment, a WAV's or AIFF's ID3 chunk, an MP4's `ilst` or a WMA's attributes,
+// as its room plans it (flac_file.h, ogg_file.h, riff_file.h, mp4_file.h, asf_file.h). When in
 // doubt the file stays byte for byte as it was. Where id3lib rewrites
 // the file, its copy is checked and put in the file's place before this
 // returns. Writes nothing for a null or empty path, a path that is not an

@@ -46,6 +46,14 @@ set(VIMBREL_RATING_STORE_SOURCES
   mp4/mp4_plan.cpp
   mp4/mp4_check.cpp
   mp4/mp4_file.cpp
+  asf/asf_objects.cpp
+  asf/asf_text.cpp
+  asf/asf_layout.cpp
+  asf/asf_attributes.cpp
+  asf/asf_edit.cpp
+  asf/asf_plan.cpp
+  asf/asf_check.cpp
+  asf/asf_file.cpp
   store/write_guard.cpp
   store/tag_file.cpp
   store/track_names.cpp

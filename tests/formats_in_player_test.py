@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: LGPL-2.1-or-later
-"""FLAC, Ogg Vorbis, Opus, M4A (AAC and ALAC), WAV, AIFF and ADTS AAC files made by
-ffmpeg, with other fields, rated 0 to 5 from the star menu of the stand-in player
+"""FLAC, Ogg Vorbis, Opus, M4A (AAC and ALAC), WAV, AIFF, ADTS AAC and WMA files made
+by ffmpeg, with other fields, rated 0 to 5 from the star menu of the stand-in player
 while it holds them. After each choice the player's rule reads the rating back,
 mutagen reads every other field, block and item as before, the decoded audio is
 the same, and nothing stays beside the track. The ratings other programs wrote
@@ -15,6 +15,8 @@ import sys
 import unittest
 
 from mutagen import File
+from mutagen.asf import ASF, ASFByteArrayAttribute, ASFDWordAttribute, ASFQWordAttribute, ASFUnicodeAttribute
+from mutagen.asf import ASFWordAttribute
 from mutagen.flac import FLAC, Picture
 from mutagen.id3 import ID3, ID3NoHeaderError, TIT2, TPE1
 from mutagen.mp4 import MP4, MP4Cover
@@ -65,6 +67,15 @@ def set_mp4_rate(path, payload, data_type):
         f.write(bytes([0, 0, data_type]))
 
 
+def with_asf(path, attributes, padding=True):
+    """The WMA with mutagen's attributes (it puts them in the Extended Content Description, a
+    large one in the Metadata Library), with its padding or none."""
+    tags = ASF(path)
+    for key, value in attributes.items():
+        tags[key] = [value]
+    tags.save(padding=None if padding else lambda info: 0)
+
+
 def without_padding(path):
     tags = FLAC(path)
     tags.save(padding=lambda info: 0)
@@ -72,6 +83,8 @@ def without_padding(path):
 
 MP4_RATINGS = ("rate", "----:com.apple.iTunes:RATING", "----:com.apple.iTunes:FMPS_Rating")
 POPM_LOWEST_BYTES = (1, 32, 96, 160, 224)
+ASF_RATING = "WM/SharedUserRating"
+ASF_LOWEST_VALUES = (1, 13, 38, 63, 87)
 
 
 def stars_of_value(value, fraction_always):
@@ -105,7 +118,17 @@ def id3_of(path):
 
 def stars_by_the_players_rule(path):
     """The rating as the player reads it: the Vorbis comment (FLAC, Ogg), the `rate` item
-    written as text (M4A), the first POPM (MP3, WAV, AIFF, ADTS)."""
+    written as text (M4A), the first POPM (MP3, WAV, AIFF, ADTS), the first WM/SharedUserRating
+    of stream 0 as a number (WMA)."""
+    if path.endswith(".wma"):
+        for value in ASF(path).tags.get(ASF_RATING, []):
+            if value.stream:
+                continue
+            number = value.value
+            if isinstance(number, bytes) or (isinstance(number, str) and not number.isdigit()):
+                return 0
+            return sum(1 for lowest in ASF_LOWEST_VALUES if int(number) >= lowest)
+        return 0
     if path.endswith(".m4a"):
         tags = MP4(path).tags or {}
         for key in MP4_RATINGS:
@@ -130,7 +153,15 @@ def stars_by_the_players_rule(path):
 
 def view(path):
     """What mutagen reads of a file, the rating fields aside: fields in order, and blocks
-    (FLAC, Ogg), items (M4A) or the ID3v2 frames and the stream (WAV, AIFF, ADTS)."""
+    (FLAC, Ogg), items (M4A) or the ID3v2 frames and the stream (WAV, AIFF, ADTS), attributes
+    and the bytes from the Data object on (WMA)."""
+    if path.endswith(".wma"):
+        audio = ASF(path)
+        attributes = sorted((k, repr(v)) for k, v in audio.tags.as_dict().items() if k != ASF_RATING)
+        with open(path, "rb") as f:
+            data = f.read()
+        header = struct.unpack("<Q", data[16:24])[0]
+        return attributes, audio.info.length, audio.info.codec_name, hashlib.sha256(data[header:]).hexdigest()
     if path.endswith(".m4a"):
         audio = MP4(path)
         items = sorted((k, repr(v)) for k, v in (audio.tags or {}).items() if k not in MP4_RATINGS)
@@ -222,7 +253,14 @@ class FormatsInThePlayer(unittest.TestCase):
                  "tagged.wav": lambda p: (ffmpeg(p), with_id3_chunk(p)),
                  "untagged.wav": lambda p: ffmpeg(p),
                  "track.aiff": lambda p: ffmpeg(p, "-write_id3v2", "1"),
-                 "adts.aac": lambda p: ffmpeg(p, "-c:a", "aac", "-f", "adts")}
+                 "adts.aac": lambda p: ffmpeg(p, "-c:a", "aac", "-f", "adts"),
+                 # ffmpeg leaves no padding; mutagen leaves some, and its file size stale.
+                 "plain.wma": lambda p: ffmpeg(p, "-c:a", "wmav2"),
+                 "rated.wma": lambda p: (ffmpeg(p, "-c:a", "wmav2"), with_asf(p, {ASF_RATING: ASFDWordAttribute(50)})),
+                 "rated-no-padding.wma": lambda p: (ffmpeg(p, "-c:a", "wmav2"),
+                                                    with_asf(p, {ASF_RATING: ASFDWordAttribute(75)}, padding=False)),
+                 "picture.wma": lambda p: (ffmpeg(p, "-c:a", "wmav2"), with_asf(p, {"WM/Picture": ASFByteArrayAttribute(
+                     bytes(i % 251 for i in range(8 * 1024 * 1024)))}, padding=False))}
         names = list(files)
         for name, make in files.items():
             make(os.path.join(self.music, name))
@@ -231,7 +269,7 @@ class FormatsInThePlayer(unittest.TestCase):
             for index, name in enumerate(names):
                 path = os.path.join(self.music, name)
                 before, audio = view(path), decoded(path)
-                self.assertEqual(self.shows(player, index), 0, name)
+                self.assertEqual(self.shows(player, index), stars_by_the_players_rule(path), name)
                 player.command("hold")
                 for stars in CHOICES:
                     what = "%s, %d stars" % (name, stars)
@@ -276,6 +314,14 @@ class FormatsInThePlayer(unittest.TestCase):
                 tags.save()
             names.append(name)
         rows += [(key, payload, stars) for key, payload, _, stars in mp4_rows]
+        asf_rows = [(ASFDWordAttribute(13), 2), (ASFWordAttribute(63), 4), (ASFQWordAttribute(87), 5),
+                    (ASFUnicodeAttribute("38"), 3), (ASFByteArrayAttribute(b"\x50"), 0)]
+        for index, (value, _) in enumerate(asf_rows):
+            name = "rated%d.wma" % index
+            ffmpeg(os.path.join(self.music, name), "-c:a", "wmav2")
+            with_asf(os.path.join(self.music, name), {ASF_RATING: value})
+            names.append(name)
+        rows += [(ASF_RATING, repr(value), stars) for value, stars in asf_rows]
         player = self.play(names)
         try:
             for index, (key, value, stars) in enumerate(rows):

@@ -6,11 +6,12 @@ saved in slices, started again, and the track rated again. Afterwards the track
 is whole, holds the new rating and nothing else changed (mutagen reads the tag;
 the audio after it is byte for byte the original), and nothing is left beside
 it. Two stages: killed while the copy is being written (the track free), and
-while the copy is being copied back over the track the player holds. Three
+while the copy is being copied back over the track the player holds. Four
 tracks: an MP3 whose ID3v2.4 tag has no padding, a FLAC without a PADDING
-block, whose comment cannot grow in place either, and an M4A (ALAC, made by
+block, whose comment cannot grow in place either, an M4A (ALAC, made by
 ffmpeg) whose movie comes before its media data with no free room, so that
-every chunk offset moves."""
+every chunk offset moves, and a WMA (ffmpeg's, without padding) whose header
+is made anew."""
 import os
 import shutil
 import signal
@@ -20,6 +21,7 @@ import threading
 import time
 import unittest
 
+from mutagen.asf import ASF
 from mutagen.flac import FLAC
 from mutagen.id3 import ID3, TIT2, TPE1
 from mutagen.mp4 import MP4
@@ -33,6 +35,7 @@ import make_music  # noqa: E402
 
 AUDIO_FRAMES = 48 * 1024 * 1024 // make_music.FRAME_BYTES
 FIVE_STARS = 255
+ASF_HEADER = bytes.fromhex("3026b2758e66cf11a6d900aa0062ce6c")
 
 
 def audio():
@@ -70,6 +73,17 @@ def m4a_track(path):
                     "artist=The Stand-ins", "-movflags", "+faststart", path], check=True)
 
 
+def wma_track(path):
+    """About 48 MB of WMA over noise, its header without padding."""
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=640:c=white:a=0.5", "-ac", "2",
+                    "-c:a", "wmav2", "-b:a", "320k", "-metadata", "title=A long track", "-metadata",
+                    "artist=The Stand-ins", path], check=True)
+
+
+def asf_attributes(path):
+    return sorted((k, repr(v)) for k, v in ASF(path).tags.as_dict().items() if k != "WM/SharedUserRating")
+
+
 def mdat_payload(data):
     at = 0
     while at + 8 <= len(data):
@@ -86,7 +100,10 @@ def decoded(path):
 
 
 def tag_end(data):
-    """Where the audio starts: after the ID3v2 tag, or the FLAC metadata, at the start of the bytes."""
+    """Where the audio starts: after the ID3v2 tag, the FLAC metadata, or the ASF header, at the start of
+    the bytes."""
+    if data[:16] == ASF_HEADER:
+        return int.from_bytes(data[16:24], "little")
     if data[:4] == b"fLaC":
         at = 4
         while True:
@@ -144,9 +161,10 @@ class KillDuringSave(unittest.TestCase):
         os.makedirs(os.path.join(SCRATCH, "Plugins"))
         # An ID3v2.4 tag without padding: a POPM does not fit, so the file is made anew,
         # and at 48 MB in slices from the player's timer.
-        if self.extension == "m4a":
-            m4a_track(self.track)
+        if self.extension in ("m4a", "wma"):
+            (m4a_track if self.extension == "m4a" else wma_track)(self.track)
             self.decoded = decoded(self.track)
+            self.attributes = asf_attributes(self.track) if self.extension == "wma" else None
         else:
             with open(self.track, "wb") as f:
                 f.write(flac_track() if self.extension == "flac" else audio())
@@ -255,7 +273,11 @@ class KillDuringSave(unittest.TestCase):
             differs = first_difference(after[tag_end(after):], self.original[tag_end(self.original):])
         self.assertIsNone(differs, "%s: the audio after the tag differs from byte %s on"
                           % (stage, differs))
-        if self.extension == "m4a":
+        if self.extension == "wma":
+            self.assertEqual(decoded(self.track), self.decoded, stage + ": decoded audio")
+            self.assertEqual(ASF(self.track).tags["WM/SharedUserRating"], [99], stage + ": the rating")
+            self.assertEqual(asf_attributes(self.track), self.attributes, stage + ": the other attributes")
+        elif self.extension == "m4a":
             # Every chunk offset follows the media data: the decoded audio is the same.
             self.assertEqual(decoded(self.track), self.decoded, stage + ": decoded audio")
             tags = MP4(self.track).tags
@@ -285,6 +307,10 @@ class KillDuringSave(unittest.TestCase):
 
     def test_m4a_movie_first_without_room_killed_while_copying_then_while_copying_back(self):
         self.use_format("m4a")
+        self.kill_in_both_stages()
+
+    def test_wma_without_padding_killed_while_copying_then_while_copying_back(self):
+        self.use_format("wma")
         self.kill_in_both_stages()
 
     def kill_in_both_stages(self):

@@ -122,6 +122,13 @@ std::vector<Route> routes() {
       {"MP4 anew", "moov before mdat, offsets shift", m4aFileOf(0, true, 0), L"song.m4a", false, false},
       {"MP4 anew", "moov before mdat, offsets shift, held", m4aFileOf(0, true, 0), L"song.m4a", true, false},
       {"MP4 anew", "moov before mdat, stray files", m4aFileOf(0, true, 0), L"song.m4a", false, true},
+      {"WMA in place", "a DWORD's bytes", wmaFileOf(0, true, 0), L"song.wma", false, false},
+      {"WMA in place", "from padding, held", wmaFileOf(512, false, 0), L"song.wma", true, false},
+      {"WMA in place", "over sectors, noted", wmaFileOf(512, false, 2000), L"song.wma", false, false},
+      {"WMA in place", "over sectors, noted, held", wmaFileOf(512, false, 2000), L"song.wma", true, false},
+      {"WMA anew", "header anew", wmaFileOf(0, false, 0), L"song.wma", false, false},
+      {"WMA anew", "header anew, held", wmaFileOf(0, false, 0), L"song.wma", true, false},
+      {"WMA anew", "header anew, stray files", wmaFileOf(0, false, 0), L"song.wma", false, true},
   };
 }
 
@@ -541,5 +548,7 @@ TEST_F(RatingCrash, ChunksInPlace) { crashEvery("WAV/AIFF in place"); }
 TEST_F(RatingCrash, ChunksAnew) { crashEvery("WAV/AIFF anew"); }
 TEST_F(RatingCrash, Mp4InPlace) { crashEvery("MP4 in place"); }
 TEST_F(RatingCrash, Mp4Anew) { crashEvery("MP4 anew"); }
+TEST_F(RatingCrash, WmaInPlace) { crashEvery("WMA in place"); }
+TEST_F(RatingCrash, WmaAnew) { crashEvery("WMA anew"); }
 
 }  // namespace

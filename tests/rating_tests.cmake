@@ -14,6 +14,8 @@ vimbrel_wine_gtest(ogg_file_tests SOURCES ogg_file_test.cpp LIBS vimbrel_rating)
 vimbrel_wine_gtest(riff_file_tests SOURCES riff_file_test.cpp LIBS vimbrel_rating)
 # The MP4 room: M4A files built atom by atom, each plan applied and walked.
 vimbrel_wine_gtest(mp4_file_tests SOURCES mp4_file_test.cpp LIBS vimbrel_rating)
+# The WMA (ASF) room: files built object by object, each plan applied and walked.
+vimbrel_wine_gtest(asf_file_tests SOURCES asf_file_test.cpp LIBS vimbrel_rating)
 
 # The store linked into a GoogleTest program: scale, reading, writing, recovery,
 # and the player holding the file open.

@@ -259,7 +259,7 @@ TEST_F(StarMenu, AChoiceThatCannotBeSavedSaysWhyInOneBalloon) {
       {kLocked, L"The rating was not saved: one.mp3 is in use by another program."},
       {kDeleted, L"The rating was not saved: one.mp3 cannot be found."},
       {kNoEntry, nullptr},
-      {kNotMpeg, L"The rating was not saved: one.mp3 is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus, MP4, WAV, AIFF, AAC)."},
+      {kNotMpeg, L"The rating was not saved: one.mp3 is in no format the plugin rates (MP3, FLAC, Ogg Vorbis, Opus, MP4, WAV, AIFF, AAC, WMA)."},
   };
   startPlugin();
   const std::string path = g_host.playlist[0].path;

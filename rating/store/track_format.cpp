@@ -2,6 +2,7 @@
 // Which room a file belongs to; see track_format.h.
 #include "rating/store/track_format.h"
 
+#include "rating/asf/asf_file.h"
 #include "rating/flac/flac_file.h"
 #include "rating/mp4/mp4_file.h"
 #include "rating/ogg/ogg_file.h"
@@ -12,6 +13,7 @@ TrackFormat trackFormatOf(const ByteSource& file) {
   if (isOggFile(file)) return kFormatOgg;
   if (isChunkedFile(file)) return kFormatChunks;
   if (isMp4File(file)) return kFormatMp4;
+  if (isAsfFile(file)) return kFormatAsf;
   return kFormatMp3;
 }
 
@@ -25,6 +27,8 @@ int readRoomStars(TrackFormat format, const ByteSource& file) {
       return readChunkedStars(file);
     case kFormatMp4:
       return readMp4Stars(file);
+    case kFormatAsf:
+      return readAsfStars(file);
     case kFormatMp3:
       break;
   }
@@ -46,6 +50,9 @@ void planRoomWrite(TrackFormat format, const ByteSource& file, int stars, WriteP
     case kFormatMp4:
       planMp4Write(file, stars, plan);
       return;
+    case kFormatAsf:
+      planAsfWrite(file, stars, plan);
+      return;
     case kFormatMp3:
       break;
   }
@@ -61,6 +68,8 @@ const char* roomWriteReasonName(TrackFormat format, int reason) {
       return chunkedWriteReasonName(reason);
     case kFormatMp4:
       return mp4WriteReasonName(reason);
+    case kFormatAsf:
+      return asfWriteReasonName(reason);
     case kFormatMp3:
       break;
   }

@@ -2,6 +2,7 @@
 // Whole files of the other formats as strings; see format_files.h.
 #include "support/format_files.h"
 
+#include "support/asf_bytes.h"
 #include "support/flac_bytes.h"
 #include "support/mp4_bytes.h"
 #include "support/ogg_bytes.h"
@@ -52,4 +53,14 @@ std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes) {
   shape.moovFirst = moovFirst;
   shape.chunks = 40;
   return asString(m4aFile(shape));
+}
+
+std::string wmaFileOf(size_t padding, bool rated, size_t between) {
+  WmaShape shape;
+  shape.descriptors = {descriptor("WM/AlbumTitle", 0, utf16("An album"))};
+  if (rated) shape.descriptors.push_back(descriptor(kRatingName, 3, le(25, 4)));
+  if (between) shape.objects = {asfObject("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", Bytes(between - 24, 0x0B))};
+  shape.paddingInHeader = padding;
+  shape.packets = 40;
+  return asString(wmaFile(shape));
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Whole FLAC, Ogg Vorbis, Opus and M4A files as strings, for the tests written over
+// Whole FLAC, Ogg Vorbis, Opus, M4A and WMA files as strings, for the tests written over
 // tag_files.h's strings (the byte builders behind them work on Bytes).
 #pragma once
 
@@ -27,3 +27,6 @@ std::string adtsAudio(size_t frames);
 // An M4A with a title (and, when `commentBytes`, a `rate` of 100 and a comment of that many
 // bytes after it), `freeInMeta` bytes of `free` after `ilst`, `moov` before or after `mdat`.
 std::string m4aFileOf(size_t freeInMeta, bool moovFirst, size_t commentBytes);
+// A WMA with an album title (and, when `rated`, WM/SharedUserRating of 25), a Padding object of
+// `padding` bytes at the header's end (none for 0), after `between` bytes of another object.
+std::string wmaFileOf(size_t padding, bool rated, size_t between);
