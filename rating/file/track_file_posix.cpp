@@ -60,26 +60,6 @@ char* utf8Of(const wchar_t* path) {
   return out;
 }
 
-// The wide form of a UTF-8 path (malloc'd); bytes that are not UTF-8 are
-// taken one by one, which is enough for the fuzz targets' plain names.
-wchar_t* wideOf(const char* path) {
-  const size_t length = std::strlen(path);
-  wchar_t* out = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
-  if (!out) return nullptr;
-  size_t at = 0;
-  for (size_t i = 0; i < length;) {
-    const unsigned char lead = static_cast<unsigned char>(path[i]);
-    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-    if (i + extra >= length) extra = 0;
-    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(path[i + k]) & 0x3F);
-    out[at++] = static_cast<wchar_t>(c);
-    i += 1 + extra;
-  }
-  out[at] = 0;
-  return out;
-}
-
 FileStatus statusOfErrno(int error) {
   switch (error) {
     case ENOENT:

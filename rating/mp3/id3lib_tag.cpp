@@ -37,8 +37,6 @@ bool renderTagWithPopm(const unsigned char* oldTag, size_t oldSize, uint32_t fra
   owner->Set(kPluginPopmOwner);
   ratingField->Set(static_cast<uint32>(rating));
   tag.AddFrame(popm);
-  // The padding is the room's: id3lib in memory knows neither the old tag nor the file.
-  tag.SetPadding(false);
   rendered->clear();
   dami::io::StringWriter writer(*rendered);
   tag.Render(writer, ID3TT_ID3V2);

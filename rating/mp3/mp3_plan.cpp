@@ -56,20 +56,21 @@ bool editorTag(const ByteSource& file, const RatingWritePlan& guard, unsigned ch
   return false;
 }
 
-// `rendered` (header and frames) with the zero padding that makes it `size` bytes (malloc'd),
-// the header's size set to match; the rating byte found by the strict reader.
-bool paddedTag(const std::string& rendered, uint64_t size, EditedTag* tag) {
-  if (size < rendered.size() || size - kTagHeaderSize >= (1u << 28)) return false;
+// The header and frames of id3lib's render, padded as id3lib pads the tag it writes into the
+// file (malloc'd), the header's size set to match.
+bool paddedTag(const std::string& rendered, const RatingWritePlan& guard, uint64_t fileSize, EditedTag* tag) {
+  const MemoryBytes render = {reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()};
+  Id3v2Layout layout;
+  if (!parseId3v2Tag(memorySource(&render, rendered.size()), nullptr, &layout) || layout.popmRatingOffset == 0)
+    return false;
+  const uint64_t size = id3libFileTagSize(layout.framesEnd, guard.tagSize, fileSize);
+  if (size < layout.framesEnd || size - kTagHeaderSize >= (1u << 28)) return false;
   unsigned char* bytes = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(size), 1));
   if (bytes == nullptr) return false;
-  std::memcpy(bytes, rendered.data(), rendered.size());
+  std::memcpy(bytes, rendered.data(), static_cast<size_t>(layout.framesEnd));
   writeSyncsafe32(bytes + 6, static_cast<uint32_t>(size - kTagHeaderSize));
-  *tag = {bytes, static_cast<size_t>(size), 0};
-  const MemoryBytes memory = {bytes, tag->size};
-  Id3v2Layout layout;
-  parseId3v2Tag(memorySource(&memory, tag->size), nullptr, &layout);
-  tag->ratingOffset = static_cast<size_t>(layout.popmRatingOffset);
-  return layout.popmRatingOffset != 0;
+  *tag = {bytes, static_cast<size_t>(size), static_cast<size_t>(layout.popmRatingOffset)};
+  return true;
 }
 
 // id3lib's tag, parsed and rendered in memory, padded as id3lib pads a tag it writes into a
@@ -80,7 +81,7 @@ bool id3libTag(const ByteSource& file, const RatingWritePlan& guard, unsigned ch
   if ((!old.empty() && readSourceAt(file, 0, old.data(), old.size()) != old.size()) ||
       !renderTagWithPopm(old.data(), old.size(), guard.frameCount, rating, &rendered) ||
       !id3libRenderKeepsTag(file, rating, reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()) ||
-      !paddedTag(rendered, id3libFileTagSize(rendered.size(), guard.tagSize, file.size), tag)) {
+      !paddedTag(rendered, guard, file.size, tag)) {
     return false;
   }
   const PatchedBytes after = {file, tag->bytes, tag->size, 0, guard.tagSize, true};
