@@ -22,7 +22,8 @@ sys.argv[1:] = []
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 OUT = os.path.join(BUILD, "package-test")
 TESTED_DLL = os.path.join(BUILD, "player", "Plugins", "gen_id3vimbrel.dll")
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "msvcrt.dll"}
+# comctl32: the preferences page's progress bar (as tests/module_image_test.cpp allows it).
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
 
 
 def library_tree(library):
