@@ -32,7 +32,7 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
-  kRatingUnknownFormat,  // no MP3 (ID3v2, MPEG audio or ADTS AAC), FLAC, Ogg Vorbis, Opus, WAV, AIFF or MP4 file
+  kRatingUnknownFormat,  // no file of a room: MP3 (ID3v2, MPEG audio, ADTS), FLAC, Ogg, WAV, AIFF or MP4
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 

@@ -10,10 +10,10 @@
 #include "rating/bytes/write_plan.h"
 
 struct Room {
-  bool (*sniff)(const ByteSource& file);       // the file is this room's
-  int (*readStars)(const ByteSource& file);    // 0..5, 0 for none or a file not read
+  bool (*sniff)(const ByteSource& file);                             // the file is this room's
+  int (*readStars)(const ByteSource& file);                          // 0..5, 0 for none or a file not read
   void (*plan)(const ByteSource& file, int stars, WritePlan* plan);  // into a plan as initWritePlan leaves it
-  const char* (*reasonName)(int reason);       // the plan's reason in short English
+  const char* (*reasonName)(int reason);                             // the plan's reason in short English
 };
 
 // The room of the first sniff that takes the file; null for a file of no room.

@@ -209,7 +209,8 @@ TEST(Id3v2Reader, HeaderDetailsAndLimits) {
   EXPECT_FALSE(parseId3v2Tag(footed.data(), footed.size(), footed.size() - 1, &larger));
   EXPECT_EQ(Id3v2Problem::TagLargerThanFile, larger.problem);
   // Where the tag's file knows no audio (a chunk's tag), a tag that claims more is not walked.
-  const Bytes claiming = join({text("ID3"), {3, 0, 0}, syncsafe(5000), frameV23("TIT2", kTitle), mpegFrames(3)});
+  const Bytes claiming =
+      join({text("ID3"), {3, 0, 0}, syncsafe(5000), frameV23("TIT2", kTitle), mpegFrames(3)});
   EXPECT_TRUE(parseId3v2Tag(claiming.data(), claiming.size(), claiming.size(), &larger));
   EXPECT_FALSE(parseId3v2Tag(claiming.data(), claiming.size(), claiming.size(), &larger, nullptr));
   EXPECT_EQ(Id3v2Problem::TagLargerThanFile, larger.problem);

@@ -712,9 +712,10 @@ TEST(WritePatchesInPlace, OnlyWithinTheFile) {
     plan.kind = kPlanInPlace;
     plan.oldSize = plan.newSize = original.size();
     addPatch(&plan, c.offset, reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
-    TrackFile file = openTrackFile(storePath(path.c_str()).c_str(), kTrackHold, nullptr);
+    const std::wstring track = storePath(path.c_str());
+    TrackFile file = openTrackFile(track.c_str(), kTrackHold, nullptr);
     ASSERT_NE(file.handle, nullptr);
-    EXPECT_EQ(writePatchesInPlace(storePath(path.c_str()).c_str(), file, plan, 3) == kFileOk, c.written) << c.what;
+    EXPECT_EQ(writePatchesInPlace(track.c_str(), file, plan, 3) == kFileOk, c.written) << c.what;
     closeTrackFile(&file);
     releaseWritePlan(&plan);
     Bytes expected = original;

@@ -12,7 +12,8 @@ void startCrc32(Crc32* crc) {
 }
 
 void continueCrc32(Crc32* crc, const unsigned char* bytes, size_t size) {
-  for (size_t i = 0; i < size; ++i) crc->state = crc->table[(crc->state ^ bytes[i]) & 0xFF] ^ (crc->state >> 8);
+  for (size_t i = 0; i < size; ++i)
+    crc->state = crc->table[(crc->state ^ bytes[i]) & 0xFF] ^ (crc->state >> 8);
 }
 
 uint32_t finishCrc32(const Crc32& crc) { return crc.state ^ 0xFFFFFFFFu; }

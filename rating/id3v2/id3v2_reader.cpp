@@ -561,7 +561,8 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
     const FrameIdKind idKind = frameIdKind(header, idLength);
     if (idKind == kFrameIdInvalid) {
       // Audio right after the frames of a tag that claims more than the file has.
-      if (walk->audioAfterClaim && walk->audioAfterClaim(window->source, frameOffset)) return kWalkZeroPadding;
+      if (walk->audioAfterClaim && walk->audioAfterClaim(window->source, frameOffset))
+        return kWalkZeroPadding;
       noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
       return kWalkBroken;
     }

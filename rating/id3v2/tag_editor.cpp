@@ -250,7 +250,8 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
   if (plain->version == 3) {
     const bool crc = (bigEndian16(header.data + 4) & kExtendedCrcV23) != 0;
     writeBigEndian32(header.data + 6, static_cast<uint32_t>(plain->trailing.size + paddingSize));
-    if (crc && header.size >= 14) writeBigEndian32(header.data + 10, crc32Of(plain->frames.data, plain->frames.size));
+    if (crc && header.size >= 14)
+      writeBigEndian32(header.data + 10, crc32Of(plain->frames.data, plain->frames.size));
     return;
   }
   // ID3v2.4: flag data in flag order after the six fixed bytes; the CRC covers frames and padding.

@@ -18,7 +18,8 @@ const size_t kMaxCounterBytes = 8;
 // `count` bytes of one file from aOffset against another's from bOffset, a window at a time.
 bool sameBytes(SourceWindow* a, uint64_t aOffset, SourceWindow* b, uint64_t bOffset, uint64_t count) {
   for (uint64_t done = 0; done < count;) {
-    const size_t piece = count - done < kSourceWindowSize ? static_cast<size_t>(count - done) : kSourceWindowSize;
+    const size_t piece =
+        count - done < kSourceWindowSize ? static_cast<size_t>(count - done) : kSourceWindowSize;
     const unsigned char* x = windowBytes(a, aOffset + done, piece, kSourceWindowSize);
     const unsigned char* y = windowBytes(b, bOffset + done, piece, kSourceWindowSize);
     if (x == nullptr || y == nullptr || std::memcmp(x, y, piece) != 0) return false;
@@ -97,7 +98,8 @@ bool isEmptyWithBom(const unsigned char* bytes, size_t size) {
 
 // id3lib writes an empty UTF-16 string without its byte order mark: the bodies are the
 // same when they differ only where `before` holds BOM + NUL NUL and `after` NUL NUL.
-bool sameTextExceptEmptyBoms(SourceWindow* a, const FrameV23& before, SourceWindow* b, const FrameV23& after) {
+bool sameTextExceptEmptyBoms(SourceWindow* a, const FrameV23& before, SourceWindow* b,
+                             const FrameV23& after) {
   uint64_t i = 0;
   uint64_t j = 0;
   while (i < before.bodySize && j < after.bodySize) {
@@ -127,7 +129,8 @@ bool sameFrameAfterId3lib(SourceWindow* a, const FrameV23& before, SourceWindow*
   const uint16_t preservationFlags = 0xC000;
   if (std::memcmp(before.id, after.id, 4) != 0) return false;
   if ((before.flags & ~preservationFlags) != (after.flags & ~preservationFlags)) return false;
-  if (before.bodySize == after.bodySize && sameBytes(a, before.body, b, after.body, before.bodySize)) return true;
+  if (before.bodySize == after.bodySize && sameBytes(a, before.body, b, after.body, before.bodySize))
+    return true;
   if (!hasTextEncoding(before.id) || before.bodySize == 0) return false;
   const unsigned char* encoding = windowBytes(a, before.body, 1, kSourceWindowSize);
   return encoding != nullptr && encoding[0] == 0x01 && sameTextExceptEmptyBoms(a, before, b, after);

@@ -21,4 +21,6 @@ int readMp3Stars(const ByteSource& file) {
   return 0;
 }
 
-const char* mp3WriteReasonName(int reason) { return ratingWriteReasonName(static_cast<RatingWriteReason>(reason)); }
+const char* mp3WriteReasonName(int reason) {
+  return ratingWriteReasonName(static_cast<RatingWriteReason>(reason));
+}

@@ -37,7 +37,8 @@ void planNothing(WritePlan* plan, RatingWriteReason reason) {
 }
 
 // The editor's tag, read as planned in front of the rest of the file.
-bool editorTag(const ByteSource& file, const RatingWritePlan& guard, unsigned char rating, EditedTag* edited) {
+bool editorTag(const ByteSource& file, const RatingWritePlan& guard, unsigned char rating,
+               EditedTag* edited) {
   bool made = false;
   if (guard.tagSize == 0) {
     made = newTagWithRating(rating, edited);
@@ -61,7 +62,8 @@ bool editorTag(const ByteSource& file, const RatingWritePlan& guard, unsigned ch
 bool paddedTag(const std::string& rendered, const RatingWritePlan& guard, uint64_t fileSize, EditedTag* tag) {
   const MemoryBytes render = {reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()};
   Id3v2Layout layout;
-  if (!parseId3v2Tag(memorySource(&render, rendered.size()), nullptr, &layout) || layout.popmRatingOffset == 0)
+  if (!parseId3v2Tag(memorySource(&render, rendered.size()), nullptr, &layout) ||
+      layout.popmRatingOffset == 0)
     return false;
   const uint64_t size = id3libFileTagSize(layout.framesEnd, guard.tagSize, fileSize);
   if (size < layout.framesEnd || size - kTagHeaderSize >= (1u << 28)) return false;
@@ -80,7 +82,8 @@ bool id3libTag(const ByteSource& file, const RatingWritePlan& guard, unsigned ch
   std::string rendered;
   if ((!old.empty() && readSourceAt(file, 0, old.data(), old.size()) != old.size()) ||
       !renderTagWithPopm(old.data(), old.size(), guard.frameCount, rating, &rendered) ||
-      !id3libRenderKeepsTag(file, rating, reinterpret_cast<const unsigned char*>(rendered.data()), rendered.size()) ||
+      !id3libRenderKeepsTag(file, rating, reinterpret_cast<const unsigned char*>(rendered.data()),
+                            rendered.size()) ||
       !paddedTag(rendered, guard, file.size, tag)) {
     return false;
   }

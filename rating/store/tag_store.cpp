@@ -79,8 +79,8 @@ int readStarsOfFile(const wchar_t* path) {
 
 // Stores `stars` as the file's room plans it: bytes in place now, through the held handle,
 // or the new file, left in `newFile` for the rewrite once the track is no longer held.
-RatingSaveResult storeWithRoom(const wchar_t* path, TrackFile file, const ByteSource& source, const Room& room,
-                               int stars, WritePlan* newFile) {
+RatingSaveResult storeWithRoom(const wchar_t* path, TrackFile file, const ByteSource& source,
+                               const Room& room, int stars, WritePlan* newFile) {
   WritePlan plan;
   planWithRoom(room, source, stars, &plan);
   RatingSaveResult result = kRatingTagRefused;
@@ -119,7 +119,8 @@ RatingSaveResult storeRating(const wchar_t* path, int stars, WritePlan* newFile)
   if (trackFileSize(file, &size)) {
     const ByteSource source = byteSourceOf(file, size);
     const Room* room = roomOf(source);
-    result = room == nullptr ? kRatingUnknownFormat : storeWithRoom(path, file, source, *room, stars, newFile);
+    result =
+        room == nullptr ? kRatingUnknownFormat : storeWithRoom(path, file, source, *room, stars, newFile);
   }
   closeTrackFile(&file);
   return result;
