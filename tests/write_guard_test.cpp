@@ -317,6 +317,14 @@ TEST(WriteGuard, RatingByteIsTheOneByteOfTheFirstPopm) {
     EXPECT_EQ(file[offset], 200);
   }
   EXPECT_EQ(plan(file, 200).reason, kWriteReasonAlreadyStored);
+
+  // An ID3v2.4 POPM of 257 bytes (129 read as syncsafe, where its rating byte follows): mutagen
+  // guesses plain sizes while the rating is not 0; a 0 there would make it guess syncsafe ones.
+  const Bytes body = join({text(std::string(129, 'a')), {0x00, 64}, zeros(12), syncsafe(2048), zeros(110)});
+  const Bytes popm = join({text("POPM"), bigEndian(257, 4), zeros(2), body});
+  const Bytes guessed = join({tag(4, 0, join({popm, zeros(20)})), mpeg()});
+  EXPECT_EQ(plan(guessed, 1).reason, kWriteReasonRatingByte);
+  EXPECT_EQ(plan(guessed, 0).reason, kWriteReasonReadingsDisagree);
 }
 
 TEST(WriteGuard, NewFrameGoesWhereThePaddingStarts) {

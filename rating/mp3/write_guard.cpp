@@ -323,6 +323,14 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     return;
   }
   planExistingPopm(layout, rating, plan);
+  // Which way an ID3v2.4 tag's frame sizes read is a guess the bytes decide: a rating of 0
+  // may make mutagen, and so the strict reader, take the padding to start there.
+  const PatchedBytes overlay = {file, &rating, 1, layout.popmRatingOffset, 0, false};
+  const ByteSource after = patchedSource(&overlay);
+  if (plan->method == kRatingWriteBytes && layout.majorVersion == 4 &&
+      !patchedFileReadsAsPlanned(after, layout.frameCount, layout.frameSizesPlain, rating)) {
+    setNothing(plan, kWriteReasonReadingsDisagree);
+  }
 }
 
 // The first POPM frame takes the rating: its one byte, or the tag made anew around it.
