@@ -2,8 +2,8 @@
 // The rooms of the rating store, one per kind of file, in one table: the store knows a room
 // only by this face and never asks which kind a file is. Each room tells its files by their
 // bytes (never by name), reads their rating and plans a write as write_plan.h describes it;
-// the store alone touches the track. None of these functions throws but a room's plan and
-// read, which may call a library that throws: the store catches around them.
+// the store alone touches the track. A room's read and plan may call a library that throws
+// (id3lib, in the MP3 room): the store catches around them, and nowhere else.
 #pragma once
 
 #include "rating/bytes/byte_source.h"
