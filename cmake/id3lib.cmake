@@ -54,8 +54,8 @@ string(REPLACE "#define CXX_HAS_BUGGY_FOR_LOOPS 1" "/* for-loops are scoped corr
 string(REPLACE "/* #undef HAVE_ZLIB */" "#define HAVE_ZLIB 1" _id3lib_config "${_id3lib_config}")
 string(REPLACE "/* #undef HAVE_ZLIB_H */" "#define HAVE_ZLIB_H 1" _id3lib_config "${_id3lib_config}")
 if(NOT WIN32)
-  # A native (Linux) build: POSIX headers. HAVE_MKSTEMP stays off, so that a native build
-  # (the fuzzer) rewrites files through the same "<file>.XXXXXX" code as the plugin does.
+  # A native (Linux) build: POSIX headers. HAVE_MKSTEMP stays off, as in the plugin's build
+  # (the plugin has id3lib parse and render tags in memory; it writes no file).
   string(REPLACE "/* #undef HAVE_UNISTD_H */" "#define HAVE_UNISTD_H 1" _id3lib_config "${_id3lib_config}")
   string(APPEND _id3lib_config "\n#define HAVE_SYS_STAT_H 1\n")
 endif()

@@ -12,9 +12,10 @@
 #include <cstring>
 #include <vector>
 
-#include "rating/id3v2/id3v2_reader.h"
 #include "rating/bytes/memory_source.h"
 #include "rating/bytes/source_window.h"
+#include "rating/id3v2/id3v2_reader.h"
+#include "rating/mp3/mpeg_sync.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ Id3v2Layout parseAndCheck(const unsigned char* data, size_t available, uint64_t 
   TrackedFile file = {{data, available}, fileSize, std::vector<unsigned char>(available, 0)};
   const ByteSource source = {&file, fileSize, &readTracked};
   Id3v2Layout layout;
-  parseId3v2Tag(source, &layout);
+  parseId3v2Tag(source, &mpegAudioStartsAt, &layout);
   checkLayout(data, available, fileSize, layout);
   // Nothing past the header or the tag as claimed, whichever ends later, or the bytes mutagen
   // decodes as an unsynchronised ID3v2.3 tag's frames.

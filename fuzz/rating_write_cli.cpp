@@ -17,7 +17,7 @@
 #include "fuzz/fuzz_files.h"
 #include "rating/bytes/memory_source.h"
 #include "rating/rating.h"
-#include "rating/store/write_guard.h"
+#include "rating/mp3/write_guard.h"
 
 namespace {
 

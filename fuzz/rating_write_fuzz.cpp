@@ -6,7 +6,8 @@
 // Then the oracle, against the write guard's plan for these bytes. The file is byte for byte as
 // it was, or:
 // - after planned bytes: only those bytes changed, all inside the tag;
-// - after id3lib: a well-formed ID3v2.3 tag followed by every byte that followed the old tag;
+// - after id3lib's tag (made in memory): a well-formed ID3v2.3 tag followed by every byte that
+//   followed the old tag;
 // - after the tag editor: a tag of the same version followed by every byte that followed the
 //   old tag, its frames as mutagen decodes them (unsynchronisation undone only where it holds);
 // and in each case every frame but the first POPM is kept with the same bytes, and the rating
@@ -24,12 +25,13 @@
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
+#include "rating/bytes/memory_source.h"
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/id3v2_reader.h"
-#include "rating/bytes/memory_source.h"
+#include "rating/mp3/mp3_file.h"
+#include "rating/mp3/write_guard.h"
 #include "rating/rating.h"
-#include "rating/store/track_format.h"
-#include "rating/store/write_guard.h"
+#include "rating/rooms.h"
 
 using FileBytes = std::vector<unsigned char>;
 
@@ -190,7 +192,7 @@ void checkFramesKept(const FileBytes& before, const Id3v2Layout& old, const File
 Id3v2Layout layoutOf(const FileBytes& file) {
   const MemoryBytes memory = {file.data(), file.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(memorySource(&memory, file.size()), &layout);
+  parseMp3Tag(memorySource(&memory, file.size()), &layout);
   return layout;
 }
 
@@ -362,10 +364,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A FLAC behind an ID3v2 tag, or an Ogg file, is its room's to plan: the file afterwards is
   // the old one, or the one the room planned, byte for byte.
   const ByteSource source = memorySource(&memory, size);
-  const TrackFormat format = trackFormatOf(source);
-  if (format != kFormatMp3) {
+  const Room* room = roomOf(source);
+  if (room != nullptr && room->plan != planMp3Write) {
     WritePlan roomPlan;
-    planRoomWrite(format, source, stars, &roomPlan);
+    initWritePlan(&roomPlan);
+    room->plan(source, stars, &roomPlan);
     FileBytes planned;
     if (roomPlan.kind != kPlanNothing && !roomPlan.failed) {
       const PlannedFile plannedFile = {&roomPlan, source};
@@ -400,7 +403,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       checkEditorRewrite(before, after, plan);
       break;
     case kRatingWriteWithId3lib:
-      // The store may still decline (id3lib sees another tag, its render or copy fails a check).
+      // The room may still decline (id3lib reads another tag, its render fails a check).
       if (after == before) return 0;
       checkId3libRewrite(before, after, plan);
       break;

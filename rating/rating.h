@@ -3,7 +3,8 @@
 // decoders read it: the rating byte of the first POPM frame of an MP3's ID3v2 tag (an ADTS
 // AAC file's too), the RATING field of the Vorbis comment of a FLAC, Ogg Vorbis or Opus
 // file, the POPM of the ID3v2 tag in a WAV's or AIFF's ID3 chunk, the `rate` item of an MP4's
-// `ilst`, the WM/SharedUserRating attribute of a WMA (ASF) file.
+// `ilst`, the WM/SharedUserRating attribute of a WMA (ASF) file. Each kind of file is a room of
+// its own (rooms.h).
 //
 // Paths are UTF-16, as the player hands them over; a long one works like any
 // other. None of these functions throws.
@@ -22,11 +23,6 @@ int starsFromRatingByte(unsigned value);
 // The file's rating in stars, 0 when it has none or cannot be read.
 int readRating(const wchar_t* path);
 
-// The rating byte of the tag's first POPM frame as id3lib reads it, whatever the
-// tag holds (0 for none). readRating asks id3lib only for tags the write guard
-// sends there; this is for cross-checking the plugin's own reader.
-unsigned ratingByteReadById3lib(const wchar_t* path);
-
 // What became of a rating the user chose; the tray tells the user the reason
 // when it was not saved.
 enum RatingSaveResult {
@@ -37,23 +33,22 @@ enum RatingSaveResult {
   kRatingFileLocked,    // another program holds the file without sharing it
   kRatingDiskFull,      // the volume lacks the room the write needs
   kRatingTagRefused,    // a file or tag the plugin will not change
-  kRatingUnknownFormat,  // no MP3 (ID3v2, MPEG audio or ADTS AAC), FLAC, Ogg Vorbis, Opus, WAV, AIFF, MP4
-                         // or WMA file
+  kRatingUnknownFormat,  // no file of a room: MP3 (ID3v2, MPEG audio, ADTS), FLAC, Ogg, WAV, AIFF, MP4
+                         // or WMA
   kRatingNotSaved,      // anything else: no path, a bad star count, a failed write
 };
 
-// Stores `stars` (0..5): in an MP3's first POPM frame, or in a new one owned by
-// "ID3Vimbrel", as far as the write guard (write_guard.h) allows; in a FLAC or Ogg
-// file's Vorbis comment, a WAV's or AIFF's ID3 chunk, an MP4's `ilst` or a WMA's attributes,
-// as its room plans it (flac_file.h, ogg_file.h, riff_file.h, mp4_file.h, asf_file.h). When in
-// doubt the file stays byte for byte as it was. Where id3lib rewrites
-// the file, its copy is checked and put in the file's place before this
-// returns. Writes nothing for a null or empty path, a path that is not an
-// existing, writable regular file, or stars outside 0..5.
+// Stores `stars` (0..5) as the file's room plans it (rooms.h): in an MP3's first POPM frame, or
+// in a new one owned by "ID3Vimbrel", as far as the write guard (write_guard.h) allows; in a
+// FLAC or Ogg file's Vorbis comment, a WAV's or AIFF's ID3 chunk, an MP4's items or a WMA's
+// attributes (flac_file.h, ogg_file.h, riff_file.h, mp4_file.h, asf_file.h). When in doubt the
+// file stays byte for byte as it was. A file written anew is checked and put in the file's place
+// before this returns. Writes nothing for a null or empty path, a path that is not an existing,
+// writable regular file, or stars outside 0..5.
 RatingSaveResult writeRating(const wchar_t* path, int stars);
 
 // Settles what the rewrite journal names for the file (journal_recovery.h), whatever
-// its size: a copy the store made and noted (its own "<path>.vimbrel-new", or id3lib's
+// its size: a copy the store made and noted ("<path>.vimbrel-new", or an earlier version's
 // "<path>.XXXXXX") is put in the file's place or removed, by the journal's rules. A file
 // beside it that no note names is never removed or used: it may be the user's. The
 // plugin itself settles the journal at start and before each read or write of a file.

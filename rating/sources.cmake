@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # The rating store's sources, named once for the plugin's build (rating/CMakeLists.txt) and
 # the native fuzz build (fuzz/CMakeLists.txt), relative to rating/.
-# The floor: byte sources, windows, write plans and the ID3v2 reading, which needs no id3lib.
+# The floor: byte sources, windows, write plans and the ID3v2 reading, with the MP3 room's
+# audio sync checks that tell where a tag's file goes on; none of it needs id3lib.
 set(VIMBREL_RATING_READER_SOURCES
   bytes/memory_source.cpp
   bytes/source_window.cpp
@@ -9,16 +10,22 @@ set(VIMBREL_RATING_READER_SOURCES
   bytes/plan_ranges.cpp
   bytes/plan_patches.cpp
   bytes/range_source.cpp
-  id3v2/mpeg_sync.cpp
-  id3v2/adts_sync.cpp
+  bytes/crc32.cpp
+  mp3/mpeg_sync.cpp
+  mp3/adts_sync.cpp
   id3v2/id3v2_reader.cpp
   id3v2/lenient_walk.cpp
 )
-# The rest: the formats' rooms and the store over them. The platform's file calls
+# The rest: the rooms, their table and the store over it. The platform's file calls
 # (file/track_file_*.cpp) are each build's own.
 set(VIMBREL_RATING_STORE_SOURCES
   rating_scale.cpp
   id3v2/tag_editor.cpp
+  mp3/write_guard.cpp
+  mp3/id3lib_tag.cpp
+  mp3/id3lib_render_check.cpp
+  mp3/mp3_file.cpp
+  mp3/mp3_plan.cpp
   vorbis/comment_field.cpp
   vorbis/comment_walk.cpp
   vorbis/vorbis_comment.cpp
@@ -54,12 +61,10 @@ set(VIMBREL_RATING_STORE_SOURCES
   asf/asf_plan.cpp
   asf/asf_check.cpp
   asf/asf_file.cpp
-  store/write_guard.cpp
+  rooms.cpp
   store/tag_file.cpp
   store/track_names.cpp
-  store/id3lib_route.cpp
   store/tag_store.cpp
-  store/track_format.cpp
   store/rewrite_job.cpp
   store/rewrite_journal.cpp
   store/patch_route.cpp

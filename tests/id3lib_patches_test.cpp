@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Our changes to id3lib (cmake/id3lib-patches/), checked under Wine by driving id3lib the way the
-// rating store does: ID3Tag_New, ID3Tag_Link, the first POPM frame's rating set (or a POPM frame
-// of our own added), then the update.
-//
-// Failures that a disk does not produce on demand (a read error in the middle of the copy, a disk
-// that fills up) are injected by replacing the C runtime's _read and _write in this program's
-// import table: id3lib and the C++ runtime are linked into it statically, so every byte id3lib
-// reads or writes through a stream passes there. A real full disk is tried as well when the
-// test run could mount a small tmpfs (tests/tools/small_disk.sh).
+// Our changes to id3lib's parsing (cmake/id3lib-patches/), checked under Wine on files id3lib
+// opens itself: ID3Tag_New, ID3Tag_Link, the first POPM frame's rating read, or set (or a POPM
+// frame of our own added) and the update. The plugin has id3lib parse and render tags in memory
+// (rating/mp3/id3lib_tag.h), through the same parsing code; a linked file also has its first
+// MPEG frame read, which patch 27 mends.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +13,6 @@
 #include <zlib.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -63,7 +58,7 @@ Bytes songNeedingRewrite(int audioFrames = 10) {
   return tag23(frame23("TIT2", titleBody("A song"))) + mpegAudio(audioFrames);
 }
 
-// ---- Driving id3lib as the rating store does -----------------------------------------------------
+// ---- Driving id3lib on a file --------------------------------------------------------------------
 
 // Links the file, sets the rating byte of the first POPM frame or adds a POPM frame of ours, and
 // updates the file. Returns the tag types Update() reports written (ID3Tag_Update and
@@ -125,88 +120,7 @@ void expectRewrittenKeeping(const Bytes& after, const Bytes& kept) {
       << extra << " unexpected bytes at the end";
 }
 
-std::string leftoverOf(const std::string& path) { return path + ".XXXXXX"; }
-
-// ---- Failing reads and writes --------------------------------------------------------------------
-
-using ReadFunction = int(__cdecl*)(int, void*, unsigned);
-using WriteFunction = int(__cdecl*)(int, const void*, unsigned);
-
-ReadFunction realRead = nullptr;
-WriteFunction realWrite = nullptr;
-// Bytes still allowed through before every further call fails; negative: no limit.
-volatile LONG readBudget = -1;
-volatile LONG writeBudget = -1;
-// Calls that reached _write, budgeted or not.
-volatile LONG writeCalls = 0;
-
-int __cdecl budgetedRead(int fd, void* buffer, unsigned count) {
-  const LONG budget = readBudget;
-  if (budget < 0) return realRead(fd, buffer, count);
-  if (budget == 0) {
-    errno = EIO;
-    return -1;
-  }
-  const int got = realRead(fd, buffer, count < static_cast<unsigned>(budget) ? count : budget);
-  if (got > 0) readBudget = budget - got;
-  return got;
-}
-
-int __cdecl budgetedWrite(int fd, const void* buffer, unsigned count) {
-  writeCalls = writeCalls + 1;
-  const LONG budget = writeBudget;
-  if (budget < 0) return realWrite(fd, buffer, count);
-  if (budget == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const int put = realWrite(fd, buffer, count < static_cast<unsigned>(budget) ? count : budget);
-  if (put > 0) writeBudget = budget - put;
-  return put;
-}
-
-// Points every import of `name` in this program at `replacement`; returns the original (null when
-// nothing is imported under that name).
-void* replaceImport(const char* name, void* replacement) {
-  auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  void* original = nullptr;
-  for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-       module->Name != 0; ++module) {
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::string(reinterpret_cast<char*>(byName->Name)) != name) continue;
-      DWORD protection = 0;
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
-      if (original == nullptr) original = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-    }
-  }
-  return original;
-}
-
-// Routes the C runtime's _read and _write through the budgets for the lifetime of the object.
-class BudgetedIo {
- public:
-  BudgetedIo() {
-    realRead = reinterpret_cast<ReadFunction>(replaceImport("_read", reinterpret_cast<void*>(&budgetedRead)));
-    realWrite =
-        reinterpret_cast<WriteFunction>(replaceImport("_write", reinterpret_cast<void*>(&budgetedWrite)));
-  }
-  ~BudgetedIo() {
-    readBudget = -1;
-    writeBudget = -1;
-    if (realRead != nullptr) replaceImport("_read", reinterpret_cast<void*>(realRead));
-    if (realWrite != nullptr) replaceImport("_write", reinterpret_cast<void*>(realWrite));
-  }
-  bool active() const { return realRead != nullptr && realWrite != nullptr; }
-};
+// ---- A read that may hang ---------------------------------------------------------------------
 
 struct Job {
   std::string path;
@@ -240,189 +154,10 @@ void runWithin(Job* job, DWORD seconds) {
   CloseHandle(thread);
 }
 
-flags_t writeRatingWithin(const std::string& path, int ratingByte, DWORD seconds) {
-  Job job{path, ratingByte, ID3TT_NONE};
-  runWithin(&job, seconds);
-  return job.written;
-}
-
 int readRatingWithin(const std::string& path, DWORD seconds) {
   Job job{path, -1, ID3TT_NONE};
   runWithin(&job, seconds);
   return job.ratingByte;
-}
-
-// ---- The rewrite ---------------------------------------------------------------------------------
-
-TEST(Id3libRewrite, GrowsTheTagAndKeepsEveryByteAfterIt) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite();
-  writeFileBytes(path, song);
-
-  const flags_t written = writeRating(path, 196);
-
-  EXPECT_TRUE(written & ID3TT_ID3V2);
-  expectRewrittenKeeping(readFileBytes(path), song.substr(tagSizeOf(song)));
-  EXPECT_EQ(readRating(path), 196);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-}
-
-// The copy goes in pieces of 256 KB: a file of two pieces and a part is copied byte for byte, in a
-// handful of writes (in 512-byte pieces the streams made 267).
-TEST(Id3libRewrite, CopiesAFileOfSeveralPiecesExactlyInLargeWrites) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite(1300);  // 542 KB of audio
-  writeFileBytes(path, song);
-  BudgetedIo io;
-  ASSERT_TRUE(io.active());
-
-  writeCalls = 0;
-  const flags_t written = writeRating(path, 196);
-  const LONG calls = writeCalls;
-
-  EXPECT_TRUE(written & ID3TT_ID3V2);
-  expectRewrittenKeeping(readFileBytes(path), song.substr(tagSizeOf(song)));
-  EXPECT_EQ(readRating(path), 196);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-  EXPECT_LT(calls, 20) << "the copy is written in small pieces";
-}
-
-TEST(Id3libRewrite, LeavesTheOriginalWhenTheTemporaryNameIsADirectory) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite();
-  writeFileBytes(path, song);
-  ASSERT_TRUE(CreateDirectoryA(leftoverOf(path).c_str(), nullptr));
-
-  const flags_t written = writeRating(path, 196);
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_TRUE(GetFileAttributesA(leftoverOf(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A leftover that another program holds open without sharing cannot be written (nor removed).
-TEST(Id3libRewrite, LeavesTheOriginalAndALockedLeftoverAlone) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite();
-  const Bytes stale = "stale partial copy";  // 18 bytes
-  writeFileBytes(path, song);
-  writeFileBytes(leftoverOf(path), stale);
-  HANDLE other = CreateFileA(leftoverOf(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(other, INVALID_HANDLE_VALUE);
-
-  const flags_t written = writeRating(path, 196);
-  CloseHandle(other);
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_EQ(readFileBytes(leftoverOf(path)), stale);
-}
-
-TEST(Id3libRewrite, RewritesAStaleWritableLeftoverAndChecksIt) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite();
-  writeFileBytes(path, song);
-  writeFileBytes(leftoverOf(path), "stale partial copy");
-
-  const flags_t written = writeRating(path, 64);
-
-  EXPECT_TRUE(written & ID3TT_ID3V2);
-  expectRewrittenKeeping(readFileBytes(path), song.substr(tagSizeOf(song)));
-  EXPECT_EQ(readRating(path), 64);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-}
-
-TEST(Id3libRewrite, LeavesTheOriginalWhenTheDiskFillsUpDuringTheCopy) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite(40);
-  writeFileBytes(path, song);
-  BudgetedIo io;
-  ASSERT_TRUE(io.active()) << "_read/_write not imported: the C runtime changed";
-
-  writeBudget = static_cast<LONG>(song.size() / 2);  // room for half of the copy
-  const flags_t written = writeRating(path, 196);
-  writeBudget = -1;
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-}
-
-TEST(Id3libRewrite, LeavesTheOriginalWhenTheDiskFillsUpAtTheLastByte) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite(40);
-  writeFileBytes(path, song);
-  BudgetedIo io;
-  ASSERT_TRUE(io.active());
-
-  // The new tag holds a POPM frame more; everything but the very last byte of the copy fits.
-  const LONG newTag = static_cast<LONG>(tagSizeOf(song) + 10 + sizeof kOwner + 1 + 4);
-  writeBudget = newTag + static_cast<LONG>(song.size() - tagSizeOf(song)) - 1;
-  const flags_t written = writeRating(path, 196);
-  writeBudget = -1;
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-}
-
-TEST(Id3libRewrite, EndsAndLeavesTheOriginalWhenAReadFailsDuringTheCopy) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite(40);
-  writeFileBytes(path, song);
-  BudgetedIo io;
-  ASSERT_TRUE(io.active());
-
-  readBudget = static_cast<LONG>(song.size() / 2);  // Link has read the tag already
-  const flags_t written = writeRatingWithin(path, 196, 20);
-  readBudget = -1;
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-}
-
-// The player holds the playing file open for reading and shares reading and writing, not deleting.
-TEST(Id3libRewrite, LeavesTheHeldOriginalUntouchedAndTheCompleteCopyBesideIt) {
-  const std::string path = scratchFolder() + "song.mp3";
-  const Bytes song = songNeedingRewrite();
-  writeFileBytes(path, song);
-  HANDLE player = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(player, INVALID_HANDLE_VALUE);
-
-  const flags_t written = writeRating(path, 196);
-  CloseHandle(player);
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song) << "the held file changed (an ID3v1 tag appended?)";
-  const Bytes copy = readFileBytes(leftoverOf(path));
-  expectRewrittenKeeping(copy, song.substr(tagSizeOf(song)));
-  EXPECT_EQ(copy.size(), tagSizeOf(copy) + song.size() - tagSizeOf(song));
-}
-
-// A real full disk: a small tmpfs mounted by the fixture small_disk (tests/tools/small_disk.sh).
-TEST(Id3libRewrite, LeavesTheOriginalOnARealFullDisk) {
-  char scratch[MAX_PATH] = "";
-  if (!GetEnvironmentVariableA("VIMBREL_SMALL_DISK", scratch, MAX_PATH)) GTEST_SKIP() << "no small disk";
-  std::string folder = std::string("Z:") + scratch + "/";
-  for (char& c : folder)
-    if (c == '/') c = '\\';
-  if (!fileExists(folder + "mounted")) {
-    GTEST_SKIP() << "no small disk: mounting a tmpfs failed (needs root), see the fixture's output";
-  }
-  const std::string path = folder + "song.mp3";
-  DeleteFileA(leftoverOf(path).c_str());
-  // 360 frames (150,120 bytes with the tag) fit the 256 KiB disk once, not twice.
-  const Bytes song = songNeedingRewrite(360);
-  writeFileBytes(path, song);
-
-  const flags_t written = writeRating(path, 196);
-
-  EXPECT_EQ(written, ID3TT_NONE);
-  EXPECT_EQ(readFileBytes(path), song);
-  EXPECT_FALSE(fileExists(leftoverOf(path)));
-  DeleteFileA(path.c_str());
 }
 
 // ---- Parsing -------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "rating/bytes/memory_source.h"
+#include "rating/mp3/mpeg_sync.h"
 
 #include "support/tag_bytes.h"
 
@@ -17,10 +18,12 @@ namespace {
 const Bytes kTitle = text("\x00Song", 5);
 const std::string kOwner = "Windows Media Player 9 Series";
 
-// The first `available` bytes of a file of `fileSize` bytes, read through a memory source.
-bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize, Id3v2Layout* layout) {
+// The first `available` bytes of a file of `fileSize` bytes, read through a memory source; a tag
+// that claims more than the file ends where MPEG audio starts, as in an MP3 (null: nowhere).
+bool parseId3v2Tag(const unsigned char* data, size_t available, uint64_t fileSize, Id3v2Layout* layout,
+                   AudioStartsAt audioStartsAt = &mpegAudioStartsAt) {
   const MemoryBytes memory = {data, available};
-  return ::parseId3v2Tag(memorySource(&memory, fileSize), layout);
+  return ::parseId3v2Tag(memorySource(&memory, fileSize), audioStartsAt, layout);
 }
 
 Id3v2Layout parse(const Bytes& bytes, uint64_t extraFileBytes = 1000) {
@@ -204,6 +207,12 @@ TEST(Id3v2Reader, HeaderDetailsAndLimits) {
   EXPECT_TRUE(parseId3v2Tag(footed.data(), footed.size(), footed.size(), &exact));
   Id3v2Layout larger;
   EXPECT_FALSE(parseId3v2Tag(footed.data(), footed.size(), footed.size() - 1, &larger));
+  EXPECT_EQ(Id3v2Problem::TagLargerThanFile, larger.problem);
+  // Where the tag's file knows no audio (a chunk's tag), a tag that claims more is not walked.
+  const Bytes claiming =
+      join({text("ID3"), {3, 0, 0}, syncsafe(5000), frameV23("TIT2", kTitle), mpegFrames(3)});
+  EXPECT_TRUE(parseId3v2Tag(claiming.data(), claiming.size(), claiming.size(), &larger));
+  EXPECT_FALSE(parseId3v2Tag(claiming.data(), claiming.size(), claiming.size(), &larger, nullptr));
   EXPECT_EQ(Id3v2Problem::TagLargerThanFile, larger.problem);
 
   // Every shorter read of a good tag is reported as such, never as damage or as well-formed.

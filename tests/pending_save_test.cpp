@@ -152,7 +152,7 @@ class InterruptedCopyBack : public PendingSave {
     const std::wstring copy = widen(path + ".vimbrel-new");
     const std::wstring journalPath = widen(journal());
     RewriteRecord note = RewriteRecord();
-    note.route = kRouteEditor;
+    note.route = kRouteNewFile;
     note.step = kStepCopyingBack;
     note.stars = 4;
     note.ratingOffset = 10 + 16 + 10 + 11;

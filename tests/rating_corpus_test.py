@@ -239,7 +239,7 @@ class Corpus(unittest.TestCase):
 
     def test_every_file_every_star_count_held_by_the_player(self):
         # The player holds the playing file open (reading, sharing read and write):
-        # id3lib cannot replace it, and the store finishes the job.
+        # no copy can replace it: the store copies the new file back over it.
         self.check_corpus(held=True)
 
     def check_corpus(self, held):
@@ -329,7 +329,7 @@ class Corpus(unittest.TestCase):
                 report = reports[winpath(paths[name])]
                 self.assertFalse(os.path.exists(paths[name] + ".XXXXXX"), what + ": leftover")
                 if decision in mc.ID3LIB:
-                    # No room for id3lib's copy: nothing is written.
+                    # No room for the new file id3lib's tag needs: nothing is written.
                     self.assertEqual(read_bytes(paths[name]), samples[name], what)
                 else:
                     self.assertEqual(report["read"], str(stars), what + ": written in place")

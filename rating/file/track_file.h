@@ -31,8 +31,7 @@ enum TrackAccess {
   // file open the same way.
   kTrackRead,
   // Reading and writing, sharing read and write but not deletion: while the
-  // store holds a file like this, nothing (id3lib included) can remove or
-  // rename it.
+  // store holds a file like this, nothing can remove or rename it.
   kTrackHold,
 };
 
@@ -72,8 +71,6 @@ PathInfo pathInfo(const wchar_t* path, FileStatus* status);
 bool volumeHasRoom(const wchar_t* path, uint64_t bytes);
 // Copies `from` over the existing or new file `to`.
 bool copyFileOver(const wchar_t* from, const wchar_t* to);
-// Copies `from` to `to`, which must not exist yet: never over a file that may be the user's.
-bool copyFileToNew(const wchar_t* from, const wchar_t* to);
 bool deleteFileAt(const wchar_t* path);
 // Renames `from` to `to`, over an existing `to` only when asked; the rename is on the disk
 // when this returns.
@@ -90,12 +87,3 @@ FileStatus probeReplace(const wchar_t* path);
 // old file is left as `backup`, for the caller to remove; on failure either step may have
 // happened.
 FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement, const wchar_t* backup);
-
-// An 8-bit name that id3lib's file streams open as the very file `path`
-// names: the path itself when its 8-bit form is exact, else its short name.
-// False when there is none, or it does not fit `capacity` with its terminator.
-bool id3libFileName(const wchar_t* path, char* name, size_t capacity);
-
-// The 8-bit name id3lib opens, as a UTF-16 path (malloc'd, given back with
-// std::free), for naming the copy id3lib writes beside it.
-wchar_t* widePathOfId3libName(const char* id3libName);

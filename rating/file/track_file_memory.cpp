@@ -8,8 +8,6 @@
 // changes survives.
 #include "rating/file/track_file_memory.h"
 
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,11 +27,7 @@ struct Inode {
   std::vector<unsigned char> bytes;
   uint64_t time;
   int handles;                            // open handles; none shares deletion
-  bool playerHold;                        // held from outside, sharing read and write but not deletion
-  std::string mirror;                     // the real file id3lib works on; empty: none
-  std::vector<unsigned char> mirrored;    // what it held when last looked at
-  WIN32_FILE_ATTRIBUTE_DATA mirrorStamp;  // and its size and times then
-  HANDLE mirrorHold;                      // keeps id3lib from removing it while the file is held
+  bool playerHold;  // held from outside, sharing read and write but not deletion
 };
 
 enum OpKind { kOpCreate, kOpRemove, kOpRename, kOpWrite, kOpSize };
@@ -75,7 +69,6 @@ struct MemoryDisk {
   bool garbage = false;
   int failAt = -1;
   FileStatus failStatus = kFileFailed;
-  std::string mirrorFolder;
   bool trace = false;  // each step on stderr
 };
 MemoryDisk g_disk;
@@ -183,59 +176,6 @@ void computeDiskAfterCut() {
   for (const auto& name : names) g_disk.afterCut[name.first] = files[name.second];
 }
 
-// ---- id3lib's real files ---------------------------------------------------
-
-bool readRealFile(const std::string& path, std::vector<unsigned char>* bytes) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bytes->clear();
-  unsigned char piece[65536];
-  DWORD got = 0;
-  while (ReadFile(file, piece, sizeof piece, &got, nullptr) && got > 0)
-    bytes->insert(bytes->end(), piece, piece + got);
-  CloseHandle(file);
-  return true;
-}
-
-bool writeRealFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool whole =
-      bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                        written == bytes.size());
-  CloseHandle(file);
-  return whole;
-}
-
-bool realFileStamp(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA* stamp) {
-  return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, stamp) != 0;
-}
-
-bool sameStamp(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b) {
-  return a.nFileSizeLow == b.nFileSizeLow && a.nFileSizeHigh == b.nFileSizeHigh &&
-         CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
-}
-
-void dropMirror(Inode* inode) {
-  if (inode->mirrorHold) CloseHandle(inode->mirrorHold);
-  inode->mirrorHold = nullptr;
-  if (!inode->mirror.empty()) {
-    DeleteFileA((inode->mirror + ".XXXXXX").c_str());
-    DeleteFileA(inode->mirror.c_str());
-  }
-  inode->mirror.clear();
-}
-
-const std::wstring* nameOf(int inode) {
-  for (const auto& name : g_disk.names)
-    if (name.second == inode) return &name.first;
-  return nullptr;
-}
-
 void recordOp(Op op) {
   op.time = ++g_disk.clock;
   op.flushed = false;
@@ -263,40 +203,10 @@ int createLive(const std::wstring& name) {
   const int inode = g_disk.nextInode++;
   Op op = {kOpCreate, inode, name, L"", 0, {}, 0, 0, false};
   recordOp(op);
-  Inode file = {{}, g_disk.clock, 0, false, "", {}, {}, nullptr};
+  Inode file = {{}, g_disk.clock, 0, false};
   g_disk.inodes[inode] = file;
   g_disk.names[name] = inode;
   return inode;
-}
-
-// What id3lib wrote through the C runtime since the last look comes into memory, unflushed.
-void takeInId3libWrites() {
-  for (auto& entry : g_disk.inodes) {
-    Inode& inode = entry.second;
-    if (inode.mirror.empty()) continue;
-    const std::wstring* name = nameOf(entry.first);
-    std::vector<unsigned char> bytes;
-    const std::string leftover = inode.mirror + ".XXXXXX";
-    WIN32_FILE_ATTRIBUTE_DATA stamp;
-    if (name && realFileStamp(leftover, &stamp) && readRealFile(leftover, &bytes)) {
-      DeleteFileA(leftover.c_str());
-      const std::wstring copyName = *name + L".XXXXXX";
-      auto existing = g_disk.names.find(copyName);
-      const int copy = existing != g_disk.names.end() ? existing->second : createLive(copyName);
-      sizeLive(copy, 0);
-      writeLive(copy, 0, bytes);
-    }
-    if (realFileStamp(inode.mirror, &stamp) && !sameStamp(stamp, inode.mirrorStamp) &&
-        readRealFile(inode.mirror, &bytes)) {
-      inode.mirrorStamp = stamp;
-      if (bytes != inode.mirrored) {
-        sizeLive(entry.first, 0);
-        writeLive(entry.first, 0, bytes);
-        inode.mirrored = bytes;
-      }
-    }
-    if (inode.handles == 0) dropMirror(&inode);
-  }
 }
 
 // ---- Steps -----------------------------------------------------------------
@@ -304,7 +214,6 @@ void takeInId3libWrites() {
 // Starts a call: false when it fails (the power is off, or goes now, or the call fails),
 // with *status set.
 bool stepGoesOn(const char* call, FileStatus* status) {
-  if (g_disk.powerOn) takeInId3libWrites();
   const int step = g_disk.steps++;
   if (g_disk.trace) std::fprintf(stderr, "step %d: %s\n", step, call);
   if (g_disk.powerOn && step == g_disk.cutAt) {
@@ -398,7 +307,6 @@ bool copyLive(const wchar_t* from, const wchar_t* to, bool overExisting, bool fa
 }
 
 void resetDisk(bool keepFiles) {
-  for (auto& inode : g_disk.inodes) dropMirror(&inode.second);
   std::map<std::wstring, DiskFile> files;
   if (keepFiles) files = g_disk.afterCut;
   g_disk.baseNames.clear();
@@ -417,7 +325,7 @@ void resetDisk(bool keepFiles) {
     g_disk.baseNames[file.first] = inode;
     g_disk.baseFiles[inode] = file.second;
     g_disk.names[file.first] = inode;
-    Inode live = {file.second.bytes, file.second.time, 0, false, "", {}, {}, nullptr};
+    Inode live = {file.second.bytes, file.second.time, 0, false};
     g_disk.inodes[inode] = live;
   }
 }
@@ -481,14 +389,11 @@ bool memoryPowerIsOn() { return g_disk.powerOn; }
 void memoryRestart() {
   if (g_disk.powerOn) {
     // A clean stop: everything reaches the disk.
-    takeInId3libWrites();
     g_disk.survival = kAllUnflushedSurvive;
     computeDiskAfterCut();
   }
   resetDisk(true);
 }
-
-void memoryMirrorId3libFilesIn(const std::string& folder) { g_disk.mirrorFolder = folder; }
 
 void memoryTraceSteps(bool trace) { g_disk.trace = trace; }
 
@@ -511,10 +416,6 @@ void closeTrackFile(TrackFile* file) {
   if (found != g_disk.handles.end()) {
     Inode& inode = g_disk.inodes[found->second.inode];
     --inode.handles;
-    if (inode.handles == 0 && inode.mirrorHold) {
-      CloseHandle(inode.mirrorHold);
-      inode.mirrorHold = nullptr;
-    }
     g_disk.handles.erase(found);
   }
   file->handle = nullptr;
@@ -602,8 +503,6 @@ bool copyStep(const wchar_t* from, const wchar_t* to, bool overExisting) {
 
 bool copyFileOver(const wchar_t* from, const wchar_t* to) { return copyStep(from, to, true); }
 
-bool copyFileToNew(const wchar_t* from, const wchar_t* to) { return copyStep(from, to, false); }
-
 bool deleteFileAt(const wchar_t* path) {
   if (!stepGoesOn("deleteFileAt", nullptr)) return false;
   const int inode = inodeAt(path);
@@ -645,47 +544,4 @@ FileStatus replaceFileWith(const wchar_t* path, const wchar_t* replacement, cons
   if (!stepGoesOn("replaceFileWith", &status)) return status;
   renameLive(replacement, path);
   return kFileOk;
-}
-
-bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {
-  if (!stepGoesOn("id3libFileName", nullptr)) return false;
-  // A name outside ASCII stands for one without an 8-bit form and without a short name.
-  for (const wchar_t* at = path; *at; ++at)
-    if (*at > 0x7E) return false;
-  const int number = inodeAt(path);
-  if (!number || g_disk.mirrorFolder.empty()) return false;
-  Inode& inode = g_disk.inodes[number];
-  if (inode.mirror.empty()) {
-    inode.mirror = g_disk.mirrorFolder + "m" + std::to_string(number) + ".mp3";
-    DeleteFileA((inode.mirror + ".XXXXXX").c_str());
-    if (!writeRealFile(inode.mirror, inode.bytes)) {
-      inode.mirror.clear();
-      return false;
-    }
-    inode.mirrored = inode.bytes;
-    realFileStamp(inode.mirror, &inode.mirrorStamp);
-  }
-  // Held here, the real file is held too: id3lib cannot remove it and leaves its copy.
-  if (inode.handles > 0 && !inode.mirrorHold) {
-    inode.mirrorHold = CreateFileA(inode.mirror.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-    if (inode.mirrorHold == INVALID_HANDLE_VALUE) inode.mirrorHold = nullptr;
-  }
-  if (inode.mirror.size() + 1 > capacity) return false;
-  std::memcpy(name, inode.mirror.c_str(), inode.mirror.size() + 1);
-  return true;
-}
-
-wchar_t* widePathOfId3libName(const char* id3libName) {
-  std::wstring wide;
-  for (const auto& inode : g_disk.inodes) {
-    const std::wstring* name = nameOf(inode.first);
-    if (!inode.second.mirror.empty() && inode.second.mirror == id3libName && name) wide = *name;
-  }
-  if (wide.empty())
-    for (const char* at = id3libName; *at; ++at)
-      wide += static_cast<wchar_t>(static_cast<unsigned char>(*at));
-  wchar_t* result = static_cast<wchar_t*>(std::malloc((wide.size() + 1) * sizeof(wchar_t)));
-  if (result) std::memcpy(result, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-  return result;
 }

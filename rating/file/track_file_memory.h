@@ -12,10 +12,7 @@
 // call fails as an I/O error would, once.
 //
 // Handles share reading and writing but not deletion, as the Windows calls do; a hold "like
-// the player" does the same from outside. id3lib reads and writes files through the C runtime:
-// a file it is given by id3libFileName is written to a real folder first, and what id3lib
-// writes there (its "<name>.XXXXXX" copy, or the file itself) comes back into memory as
-// unflushed writes at the next call, as if the update were one step of the store's.
+// the player" does the same from outside.
 #pragma once
 
 #include <cstdint>
@@ -53,9 +50,6 @@ bool memoryPowerIsOn();
 // Starts again after a cut (or after a run without one): the files are what the disk holds,
 // no handle is open, power on, nothing armed, no step taken.
 void memoryRestart();
-
-// The real folder (8-bit path, trailing backslash) where id3lib's files are kept.
-void memoryMirrorId3libFilesIn(const std::string& folder);
 
 // Each step's call on stderr, while on.
 void memoryTraceSteps(bool trace);

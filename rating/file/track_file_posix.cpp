@@ -4,8 +4,7 @@
 //
 // One Windows behaviour matters to the store and is imitated: a file held
 // (kTrackHold) cannot be removed while the handle is open, as on Windows
-// without delete sharing. id3lib, linked in statically, removes files through
-// remove(), which is replaced below.
+// without delete sharing.
 #include "rating/file/track_file.h"
 
 #include <fcntl.h>
@@ -56,26 +55,6 @@ char* utf8Of(const wchar_t* path) {
       std::free(out);
       return nullptr;
     }
-  }
-  out[at] = 0;
-  return out;
-}
-
-// The wide form of a UTF-8 path (malloc'd); bytes that are not UTF-8 are
-// taken one by one, which is enough for the fuzz targets' plain names.
-wchar_t* wideOf(const char* path) {
-  const size_t length = std::strlen(path);
-  wchar_t* out = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
-  if (!out) return nullptr;
-  size_t at = 0;
-  for (size_t i = 0; i < length;) {
-    const unsigned char lead = static_cast<unsigned char>(path[i]);
-    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-    if (i + extra >= length) extra = 0;
-    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(path[i + k]) & 0x3F);
-    out[at++] = static_cast<wchar_t>(c);
-    i += 1 + extra;
   }
   out[at] = 0;
   return out;
@@ -141,18 +120,13 @@ bool copyNamed(const char* from, const char* to, int createFlags) {
   return copied;
 }
 
-}  // namespace
-
 // A held file cannot be removed, as on Windows without delete sharing.
-extern "C" int remove(const char* path) noexcept {
-  if (isHeld(path)) {
-    errno = EBUSY;
-    return -1;
-  }
-  if (unlink(path) == 0) return 0;
-  if (errno == EISDIR) return rmdir(path);
-  return -1;
+bool removeUnlessHeld(const char* path) {
+  if (isHeld(path)) return false;
+  return unlink(path) == 0 || (errno == EISDIR && rmdir(path) == 0);
 }
+
+}  // namespace
 
 TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* status) {
   TrackFile file = {nullptr};
@@ -290,18 +264,9 @@ bool copyFileOver(const wchar_t* from, const wchar_t* to) {
   return copied;
 }
 
-bool copyFileToNew(const wchar_t* from, const wchar_t* to) {
-  char* source = utf8Of(from);
-  char* target = utf8Of(to);
-  const bool copied = source && target && copyNamed(source, target, O_EXCL);
-  std::free(source);
-  std::free(target);
-  return copied;
-}
-
 bool deleteFileAt(const wchar_t* path) {
   char* named = utf8Of(path);
-  const bool deleted = named && remove(named) == 0;
+  const bool deleted = named && removeUnlessHeld(named);
   std::free(named);
   return deleted;
 }
@@ -348,13 +313,3 @@ FileStatus probeReplace(const wchar_t* path) {
   std::free(named);
   return status;
 }
-
-bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {
-  char* named = path[0] ? utf8Of(path) : nullptr;
-  const bool fits = named && std::strlen(named) < capacity;
-  if (fits) std::strcpy(name, named);
-  std::free(named);
-  return fits;
-}
-
-wchar_t* widePathOfId3libName(const char* id3libName) { return wideOf(id3libName); }

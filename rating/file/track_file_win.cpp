@@ -108,28 +108,6 @@ wchar_t* folderOf(const wchar_t* path) {
   return folder;
 }
 
-// The exact 8-bit form of `path` in the code page id3lib's C runtime uses;
-// false when a character has none (best fit would name another file) or it
-// does not fit.
-bool exactNarrowName(const wchar_t* path, char* name, size_t capacity) {
-  if (capacity == 0 || capacity > 0x7FFFFFFF) return false;
-  // UTF-8 as the code page has an exact form for everything (and takes no flags).
-  const bool utf8 = GetACP() == CP_UTF8;
-  BOOL lossy = FALSE;
-  const int written = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, name,
-                                          static_cast<int>(capacity), nullptr, utf8 ? nullptr : &lossy);
-  if (written <= 0 || lossy) return false;
-  // Back again: some code pages map two characters to one byte sequence.
-  const int wideLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
-  if (wideLength <= 0 || static_cast<size_t>(wideLength) != std::wcslen(path) + 1) return false;
-  wchar_t* back = static_cast<wchar_t*>(std::malloc(wideLength * sizeof(wchar_t)));
-  if (!back) return false;
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, back, wideLength);
-  const bool same = std::wcscmp(back, path) == 0;
-  std::free(back);
-  return same;
-}
-
 }  // namespace
 
 TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* status) {
@@ -269,15 +247,6 @@ bool copyFileOver(const wchar_t* from, const wchar_t* to) {
   return copied;
 }
 
-bool copyFileToNew(const wchar_t* from, const wchar_t* to) {
-  wchar_t* source = platformPath(from);
-  wchar_t* target = platformPath(to);
-  const bool copied = source && target && CopyFileW(source, target, TRUE);
-  std::free(source);
-  std::free(target);
-  return copied;
-}
-
 bool deleteFileAt(const wchar_t* path) {
   wchar_t* platform = platformPath(path);
   const bool deleted = platform && DeleteFileW(platform);
@@ -333,41 +302,4 @@ FileStatus probeReplace(const wchar_t* path) {
   if (handle == INVALID_HANDLE_VALUE) return statusOfError(error);
   CloseHandle(handle);
   return kFileOk;
-}
-
-bool id3libFileName(const wchar_t* path, char* name, size_t capacity) {
-  if (path[0] == 0) return false;
-  if (exactNarrowName(path, name, capacity)) return true;
-  // A name outside the code page, or one too long: the short name names the
-  // same file in plain letters, where the volume keeps short names.
-  wchar_t* platform = platformPath(path);
-  if (!platform) return false;
-  bool found = false;
-  const DWORD shortLength = GetShortPathNameW(platform, nullptr, 0);
-  wchar_t* shortPath = shortLength ? static_cast<wchar_t*>(std::malloc(shortLength * sizeof(wchar_t))) : nullptr;
-  if (shortPath) {
-    const DWORD written = GetShortPathNameW(platform, shortPath, shortLength);
-    if (written > 0 && written < shortLength) {
-      const wchar_t* plain = shortPath;
-      // The C runtime opens names of up to MAX_PATH bytes, never "\\?\" ones.
-      if (startsWith(plain, L"\\\\?\\UNC\\")) {
-        plain += 6;
-        shortPath[6] = L'\\';
-      } else if (startsWith(plain, L"\\\\?\\")) {
-        plain += 4;
-      }
-      found = std::wcslen(plain) < MAX_PATH && exactNarrowName(plain, name, capacity);
-    }
-    std::free(shortPath);
-  }
-  std::free(platform);
-  return found;
-}
-
-wchar_t* widePathOfId3libName(const char* id3libName) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, id3libName, -1, nullptr, 0);
-  if (length <= 0) return nullptr;
-  wchar_t* wide = static_cast<wchar_t*>(std::malloc(length * sizeof(wchar_t)));
-  if (wide) MultiByteToWideChar(CP_ACP, 0, id3libName, -1, wide, length);
-  return wide;
 }

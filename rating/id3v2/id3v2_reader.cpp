@@ -8,7 +8,6 @@
 
 #include "rating/id3v2/id3v2_format.h"
 #include "rating/id3v2/lenient_walk.h"
-#include "rating/id3v2/mpeg_sync.h"
 #include "rating/id3v2/unsync_window.h"
 
 namespace {
@@ -492,7 +491,9 @@ enum WalkEnd {
 
 struct FrameWalk {
   bool plainSizes;     // ID3v2.4 frame sizes read as plain integers
-  bool claimPastFile;  // the tag claims more than the file has: it ends with its zero bytes
+  // Set when the tag claims more than the file has: it ends with its zero bytes, where the
+  // file's audio starts.
+  AudioStartsAt audioAfterClaim;
   bool sizesDiffer;    // a size was read that the other ID3v2.4 reading reads otherwise
 };
 
@@ -523,8 +524,8 @@ WalkEnd walkPadding(SourceWindow* window, uint64_t from, uint64_t end, const Fra
   if (!findZeroRunEnd(window, from, end, &runEnd)) return kWalkBroken;
   // The tag claims bytes the file lacks: only audio right after the zero bytes says where
   // the tag really ends. A file that ends first was cut short.
-  if (walk.claimPastFile && !mpegAudioStartsAt(window->source, runEnd)) return kWalkBroken;
-  if (runEnd != end && !walk.claimPastFile) {
+  if (walk.audioAfterClaim && !walk.audioAfterClaim(window->source, runEnd)) return kWalkBroken;
+  if (runEnd != end && !walk.audioAfterClaim) {
     noteTolerated(layout, Id3v2Problem::PaddingNotZero);
     return kWalkOtherPadding;
   }
@@ -560,7 +561,8 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
     const FrameIdKind idKind = frameIdKind(header, idLength);
     if (idKind == kFrameIdInvalid) {
       // Audio right after the frames of a tag that claims more than the file has.
-      if (walk->claimPastFile && mpegAudioStartsAt(window->source, frameOffset)) return kWalkZeroPadding;
+      if (walk->audioAfterClaim && walk->audioAfterClaim(window->source, frameOffset))
+        return kWalkZeroPadding;
       noteProblem(layout, Id3v2Problem::InvalidFrameId, frameOffset);
       return kWalkBroken;
     }
@@ -608,7 +610,7 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
   }
   layout->framesEnd = tag->position;
   // A file that ends with the last frame of a tag claiming more was cut short.
-  return walk->claimPastFile ? kWalkBroken : kWalkZeroPadding;
+  return walk->audioAfterClaim ? kWalkBroken : kWalkZeroPadding;
 }
 
 // Walks the frames from `start`. An ID3v2.4 tag is walked a second time with plain sizes
@@ -616,10 +618,11 @@ WalkEnd walkFrames(SourceWindow* window, TagStream* tag, FrameWalk* walk, Id3v2L
 // would; the layout of the reading that explains the tag is kept (see id3v2_reader.h), and
 // where both end at a zero byte with other bytes after it, the plain one when mutagen
 // guesses plain sizes too.
-WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPastFile, Id3v2Layout* layout) {
+WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, AudioStartsAt audioAfterClaim,
+                      Id3v2Layout* layout) {
   const Id3v2Layout before = *layout;
   TagStream tag = start;
-  FrameWalk syncsafeWalk = {false, claimPastFile, false};
+  FrameWalk syncsafeWalk = {false, audioAfterClaim, false};
   const WalkEnd syncsafeEnd = walkFrames(window, &tag, &syncsafeWalk, layout);
   if (layout->majorVersion != 4 || syncsafeEnd == kWalkZeroPadding ||
       (syncsafeEnd == kWalkOtherPadding && !syncsafeWalk.sizesDiffer)) {
@@ -629,7 +632,7 @@ WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPa
   noteTolerated(&plain, Id3v2Problem::FrameSizeNotSyncsafe);
   plain.frameSizesPlain = true;
   tag = start;
-  FrameWalk plainWalk = {true, claimPastFile, false};
+  FrameWalk plainWalk = {true, audioAfterClaim, false};
   const WalkEnd plainEnd = walkFrames(window, &tag, &plainWalk, &plain);
   if (plainEnd == kWalkZeroPadding || (plainEnd == kWalkOtherPadding && syncsafeEnd == kWalkBroken)) {
     *layout = plain;
@@ -651,9 +654,10 @@ WalkEnd walkTagFrames(SourceWindow* window, const TagStream& start, bool claimPa
 }
 
 // Header checks; false when the rest of the tag cannot be located. `header` receives the
-// first bytes of the file; *claimPastFile tells a tag that claims more than the file has.
-bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize], Id3v2Layout* layout,
-                   bool* claimPastFile) {
+// first bytes of the file; *claimPastFile tells a tag that claims more than the file has, which
+// only a caller who knows where the audio starts lets pass.
+bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize], AudioStartsAt audioStartsAt,
+                   Id3v2Layout* layout, bool* claimPastFile) {
   const uint64_t fileSize = window->source.size;
   const size_t available = readSourceAt(window->source, 0, header, sizeof header);
   const unsigned char* data = header;
@@ -708,7 +712,7 @@ bool readTagHeader(SourceWindow* window, unsigned char (&header)[kTagHeaderSize]
   if (layout->tagSize > fileSize) {
     // The frames may still end inside the file (walkPadding). Not with a footer, whose place
     // is then unknown, nor with stuffing bytes that hide where a run of zero bytes ends.
-    if (layout->hasFooter || layout->unsynchronised) {
+    if (layout->hasFooter || layout->unsynchronised || audioStartsAt == nullptr) {
       noteProblem(layout, Id3v2Problem::TagLargerThanFile, 6);
       return false;
     }
@@ -759,7 +763,7 @@ void compareStoredReading(SourceWindow* window, const TagStream& start, const Id
   Id3v2Layout stored = before;
   TagStream tag = start;
   tag.unsynchronised = false;
-  const WalkEnd end = walkTagFrames(window, tag, false, &stored);
+  const WalkEnd end = walkTagFrames(window, tag, nullptr, &stored);
   const bool sound = end == kWalkZeroPadding && stored.problem == Id3v2Problem::None &&
                      stored.toleratedProblem == Id3v2Problem::None && stored.frameCount > 0;
   if (sound && (stored.frameCount != layout->frameCount || stored.walkFingerprint != layout->walkFingerprint)) {
@@ -794,7 +798,7 @@ size_t buildPopmFrame(unsigned char* out, size_t capacity, const char* owner,
 
 }  // namespace
 
-bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
+bool parseId3v2Tag(const ByteSource& file, AudioStartsAt audioStartsAt, Id3v2Layout* layout) {
   if (layout == nullptr) return false;
   std::memset(layout, 0, sizeof *layout);
   layout->problem = Id3v2Problem::None;
@@ -803,7 +807,7 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   openWindow(&window, file);
   unsigned char header[kTagHeaderSize];
   bool claimPastFile = false;
-  if (!readTagHeader(&window, header, layout, &claimPastFile)) return false;
+  if (!readTagHeader(&window, header, audioStartsAt, layout, &claimPastFile)) return false;
 
   const unsigned char version = layout->majorVersion;
   // A tag that claims more than the file has is walked up to the file's end.
@@ -826,7 +830,7 @@ bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout) {
   if (framesRead) {
     layout->framesOffset = tag.position;
     const Id3v2Layout beforeWalk = *layout;
-    const WalkEnd walkEnd = walkTagFrames(&window, tag, claimPastFile, layout);
+    const WalkEnd walkEnd = walkTagFrames(&window, tag, claimPastFile ? audioStartsAt : nullptr, layout);
     if (stuffed && walkEnd == kWalkZeroPadding) compareStoredReading(&window, tag, beforeWalk, layout);
     uint64_t areaEnd = frameAreaEnd;
     if (claimPastFile && walkEnd == kWalkBroken) {

@@ -42,8 +42,8 @@
 //   later (PaddingNotZero): paddingSize is then 0, nothing there may be overwritten;
 // - a tag without footer or unsynchronisation that claims more bytes than the file has
 //   (TagLargerThanFile), whose frames end inside the file, followed by zero bytes or none
-//   and then a run of MPEG audio frames (mpeg_sync.h): the tag ends where the zero bytes
-//   end, so that no audio counts as tag.
+//   and then the audio the caller knows (audioStartsAt; the MP3 room's: a run of MPEG audio
+//   frames): the tag ends where the zero bytes end, so that no audio counts as tag.
 // id3lib reads none of these as written, so a tolerated tag gets kId3libHazardToleratedTag.
 //
 // What the plugin relies on: when a tag is well-formed, every offset reported here is the
@@ -181,9 +181,14 @@ struct Id3v2Layout {
 // the flag extras and POPM bodies; further frames are read a window ahead (source_window.h).
 constexpr uint32_t kFramesReadOneByOne = 64;
 
+// Whether the audio of the file a tag starts begins at `offset`: the room that holds the tag
+// knows its audio, the tag codec does not.
+typedef bool (*AudioStartsAt)(const ByteSource& file, uint64_t offset);
+
 // Reads the tag at the start of the file. Fills *layout as far as the tag could be read and
-// returns layout->wellFormed.
-bool parseId3v2Tag(const ByteSource& file, Id3v2Layout* layout);
+// returns layout->wellFormed. A tag that claims more than the file has is tolerated only where
+// `audioStartsAt` (null: nowhere) finds audio right after its frames and zero bytes.
+bool parseId3v2Tag(const ByteSource& file, AudioStartsAt audioStartsAt, Id3v2Layout* layout);
 
 // How many bytes from the start of the file hold the tag whose first 10 bytes (all of them
 // readable) are given:

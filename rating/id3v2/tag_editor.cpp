@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rating/bytes/crc32.h"
 #include "rating/id3v2/id3v2_format.h"
 
 namespace {
@@ -62,27 +63,6 @@ void appendDecoded(Bytes* out, const unsigned char* bytes, size_t count) {
     if (bytes[i] == 0xFF && i + 1 < count && bytes[i + 1] == 0x00) ++i;
   }
 }
-
-// CRC-32 (ISO 3309, as zlib computes it) over pieces.
-struct Crc32 {
-  uint32_t table[256];
-  uint32_t state;
-};
-
-void startCrc32(Crc32* crc) {
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    crc->table[i] = c;
-  }
-  crc->state = 0xFFFFFFFFu;
-}
-
-void continueCrc32(Crc32* crc, const unsigned char* bytes, size_t size) {
-  for (size_t i = 0; i < size; ++i) crc->state = crc->table[(crc->state ^ bytes[i]) & 0xFF] ^ (crc->state >> 8);
-}
-
-uint32_t finishCrc32(const Crc32& crc) { return crc.state ^ 0xFFFFFFFFu; }
 
 // The tag's extended header and frames as a tagger sees them: no unsynchronisation
 // anywhere, frame headers rewritten only where a frame's own unsynchronisation was undone.
@@ -270,7 +250,8 @@ void updateExtendedHeader(PlainTag* plain, size_t paddingSize) {
   if (plain->version == 3) {
     const bool crc = (bigEndian16(header.data + 4) & kExtendedCrcV23) != 0;
     writeBigEndian32(header.data + 6, static_cast<uint32_t>(plain->trailing.size + paddingSize));
-    if (crc && header.size >= 14) writeBigEndian32(header.data + 10, id3Crc32(plain->frames.data, plain->frames.size));
+    if (crc && header.size >= 14)
+      writeBigEndian32(header.data + 10, crc32Of(plain->frames.data, plain->frames.size));
     return;
   }
   // ID3v2.4: flag data in flag order after the six fixed bytes; the CRC covers frames and padding.
@@ -359,11 +340,4 @@ bool newTagWithRating(unsigned char rating, EditedTag* out) {
 void releaseEditedTag(EditedTag* tag) {
   std::free(tag->bytes);
   *tag = {nullptr, 0, 0};
-}
-
-uint32_t id3Crc32(const unsigned char* bytes, size_t size) {
-  Crc32 crc;
-  startCrc32(&crc);
-  continueCrc32(&crc, bytes, size);
-  return finishCrc32(crc);
 }

@@ -41,6 +41,3 @@ bool editTagRating(const unsigned char* tag, size_t tagSize, bool plainFrameSize
 bool newTagWithRating(unsigned char rating, EditedTag* out);
 
 void releaseEditedTag(EditedTag* tag);
-
-// The CRC-32 of ID3v2 extended headers (the one of ISO 3309, as zlib computes it).
-uint32_t id3Crc32(const unsigned char* bytes, size_t size);

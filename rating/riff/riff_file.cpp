@@ -5,7 +5,7 @@
 #include "rating/bytes/range_source.h"
 #include "rating/rating.h"
 #include "rating/riff/riff_walk.h"
-#include "rating/store/write_guard.h"
+#include "rating/mp3/write_guard.h"
 
 bool isChunkedFile(const ByteSource& file) {
   ChunkedForm form;

@@ -15,7 +15,7 @@
 #include "rating/rating.h"
 #include "rating/riff/riff_file.h"
 #include "rating/riff/riff_walk.h"
-#include "rating/store/write_guard.h"
+#include "rating/mp3/write_guard.h"
 
 namespace {
 

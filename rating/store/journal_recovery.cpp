@@ -66,8 +66,8 @@ RatingSaveResult settleRewrite(RewriteRecord* note, RewriteJob* job, uint64_t sl
     if (folderIsThere(note->track)) settlePatchNote(note);
     return kRatingSaved;
   }
-  // Only id3lib's plain-named copy is named before the copy id3lib writes from it.
-  const bool copyNamed = note->copy || (note->step == kStepCopying && note->route == kRouteId3libPlainCopy);
+  // Only an earlier version's plain-named copy is named before the copy written from it.
+  const bool copyNamed = note->copy || (note->step == kStepCopying && note->route == kRouteEarlierPlainCopy);
   if (!copyNamed || !noteNamesOnlyOwnFiles(*note)) {
     closeRewriteNote(note);  // nothing of it is provably the store's
     return kRatingSaved;

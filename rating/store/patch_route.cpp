@@ -84,7 +84,7 @@ FileStatus writeSector(TrackFile file, const WritePlan& plan) {
     if (written > 0) writeTrackAt(file, first, old, written, nullptr);
     return status == kFileOk ? kFileFailed : status;
   }
-  // Written as one sector, as a rating byte in an ID3v2 tag is: the file holds the rating
+  // Written as one sector, as a rating byte is: the file holds the rating
   // now; a flush that fails leaves it to the platform to put on the disk.
   flushTrackFile(file);
   return kFileOk;

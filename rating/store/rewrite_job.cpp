@@ -212,7 +212,7 @@ RatingSaveResult beginRewrite(RewriteJob* job, const wchar_t* path, WritePlan* p
   if (job->newSize == 0) return endJob(job, kRatingNotSaved);
   // The copy, and later perhaps the track growing by the copy back.
   if (!volumeHasRoom(path, 2 * job->newSize + kRewriteSpareRoom)) return endJob(job, kRatingDiskFull);
-  job->note.route = kRouteEditor;
+  job->note.route = kRouteNewFile;
   job->note.ratingOffset = job->plan.ratingOffset == kNoRatingOffset ? kRatingOffsetUnknown : job->plan.ratingOffset;
   job->note.trackSize = job->trackAtStart.size;
   job->note.trackTime = job->trackAtStart.lastWriteTime;

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "rating/bytes/crc32.h"
 #include "rating/file/track_file.h"
-#include "rating/id3v2/tag_editor.h"
 #include "rating/store/tag_file.h"
 
 namespace {
@@ -100,7 +100,7 @@ uint32_t validNoteAt(const unsigned char* bytes, uint64_t size, uint64_t at) {
     return 0;
   }
   if (expected != length) return 0;
-  if (get32(bytes + at + length - 4) != id3Crc32(bytes + at, length - 4)) return 0;
+  if (get32(bytes + at + length - 4) != crc32Of(bytes + at, length - 4)) return 0;
   return length;
 }
 
@@ -218,7 +218,7 @@ unsigned char* encodeNote(const RewriteRecord& record, int step, size_t* encoded
     put32(at, record.patchSize);
     std::memcpy(at + 4, record.patch, record.patchSize);
   }
-  put32(note + length - 4, id3Crc32(note, static_cast<size_t>(length - 4)));
+  put32(note + length - 4, crc32Of(note, static_cast<size_t>(length - 4)));
   *encodedSize = total;
   return note;
 }

@@ -15,12 +15,14 @@
 
 #include <cstdint>
 
-// Who writes the new file.
+// How the track is written. Routes 2 and 3 are of earlier versions, whose library wrote its
+// own copy of the track: their notes may still be in a journal, holding the only whole file
+// while a copy back was cut short, so recovery settles them by the same rules; none is written.
 enum RewriteRoute {
-  kRouteEditor = 1,           // the tag editor, into "<track>.vimbrel-new"
-  kRouteId3lib = 2,           // id3lib, into "<track>.XXXXXX"
-  kRouteId3libPlainCopy = 3,  // id3lib on a plain-named copy of the track, into "<copy>.XXXXXX"
-  kRoutePatch = 4,            // bytes changed in place, more than one sector of them: no copy
+  kRouteNewFile = 1,           // a room's planned new file, into "<track>.vimbrel-new"
+  kRouteEarlierCopy = 2,       // a copy "<track>.XXXXXX"
+  kRouteEarlierPlainCopy = 3,  // a copy "<copy>.XXXXXX" of a plain-named copy of the track
+  kRoutePatch = 4,             // bytes changed in place, more than one sector of them: no copy
 };
 
 // How far a rewrite has come.
@@ -50,7 +52,7 @@ struct RewriteRecord {
   // malloc'd, null when none.
   wchar_t* track;
   wchar_t* copy;    // the new file
-  wchar_t* input;   // the plain-named copy of the track that id3lib works on
+  wchar_t* input;   // kRouteEarlierPlainCopy: the plain-named copy of the track
   wchar_t* backup;  // the track's name while it is being replaced
   // kRoutePatch: each change in place as a u64 offset, a u32 length, the old bytes and the
   // new bytes, little-endian (malloc'd, null when none).

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Finishing a rewrite that a crash or id3lib left half done.
-//
-// To enlarge a tag id3lib writes the whole new file to "<path>.XXXXXX", then removes the
-// original and renames the copy. While the file is held open (the player does this, and
-// the store does it itself during id3lib's update) both steps fail and the copy stays
-// behind. The store notes each such copy in its journal before id3lib writes it and puts
-// it in place itself; a copy the journal does not name is no copy of the store's, and is
-// left alone.
+// Finishing a rewrite that a crash left half done: what the journal names for the file is
+// settled by journal_recovery.h's rules, whatever its size. A copy beside the file that the
+// journal does not name is no copy of the store's, and is left alone.
 #include "rating/rating.h"
 #include "rating/store/journal_recovery.h"
 

@@ -2,7 +2,6 @@
 // The names of the files the store makes beside a track; see track_names.h.
 #include "rating/store/track_names.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -14,18 +13,6 @@
 const wchar_t kLeftoverSuffix[] = L".XXXXXX";
 const wchar_t kReplacedSuffix[] = L".vimbrel-old";
 const wchar_t kRewriteCopySuffix[] = L".vimbrel-new";
-
-wchar_t* pathWithSuffix(const wchar_t* path, const wchar_t* suffix) {
-  const size_t pathLength = std::wcslen(path);
-  const size_t suffixLength = std::wcslen(suffix);
-  wchar_t* joined = static_cast<wchar_t*>(std::malloc((pathLength + suffixLength + 1) * sizeof(wchar_t)));
-  if (!joined) return nullptr;
-  std::wmemcpy(joined, path, pathLength);
-  std::wmemcpy(joined + pathLength, suffix, suffixLength + 1);
-  return joined;
-}
-
-wchar_t* leftoverNameOf(const wchar_t* path) { return pathWithSuffix(path, kLeftoverSuffix); }
 
 wchar_t* freeNameBeside(const wchar_t* path, const wchar_t* suffix) {
   const int kNames = 16;
@@ -70,7 +57,7 @@ bool isNumberedName(const wchar_t* name, const wchar_t* path, const wchar_t* suf
   return number >= 2 && number <= 16 && rest[1] != L'0';
 }
 
-// A plain copy's name as plainCopyName makes it: "vimbrel-" eight hex digits ".tmp".
+// A plain copy's name as earlier versions made it: "vimbrel-" eight hex digits ".tmp".
 bool isPlainCopyName(const wchar_t* path) {
   const size_t length = std::wcslen(path);
   const wchar_t* name = path + length;
@@ -84,37 +71,14 @@ bool isPlainCopyName(const wchar_t* path) {
 
 }  // namespace
 
-wchar_t* plainCopyName(const wchar_t* path) {
-  // The same names for the same track each time, so that the tests can name them.
-  uint32_t stamp = 2166136261u;
-  for (const wchar_t* at = path; *at; ++at) stamp = (stamp ^ static_cast<uint32_t>(*at)) * 16777619u;
-  wchar_t* folder = folderPartOf(path);
-  if (!folder) return nullptr;
-  wchar_t* found = nullptr;
-  for (uint32_t attempt = 0; attempt < 16 && !found; ++attempt) {
-    wchar_t plain[32];
-    std::swprintf(plain, 32, L"vimbrel-%08lx.tmp", static_cast<unsigned long>(stamp + attempt));
-    wchar_t* name = pathWithSuffix(folder, plain);
-    wchar_t* leftover = name ? leftoverNameOf(name) : nullptr;
-    const bool free = leftover && fileIsMissing(name) && fileIsMissing(leftover);
-    std::free(leftover);
-    if (free)
-      found = name;
-    else
-      std::free(name);
-  }
-  std::free(folder);
-  return found;
-}
-
 bool noteNamesOnlyOwnFiles(const RewriteRecord& note) {
   if (note.backup && !isNumberedName(note.backup, note.track, kReplacedSuffix)) return false;
   switch (note.route) {
-    case kRouteEditor:
+    case kRouteNewFile:
       return !note.input && (!note.copy || isNumberedName(note.copy, note.track, kRewriteCopySuffix));
-    case kRouteId3lib:
+    case kRouteEarlierCopy:
       return !note.input && (!note.copy || endsWith(note.copy, kLeftoverSuffix));
-    case kRouteId3libPlainCopy:
+    case kRouteEarlierPlainCopy:
       return note.input && isPlainCopyName(note.input) &&
              (!note.copy || isNumberedName(note.copy, note.input, kLeftoverSuffix));
   }

@@ -26,7 +26,7 @@
 #include "rating/id3v2/id3v2_reader.h"
 #include "rating/bytes/memory_source.h"
 #include "rating/rating.h"
-#include "rating/store/write_guard.h"
+#include "rating/mp3/write_guard.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ std::string fileBytes(const wchar_t* path) {
 void printLayout(const char* prefix, const std::string& bytes) {
   const MemoryBytes memory = {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
   Id3v2Layout layout;
-  parseId3v2Tag(memorySource(&memory, bytes.size()), &layout);
+  parseMp3Tag(memorySource(&memory, bytes.size()), &layout);
   std::printf("%s.present=%d\n", prefix, layout.present ? 1 : 0);
   std::printf("%s.version=%d\n", prefix, layout.majorVersion);
   std::printf("%s.wellFormed=%d\n", prefix, layout.wellFormed ? 1 : 0);

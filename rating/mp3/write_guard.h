@@ -32,15 +32,16 @@
 // - ID3v2.2 and ID3v2.3 tags with frames made to crash id3lib or make it
 //   allocate without bound (CDM, decompression bombs) are neither read through
 //   id3lib nor written.
-// Everything else is left as it is. What id3lib is about to write is checked
-// again before it writes (id3libRenderKeepsTag), and a copy it leaves beside
-// the file before it replaces the file (id3libCopyMatchesRender).
+// Everything else is left as it is. "id3lib adds" means: id3lib parses the tag's
+// bytes and renders the new tag in memory (id3lib_tag.h), which is checked
+// (id3lib_render_check.h) before the room plans with it; id3lib opens no file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "rating/bytes/byte_source.h"
+#include "rating/id3v2/id3v2_reader.h"
 
 
 enum RatingReadMethod {
@@ -52,8 +53,8 @@ enum RatingReadMethod {
 enum RatingWriteMethod {
   kRatingWriteNothing,     // no way to store it without risk to the file
   kRatingWriteBytes,       // overwrite `length` bytes at `offset`, nothing else moves
-  kRatingWriteWithId3lib,  // id3lib may update the tag
-  kRatingWriteRewrite,     // the tag editor makes the tag anew; the file is written anew beside it
+  kRatingWriteWithId3lib,  // id3lib makes the new tag, in memory
+  kRatingWriteRewrite,     // the tag editor makes the tag anew
 };
 
 // Why planRatingWrite chose what it did.
@@ -89,13 +90,13 @@ struct RatingWritePlan {
   RatingWriteMethod method;
   RatingWriteReason reason;
   // kRatingWriteBytes: `length` bytes go to file offset `offset`; `expected` holds what
-  // is there now, to be checked again just before writing.
+  // is there now.
   uint64_t offset;
   unsigned char bytes[64];
   unsigned char expected[64];
   size_t length;
-  // kRatingWriteWithId3lib: what id3lib must find when it reads the file: a tag of
-  // `tagSize` bytes (its "prepended bytes", 0 for no tag) holding `frameCount` frames.
+  // kRatingWriteWithId3lib: what id3lib must find when it parses the tag: `tagSize` bytes
+  // (0 for no tag) holding `frameCount` frames.
   // kRatingWriteRewrite: the old tag is the first `tagSize` bytes (0 for none); the new
   // tag takes their place and everything after them stays as it is.
   uint64_t tagSize;
@@ -109,10 +110,19 @@ struct RatingWritePlan {
   uint32_t framesAfter;
 };
 
+// The tag at the start of the file as the room reads it (id3v2_reader.h): one that claims
+// more than the file has ends where MPEG audio starts (mpeg_sync.h).
+bool parseMp3Tag(const ByteSource& file, Id3v2Layout* layout);
+
 // How many bytes from the start of the file the decisions below look at, at most: the whole
 // tag and a few bytes after it (or the first bytes of a file without a tag). `header` holds
 // the first min(fileSize, 10) bytes of the file.
 uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize);
+
+// False exactly where planRatingWrite says kWriteReasonEmptyFile or kWriteReasonNotMpegAudio:
+// an empty file, or one without a tag that starts as neither MPEG audio nor ADTS. A file whose
+// first bytes cannot be read is not told apart: planRatingWrite refuses it.
+bool holdsMpegAudio(const ByteSource& file);
 
 // How the file's rating is read; *ratingByte receives it for kRatingReadFromTag.
 RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte);
@@ -127,7 +137,8 @@ RatingReadMethod planChunkTagRead(const ByteSource& chunk, unsigned* ratingByte)
 // As planRatingWrite, for the tag of an ID3 chunk. A chunk that holds no tag, or a tag that
 // claims more than the chunk, is refused (kWriteReasonMalformedTag): the reading of a tag
 // that runs on into MPEG audio belongs to a file's start. Where id3lib would add a frame or a
-// tag, the editor makes the tag anew (kRatingWriteRewrite): id3lib writes at the file's start.
+// tag, the editor makes the tag anew (kRatingWriteRewrite), as it always has for a chunk: it
+// keeps every frame and flag as they were.
 void planChunkTagWrite(const ByteSource& chunk, int ratingByte, RatingWritePlan* plan);
 
 // For a kRatingWriteRewrite plan: true when `edited` (the file as the new tag leaves it) reads
@@ -135,21 +146,6 @@ void planChunkTagWrite(const ByteSource& chunk, int ratingByte, RatingWritePlan*
 // are plan.framesAfter of them, ID3v2.4 frame sizes read as they did (plain or syncsafe),
 // and the first POPM holds `ratingByte`.
 bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& plan, int ratingByte);
-
-// For a kRatingWriteWithId3lib plan made from the same file: `rendered` is the tag id3lib
-// renders in memory after the plugin added its POPM frame. True when it is a plain ID3v2.3
-// tag holding the frames of the file's tag unchanged (same bytes, same order) and then one
-// POPM frame of the plugin's owner with `ratingByte` and a zero counter, and nothing else.
-bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
-                          size_t renderedSize);
-
-// For the copy "<path>.XXXXXX" that id3lib wrote when the new tag did not fit: true when the
-// copy starts with a tag holding exactly the frames of `rendered` and is exactly as long as
-// that tag plus the original file after its old tag (originalSize - originalTagSize bytes).
-// *copyTagSize receives the size of the copy's tag: from there on the copy must equal the
-// original from originalTagSize on, which the caller compares.
-bool id3libCopyMatchesRender(const ByteSource& copy, const unsigned char* rendered, size_t renderedSize,
-                             uint64_t originalSize, uint64_t originalTagSize, uint64_t* copyTagSize);
 
 // A short English name of the reason, for the log and the tests.
 const char* ratingWriteReasonName(RatingWriteReason reason);

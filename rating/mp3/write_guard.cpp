@@ -2,17 +2,16 @@
 // The write guard: which way a rating is read and stored for a given tag.
 // See write_guard.h for the decision table; every check here reads the file
 // through the strict reader or in small pieces of its own.
-#include "rating/store/write_guard.h"
+#include "rating/mp3/write_guard.h"
 
 #include <cstring>
 
 #include "rating/bytes/memory_source.h"
 #include "rating/bytes/source_window.h"
-#include "rating/id3v2/adts_sync.h"
 #include "rating/id3v2/id3v2_format.h"
-#include "rating/id3v2/id3v2_reader.h"
 #include "rating/id3v2/lenient_walk.h"
-#include "rating/id3v2/mpeg_sync.h"
+#include "rating/mp3/adts_sync.h"
+#include "rating/mp3/mpeg_sync.h"
 
 namespace {
 
@@ -26,8 +25,6 @@ const uint64_t kId3libPopmFrameSize = 10 + (sizeof kPluginPopmOwner - 1) + 1 + 1
 // Frames made to crash id3lib or make it allocate without bound: such a tag is never
 // handed to id3lib, not even to be read.
 const uint32_t kId3libCraftedHazards = kId3libHazardCompressedMetaFrame | kId3libHazardDecompressionBomb;
-// The most play-counter bytes accepted in the frame id3lib renders.
-const size_t kMaxCounterBytes = 8;
 
 void setNothing(RatingWritePlan* plan, RatingWriteReason reason) {
   plan->method = kRatingWriteNothing;
@@ -64,14 +61,10 @@ bool readingsAgree(const LenientWalk& lenient, const Id3v2Layout& layout) {
 // and find as many frames as planned, though other ones (an old frame longer, a POPM inside).
 bool patchedFileReadsAsPlanned(const ByteSource& after, uint32_t frames, bool frameSizesPlain, unsigned char rating) {
   Id3v2Layout layout;
-  return parseId3v2Tag(after, &layout) && readingsAgree(walkLikeMutagen(after, layout.framesEnd), layout) &&
+  return parseMp3Tag(after, &layout) && readingsAgree(walkLikeMutagen(after, layout.framesEnd), layout) &&
          layout.frameCount == frames && layout.frameSizesPlain == frameSizesPlain &&
          layout.popmRatingKnown && layout.popmRating == rating && layout.popmRatingOffset != 0;
 }
-
-// One past the last frame byte: where the padding (or junk after a zero byte) starts, or the
-// end of the frame area.
-uint64_t framesEnd(const Id3v2Layout& layout) { return layout.framesEnd; }
 
 // The first bytes of an MPEG audio frame header: the sync bits and no reserved value in
 // version, layer, bitrate or sample rate.
@@ -182,7 +175,7 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
     return;
   }
   // id3lib drops the extended header and renders the frames as they are, plus its POPM.
-  const uint64_t newFrames = (framesEnd(layout) - layout.framesOffset) + kId3libPopmFrameSize;
+  const uint64_t newFrames = (layout.framesEnd - layout.framesOffset) + kId3libPopmFrameSize;
   const uint64_t oldRoom = layout.tagSize - kTagHeaderSize;
   if (fileSize <= layout.tagSize) {
     // A file that is only a tag gets no padding at all.
@@ -197,43 +190,55 @@ void planId3libFrame(const ByteSource& file, const Id3v2Layout& layout, RatingWr
   setId3lib(plan, kWriteReasonId3libAddsFrame, layout.tagSize, layout.frameCount);
 }
 
+// What a file without a tag starts as, from its first bytes (`head`, `available` of them).
+enum UntaggedStart {
+  kUntaggedUnread,          // the bytes the decision needs could not be read
+  kUntaggedNoAudio,         // no MPEG audio or ADTS, or another format
+  kUntaggedMpegFrame,       // an MPEG audio frame at the very start
+  kUntaggedAdts,            // ADTS frames (AAC)
+  kUntaggedAudioAfterJunk,  // MPEG audio after junk within the first 64 KB
+};
+
+UntaggedStart untaggedStart(const ByteSource& file, const unsigned char* head, size_t available) {
+  if (file.size < 4) return kUntaggedNoAudio;
+  if (available < 4) return kUntaggedUnread;
+  if (startsWithMpegFrame(head)) return kUntaggedMpegFrame;
+  unsigned char first[12] = {0};
+  const size_t firstSize = file.size < sizeof first ? static_cast<size_t>(file.size) : sizeof first;
+  uint64_t audio = 0;
+  if (readSourceAt(file, 0, first, firstSize) != firstSize) return kUntaggedUnread;
+  if (startsWithAdtsFrames(file)) return kUntaggedAdts;
+  if (startsAsOtherFormat(first) || !findMpegAudioStart(file, &audio)) return kUntaggedNoAudio;
+  return kUntaggedAudioAfterJunk;
+}
+
 void planWithoutTag(const ByteSource& file, const unsigned char* head, size_t available,
                     RatingWritePlan* plan) {
   // id3lib counts zero bytes (or FF 00 00 00) at the start of a file without a tag as
   // padding and drops them, and puts a tag in front of any format: it tags only a file that
   // starts as MPEG audio. Where the audio starts after junk, the editor puts a tag in front
   // and keeps every byte after it.
-  if (file.size < 4) {
-    setNothing(plan, kWriteReasonNotMpegAudio);
-    return;
+  switch (untaggedStart(file, head, available)) {
+    case kUntaggedUnread:
+      setNothing(plan, kWriteReasonHeadNotRead);
+      return;
+    case kUntaggedNoAudio:
+      setNothing(plan, kWriteReasonNotMpegAudio);
+      return;
+    case kUntaggedMpegFrame:
+      setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
+      return;
+    case kUntaggedAdts:
+      // id3lib is not trusted with AAC: the editor's tag goes in front, every frame stays.
+      plan->reason = kWriteReasonEditorTagsAdts;
+      break;
+    case kUntaggedAudioAfterJunk:
+      plan->reason = kWriteReasonEditorNewTag;
+      break;
   }
-  if (available < 4) {
-    setNothing(plan, kWriteReasonHeadNotRead);
-    return;
-  }
-  if (startsWithMpegFrame(head)) {
-    setId3lib(plan, kWriteReasonId3libNewTag, 0, 0);
-    return;
-  }
-  unsigned char first[12] = {0};
-  const size_t firstSize = file.size < sizeof first ? static_cast<size_t>(file.size) : sizeof first;
-  uint64_t audio = 0;
-  if (readSourceAt(file, 0, first, firstSize) != firstSize) {
-    setNothing(plan, kWriteReasonHeadNotRead);
-  } else if (startsWithAdtsFrames(file)) {
-    // id3lib is not trusted with AAC: the editor's tag goes in front, every frame stays.
-    plan->method = kRatingWriteRewrite;
-    plan->reason = kWriteReasonEditorTagsAdts;
-    plan->tagSize = 0;
-    plan->framesAfter = 1;
-  } else if (startsAsOtherFormat(first) || !findMpegAudioStart(file, &audio)) {
-    setNothing(plan, kWriteReasonNotMpegAudio);
-  } else {
-    plan->method = kRatingWriteRewrite;
-    plan->reason = kWriteReasonEditorNewTag;
-    plan->tagSize = 0;
-    plan->framesAfter = 1;
-  }
+  plan->method = kRatingWriteRewrite;
+  plan->tagSize = 0;
+  plan->framesAfter = 1;
 }
 
 void setRewrite(RatingWritePlan* plan, RatingWriteReason reason, const Id3v2Layout& layout) {
@@ -318,6 +323,14 @@ void planWithTag(const ByteSource& file, const Id3v2Layout& layout, unsigned cha
     return;
   }
   planExistingPopm(layout, rating, plan);
+  // Which way an ID3v2.4 tag's frame sizes read is a guess the bytes decide: a rating of 0
+  // may make mutagen, and so the strict reader, take the padding to start there.
+  const PatchedBytes overlay = {file, &rating, 1, layout.popmRatingOffset, 0, false};
+  const ByteSource after = patchedSource(&overlay);
+  if (plan->method == kRatingWriteBytes && layout.majorVersion == 4 &&
+      !patchedFileReadsAsPlanned(after, layout.frameCount, layout.frameSizesPlain, rating)) {
+    setNothing(plan, kWriteReasonReadingsDisagree);
+  }
 }
 
 // The first POPM frame takes the rating: its one byte, or the tag made anew around it.
@@ -337,125 +350,11 @@ void planExistingPopm(const Id3v2Layout& layout, unsigned char rating, RatingWri
   }
 }
 
-// `count` bytes of one file from aOffset against another's from bOffset, a window at a time.
-bool sameBytes(SourceWindow* a, uint64_t aOffset, SourceWindow* b, uint64_t bOffset, uint64_t count) {
-  for (uint64_t done = 0; done < count;) {
-    const size_t piece = count - done < kSourceWindowSize ? static_cast<size_t>(count - done) : kSourceWindowSize;
-    const unsigned char* x = windowBytes(a, aOffset + done, piece, kSourceWindowSize);
-    const unsigned char* y = windowBytes(b, bOffset + done, piece, kSourceWindowSize);
-    if (x == nullptr || y == nullptr || std::memcmp(x, y, piece) != 0) return false;
-    done += piece;
-  }
-  return true;
-}
-
-// Walks the frames of a well-formed ID3v2.3 tag without unsynchronisation (the reader
-// has checked every size), from `position` to `end`, through a window of its own.
-struct FrameCursor {
-  SourceWindow* window;
-  uint64_t position;
-  uint64_t end;
-};
-
-struct FrameV23 {
-  unsigned char id[4];
-  uint16_t flags;
-  uint64_t body;  // file offset
-  uint64_t bodySize;
-};
-
-bool nextFrameV23(FrameCursor* cursor, FrameV23* frame) {
-  if (cursor->position > cursor->end || cursor->end - cursor->position < 10) return false;
-  const unsigned char* header = windowBytes(cursor->window, cursor->position, 10, kSourceWindowSize);
-  if (header == nullptr) return false;
-  const uint64_t bodySize = bigEndian32(header + 4);
-  if (bodySize > cursor->end - cursor->position - 10) return false;
-  std::memcpy(frame->id, header, 4);
-  frame->flags = static_cast<uint16_t>((header[8] << 8) | header[9]);
-  frame->body = cursor->position + 10;
-  frame->bodySize = bodySize;
-  cursor->position += 10 + bodySize;
-  return true;
-}
-
-// The frame id3lib renders for us: POPM, no flags, our owner, the rating and a play counter
-// of zeros.
-bool isId3libPopmFrame(SourceWindow* window, const FrameV23& frame, unsigned char rating) {
-  const size_t ownerLength = sizeof kPluginPopmOwner - 1;
-  if (std::memcmp(frame.id, "POPM", 4) != 0 || frame.flags != 0) return false;
-  if (frame.bodySize < ownerLength + 2 || frame.bodySize - ownerLength - 2 > kMaxCounterBytes) return false;
-  const size_t bodySize = static_cast<size_t>(frame.bodySize);
-  const unsigned char* body = windowBytes(window, frame.body, bodySize, 0);
-  if (body == nullptr || std::memcmp(body, kPluginPopmOwner, ownerLength) != 0 || body[ownerLength] != 0x00 ||
-      body[ownerLength + 1] != rating) {
-    return false;
-  }
-  for (size_t i = ownerLength + 2; i < bodySize; ++i) {
-    if (body[i] != 0x00) return false;
-  }
-  return true;
-}
-
-// A tag as id3lib renders it: ID3v2.3, well-formed, no unsynchronisation, no extended header.
-bool isPlainV23Tag(const ByteSource& file, Id3v2Layout* layout) {
-  return parseId3v2Tag(file, layout) && layout->majorVersion == 3 && !layout->unsynchronised &&
-         !layout->hasExtendedHeader && layout->id3libHazards == 0;
-}
-
-// Frames whose body starts with a text encoding byte.
-bool hasTextEncoding(const unsigned char* id) {
-  const char* const ids[] = {"WXXX", "COMM", "USLT", "APIC", "GEOB", "SYLT", "USER", "OWNE", "COMR", "IPLS"};
-  if (id[0] == 'T') return true;
-  for (const char* known : ids) {
-    if (std::memcmp(id, known, 4) == 0) return true;
-  }
-  return false;
-}
-
-bool isEmptyWithBom(const unsigned char* bytes, size_t size) {
-  if (size < 4 || bytes[2] != 0x00 || bytes[3] != 0x00) return false;
-  return (bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF);
-}
-
-// id3lib writes an empty UTF-16 string without its byte order mark: the bodies are the
-// same when they differ only where `before` holds BOM + NUL NUL and `after` NUL NUL.
-bool sameTextExceptEmptyBoms(SourceWindow* a, const FrameV23& before, SourceWindow* b, const FrameV23& after) {
-  uint64_t i = 0;
-  uint64_t j = 0;
-  while (i < before.bodySize && j < after.bodySize) {
-    const size_t beforeLeft = before.bodySize - i < 4 ? static_cast<size_t>(before.bodySize - i) : 4;
-    const size_t afterLeft = after.bodySize - j < 2 ? static_cast<size_t>(after.bodySize - j) : 2;
-    const unsigned char* x = windowBytes(a, before.body + i, beforeLeft, kSourceWindowSize);
-    const unsigned char* y = windowBytes(b, after.body + j, afterLeft, kSourceWindowSize);
-    if (x == nullptr || y == nullptr) return false;
-    if (x[0] == y[0]) {
-      ++i;
-      ++j;
-    } else if (isEmptyWithBom(x, beforeLeft) && afterLeft == 2 && y[0] == 0x00 && y[1] == 0x00) {
-      i += 4;
-      j += 2;
-    } else {
-      return false;
-    }
-  }
-  return i == before.bodySize && j == after.bodySize;
-}
-
-// A frame as id3lib renders it again. The same ID and format flags; the status flags may
-// differ in the two preservation bits (id3lib marks TLEN, SYLT and a few others to be
-// discarded when the file changes); the same body, except that an empty UTF-16 string may
-// lose its byte order mark.
-bool sameFrameAfterId3lib(SourceWindow* a, const FrameV23& before, SourceWindow* b, const FrameV23& after) {
-  const uint16_t preservationFlags = 0xC000;
-  if (std::memcmp(before.id, after.id, 4) != 0) return false;
-  if ((before.flags & ~preservationFlags) != (after.flags & ~preservationFlags)) return false;
-  if (before.bodySize == after.bodySize && sameBytes(a, before.body, b, after.body, before.bodySize)) return true;
-  if (!hasTextEncoding(before.id) || before.bodySize == 0) return false;
-  const unsigned char* encoding = windowBytes(a, before.body, 1, kSourceWindowSize);
-  return encoding != nullptr && encoding[0] == 0x01 && sameTextExceptEmptyBoms(a, before, b, after);
-}
-
 }  // namespace
+
+bool parseMp3Tag(const ByteSource& file, Id3v2Layout* layout) {
+  return parseId3v2Tag(file, &mpegAudioStartsAt, layout);
+}
 
 uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailable, uint64_t fileSize) {
   const uint64_t withoutTag = 16;
@@ -470,7 +369,7 @@ uint64_t ratingHeadBytesWanted(const unsigned char* header, size_t headerAvailab
 RatingReadMethod planRatingRead(const ByteSource& file, unsigned* ratingByte) {
   if (ratingByte != nullptr) *ratingByte = 0;
   Id3v2Layout layout;
-  parseId3v2Tag(file, &layout);
+  parseMp3Tag(file, &layout);
   if (!layout.present) return kRatingReadZero;  // id3lib looks for a tag at the start only
   switch (layout.problem) {
     case Id3v2Problem::HeaderTruncated:
@@ -513,7 +412,7 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   if (available == 0) return;  // kWriteReasonHeadNotRead
 
   Id3v2Layout layout;
-  parseId3v2Tag(file, &layout);
+  parseMp3Tag(file, &layout);
   const unsigned char rating = static_cast<unsigned char>(ratingByte);
   if (layout.present) {
     planWithTag(file, layout, rating, plan);
@@ -522,6 +421,16 @@ void planRatingWrite(const ByteSource& file, int ratingByte, RatingWritePlan* pl
   } else {
     planWithoutTag(file, first, available, plan);
   }
+}
+
+bool holdsMpegAudio(const ByteSource& file) {
+  if (file.size == 0) return false;
+  unsigned char first[4];
+  const size_t available = readSourceAt(file, 0, first, sizeof first);
+  // What cannot be read, or has a tag, is the guard's to decide.
+  if (available == 0 || (available >= 3 && std::memcmp(first, "ID3", 3) == 0)) return true;
+  if (available < 3 && available < file.size) return true;
+  return untaggedStart(file, first, available) != kUntaggedNoAudio;
 }
 
 namespace {
@@ -563,68 +472,6 @@ bool editedFileReadsAsPlanned(const ByteSource& edited, const RatingWritePlan& p
   return ratingByte >= 0 && ratingByte <= 255 &&
          patchedFileReadsAsPlanned(edited, plan.framesAfter, plan.frameSizesPlain,
                                    static_cast<unsigned char>(ratingByte));
-}
-
-bool id3libRenderKeepsTag(const ByteSource& file, int ratingByte, const unsigned char* rendered,
-                          size_t renderedSize) {
-  RatingWritePlan plan;
-  planRatingWrite(file, ratingByte, &plan);
-  if (plan.method != kRatingWriteWithId3lib || rendered == nullptr) return false;
-
-  SourceWindow oldWindow;
-  openWindow(&oldWindow, file);
-  FrameCursor old = {&oldWindow, 0, 0};
-  bool oldExperimental = false;
-  if (plan.tagSize > 0) {
-    Id3v2Layout layout;
-    parseId3v2Tag(file, &layout);
-    old.position = layout.framesOffset;
-    old.end = framesEnd(layout);
-    oldExperimental = layout.experimental;
-  }
-
-  const MemoryBytes renderedBytes = {rendered, renderedSize};
-  const ByteSource render = memorySource(&renderedBytes, renderedSize);
-  Id3v2Layout layout;
-  if (!isPlainV23Tag(render, &layout)) return false;
-  if (layout.experimental != oldExperimental || layout.frameCount != plan.frameCount + 1) return false;
-  SourceWindow newWindow;
-  openWindow(&newWindow, render);
-  FrameCursor now = {&newWindow, layout.framesOffset, framesEnd(layout)};
-  FrameV23 oldFrame;
-  FrameV23 newFrame;
-  while (nextFrameV23(&old, &oldFrame)) {
-    if (!nextFrameV23(&now, &newFrame) || !sameFrameAfterId3lib(&oldWindow, oldFrame, &newWindow, newFrame)) {
-      return false;
-    }
-  }
-  // What is left is our frame, the last one.
-  if (!nextFrameV23(&now, &newFrame) || now.position != now.end) return false;
-  return isId3libPopmFrame(&newWindow, newFrame, static_cast<unsigned char>(ratingByte));
-}
-
-bool id3libCopyMatchesRender(const ByteSource& copy, const unsigned char* rendered, size_t renderedSize,
-                             uint64_t originalSize, uint64_t originalTagSize, uint64_t* copyTagSize) {
-  if (copyTagSize != nullptr) *copyTagSize = 0;
-  if (rendered == nullptr || originalTagSize > originalSize) return false;
-  const MemoryBytes renderedBytes = {rendered, renderedSize};
-  const ByteSource renderSource = memorySource(&renderedBytes, renderedSize);
-  Id3v2Layout render;
-  Id3v2Layout copied;
-  if (!isPlainV23Tag(renderSource, &render)) return false;
-  if (!isPlainV23Tag(copy, &copied)) return false;
-  const uint64_t renderFrames = framesEnd(render) - render.framesOffset;
-  const uint64_t copyFrames = framesEnd(copied) - copied.framesOffset;
-  if (renderFrames != copyFrames || render.experimental != copied.experimental) return false;
-  SourceWindow renderWindow;
-  SourceWindow copyWindow;
-  openWindow(&renderWindow, renderSource);
-  openWindow(&copyWindow, copy);
-  if (!sameBytes(&renderWindow, render.framesOffset, &copyWindow, copied.framesOffset, copyFrames)) return false;
-  const uint64_t rest = originalSize - originalTagSize;
-  if (copied.tagSize > copy.size || copy.size - copied.tagSize != rest) return false;
-  if (copyTagSize != nullptr) *copyTagSize = copied.tagSize;
-  return true;
 }
 
 const char* ratingWriteReasonName(RatingWriteReason reason) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Telling ADTS frames at the start of a file; see adts_sync.h.
-#include "rating/id3v2/adts_sync.h"
+#include "rating/mp3/adts_sync.h"
 
 #include <cstddef>
 #include <cstdint>

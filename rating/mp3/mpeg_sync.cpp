@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding MPEG audio frames after junk; see mpeg_sync.h.
-#include "rating/id3v2/mpeg_sync.h"
+#include "rating/mp3/mpeg_sync.h"
 
 #include <cstddef>
 
