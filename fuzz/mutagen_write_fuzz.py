@@ -61,6 +61,20 @@ case fails when
 - an ADTS file breaks the MP3 rules (the frames after the tag are the bytes after it);
 - ffmpeg decodes other audio.
 
+WMA inputs are ffmpeg's files and those tests/fixtures/make_wma.py and make_seed_corpus.py
+build, attributes and Padding objects put in, and mutations of object sizes, counts, GUIDs, entry
+lengths, names' lengths and terminators and length. mutagen never saves them either. Such a case
+fails when
+- the input is no WMA the judge can trust (the Header object not first, objects or entries that
+  do not fill their object as counted, two attribute lists of a kind, mutagen cannot load it)
+  and it changed;
+- it was saved and: the file written is not sound in the same sense; the Data object or a byte
+  after it, or another header object (the File Properties' file size aside) changed; a
+  WM/SharedUserRating of stream 0 (named as mutagen reads names) is not the DWORD 1, 25, 50, 75
+  or 99 for 1-5 stars, or is there at 0 stars; the player's thresholds do not read the stars
+  back; mutagen reads other attributes (value, type, stream) or stream facts; ffmpeg decodes
+  other audio.
+
 usage:
   mutagen_write_fuzz.py [--seconds S] [--jobs J]    mutated inputs for S seconds
   mutagen_write_fuzz.py --seeds                     every seed once with each star count
@@ -73,12 +87,12 @@ usage:
                                                     the rules made here pass on every seed
                                                     (and file), each damage fails; the M4A,
                                                     WAV, AIFF and ADTS judge likewise on
-                                                    mutagen's own saves
+                                                    mutagen's own saves (WMA too)
   mutagen_write_fuzz.py --media-self-test [--files DIR]   that last part alone
   mutagen_write_fuzz.py --reference [--seconds S]   the fuzz run with those writes in place of
                                                     the store's: no case may fail (M4A
                                                     written by make_mp4_riff's writer,
-                                                    WAV, AIFF and ADTS by mutagen)
+                                                    WAV, AIFF, ADTS and WMA by mutagen)
 Failing inputs are kept, the smallest per kind and shape of failure, with a note, in
 build-fuzz/artifacts/mutagen_write_fuzz/ (--files mode keeps notes only). Exits 1 when any
 case failed.

@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 """The judge of mutagen_write_fuzz.py, one module a format over a shared core, as mutagen is laid
 out: core (the driver and the table of formats), id3 (MP3 and ADTS, and the ID3v2 tag judging
-WAV and AIFF share), xiph (FLAC, Ogg Vorbis and Opus), mp4 (M4A) and riff (WAV and AIFF). Each
-format module offers the core a core.Format."""
+WAV and AIFF share), xiph (FLAC, Ogg Vorbis and Opus), mp4 (M4A), riff (WAV and AIFF) and wma
+(WMA). Each format module offers the core a core.Format."""
 import os
 import sys
 

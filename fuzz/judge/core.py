@@ -2,7 +2,7 @@
 """The judge's core: rating_write_cli as a process, the fuzz run's inputs and their byte
 mutations, a case run and judged by its input's format, the workers and the report, the smallest
 failure of each kind kept, the replay, the self-test's machinery, and formats(), the table of the
-format modules (xiph, mp4, riff, id3), each of which offers a Format."""
+format modules (xiph, mp4, riff, wma, id3), each of which offers a Format."""
 import argparse
 import base64
 import collections
@@ -68,8 +68,8 @@ _FORMATS = []
 def formats():
     """The formats, in the order they claim a file: MP3, which takes what no other claims, last."""
     if not _FORMATS:
-        from . import id3, mp4, riff, xiph  # each builds on this module
-        _FORMATS.extend([xiph.FORMAT, mp4.FORMAT, riff.FORMAT, id3.ADTS, id3.MP3])
+        from . import id3, mp4, riff, wma, xiph  # each builds on this module
+        _FORMATS.extend([xiph.FORMAT, mp4.FORMAT, riff.FORMAT, wma.FORMAT, id3.ADTS, id3.MP3])
     return _FORMATS
 
 
