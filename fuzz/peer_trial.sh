@@ -2,12 +2,14 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 # The store tried on other projects' own test files. Fetches the Debian source packages of
 # TagLib, mutagen, Audio::Scan and eyeD3 (ID3 and MPEG audio) and of flac, opus-tools and
-# vorbis-tools (FLAC, Ogg Vorbis and Opus; TagLib, mutagen and Audio::Scan hold such files too)
-# into build-fuzz/peers/PACKAGE/ (they never enter the project), then rates a fresh copy of
-# every file there that holds an ID3v2 tag, is MPEG audio, FLAC, Ogg, M4A, WAV, AIFF or ADTS
-# (by its bytes or its name) with each star count, judged as the write fuzzer judges
+# vorbis-tools (FLAC, Ogg Vorbis and Opus; TagLib, mutagen and Audio::Scan hold such files too,
+# and WMA and other ASF files) into build-fuzz/peers/PACKAGE/ (they never enter the project),
+# and ffmpeg's WMA files as made (no padding) and saved by mutagen (with its padding and
+# without; tests/fixtures/make_wma.py) into build-fuzz/peers/ffmpeg-wma/, then rates a fresh
+# copy of every file there that holds an ID3v2 tag, is MPEG audio, FLAC, Ogg, M4A, WAV, AIFF,
+# ADTS or WMA (by its bytes or its name) with each star count, judged as the write fuzzer judges
 # (fuzz/mutagen_write_fuzz.py --files: mutagen, and for the other formats the strict walks of
-# blocks, pages, atoms and chunks, the rating's rules and ffmpeg's decoded audio):
+# blocks, pages, atoms, chunks and ASF objects, the rating's rules and ffmpeg's decoded audio):
 #   fuzz/peer_trial.sh [JOBS]
 # Prints the files tried, saved, refused and damaged, by format, and how each refused or
 # damaged file fared. A package the mirror does not have is reported and left out. Exits non-zero when a file was damaged. Needs deb-src lines (tools/install-deps.sh).
@@ -39,6 +41,8 @@ for package in taglib mutagen libaudio-scan-perl eyed3 flac opus-tools vorbis-to
     echo "peer_trial: $package could not be fetched (see $folder/apt-get.log)" >&2
   fi
 done
+rm -rf "$peers/ffmpeg-wma"
+"$python" "$root/tests/fixtures/make_wma.py" "$peers/ffmpeg-wma" >/dev/null
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DPython3_EXECUTABLE="$python" >/dev/null
