@@ -2,7 +2,7 @@
 // Measures the rating store on real-sized files, its growth writes beside
 // TagLib's on the same files, and the time from a menu choice to the icon
 // showing the new rating. Prints tables; not a test.
-//   rating_benchmark.exe FOLDER   (the files of make_bench_files.py)
+//   rating_benchmark.exe FOLDER [--beside | --library]   (the files of make_bench_files.py)
 //   rating_benchmark.exe --peak none|read|write FILE STARS
 //                                 one operation in a process of its own; its exit
 //                                 code is the process's peak working set in KiB
@@ -23,6 +23,7 @@
 #include "bench/write_parts.h"
 #include "rating/rating.h"
 #include "rating/store/rewrite_journal.h"
+#include "resources/resource_ids.h"
 #include "standin/host_core.h"
 #include "standin/iat_patch.h"
 #include "standin/tray_pictures.h"
@@ -573,6 +574,188 @@ void benchmarkLargeFileStall(const std::string& folder, const char* file, const 
          readBack ? "yes" : "no");
 }
 
+// --- The library command on 1,000 files, beside TagLib ---
+// "Save the library's ratings into the files" as a person starts it: the stand-in's
+// library holds 1,000 rated MP3s whose tags have room for the POPM frame, the plugin's
+// preferences page is open and its button clicked, and the player's message loop runs
+// until the report tells the end. TagLib makes the same 1,000 writes on copies of the
+// same file, each followed by a flush: durability costs TagLib that much too, as the store
+// flushes its one write of a new frame within one sector of padding.
+
+const int kLibraryFiles = 1000;
+
+std::wstring libraryCopyPath(const std::string& folder, const char* side, int index) {
+  char name[32];
+  snprintf(name, sizeof name, "%04d.mp3", index);
+  return wide(folder + side + "\\" + name);
+}
+
+// Every star count in turn, so that each rating byte is written.
+int libraryStars(int index) { return 1 + index % 5; }
+
+bool flushByName(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return flushed;
+}
+
+// Copies flushed before any write is timed: a library's files lie on the disk already, and
+// the flush of a fresh copy would pay for the copy's own megabyte.
+bool makeLibraryCopies(const std::string& pristine, const std::string& folder, const char* side) {
+  CreateDirectoryA((folder + side).c_str(), nullptr);
+  for (int index = 0; index < kLibraryFiles; ++index) {
+    const std::wstring copy = libraryCopyPath(folder, side, index);
+    if (!CopyFileW(wide(pristine).c_str(), copy.c_str(), FALSE) || !flushByName(copy)) return false;
+  }
+  return true;
+}
+
+int libraryFilesReadingBack(const std::string& folder, const char* side) {
+  int good = 0;
+  for (int index = 0; index < kLibraryFiles; ++index)
+    if (readRating(libraryCopyPath(folder, side, index).c_str()) == libraryStars(index)) ++good;
+  return good;
+}
+
+void removeLibraryCopies(const std::string& folder, const char* side) {
+  for (int index = 0; index < kLibraryFiles; ++index) DeleteFileW(libraryCopyPath(folder, side, index).c_str());
+  RemoveDirectoryA((folder + side).c_str());
+}
+
+std::wstring reportText() {
+  HWND report = g_host.prefs.page ? GetDlgItem(g_host.prefs.page, IDC_PREFS_REPORT) : nullptr;
+  if (!report) return std::wstring();
+  wchar_t text[1024] = L"";
+  GetWindowTextW(report, text, 1024);
+  return text;
+}
+
+bool reportSaysDone() { return reportText().find(L" not saved") != std::wstring::npos; }
+
+struct LibraryCommandRun {
+  double ms = -1;     // from the click to the report's end; -1 when it never ended
+  double longest = 0;  // the longest single dispatch (or the click itself)
+  double busy = 0;     // all dispatches together: the rest is the thread waiting for a tick
+  std::wstring report;  // the report's text, or why the run could not be made
+};
+
+// Runs the loop from the click on, dispatching until the report tells the end.
+void dispatchUntilDone(double start, LibraryCommandRun* run) {
+  while (nowMs() - start < 600000) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      const double before = nowMs();
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      const double after = nowMs();
+      run->longest = std::max(run->longest, after - before);
+      run->busy += after - before;
+      // The end is the dispatch that wrote the report, not the next wait.
+      if (reportSaysDone()) {
+        run->ms = after - start;
+        return;
+      }
+    }
+    // Waits as the player's GetMessage does, so that a tick is dispatched when it is due.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+LibraryCommandRun runLibraryCommand(const std::string& work) {
+  LibraryCommandRun run;
+  // The plugin keeps its settings, journal and list of files not saved beside the player's
+  // ini: a clean folder is a first run. The library's own "Save ratings to file" is off, so
+  // the files are the plugin's to write.
+  const std::string plugins = work + "Plugins\\";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  DeleteFileA((plugins + "gen_id3vimbrel.ini").c_str());
+  DeleteFileA((plugins + "gen_id3vimbrel.journal").c_str());
+  DeleteFileA((plugins + "gen_id3vimbrel-not-saved.txt").c_str());
+  WritePrivateProfileStringA("gen_ml_config", "writeratings", "0", (plugins + "gen_ml.ini").c_str());
+  g_host.iniPath = work + "player.ini";
+  g_host.wideIniPath = wide(g_host.iniPath);
+  g_host.playlist.clear();
+  g_host.library = StandinLibrary();
+  g_host.library.presence = kLibraryPresent;
+  for (int index = 0; index < kLibraryFiles; ++index) {
+    LibraryEntry entry;
+    entry.path = libraryCopyPath(work, "plugin", index);
+    entry.rating = libraryStars(index);
+    g_host.library.entries.push_back(entry);
+  }
+  createHostWindow(true);
+  if (!loadPlugin(findPluginDll().c_str())) {
+    destroyHostWindow();
+    run.report = L"cannot load the plugin";
+    return run;
+  }
+  g_host.header->init();
+  if (g_host.prefs.pages.empty() || !openPrefs(g_host.prefs.pages.back())) {
+    run.report = L"the plugin's preferences page does not open";
+  } else {
+    const double start = nowMs();
+    const std::string clicked = clickPrefsControl(IDC_PREFS_SAVE_LIBRARY);
+    run.longest = run.busy = nowMs() - start;
+    if (clicked == "prefs clicked " + std::to_string(IDC_PREFS_SAVE_LIBRARY)) {
+      dispatchUntilDone(start, &run);
+      run.report = reportText();
+    } else {
+      run.report = wide(clicked);
+    }
+  }
+  g_host.header->quit();
+  unloadPlugin();
+  destroyHostWindow();
+  g_host.library = StandinLibrary();
+  g_host.wideIniPath.clear();
+  return run;
+}
+
+void benchmarkLibraryCommand(const std::string& folder) {
+  const std::string pristine = folder + "library_v23_padding_1mb.mp3";
+  const std::string work = folder + "library\\";
+  CreateDirectoryA(work.c_str(), nullptr);
+  if (fileSize(pristine) == 0 || !makeLibraryCopies(pristine, work, "taglib") ||
+      !makeLibraryCopies(pristine, work, "plugin")) {
+    printf("\nLibrary command: cannot make the 1,000 copies of %s\n", pristine.c_str());
+    removeLibraryCopies(work, "taglib");
+    removeLibraryCopies(work, "plugin");
+    return;
+  }
+  bool taglibSaved = true;
+  double flushMs = 0;
+  const double taglibStart = nowMs();
+  for (int index = 0; index < kLibraryFiles; ++index) {
+    const std::wstring path = libraryCopyPath(work, "taglib", index);
+    taglibSaved = addPopmWithTagLib(path.c_str(), RatingScale[libraryStars(index)]) && taglibSaved;
+    const double flushStart = nowMs();
+    taglibSaved = flushByName(path) && taglibSaved;
+    flushMs += nowMs() - flushStart;
+  }
+  const double taglibMs = nowMs() - taglibStart;
+
+  const LibraryCommandRun run = runLibraryCommand(work);
+  const int pluginGood = libraryFilesReadingBack(work, "plugin");
+  const int taglibGood = libraryFilesReadingBack(work, "taglib");
+  removeLibraryCopies(work, "taglib");
+  removeLibraryCopies(work, "plugin");
+  if (run.ms < 0) {
+    printf("\nLibrary command: the plugin's run never ended: %s\n", toUtf8(run.report.c_str()).c_str());
+    return;
+  }
+  printf("\nLibrary command, 1,000 MP3s with room: plugin %.0f files/s (%.2f s), TagLib with a flush after "
+         "each %.0f files/s (%.2f s), ratio %.2f x; longest stall of the window thread %.0f ms\n",
+         kLibraryFiles * 1000.0 / run.ms, run.ms / 1000, kLibraryFiles * 1000.0 / taglibMs, taglibMs / 1000,
+         run.ms / taglibMs, run.longest);
+  printf("  plugin: %d of %d read back, %.2f s of its time in dispatches (the rest waits for its timer); "
+         "TagLib: %d of %d read back%s, %.2f s of its time in the flushes\n  the page's report: %s\n",
+         pluginGood, kLibraryFiles, run.busy / 1000, taglibGood, kLibraryFiles,
+         taglibSaved ? "" : " (a save or flush failed)", flushMs / 1000, toUtf8(run.report.c_str()).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -581,18 +764,24 @@ int main(int argc, char** argv) {
     return argc == 5 ? runOneOperation(argv[2], argv[3], atoi(argv[4])) : 0;
   }
   if (argc < 2) {
-    fprintf(stderr, "usage: rating_benchmark FOLDER [--beside]\n");
+    fprintf(stderr, "usage: rating_benchmark FOLDER [--beside | --library]\n");
     return 2;
   }
   std::string folder = argv[1];
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
   // --beside: only the tables beside TagLib and the stall, for a quick look.
   const bool besideOnly = argc >= 3 && strcmp(argv[2], "--beside") == 0;
+  // --library: only the library command beside TagLib.
+  const bool libraryOnly = argc >= 3 && strcmp(argv[2], "--library") == 0;
   // The journal the plugin keeps: its notes are part of every rewrite.
   g_journal = wide(folder + "bench.journal");
   DeleteFileW(g_journal.c_str());
   setRewriteJournal(g_journal.c_str());
   countWrites();
+  if (libraryOnly) {
+    benchmarkLibraryCommand(folder);
+    return 0;
+  }
   if (!besideOnly) {
     std::vector<double> baselines;
     for (int run = 0; run < 5; ++run) baselines.push_back(static_cast<double>(peakOfOperation("none", "-", 0)));
@@ -621,5 +810,6 @@ int main(int argc, char** argv) {
   if (!besideOnly) benchmarkMenuToIcon(folder);
   benchmarkLargeFileStall(folder, "untagged_100mb.mp3", "100 MB file without a tag");
   benchmarkLargeFileStall(folder, "opus_padding_100mb.opus", "100 MB Opus file with padding");
+  if (!besideOnly) benchmarkLibraryCommand(folder);
   return 0;
 }
