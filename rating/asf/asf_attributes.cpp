@@ -31,10 +31,22 @@ uint32_t fixedSize(uint16_t type, AsfPlace place) {
   return 0;
 }
 
+// The name, with one terminator or more: mutagen and a reader comparing C strings both take
+// "WM/SharedUserRating" followed by further NULs for the rating.
 bool isRatingName(AsfAttributeWalk* walk, const AsfAttribute& attribute) {
-  if (attribute.nameLength != sizeof kAsfRatingName || attribute.stream != 0) return false;
+  if (attribute.nameLength < sizeof kAsfRatingName || attribute.nameLength % 2 != 0 || attribute.stream != 0)
+    return false;
   const unsigned char* name = windowBytes(&walk->window, attribute.nameAt, sizeof kAsfRatingName, kAhead);
-  return name != nullptr && std::memcmp(name, kAsfRatingName, sizeof kAsfRatingName) == 0;
+  if (name == nullptr || std::memcmp(name, kAsfRatingName, sizeof kAsfRatingName) != 0) return false;
+  const size_t kPiece = 64;
+  for (uint64_t at = sizeof kAsfRatingName; at < attribute.nameLength; at += kPiece) {
+    const size_t count = static_cast<size_t>(attribute.nameLength - at < kPiece ? attribute.nameLength - at : kPiece);
+    const unsigned char* rest = windowBytes(&walk->window, attribute.nameAt + at, count, kAhead);
+    if (rest == nullptr) return false;
+    for (size_t i = 0; i < count; ++i)
+      if (rest[i] != 0) return false;
+  }
+  return true;
 }
 
 // A name mutagen decodes, ending in its terminator; a value of a known type and its size.
