@@ -78,6 +78,9 @@ AsfLayoutStatus walkHeaderObjects(const ByteSource& file, AsfLayout* layout) {
   AsfObject object;
   uint64_t count = 0;
   bool hasFileProperties = false;
+  // mutagen merges two Content Descriptions into one view: the file could not be compared.
+  AsfObject contentDescription;
+  bool hasContentDescription = false;
   AsfLayoutStatus status = kAsfLayoutSound;
   while (status == kAsfLayoutSound && nextAsfObject(&walk, &object)) {
     if (++count > kMaxObjects) return kAsfLayoutUnproven;
@@ -98,7 +101,10 @@ AsfLayoutStatus walkHeaderObjects(const ByteSource& file, AsfLayout* layout) {
         if (!codecListLoads(&window, object)) status = kAsfLayoutMalformed;
         break;
       case kAsfContentDescription:
-        if (!contentDescriptionLoads(&window, object)) status = kAsfLayoutMalformed;
+        if (!takeOnly(object, &contentDescription, &hasContentDescription))
+          status = kAsfLayoutUnproven;
+        else if (!contentDescriptionLoads(&window, object))
+          status = kAsfLayoutMalformed;
         break;
       case kAsfExtendedContent:
         if (!takeOnly(object, &layout->content, &layout->hasContent)) status = kAsfLayoutUnproven;
