@@ -21,6 +21,7 @@ enum HostMessage {
   kOpenPrefsPage = 380,    // wParam: the page's record
   kAddPrefsPage = 1332,    // wParam: the page's record (PrefsPageRecord)
   kQueryNextSelected = 3029,  // wParam: an index, -1 to begin; the next selected entry after it, -1 for none
+  kQueryApiService = 3025,    // the player's service manager (Wasabi), 0 or 1 for none
   kNotifyTagChanged = 3002,
   kNotifyFileTagsMayHaveChanged = 3005,  // wParam: the file's UTF-16 path; the media library reads it again
 };

@@ -12,7 +12,6 @@
 namespace {
 
 enum {
-  kQueryApiService = 3025,
   kServiceByGuid = 50,          // the service manager: the factory of a service
   kGetInterface = 300,          // the factory: the service itself
   kStartLanguageSupport = 30,   // the language service: the module to take resources from

@@ -63,9 +63,9 @@ LRESULT answerQuery(LPARAM number, WPARAM argument) {
       return g_host.iniPathGiven ? reinterpret_cast<LRESULT>(g_host.iniPath.c_str()) : 0;
     case kQueryDialogOwner:
       return reinterpret_cast<LRESULT>(g_host.dialogOwner ? g_host.dialogOwner : g_host.window);
-    case kStandinApiService:
+    case kQueryApiService:
       return g_host.servicesAnswerOne ? 1 : serviceManagerAnswer();
-    case kStandinNextSelected:
+    case kQueryNextSelected:
       for (int selected : g_host.selection)
         if (selected > index) return selected;
       return -1;
@@ -83,8 +83,8 @@ bool isQuery(LPARAM number) {
     case kQueryIniPath:
     case kQueryIniPathWide:
     case kQueryDialogOwner:
-    case kStandinApiService:
-    case kStandinNextSelected:
+    case kQueryApiService:
+    case kQueryNextSelected:
       return true;
   }
   return false;

@@ -22,21 +22,6 @@ struct PlaylistEntry {
   bool hasTitle = true;  // false: query 213 answers no address
 };
 
-// Player messages the stand-in answers beyond the plugin's queries (WM_USER, the
-// number in lParam), and its rating menus' commands.
-enum StandinMessage {
-  kStandinRemovePrefsPage = 333,  // wParam: a PrefsPageRecord* added before
-  kStandinOpenPrefsPage = 380,    // wParam: the PrefsPageRecord* to show
-  kStandinGetRating = 640,        // the library's rating of the current entry
-  kStandinAddPrefsPage = 1332,    // wParam: a PrefsPageRecord*, kept by the player
-  kStandinApiService = 3025,      // the player's service manager (language_host.h)
-  kStandinNextSelected = 3029,    // wParam: an index, -1 to begin; answers the next selected one, -1 for none
-};
-enum {
-  kStandinRateCurrentFirst = 40396,   // the song ticker's menu: 5 stars down to 0 for the current entry
-  kStandinRateSelectedFirst = 40402,  // the playlist's menu: 5 stars down to 0 for every selected entry
-};
-
 struct HostMessageRecord {
   UINT message;
   WPARAM wParam;

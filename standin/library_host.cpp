@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "host/host_queries.h"
+#include "tray/player_ratings.h"
 #include "standin/host_core.h"
 
 namespace {
@@ -91,17 +92,17 @@ LRESULT currentStars() {
 // every selected one, each from 5 stars down to 0.
 void onRatingMenu(WORD command) {
   std::wstring path;
-  if (command >= kStandinRateSelectedFirst) {
-    const int stars = 5 - (command - kStandinRateSelectedFirst);
+  if (command >= kPlaylistRateFiveCommand) {
+    const int stars = 5 - (command - kPlaylistRateFiveCommand);
     for (int index : g_host.selection)
       if (entryWidePath(index, &path)) rateFromPlayer(path, stars);
     return;
   }
-  if (entryWidePath(g_host.current, &path)) rateFromPlayer(path, 5 - (command - kStandinRateCurrentFirst));
+  if (entryWidePath(g_host.current, &path)) rateFromPlayer(path, 5 - (command - kTickerRateFiveCommand));
 }
 
 bool isRatingMenu(WORD command) {
-  return command >= kStandinRateCurrentFirst && command < kStandinRateSelectedFirst + 6;
+  return command >= kTickerRateFiveCommand && command < kPlaylistRateFiveCommand + 6;
 }
 
 LRESULT runQuery(LibraryQuery* query) {
@@ -255,7 +256,7 @@ bool answerLibraryMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* a
     *answer = rateCurrent(wParam);
     return true;
   }
-  if (lParam == kStandinGetRating) {
+  if (lParam == kQueryRating) {
     *answer = present ? currentStars() : 0;
     return true;
   }

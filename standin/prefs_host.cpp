@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "host/host_queries.h"
 #include "standin/host_core.h"
 
 namespace {
@@ -108,13 +109,13 @@ bool answerPrefsMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* ans
   PrefsPageRecord* record = reinterpret_cast<PrefsPageRecord*>(wParam);
   *answer = 0;
   switch (lParam) {
-    case kStandinAddPrefsPage:
+    case kAddPrefsPage:
       addPage(record);
       return true;
-    case kStandinRemovePrefsPage:
+    case kRemovePrefsPage:
       removePage(record);
       return true;
-    case kStandinOpenPrefsPage:
+    case kOpenPrefsPage:
       logLine(openPrefs(record) ? "prefs opened" : "prefs failed");
       return true;
   }
