@@ -13,6 +13,25 @@
 
 namespace {
 
+// The handle's attributes. GetFileInformationByHandle also asks the volume for its serial
+// number, which under Wine costs half a millisecond an open; the basic information does
+// not. Windows XP lacks the call, so it is looked up, with the older one in its place.
+bool attributesOf(HANDLE handle, DWORD* attributes) {
+  using BasicInfoCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static BasicInfoCall basicInfo = reinterpret_cast<BasicInfoCall>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
+  if (basicInfo) {
+    FILE_BASIC_INFO information;
+    if (!basicInfo(handle, FileBasicInfo, &information, sizeof information)) return false;
+    *attributes = information.FileAttributes;
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  *attributes = information.dwFileAttributes;
+  return true;
+}
+
 // Paths from here on take the "\\?\" form. The limit of the plain calls is
 // MAX_PATH with the terminator (248 characters for a folder); the margin
 // leaves room for the suffixes the store appends.
@@ -127,9 +146,8 @@ TrackFile openTrackFile(const wchar_t* path, TrackAccess access, FileStatus* sta
     return file;
   }
   // A folder opens too (with backup semantics only, but be sure): it is no track.
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(handle, &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  DWORD attributes = 0;
+  if (!attributesOf(handle, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     CloseHandle(handle);
     setStatus(status, kFileMissing);
     return file;
