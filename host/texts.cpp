@@ -11,14 +11,8 @@
 
 namespace {
 
-enum {
-  kServiceByGuid = 50,          // the service manager: the factory of a service
-  kGetInterface = 300,          // the factory: the service itself
-  kStartLanguageSupport = 30,   // the language service: the module to take resources from
-  kMostPlaces = 9,
-};
+const int kMostPlaces = 9;
 
-const GUID kLanguageServiceGuid = {0x30AED4E5, 0xEF10, 0x4277, {0x8D, 0x49, 0x27, 0xAB, 0x55, 0x70, 0xE8, 0x91}};
 // The same GUID is string IDS_PLUGIN_GUID, by which a language pack finds this plugin's translation.
 const GUID kPluginGuid = {0xC499A379, 0x345B, 0x4473, {0xBC, 0x3A, 0x05, 0x58, 0x67, 0x4F, 0xBB, 0x77}};
 

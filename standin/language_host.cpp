@@ -6,24 +6,20 @@
 
 #include <string>
 
+#include "host/texts.h"
 #include "standin/host_core.h"
 
 namespace {
 
+// The codes the plugin calls are named in host/texts.h; the stand-in answers these too.
 enum {
-  kServiceByGuid = 50,  // the service manager: the factory of a service
-  kGetInterface = 300,  // the factory: the service itself
   kGetStringW = 11,
-  kStartLanguageSupport = 30,
   kGetLanguageFolder = 40,
   kCreateDialogParamW = 53,
   kDialogBoxParamW = 54,
   kLoadMenuW = 55,
   kGetLanguageIdentifier = 60,
 };
-
-const GUID kLanguageServiceGuid = {
-    0x30AED4E5, 0xEF10, 0x4277, {0x8D, 0x49, 0x27, 0xAB, 0x55, 0x70, 0xE8, 0x91}};
 // Where a .lng module names the plugin it translates: its GUID as text.
 const UINT kPluginGuidString = 65535;
 const wchar_t kSection[] = L"language";
